@@ -1,0 +1,105 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "bitboard.hpp"
+#include "catalogue.hpp"
+#include "pieces.hpp"
+
+namespace tavrin {
+
+inline constexpr std::uint64_t kPlayers = 4;
+inline constexpr std::uint8_t kOccupiedBits = 0xF0;
+
+// A player's pieces still in hand, in catalogue order. Held as a bit set of
+// catalogue ids; hand index j names the j-th piece still held.
+class Hand {
+ public:
+  Hand(std::uint32_t ids, const Catalogue& catalogue) : ids_(ids), catalogue_(&catalogue) {}
+
+  std::size_t size() const { return static_cast<std::size_t>(std::popcount(ids_)); }
+  bool empty() const { return ids_ == 0; }
+  bool contains(std::uint8_t piece_id) const { return (ids_ >> piece_id) & 1U; }
+  std::uint32_t id_bits() const { return ids_; }
+  // Catalogue id of hand index `index`; throws InternalError past the end.
+  std::uint8_t id_at(std::size_t index) const;
+  const Piece& operator[](std::size_t index) const { return catalogue_->piece(id_at(index)); }
+  // Hand index of a held catalogue id.
+  std::size_t index_of(std::uint8_t piece_id) const {
+    return static_cast<std::size_t>(std::popcount(ids_ & ((std::uint32_t{1} << piece_id) - 1)));
+  }
+
+ private:
+  std::uint32_t ids_;
+  const Catalogue* catalogue_;
+};
+
+// Who owns each cell, planes relative to `player`; shape 4 x dim x dim, or
+// dim x dim x 4 when planes_last.
+struct BoardRep {
+  std::uint64_t dim = 0;
+  bool planes_last = false;
+  std::vector<std::uint8_t> values;
+
+  bool at(std::uint64_t plane, std::uint64_t row, std::uint64_t column) const {
+    return planes_last ? values[(row * dim + column) * 4 + plane] : values[(plane * dim + row) * dim + column];
+  }
+};
+
+// The playing field: cells (occupant in bits 0-3, "blocked for player p" in
+// bit 4 + p), each player's hand, and each player's corner cells.
+class Board {
+ public:
+  static Board make(std::uint64_t dim);
+
+  bool is_valid_move(std::uint64_t player, const PieceVariant& variant, std::uint64_t position) const;
+  void place_tile(std::uint64_t position, std::uint64_t player);
+  std::array<std::int32_t, kPlayers> get_scores(const std::array<std::uint32_t, kPlayers>& last_sizes) const;
+  // Writes board_text() and an empty line to standard output in one write.
+  void print_board() const;
+  std::string board_text() const;
+  BoardRep get_rep(bool planes_last, std::uint64_t player) const;
+  // get_rep into a caller's buffer of at least 4 * dim * dim entries (true = 1).
+  void write_rep(bool planes_last, std::uint64_t player, std::span<std::uint8_t> out) const;
+
+  std::uint64_t dim() const { return dim_; }
+  std::uint64_t cell_count() const { return dim_ * dim_; }
+  std::span<const std::uint8_t> cells() const { return cells_; }
+  std::uint8_t cell(std::uint64_t tile) const { return cells_[tile]; }
+  bool is_blocked(std::uint64_t tile, std::uint64_t player) const { return (cells_[tile] >> (4 + player)) & 1U; }
+  const std::array<std::int32_t, 4>& diagonals() const { return diagonals_; }
+  const Catalogue& catalogue() const { return *catalogue_; }
+
+  Hand hand(std::uint64_t player) const { return Hand(hands_[player], *catalogue_); }
+  // Removes hand index `index` of `player` (later pieces move down one index)
+  // and returns the catalogue id removed.
+  std::uint8_t remove_piece(std::uint64_t player, std::size_t index);
+
+  bool is_corner(std::uint64_t player, std::uint64_t tile) const {
+    return bits::test(corner_words(player), tile);
+  }
+  const std::uint64_t* corner_words(std::uint64_t player) const { return corners_.data() + player * words_; }
+  std::uint64_t words_per_plane() const { return words_; }
+  // The corner cells of `player`, ascending.
+  std::vector<std::uint64_t> corners(std::uint64_t player) const;
+
+  static std::uint64_t start_corner(std::uint64_t player, std::uint64_t dim);
+
+ private:
+  explicit Board(const Catalogue& catalogue);
+  std::uint64_t* own_corner_words(std::uint64_t player) { return corners_.data() + player * words_; }
+
+  const Catalogue* catalogue_;
+  std::uint64_t dim_;
+  std::uint64_t words_;
+  std::array<std::int32_t, 4> diagonals_;
+  std::array<std::uint32_t, kPlayers> hands_;
+  std::vector<std::uint8_t> cells_;
+  std::vector<std::uint64_t> corners_;  // kPlayers planes of words_ words
+};
+
+}  // namespace tavrin

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "pieces.hpp"
+
+namespace tavrin {
+
+// The largest board side the engine builds tables for: tiles then fit 16 bits
+// and the placement tables stay under about 60 MB.
+inline constexpr std::uint64_t kMaxSide = 128;
+
+// One in-bounds position of one orientation of one catalogue piece.
+struct Placement {
+  std::array<std::uint16_t, 5> cells{};  // covered tiles, ascending; `size` used
+  std::uint8_t size = 0;
+  std::uint8_t piece = 0;    // catalogue id
+  std::uint8_t variant = 0;  // index into the piece's variants
+  std::uint32_t position = 0;
+
+  std::span<const std::uint16_t> squares() const { return {cells.data(), size}; }
+  bool covers(std::uint64_t tile) const {
+    for (std::uint8_t i = 0; i < size; ++i) {
+      if (cells[i] == tile) return true;
+    }
+    return false;
+  }
+};
+
+// Everything about the pieces that depends only on the board side: the 21
+// pieces with their orientations, every in-bounds placement, and for every cell
+// and piece the placements covering that cell. Immutable and shared by every
+// board of that side.
+class Catalogue {
+ public:
+  // The catalogue of side `dim`, built on first use and kept for the life of
+  // the process (thread-safe). Throws InternalError for an unsupported side
+  // before allocating anything.
+  static const Catalogue& for_side(std::uint64_t dim);
+
+  explicit Catalogue(std::uint64_t dim);
+
+  std::uint64_t dim() const { return dim_; }
+  std::uint64_t cell_count() const { return dim_ * dim_; }
+  const std::vector<Piece>& pieces() const { return pieces_; }
+  const Piece& piece(std::uint8_t id) const { return pieces_[id]; }
+  std::size_t placement_count() const { return placements_.size(); }
+  const Placement& placement(std::uint32_t id) const { return placements_[id]; }
+
+  // Ids of the placements of catalogue piece `piece` that cover `cell`,
+  // by variant and then by position.
+  std::span<const std::uint32_t> covering(std::uint64_t cell, std::uint8_t piece) const {
+    const std::size_t slot = cell * kPieceCount + piece;
+    return {cover_ids_.data() + cover_begin_[slot], cover_ids_.data() + cover_begin_[slot + 1]};
+  }
+
+ private:
+  std::uint64_t dim_;
+  std::vector<Piece> pieces_;
+  std::vector<Placement> placements_;
+  std::vector<std::uint32_t> cover_begin_;  // cell * 21 + piece -> start in cover_ids_
+  std::vector<std::uint32_t> cover_ids_;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,168 @@
+#include "game.hpp"
+
+#include <algorithm>
+
+#include "internal_error.hpp"
+
+namespace tavrin {
+namespace {
+
+bool is_blocked_for(const Board& board, const Placement& placement, std::uint64_t player) {
+  for (std::uint16_t tile : placement.squares()) {
+    if (board.is_blocked(tile, player)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Game::Game(Board board)
+    : board_(std::move(board)),
+      processed_(kPlayers * board_.words_per_plane(), 0),
+      legal_(board_.words_per_plane(), 0) {
+  history_.reserve(board_.cell_count());
+}
+
+Game Game::reset(std::uint64_t dim) {
+  Game game(Board::make(dim));
+  game.start_turn(0);
+  return game;
+}
+
+void Game::start_turn(std::uint64_t player) {
+  const Catalogue& catalogue = board_.catalogue();
+  const Hand hand = board_.hand(player);
+  auto& candidates = candidates_[player];
+  std::erase_if(candidates, [&](std::uint32_t id) {
+    const Placement& placement = catalogue.placement(id);
+    return !hand.contains(placement.piece) || is_blocked_for(board_, placement, player);
+  });
+
+  // A placement through a new corner is added unless one of its other squares
+  // is a corner handled earlier: it was considered there already, and if it
+  // was possible then it is still a candidate.
+  std::uint64_t* processed = processed_corners(player);
+  const std::uint64_t* corners = board_.corner_words(player);
+  for (std::uint64_t w = 0; w < board_.words_per_plane(); ++w) {
+    bits::for_each_bit(corners[w] & ~processed[w], w * 64, [&](std::uint64_t corner) {
+      bits::for_each_bit(hand.id_bits(), 0, [&](std::uint64_t piece) {
+        for (std::uint32_t id : catalogue.covering(corner, static_cast<std::uint8_t>(piece))) {
+          const Placement& placement = catalogue.placement(id);
+          bool fresh = true;
+          for (std::uint16_t tile : placement.squares()) {
+            if (board_.is_blocked(tile, player) || (tile != corner && bits::test(processed, tile))) {
+              fresh = false;
+              break;
+            }
+          }
+          if (fresh) candidates.push_back(id);
+        }
+      });
+      bits::set(processed, corner);
+    });
+  }
+
+  piece_moves_.assign(candidates.begin(), candidates.end());
+  chosen_count_ = 0;
+  rebuild_legal_tiles();
+}
+
+void Game::rebuild_legal_tiles() {
+  std::fill(legal_.begin(), legal_.end(), 0);
+  const Catalogue& catalogue = board_.catalogue();
+  for (std::uint32_t id : piece_moves_) {
+    for (std::uint16_t tile : catalogue.placement(id).squares()) bits::set(legal_.data(), tile);
+  }
+  for (std::uint8_t i = 0; i < chosen_count_; ++i) bits::clear(legal_.data(), chosen_[i]);
+  legal_tiles_.clear();
+  for (std::uint64_t w = 0; w < legal_.size(); ++w) {
+    bits::for_each_bit(legal_[w], w * 64, [&](std::uint64_t tile) { legal_tiles_.push_back(tile); });
+  }
+}
+
+std::optional<std::string> Game::apply(std::uint64_t tile) {
+  const std::uint64_t player = current_player_;
+  if (!is_legal(tile)) {
+    return "Invalid move - Player " + std::to_string(player) + ", Tile " + std::to_string(tile);
+  }
+  board_.place_tile(tile, player);
+  history_.emplace_back(static_cast<std::int32_t>(player), static_cast<std::int32_t>(tile));
+  chosen_[chosen_count_++] = static_cast<std::uint16_t>(tile);
+
+  const Catalogue& catalogue = board_.catalogue();
+  std::erase_if(piece_moves_, [&](std::uint32_t id) { return !catalogue.placement(id).covers(tile); });
+  rebuild_legal_tiles();
+  if (!legal_tiles_.empty()) return std::nullopt;
+
+  // No candidate reaches beyond the chosen squares: they form one whole
+  // placement (distinct placements cover distinct cell sets).
+  if (piece_moves_.empty()) return std::string("valid_moves must be non-empty");
+  const Placement& completed = catalogue.placement(piece_moves_.front());
+  board_.remove_piece(player, board_.hand(player).index_of(completed.piece));
+  last_piece_sizes_[player] = completed.size;
+  advance_player();
+  return std::nullopt;
+}
+
+std::uint64_t Game::advance_player() {
+  while (!is_terminal()) {
+    current_player_ = (current_player_ + 1) % kPlayers;
+    if (finished_[current_player_]) continue;
+    start_turn(current_player_);
+    if (!piece_moves_.empty()) return current_player_;
+    finished_[current_player_] = true;
+  }
+  return current_player_;
+}
+
+std::array<float, kPlayers> Game::get_payoff() const {
+  const auto scores = board_.get_scores(last_piece_sizes_);
+  const std::int32_t best = *std::max_element(scores.begin(), scores.end());
+  const auto winners = static_cast<float>(std::count(scores.begin(), scores.end(), best));
+  std::array<float, kPlayers> payoff{};
+  for (std::uint64_t p = 0; p < kPlayers; ++p) payoff[p] = scores[p] == best ? 1.0F / winners : 0.0F;
+  return payoff;
+}
+
+void Game::write_game_state(bool planes_last, std::span<std::uint8_t> out) const {
+  const std::uint64_t cells = board_.cell_count();
+  if (out.size() < kStatePlanes * cells) {
+    throw InternalError("Game::get_game_state: index out of range: buffer too small");
+  }
+  if (planes_last) {
+    // Occupants are written straight into the five-wide cells.
+    std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(kStatePlanes * cells), std::uint8_t{0});
+    for (std::uint64_t tile = 0; tile < cells; ++tile) {
+      const std::uint8_t byte = board_.cell(tile);
+      if ((byte & 0x0F) != 0) out[tile * kStatePlanes + (static_cast<std::uint8_t>(byte - 1 - current_player_) & 3U)] = 1;
+    }
+    for (std::uint64_t tile : legal_tiles_) out[tile * kStatePlanes + 4] = 1;
+  } else {
+    board_.write_rep(false, current_player_, out);
+    auto legal_plane = out.subspan(4 * cells, cells);
+    std::fill(legal_plane.begin(), legal_plane.end(), std::uint8_t{0});
+    for (std::uint64_t tile : legal_tiles_) legal_plane[tile] = 1;
+  }
+}
+
+GameState Game::get_game_state(bool planes_last) const {
+  GameState state{board_.dim(), planes_last, std::vector<std::uint8_t>(kStatePlanes * board_.cell_count())};
+  write_game_state(planes_last, state.values);
+  return state;
+}
+
+TileMoveMap Game::tile_moves() const {
+  const Catalogue& catalogue = board_.catalogue();
+  const Hand hand = board_.hand(current_player_);
+  TileMoveMap moves;
+  for (std::uint32_t id : piece_moves_) {
+    const Placement& placement = catalogue.placement(id);
+    const PlacementKey key{hand.index_of(placement.piece), placement.variant, placement.position};
+    for (std::uint16_t tile : placement.squares()) {
+      if (is_legal(tile)) moves[tile].insert(key);
+    }
+  }
+  return moves;
+}
+
+}  // namespace tavrin

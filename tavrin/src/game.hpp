@@ -1,0 +1,104 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "board.hpp"
+#include "tile_moves.hpp"
+
+namespace tavrin {
+
+// One action of the history: (player, tile), as the training record carries it.
+using HistoryEntry = std::pair<std::int32_t, std::int32_t>;
+
+inline constexpr std::uint64_t kStatePlanes = 5;
+
+// The network input: planes 0-3 the squares of players current + k, plane 4
+// the legal tiles. Shape 5 x dim x dim, or dim x dim x 5 when planes_last.
+struct GameState {
+  std::uint64_t dim = 0;
+  bool planes_last = false;
+  std::vector<std::uint8_t> values;
+
+  bool at(std::uint64_t plane, std::uint64_t row, std::uint64_t column) const {
+    return planes_last ? values[(row * dim + column) * kStatePlanes + plane]
+                       : values[(plane * dim + row) * dim + column];
+  }
+};
+
+// The whole state of one four-player game. A piece is laid one square (tile)
+// per action; the game tracks the placements that still agree with the
+// squares chosen so far. A plain value: copies are independent and cost a few
+// flat buffers, nothing per piece or per placement.
+class Game {
+ public:
+  static Game reset(std::uint64_t dim);
+
+  // Plays `tile` for the player to move. An illegal tile changes nothing and
+  // returns "Invalid move - Player {p}, Tile {tile}".
+  std::optional<std::string> apply(std::uint64_t tile);
+  // Passes the turn to the next player who can move, marking players without
+  // a legal tile as finished; a no-op once every player is finished.
+  std::uint64_t advance_player();
+
+  // The legal tiles, ascending.
+  std::span<const std::uint64_t> get_legal_tiles() const { return legal_tiles_; }
+  bool is_legal(std::uint64_t tile) const { return tile < board_.cell_count() && bits::test(legal_.data(), tile); }
+  bool is_terminal() const { return finished_[0] && finished_[1] && finished_[2] && finished_[3]; }
+  std::array<float, kPlayers> get_payoff() const;
+
+  GameState get_game_state(bool planes_last) const;
+  // get_game_state into a caller's buffer of at least 5 * dim * dim entries.
+  void write_game_state(bool planes_last, std::span<std::uint8_t> out) const;
+
+  // The placements still possible for the piece being laid, keyed by every
+  // tile that would extend the squares chosen so far.
+  TileMoveMap tile_moves() const;
+
+  const Board& board() const { return board_; }
+  std::uint64_t dim() const { return board_.dim(); }
+  std::uint64_t current_player() const { return current_player_; }
+  const std::vector<HistoryEntry>& history() const { return history_; }
+  const std::array<std::uint32_t, kPlayers>& last_piece_sizes() const { return last_piece_sizes_; }
+  const std::array<bool, kPlayers>& finished() const { return finished_; }
+  // Squares already chosen for the piece being laid.
+  std::span<const std::uint16_t> chosen_squares() const { return {chosen_.data(), chosen_count_}; }
+
+ private:
+  explicit Game(Board board);
+
+  // Brings `player`'s candidate placements up to date and starts a new piece
+  // with them: drops placements that became blocked or whose piece is gone,
+  // and adds the placements through corners that appeared since the player's
+  // last turn.
+  void start_turn(std::uint64_t player);
+  void rebuild_legal_tiles();
+  std::uint64_t* processed_corners(std::uint64_t player) { return processed_.data() + player * board_.words_per_plane(); }
+
+  Board board_;
+  std::vector<HistoryEntry> history_;
+  std::uint64_t current_player_ = 0;
+  std::array<std::uint32_t, kPlayers> last_piece_sizes_{};
+  std::array<bool, kPlayers> finished_{};
+
+  // Per player: every placement that was legal when one of its squares became
+  // a corner of the player, minus those found impossible since. Blocked bits
+  // and hands only ever shrink what is possible, so the legal placements of a
+  // player are exactly the candidates that are still unblocked and in hand.
+  std::array<std::vector<std::uint32_t>, kPlayers> candidates_;
+  // Per player, the corner cells already turned into candidates.
+  std::vector<std::uint64_t> processed_;
+  // Placements of the piece being laid that cover every chosen square.
+  std::vector<std::uint32_t> piece_moves_;
+  std::array<std::uint16_t, 5> chosen_{};
+  std::uint8_t chosen_count_ = 0;
+  std::vector<std::uint64_t> legal_;  // bit per tile
+  std::vector<std::uint64_t> legal_tiles_;
+};
+
+}  // namespace tavrin

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <set>
+
+#include "board.hpp"
+
+namespace tavrin {
+
+// A whole-piece placement as the rules name it: the piece's index in the
+// player's current hand, the orientation's index in the piece's variants, and
+// the tile under the orientation's top-left matrix entry.
+struct PlacementKey {
+  std::uint64_t piece_index = 0;
+  std::uint64_t variant_index = 0;
+  std::uint64_t position = 0;
+  auto operator<=>(const PlacementKey&) const = default;
+};
+
+// Tile -> the placements covering it (never an empty set).
+using TileMoveMap = std::map<std::uint64_t, std::set<PlacementKey>>;
+
+// Every legal placement of every piece in `player`'s hand, indexed by the
+// tiles it covers. An empty map means the player cannot move.
+TileMoveMap get_tile_moves(const Board& board, std::uint64_t player);
+
+}  // namespace tavrin
