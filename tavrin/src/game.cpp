@@ -115,13 +115,16 @@ std::uint64_t Game::advance_player() {
   return current_player_;
 }
 
-std::array<float, kPlayers> Game::get_payoff() const {
-  const auto scores = board_.get_scores(last_piece_sizes_);
+std::array<float, kPlayers> payoff_from_scores(const std::array<std::int32_t, kPlayers>& scores) {
   const std::int32_t best = *std::max_element(scores.begin(), scores.end());
   const auto winners = static_cast<float>(std::count(scores.begin(), scores.end(), best));
   std::array<float, kPlayers> payoff{};
   for (std::uint64_t p = 0; p < kPlayers; ++p) payoff[p] = scores[p] == best ? 1.0F / winners : 0.0F;
   return payoff;
+}
+
+std::array<float, kPlayers> Game::get_payoff() const {
+  return payoff_from_scores(board_.get_scores(last_piece_sizes_));
 }
 
 void Game::write_game_state(bool planes_last, std::span<std::uint8_t> out) const {

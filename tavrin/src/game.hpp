@@ -18,6 +18,9 @@ using HistoryEntry = std::pair<std::int32_t, std::int32_t>;
 
 inline constexpr std::uint64_t kStatePlanes = 5;
 
+// The players with the best score share the win: 1/k each, 0 for the others.
+std::array<float, kPlayers> payoff_from_scores(const std::array<std::int32_t, kPlayers>& scores);
+
 // The network input: planes 0-3 the squares of players current + k, plane 4
 // the legal tiles. Shape 5 x dim x dim, or dim x dim x 5 when planes_last.
 struct GameState {
