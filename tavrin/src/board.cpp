@@ -104,6 +104,33 @@ void Board::place_tile(std::uint64_t position, std::uint64_t player) {
   }
 }
 
+Window Board::blocked_window(std::uint64_t player, std::uint64_t centre, const std::uint64_t* also_excluded) const {
+  const auto side = static_cast<std::int64_t>(dim_);
+  const auto row = static_cast<std::int64_t>(centre / dim_);
+  const auto column = static_cast<std::int64_t>(centre % dim_);
+  const std::uint8_t blocked = static_cast<std::uint8_t>(0x10U << player);
+  // Off-board cells first: whole rows above and below, then columns beside.
+  Window window = 0;
+  const Window row_bits = (Window{1} << kWindowSide) - 1;
+  for (int dr = -kWindowReach; dr <= kWindowReach; ++dr) {
+    const std::int64_t r = row + dr;
+    if (r < 0 || r >= side) {
+      window |= row_bits << window_bit(dr, -kWindowReach);
+      continue;
+    }
+    for (int dc = -kWindowReach; dc <= kWindowReach; ++dc) {
+      const std::int64_t c = column + dc;
+      bool excluded = c < 0 || c >= side;
+      if (!excluded) {
+        const auto tile = static_cast<std::uint64_t>(r * side + c);
+        excluded = (cells_[tile] & blocked) || (also_excluded && tile != centre && bits::test(also_excluded, tile));
+      }
+      if (excluded) window |= Window{1} << window_bit(dr, dc);
+    }
+  }
+  return window;
+}
+
 std::array<std::int32_t, kPlayers> Board::get_scores(const std::array<std::uint32_t, kPlayers>& last_sizes) const {
   std::array<std::int32_t, kPlayers + 1> counts{};
   for (std::uint8_t byte : cells_) {

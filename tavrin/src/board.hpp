@@ -71,6 +71,11 @@ class Board {
   std::span<const std::uint8_t> cells() const { return cells_; }
   std::uint8_t cell(std::uint64_t tile) const { return cells_[tile]; }
   bool is_blocked(std::uint64_t tile, std::uint64_t player) const { return (cells_[tile] >> (4 + player)) & 1U; }
+  // The cells around `centre` that `player` may not cover, off-board cells
+  // included, plus the cells other than `centre` set in `also_excluded` (a
+  // bit per tile) when given.
+  Window blocked_window(std::uint64_t player, std::uint64_t centre,
+                        const std::uint64_t* also_excluded = nullptr) const;
   const std::array<std::int32_t, 4>& diagonals() const { return diagonals_; }
   const Catalogue& catalogue() const { return *catalogue_; }
 

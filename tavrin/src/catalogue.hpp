@@ -30,6 +30,24 @@ struct Placement {
   }
 };
 
+// Cells within four rows and columns of a centre cell, one bit per cell:
+// bit (row offset + 4) * 9 + (column offset + 4). Every square of a piece
+// lies in the window centred on any other of its squares.
+using Window = unsigned __int128;
+inline constexpr int kWindowReach = 4;
+inline constexpr int kWindowSide = 2 * kWindowReach + 1;
+inline constexpr int window_bit(int row_offset, int column_offset) {
+  return (row_offset + kWindowReach) * kWindowSide + column_offset + kWindowReach;
+}
+
+// One way for a piece to cover a given cell: an orientation and which of its
+// squares lands there, with the orientation's squares as a window around it.
+struct CoverPattern {
+  Window squares = 0;
+  std::uint32_t variant_slot = 0;  // index over all orientations of all pieces
+  std::uint32_t offset = 0;        // the covering square's offset in the variant
+};
+
 // Everything about the pieces that depends only on the board side: the 21
 // pieces with their orientations, every in-bounds placement, and for every cell
 // and piece the placements covering that cell. Immutable and shared by every
@@ -57,12 +75,27 @@ class Catalogue {
     return {cover_ids_.data() + cover_begin_[slot], cover_ids_.data() + cover_begin_[slot + 1]};
   }
 
+  // The ways catalogue piece `piece` can cover a cell, independent of the cell.
+  std::span<const CoverPattern> cover_patterns(std::uint8_t piece) const {
+    return {patterns_.data() + pattern_begin_[piece], patterns_.data() + pattern_begin_[piece + 1]};
+  }
+  // The placement of orientation `variant_slot` at `position`, which must be
+  // in bounds.
+  std::uint32_t placement_at(std::uint32_t variant_slot, std::uint64_t position) const {
+    return placement_at_[variant_slot * cell_count() + position];
+  }
+
  private:
+  void add_cover_patterns(const PieceVariant& variant, std::uint32_t variant_slot);
+
   std::uint64_t dim_;
   std::vector<Piece> pieces_;
   std::vector<Placement> placements_;
   std::vector<std::uint32_t> cover_begin_;  // cell * 21 + piece -> start in cover_ids_
   std::vector<std::uint32_t> cover_ids_;
+  std::vector<CoverPattern> patterns_;
+  std::array<std::uint32_t, kPieceCount + 1> pattern_begin_{};
+  std::vector<std::uint32_t> placement_at_;  // variant slot * cells + position
 };
 
 }  // namespace tavrin

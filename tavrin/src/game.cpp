@@ -33,9 +33,12 @@ void Game::start_turn(std::uint64_t player) {
   const Catalogue& catalogue = board_.catalogue();
   const Hand hand = board_.hand(player);
   auto& candidates = candidates_[player];
+  std::fill(legal_.begin(), legal_.end(), 0);
   std::erase_if(candidates, [&](std::uint32_t id) {
     const Placement& placement = catalogue.placement(id);
-    return !hand.contains(placement.piece) || is_blocked_for(board_, placement, player);
+    if (!hand.contains(placement.piece) || is_blocked_for(board_, placement, player)) return true;
+    mark_legal(placement);
+    return false;
   });
 
   // A placement through a new corner is added unless one of its other squares
@@ -45,17 +48,14 @@ void Game::start_turn(std::uint64_t player) {
   const std::uint64_t* corners = board_.corner_words(player);
   for (std::uint64_t w = 0; w < board_.words_per_plane(); ++w) {
     bits::for_each_bit(corners[w] & ~processed[w], w * 64, [&](std::uint64_t corner) {
+      const Window excluded = board_.blocked_window(player, corner, processed);
       bits::for_each_bit(hand.id_bits(), 0, [&](std::uint64_t piece) {
-        for (std::uint32_t id : catalogue.covering(corner, static_cast<std::uint8_t>(piece))) {
-          const Placement& placement = catalogue.placement(id);
-          bool fresh = true;
-          for (std::uint16_t tile : placement.squares()) {
-            if (board_.is_blocked(tile, player) || (tile != corner && bits::test(processed, tile))) {
-              fresh = false;
-              break;
-            }
+        for (const CoverPattern& pattern : catalogue.cover_patterns(static_cast<std::uint8_t>(piece))) {
+          if ((pattern.squares & excluded) == 0) {
+            const std::uint32_t id = catalogue.placement_at(pattern.variant_slot, corner - pattern.offset);
+            candidates.push_back(id);
+            mark_legal(catalogue.placement(id));
           }
-          if (fresh) candidates.push_back(id);
         }
       });
       bits::set(processed, corner);
@@ -64,15 +64,10 @@ void Game::start_turn(std::uint64_t player) {
 
   piece_moves_.assign(candidates.begin(), candidates.end());
   chosen_count_ = 0;
-  rebuild_legal_tiles();
+  collect_legal_tiles();
 }
 
-void Game::rebuild_legal_tiles() {
-  std::fill(legal_.begin(), legal_.end(), 0);
-  const Catalogue& catalogue = board_.catalogue();
-  for (std::uint32_t id : piece_moves_) {
-    for (std::uint16_t tile : catalogue.placement(id).squares()) bits::set(legal_.data(), tile);
-  }
+void Game::collect_legal_tiles() {
   for (std::uint8_t i = 0; i < chosen_count_; ++i) bits::clear(legal_.data(), chosen_[i]);
   legal_tiles_.clear();
   for (std::uint64_t w = 0; w < legal_.size(); ++w) {
@@ -90,8 +85,14 @@ std::optional<std::string> Game::apply(std::uint64_t tile) {
   chosen_[chosen_count_++] = static_cast<std::uint16_t>(tile);
 
   const Catalogue& catalogue = board_.catalogue();
-  std::erase_if(piece_moves_, [&](std::uint32_t id) { return !catalogue.placement(id).covers(tile); });
-  rebuild_legal_tiles();
+  std::fill(legal_.begin(), legal_.end(), 0);
+  std::erase_if(piece_moves_, [&](std::uint32_t id) {
+    const Placement& placement = catalogue.placement(id);
+    if (!placement.covers(tile)) return true;
+    mark_legal(placement);
+    return false;
+  });
+  collect_legal_tiles();
   if (!legal_tiles_.empty()) return std::nullopt;
 
   // No candidate reaches beyond the chosen squares: they form one whole

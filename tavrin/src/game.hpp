@@ -80,7 +80,11 @@ class Game {
   // and adds the placements through corners that appeared since the player's
   // last turn.
   void start_turn(std::uint64_t player);
-  void rebuild_legal_tiles();
+  void mark_legal(const Placement& placement) {
+    for (std::uint16_t tile : placement.squares()) bits::set(legal_.data(), tile);
+  }
+  // The marked tiles less the chosen squares become the legal tiles.
+  void collect_legal_tiles();
   std::uint64_t* processed_corners(std::uint64_t player) { return processed_.data() + player * board_.words_per_plane(); }
 
   Board board_;

@@ -18,11 +18,10 @@ TileMoveMap get_tile_moves(const Board& board, std::uint64_t player) {
   for (std::size_t index = 0; index < hand.size(); ++index) {
     const std::uint8_t piece = hand.id_at(index);
     for (std::uint64_t corner : corners) {
-      for (std::uint32_t id : catalogue.covering(corner, piece)) {
-        const Placement& placement = catalogue.placement(id);
-        bool legal = true;
-        for (std::uint16_t tile : placement.squares()) legal = legal && !board.is_blocked(tile, player);
-        if (!legal) continue;
+      const Window blocked = board.blocked_window(player, corner);
+      for (const CoverPattern& pattern : catalogue.cover_patterns(piece)) {
+        if ((pattern.squares & blocked) != 0) continue;
+        const Placement& placement = catalogue.placement(catalogue.placement_at(pattern.variant_slot, corner - pattern.offset));
         const PlacementKey key{index, placement.variant, placement.position};
         for (std::uint16_t tile : placement.squares()) moves[tile].insert(key);
       }
