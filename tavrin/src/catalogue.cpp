@@ -70,7 +70,7 @@ Catalogue::Catalogue(std::uint64_t dim) : dim_(dim) {
           Placement placement;
           placement.piece = static_cast<std::uint8_t>(piece.id);
           placement.variant = static_cast<std::uint8_t>(v);
-          placement.position = static_cast<std::uint32_t>(row * dim + column);
+          placement.position = static_cast<std::uint16_t>(row * dim + column);
           for (std::uint64_t offset : variant.offsets) {
             const auto tile = static_cast<std::uint16_t>(placement.position + offset);
             placement.cells[placement.size++] = tile;

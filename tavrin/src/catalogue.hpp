@@ -13,13 +13,14 @@ namespace tavrin {
 // and the placement tables stay under about 60 MB.
 inline constexpr std::uint64_t kMaxSide = 128;
 
-// One in-bounds position of one orientation of one catalogue piece.
+// One in-bounds position of one orientation of one catalogue piece; 16 bytes,
+// four to a cache line.
 struct Placement {
   std::array<std::uint16_t, 5> cells{};  // covered tiles, ascending; `size` used
   std::uint8_t size = 0;
   std::uint8_t piece = 0;    // catalogue id
   std::uint8_t variant = 0;  // index into the piece's variants
-  std::uint32_t position = 0;
+  std::uint16_t position = 0;
 
   std::span<const std::uint16_t> squares() const { return {cells.data(), size}; }
   bool covers(std::uint64_t tile) const {
@@ -29,6 +30,7 @@ struct Placement {
     return false;
   }
 };
+static_assert(sizeof(Placement) == 16);
 
 // Cells within four rows and columns of a centre cell, one bit per cell:
 // bit (row offset + 4) * 9 + (column offset + 4). Every square of a piece

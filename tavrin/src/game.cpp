@@ -1,6 +1,7 @@
 #include "game.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "internal_error.hpp"
 
@@ -19,7 +20,7 @@ bool is_blocked_for(const Board& board, const Placement& placement, std::uint64_
 Game::Game(Board board)
     : board_(std::move(board)),
       processed_(kPlayers * board_.words_per_plane(), 0),
-      legal_(board_.words_per_plane(), 0) {
+      legal_(board_.cell_count(), 0) {
   history_.reserve(board_.cell_count());
 }
 
@@ -68,10 +69,18 @@ void Game::start_turn(std::uint64_t player) {
 }
 
 void Game::collect_legal_tiles() {
-  for (std::uint8_t i = 0; i < chosen_count_; ++i) bits::clear(legal_.data(), chosen_[i]);
+  for (std::uint8_t i = 0; i < chosen_count_; ++i) legal_[chosen_[i]] = 0;
   legal_tiles_.clear();
-  for (std::uint64_t w = 0; w < legal_.size(); ++w) {
-    bits::for_each_bit(legal_[w], w * 64, [&](std::uint64_t tile) { legal_tiles_.push_back(tile); });
+  // Eight tiles per step: most of the board is not legal.
+  const std::size_t cells = legal_.size();
+  std::size_t tile = 0;
+  for (; tile + 8 <= cells; tile += 8) {
+    std::uint64_t eight;
+    std::memcpy(&eight, legal_.data() + tile, sizeof eight);
+    bits::for_each_bit(eight, 0, [&](std::uint64_t bit) { legal_tiles_.push_back(tile + bit / 8); });
+  }
+  for (; tile < cells; ++tile) {
+    if (legal_[tile]) legal_tiles_.push_back(tile);
   }
 }
 

@@ -51,7 +51,7 @@ class Game {
 
   // The legal tiles, ascending.
   std::span<const std::uint64_t> get_legal_tiles() const { return legal_tiles_; }
-  bool is_legal(std::uint64_t tile) const { return tile < board_.cell_count() && bits::test(legal_.data(), tile); }
+  bool is_legal(std::uint64_t tile) const { return tile < legal_.size() && legal_[tile] != 0; }
   bool is_terminal() const { return finished_[0] && finished_[1] && finished_[2] && finished_[3]; }
   std::array<float, kPlayers> get_payoff() const;
 
@@ -81,7 +81,7 @@ class Game {
   // last turn.
   void start_turn(std::uint64_t player);
   void mark_legal(const Placement& placement) {
-    for (std::uint16_t tile : placement.squares()) bits::set(legal_.data(), tile);
+    for (std::uint16_t tile : placement.squares()) legal_[tile] = 1;
   }
   // The marked tiles less the chosen squares become the legal tiles.
   void collect_legal_tiles();
@@ -104,7 +104,9 @@ class Game {
   std::vector<std::uint32_t> piece_moves_;
   std::array<std::uint16_t, 5> chosen_{};
   std::uint8_t chosen_count_ = 0;
-  std::vector<std::uint64_t> legal_;  // bit per tile
+  // A byte per tile, 1 when legal: plain stores while marking, no
+  // read-modify-write chains on shared words.
+  std::vector<std::uint8_t> legal_;
   std::vector<std::uint64_t> legal_tiles_;
 };
 
