@@ -34,6 +34,7 @@ TEST(BoardSetup, SidesOutsideTheSupportedRangeFailClearly) {
   EXPECT_THROW(Board::make(0), InternalError);
   EXPECT_NO_THROW(Board::make(4));
   EXPECT_NO_THROW(Board::make(64));
+  EXPECT_THROW(Board::make(std::uint64_t{1} << 32), InternalError);  // dim * dim would overflow 64 bits
   try {
     Board::make(kMaxSide + 1);
     FAIL() << "expected an internal error";

@@ -143,5 +143,24 @@ TEST(RandomGames, IncrementalStateMatchesRecomputation) {
   }
 }
 
+// Large boards: whole random games, every piece of every player laid down.
+TEST(RandomGames, LargestSidesPlayToTheEnd) {
+  std::mt19937_64 rng(11);
+  for (std::uint64_t dim : {64, kMaxSide}) {
+    Game game = Game::reset(dim);
+    while (!game.is_terminal()) {
+      const auto tiles = game.get_legal_tiles();
+      ASSERT_EQ(game.apply(tiles[std::uniform_int_distribution<std::size_t>(0, tiles.size() - 1)(rng)]), std::nullopt);
+    }
+    EXPECT_EQ(game.history().size(), 4U * kSquaresPerSet) << dim;
+    std::set<std::int32_t> tiles;
+    for (const auto& [player, tile] : game.history()) {
+      ASSERT_LT(std::uint64_t(tile), dim * dim);
+      tiles.insert(tile);
+    }
+    EXPECT_EQ(tiles.size(), game.history().size());  // no cell written twice
+  }
+}
+
 }  // namespace
 }  // namespace tavrin

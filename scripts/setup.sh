@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building and testing tavrin needs on a fresh Debian machine:
+# a C++ toolchain, CMake, GoogleTest, Google Benchmark, and the Python
+# packages (PyTorch pinned to the CPU build). Safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+missing=()
+command -v g++ >/dev/null || missing+=(g++)
+command -v cmake >/dev/null || missing+=(cmake)
+command -v ninja >/dev/null || missing+=(ninja-build)
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing Debian packages: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
+
+python3 -m pip install -q --upgrade pip >/dev/null 2>&1 || true
+python3 -m pip install -q -r requirements-dev.txt

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and runs every test: the C++ suites under CTest and
+# the Python suites under pytest (against the freshly installed package).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+echo "== C++ build and tests"
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/test -j2
+ctest --test-dir build/test --output-on-failure -j2
+
+echo "== Python package and tests"
+python3 -m pip install -q --no-build-isolation ".[train,test]"
+python3 -m pytest -q
