@@ -1,0 +1,95 @@
+#include "drivers.hpp"
+
+#include "console.hpp"
+#include "random.hpp"
+#include "search.hpp"
+
+namespace tavrin {
+namespace {
+
+constexpr std::uint64_t kTestGameSide = 20;
+
+std::uint8_t report(std::string_view prefix, std::string_view text) {
+  std::string line(prefix);
+  line += text;
+  line += '\n';
+  write_stdout(line);
+  return kStatusErrorPrinted;
+}
+
+std::uint8_t posted_or_reported(const std::optional<std::string>& post_error) {
+  return post_error ? report("Error posting result: ", *post_error) : kStatusPosted;
+}
+
+}  // namespace
+
+PolicyTarget policy_target(const SearchNode& root) {
+  std::uint32_t total = 0;
+  for (const SearchNode& child : root.children) total += child.visit_count;
+  PolicyTarget target;
+  target.reserve(root.children.size());
+  for (const SearchNode& child : root.children) {
+    const float share = total > 0 ? static_cast<float>(child.visit_count) / static_cast<float>(total) : 0.0F;
+    target.emplace_back(static_cast<std::int32_t>(child.action), share);
+  }
+  return target;
+}
+
+std::uint8_t training_game(Evaluator& network, ResultSink& results, const Config& config) {
+  Game game = Game::reset(config.dim);
+  TrainingRecord record;
+  SearchNode root;
+  Search search(network, config);
+  const float keep = 1.0F - config.exploration_fraction;
+
+  while (!game.is_terminal()) {
+    if (auto error = search.prepare_root(root, game)) return report("Error during training game: ", *error);
+    if (root.children.size() >= 2) mix_root_noise(root, config.dirichlet_alpha, config.exploration_fraction, keep);
+    if (auto error = search.run_simulations(root, game)) return report("Error during training game: ", *error);
+
+    record.policies.push_back(policy_target(root));
+    const VisitDistribution visits = visit_distribution(root);
+    const std::uint64_t action =
+        record.policies.size() < config.sample_moves ? sample_action(visits) : greedy_action(visits);
+    apply_chosen_tile(game, action);
+    advance_root(root, action);
+  }
+  record.moves = game.history();
+  record.payoffs = game.get_payoff();
+  return posted_or_reported(results.post_training_record(record));
+}
+
+std::uint8_t test_against_random(Evaluator& network, ResultSink& results, const Config& config) {
+  Game game = Game::reset(config.dim);
+  while (!game.is_terminal()) {
+    std::uint64_t action = 0;
+    if (game.current_player() == 0) {
+      auto choice = best_action(network, game);
+      if (const auto* error = std::get_if<std::string>(&choice)) return report("Error running MCTS: ", quoted(*error));
+      action = std::get<std::uint64_t>(choice);
+    } else {
+      const auto legal = game.get_legal_tiles();
+      action = legal[random::uniform_index(legal.size())];
+    }
+    apply_chosen_tile(game, action);
+  }
+  return posted_or_reported(results.post_payoff(game.get_payoff()[0]));
+}
+
+std::variant<float, std::string> test_game(Evaluator& candidate, Evaluator& baseline) {
+  Game game = Game::reset(kTestGameSide);
+  while (!game.is_terminal()) {
+    Evaluator& network = game.current_player() == 0 ? candidate : baseline;
+    auto choice = best_action(network, game);
+    if (const auto* error = std::get_if<std::string>(&choice)) {
+      report("Error running MCTS: ", quoted(*error));
+      return std::string("Error running MCTS");
+    }
+    apply_chosen_tile(game, std::get<std::uint64_t>(choice));
+  }
+  write_stdout("Finished Game\n");
+  game.board().print_board();
+  return game.get_payoff()[0];
+}
+
+}  // namespace tavrin
