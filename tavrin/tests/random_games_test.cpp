@@ -146,7 +146,7 @@ TEST(RandomGames, IncrementalStateMatchesRecomputation) {
 // Large boards: whole random games, every piece of every player laid down.
 TEST(RandomGames, LargestSidesPlayToTheEnd) {
   std::mt19937_64 rng(11);
-  for (std::uint64_t dim : {64, kMaxSide}) {
+  for (std::uint64_t dim : {std::uint64_t{64}, kMaxSide}) {
     Game game = Game::reset(dim);
     while (!game.is_terminal()) {
       const auto tiles = game.get_legal_tiles();
