@@ -1,0 +1,25 @@
+import importlib.util
+import multiprocessing
+import sys
+from pathlib import Path
+
+import pytest
+
+# The trainer package runs from the source tree as well as installed.
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "trainer"))
+
+HAVE_ENGINE = importlib.util.find_spec("tavrin_self_play") is not None
+needs_engine = pytest.mark.skipif(not HAVE_ENGINE, reason="tavrin_self_play is not installed (pip install .)")
+
+# The test double for the process plumbing, and the real engine where it is installed.
+ENGINES = ["toy_engine", pytest.param("tavrin_self_play", marks=needs_engine)]
+
+
+@pytest.fixture(autouse=True)
+def no_stray_processes():
+    """Every test must leave no child process behind, failing or not."""
+    yield
+    leftovers = multiprocessing.active_children()
+    for process in leftovers:
+        process.kill()
+    assert not leftovers, f"processes left running: {leftovers}"

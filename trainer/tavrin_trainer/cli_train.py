@@ -1,0 +1,83 @@
+"""tavrin-train: train a network by self-play."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+
+from .settings import TrainSettings, add_setting_flags, explicit_settings, resolve_settings
+
+DESCRIPTION = """\
+Train a policy-value network for the four-player polyomino game by self-play.
+
+Each generation: the worker processes play self-play games with the tree search
+of tavrin_self_play, guided by the current network through an inference server;
+the positions go into a replay buffer; the network trains on it; the new
+checkpoint is saved and scored against three random players (chance: mean
+payoff 0.25) and against the previous generation.
+
+With no arguments it trains a small network on a side-8 board on the CPU for
+about ten minutes. Everything lands in the run directory:
+  settings.json          the settings of the run (reused on resume)
+  checkpoints/           generation-NNNN.pt, one per generation (0 = initial)
+  metrics.csv            one row per generation: throughput, losses, strength
+  plots/loss.png         training losses
+  plots/win_rate.png     mean payoff against random players and the previous generation
+  games/                 a few self-play games per generation (see tavrin-render)
+  replay.npz             the replay buffer
+  logs/worker-N.log      engine output of each worker
+Running again with --run-dir of an existing run resumes from its latest
+checkpoint; flags given then override the saved settings. Ctrl-C stops every
+process and keeps the last finished generation.
+"""
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="tavrin-train", description=DESCRIPTION,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quiet", action="store_true", help="No progress bars or per-generation lines.")
+    add_setting_flags(parser)
+    return parser
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    explicit = explicit_settings(args)
+    from .checkpoints import RunDirectory
+
+    saved = RunDirectory(explicit["run_dir"]).saved_settings() if explicit.get("run_dir") else None
+    try:
+        settings = resolve_settings(explicit, saved)
+    except ValueError as error:
+        parser.error(str(error))
+    return train_from_settings(settings, show_progress=not args.quiet)
+
+
+def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
+    # Imported here so that --help and bad flags answer at once, without PyTorch.
+    from .checkpoints import RunDirectory
+    from .cluster import ClusterFailure
+    from .trainer import run_training
+
+    run = RunDirectory(settings.run_dir)
+    try:
+        state = run_training(settings, show_progress=show_progress)
+    except KeyboardInterrupt:
+        latest = run.latest_generation()
+        kept = f"; kept {run.checkpoint_path(latest)}" if latest is not None else ""
+        print(f"\ninterrupted: all processes stopped{kept}", file=sys.stderr)
+        return 130
+    except ClusterFailure as failure:
+        latest = run.latest_generation()
+        print(f"training stopped: {failure}", file=sys.stderr)
+        if latest is not None:
+            print(f"the last finished generation is kept: {run.checkpoint_path(latest)}", file=sys.stderr)
+        return 1
+    print(f"done: generation {state.generation} in {run.root}; metrics {run.metrics_path}, "
+          f"plots in {run.plot_dir}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,77 @@
+"""The policy-value network: a fully convolutional residual net.
+
+Nothing in it depends on the board side, so one set of weights serves the
+small self-play board and the side-20 board of the evaluation game. The policy
+head is a 1x1 convolution (one logit per tile); the value head pools over the
+board before its linear layers.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+import torch
+from torch import nn
+from torch.nn import functional as F
+
+INPUT_PLANES = 5
+PLAYERS = 4
+
+
+@dataclass(frozen=True)
+class NetworkShape:
+    channels: int
+    blocks: int
+
+
+class ResidualBlock(nn.Module):
+    def __init__(self, channels: int) -> None:
+        super().__init__()
+        self.conv1 = nn.Conv2d(channels, channels, 3, padding=1, bias=False)
+        self.norm1 = nn.BatchNorm2d(channels)
+        self.conv2 = nn.Conv2d(channels, channels, 3, padding=1, bias=False)
+        self.norm2 = nn.BatchNorm2d(channels)
+
+    def forward(self, x: torch.Tensor) -> torch.Tensor:
+        y = F.relu(self.norm1(self.conv1(x)))
+        return F.relu(x + self.norm2(self.conv2(y)))
+
+
+class TavrinNet(nn.Module):
+    """Input (N, 5, dim, dim) planes-first or (N, dim, dim, 5) planes-last
+    (``planes_last=True``), bool or float. Output (policy logits (N, dim*dim),
+    value logits (N, 4)), both relative to the player to move."""
+
+    def __init__(self, shape: NetworkShape) -> None:
+        super().__init__()
+        self.shape = shape
+        c = shape.channels
+        # A constant plane of ones lets the zero padding mark the board's edge.
+        self.stem = nn.Sequential(nn.Conv2d(INPUT_PLANES + 1, c, 3, padding=1, bias=False),
+                                  nn.BatchNorm2d(c), nn.ReLU())
+        self.trunk = nn.Sequential(*(ResidualBlock(c) for _ in range(shape.blocks)))
+        self.policy_head = nn.Sequential(nn.Conv2d(c, 8, 1, bias=False), nn.BatchNorm2d(8), nn.ReLU(),
+                                         nn.Conv2d(8, 1, 1))
+        self.value_conv = nn.Sequential(nn.Conv2d(c, 8, 1, bias=False), nn.BatchNorm2d(8), nn.ReLU())
+        self.value_fc = nn.Sequential(nn.Linear(2 * 8, c), nn.ReLU(), nn.Linear(c, PLAYERS))
+
+    def forward(self, planes: torch.Tensor, planes_last: bool = False) -> tuple[torch.Tensor, torch.Tensor]:
+        if planes.dim() != 4:
+            raise ValueError(f"expected a batch of positions with 4 dimensions, got shape {tuple(planes.shape)}")
+        if planes_last:
+            planes = planes.permute(0, 3, 1, 2)
+        if planes.shape[1] != INPUT_PLANES or planes.shape[2] != planes.shape[3]:
+            raise ValueError(f"expected {INPUT_PLANES} square planes, got shape {tuple(planes.shape)}")
+        x = planes.float()
+        ones = torch.ones_like(x[:, :1])
+        x = self.trunk(self.stem(torch.cat([x, ones], dim=1)))
+        policy = self.policy_head(x).flatten(1)
+        v = self.value_conv(x)
+        pooled = torch.cat([v.mean(dim=(2, 3)), v.amax(dim=(2, 3))], dim=1)
+        return policy, self.value_fc(pooled)
+
+
+def legal_masked(policy_logits: torch.Tensor, legal: torch.Tensor) -> torch.Tensor:
+    """Pushes illegal tiles far down, as the engine ignores them anyway; a large
+    finite value keeps 0 * log-probability at 0 where -inf would give NaN."""
+    return policy_logits.masked_fill(~legal, -1e9)

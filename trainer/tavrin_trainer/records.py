@@ -1,0 +1,135 @@
+"""Training examples from the engine's self-play records.
+
+A record is ``(moves, policies, payoffs)``: ``moves`` the (player, tile) of
+every action in order, ``policies`` for every action the (tile, share) of each
+child of the search root, ``payoffs`` the final payoff of the four players.
+The positions themselves are not in the record; they are rebuilt here exactly
+as the engine encodes them for the network:
+
+* planes 0-3: the squares of players p, p+1, p+2, p+3 (mod 4), p the player of
+  the action;
+* plane 4: the legal tiles, which are the tiles of that action's policy list
+  (the root's children are the legal tiles);
+* policy target: the visit shares, zero elsewhere;
+* value target: the payoffs seen from p (entry k belongs to player p+k).
+
+A record that breaks any of these invariants raises ``RecordError``: a corrupt
+record must never reach the replay buffer.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import Any, Sequence
+
+import numpy as np
+
+PLANES = 5
+PLAYERS = 4
+EMPTY = -1
+# Shares are 32-bit visit fractions; their sum drifts from 1 by rounding only.
+SHARE_SUM_TOLERANCE = 1e-3
+
+
+class RecordError(ValueError):
+    """A self-play record that cannot be turned into training examples."""
+
+
+@dataclass
+class Examples:
+    """Positions of one or more games, planes-first (N, 5, dim, dim)."""
+
+    planes: np.ndarray  # bool
+    policy: np.ndarray  # float32 (N, dim * dim)
+    value: np.ndarray  # float32 (N, 4)
+
+    def __len__(self) -> int:
+        return len(self.planes)
+
+    @staticmethod
+    def concatenate(parts: Sequence["Examples"]) -> "Examples":
+        return Examples(np.concatenate([p.planes for p in parts]),
+                        np.concatenate([p.policy for p in parts]),
+                        np.concatenate([p.value for p in parts]))
+
+
+def examples_from_record(record: Any, dim: int) -> Examples:
+    moves, policies, payoffs = _unpack(record)
+    cells = dim * dim
+    payoffs = _check_payoffs(payoffs)
+    steps = len(moves)
+    if steps != len(policies):
+        raise RecordError(f"{steps} moves but {len(policies)} policy lists")
+    if steps > cells:
+        raise RecordError(f"{steps} moves do not fit a board of {cells} cells")
+
+    owner = np.full(cells, EMPTY, dtype=np.int8)
+    planes = np.zeros((steps, PLANES, cells), dtype=bool)
+    policy = np.zeros((steps, cells), dtype=np.float32)
+    value = np.zeros((steps, PLAYERS), dtype=np.float32)
+    for step, (move, entries) in enumerate(zip(moves, policies)):
+        player, tile = _check_move(move, step, cells)
+        relative = (owner - player) % PLAYERS
+        occupied = owner != EMPTY
+        for plane in range(PLAYERS):
+            planes[step, plane] = occupied & (relative == plane)
+        tiles, shares = _check_policy(entries, step, cells)
+        if owner[tile] != EMPTY:
+            raise RecordError(f"action {step}: tile {tile} is already occupied")
+        if tile not in set(tiles.tolist()):
+            raise RecordError(f"action {step}: played tile {tile} is not in its policy list")
+        if owner[tiles].max() != EMPTY:
+            raise RecordError(f"action {step}: the policy list names an occupied tile")
+        planes[step, 4, tiles] = True
+        policy[step, tiles] = shares
+        value[step] = np.roll(payoffs, -player)
+        owner[tile] = player
+    return Examples(planes.reshape(steps, PLANES, dim, dim), policy, value)
+
+
+def _unpack(record: Any) -> tuple[Sequence, Sequence, Sequence]:
+    try:
+        moves, policies, payoffs = record
+    except (TypeError, ValueError) as error:
+        raise RecordError(f"a record is (moves, policies, payoffs), got {type(record).__name__}") from error
+    return moves, policies, payoffs
+
+
+def _check_payoffs(payoffs: Sequence) -> np.ndarray:
+    values = np.asarray(payoffs, dtype=np.float64)
+    if values.shape != (PLAYERS,):
+        raise RecordError(f"payoffs must be four numbers, got shape {values.shape}")
+    if not np.all(np.isfinite(values)) or values.min() < 0 or abs(values.sum() - 1) > SHARE_SUM_TOLERANCE:
+        raise RecordError(f"payoffs must be non-negative and sum to 1, got {values.tolist()}")
+    return values.astype(np.float32)
+
+
+def _check_move(move: Any, step: int, cells: int) -> tuple[int, int]:
+    try:
+        player, tile = int(move[0]), int(move[1])
+    except (TypeError, ValueError, IndexError) as error:
+        raise RecordError(f"action {step}: a move is (player, tile), got {move!r}") from error
+    if not 0 <= player < PLAYERS:
+        raise RecordError(f"action {step}: player {player} is not 0 to 3")
+    if not 0 <= tile < cells:
+        raise RecordError(f"action {step}: tile {tile} is off the board")
+    return player, tile
+
+
+def _check_policy(entries: Any, step: int, cells: int) -> tuple[np.ndarray, np.ndarray]:
+    try:
+        tiles = np.fromiter((int(t) for t, _ in entries), dtype=np.int64)
+        shares = np.fromiter((float(s) for _, s in entries), dtype=np.float64)
+    except (TypeError, ValueError) as error:
+        raise RecordError(f"action {step}: a policy list holds (tile, share) pairs") from error
+    if len(tiles) == 0:
+        raise RecordError(f"action {step}: empty policy list")
+    if tiles.min() < 0 or tiles.max() >= cells:
+        raise RecordError(f"action {step}: a policy tile is off the board")
+    if len(np.unique(tiles)) != len(tiles):
+        raise RecordError(f"action {step}: a policy tile is listed twice")
+    total = shares.sum()
+    if not np.all(np.isfinite(shares)) or shares.min() < 0 or not math.isclose(total, 1, abs_tol=SHARE_SUM_TOLERANCE):
+        raise RecordError(f"action {step}: shares must be non-negative and sum to 1 (sum {total})")
+    return tiles, (shares / total).astype(np.float32)

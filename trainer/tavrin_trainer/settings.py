@@ -1,0 +1,229 @@
+"""Settings of a training run, their command-line flags and their help texts.
+
+One dataclass holds every setting; the argument parser, the saved
+``settings.json`` of a run directory and the resume logic are all derived from
+it, so a new setting needs exactly one new field.
+"""
+
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import json
+import os
+import time
+from dataclasses import dataclass, field, fields
+from pathlib import Path
+from typing import Any
+
+
+def _setting(default: Any, help: str, group: str, fixed: bool = False) -> Any:
+    """A dataclass field carrying its help text and flag group.
+
+    ``fixed`` marks settings a run cannot change on resume (they shape the
+    network or the stored positions).
+    """
+    return field(default=default, metadata={"help": help, "group": group, "fixed": fixed})
+
+
+@dataclass
+class SearchConfig:
+    """The seven attributes the engine reads from its ``config`` argument."""
+
+    dim: int
+    rep: int
+    sims_per_move: int
+    sample_moves: int
+    c_puct: float
+    dirichlet_alpha: float
+    exploration_fraction: float
+
+
+@dataclass
+class TrainSettings:
+    # Run
+    run_dir: str = _setting(
+        "", "Run directory for checkpoints, metrics, plots and saved games. If it already holds a "
+        "checkpoint, training resumes from its latest generation. Default: runs/<date>-<time>.", "run")
+    generations: int = _setting(
+        40, "Generations to train in total (a resumed run counts the ones already done). Each "
+        "generation is one round of self-play, training, checkpoint and evaluation.", "run")
+    time_limit_minutes: float = _setting(
+        10.0, "Wall-time budget of this invocation: no new generation starts if, judged by the "
+        "last one, it would end past the budget; 0 means no limit.", "run")
+    seed: int = _setting(
+        0, "Seed for the network's initial weights and the training batches. The engine draws "
+        "its own random numbers from the operating system, so games are not reproducible.", "run")
+
+    # Game and search (what the engine reads)
+    dim: int = _setting(8, "Board side for self-play and for the games against random players "
+                        "(the game against the previous generation always uses side 20).", "game", fixed=True)
+    rep: int = _setting(1, "Layout of the network input the engine sends: 1 = planes first "
+                        "(5 x dim x dim), 2 = planes last (dim x dim x 5).", "game")
+    sims_per_move: int = _setting(32, "Tree-search simulations before every action (one action is "
+                                  "one square of a piece).", "game")
+    sample_moves: int = _setting(12, "The first sample_moves - 1 actions of a self-play game are "
+                                 "sampled from the visit counts, later ones take the most visited "
+                                 "action.", "game")
+    c_puct: float = _setting(1.5, "Exploration constant of the search's selection score.", "game")
+    dirichlet_alpha: float = _setting(0.5, "Concentration of the Dirichlet noise mixed into the root "
+                                      "priors of every search (must be > 0).", "game")
+    exploration_fraction: float = _setting(0.25, "Weight of that root noise (0 to 1).", "game")
+
+    # Self-play
+    games_per_generation: int = _setting(48, "Self-play games played per generation.", "self-play")
+    workers: int = _setting(8, "Self-play worker processes. Each has one request in flight, so "
+                            "this also bounds the inference batch.", "self-play")
+
+    # Network
+    channels: int = _setting(32, "Channels of every convolution of the residual trunk.", "network", fixed=True)
+    blocks: int = _setting(3, "Residual blocks of the trunk.", "network", fixed=True)
+
+    # Inference server
+    batch_size: int = _setting(0, "Largest inference batch; 0 means the number of workers.", "server")
+    batch_wait_ms: float = _setting(1.0, "Longest wait, in milliseconds, for more requests once "
+                                    "one has arrived.", "server")
+    server_threads: int = _setting(1, "PyTorch threads of each inference server.", "server")
+
+    # Training
+    train_batch_size: int = _setting(256, "Positions per training step.", "training")
+    train_steps: int = _setting(150, "Training steps per generation.", "training")
+    learning_rate: float = _setting(2e-3, "Adam learning rate.", "training")
+    weight_decay: float = _setting(1e-4, "L2 weight decay of Adam.", "training")
+    value_loss_weight: float = _setting(1.0, "Weight of the value cross-entropy beside the policy "
+                                        "cross-entropy.", "training")
+    replay_capacity: int = _setting(40000, "Positions kept in the replay buffer (oldest dropped "
+                                    "first); each is trained under a random quarter turn.", "training")
+    train_threads: int = _setting(0, "PyTorch threads for training; 0 means one per CPU core.", "training")
+
+    # Evaluation
+    eval_random_games: int = _setting(200, "Games per generation in which the network (seat 0, its "
+                                      "most probable legal tile, no search) plays three uniformly "
+                                      "random players; chance is a mean payoff of 0.25.", "evaluation")
+    eval_versus_games: int = _setting(1, "Games per generation on a side-20 board between the new "
+                                      "network (seat 0) and the previous generation (seats 1-3). "
+                                      "Both play their most probable tile, so repeats are nearly "
+                                      "identical; 0 skips them.", "evaluation")
+    saved_games: int = _setting(4, "Self-play games per generation saved to games/ for "
+                                "tavrin-render.", "evaluation")
+
+    def search_config(self, dim: int | None = None) -> SearchConfig:
+        return SearchConfig(
+            dim=self.dim if dim is None else dim, rep=self.rep, sims_per_move=self.sims_per_move,
+            sample_moves=self.sample_moves, c_puct=self.c_puct, dirichlet_alpha=self.dirichlet_alpha,
+            exploration_fraction=self.exploration_fraction)
+
+    @property
+    def effective_batch_size(self) -> int:
+        return self.batch_size if self.batch_size > 0 else self.workers
+
+    @property
+    def effective_train_threads(self) -> int:
+        return self.train_threads if self.train_threads > 0 else (os.cpu_count() or 1)
+
+    def validate(self) -> None:
+        """Raises ValueError naming the first setting out of range."""
+        positive = ["generations", "dim", "games_per_generation", "workers", "channels", "blocks",
+                    "server_threads", "train_batch_size", "replay_capacity"]
+        for name in positive:
+            if getattr(self, name) < 1:
+                raise ValueError(f"--{flag_name(name)} must be at least 1, got {getattr(self, name)}")
+        non_negative = ["time_limit_minutes", "sims_per_move", "sample_moves", "batch_size",
+                        "batch_wait_ms", "train_steps", "learning_rate", "weight_decay",
+                        "value_loss_weight", "train_threads", "eval_random_games",
+                        "eval_versus_games", "saved_games", "c_puct"]
+        for name in non_negative:
+            if getattr(self, name) < 0:
+                raise ValueError(f"--{flag_name(name)} must not be negative, got {getattr(self, name)}")
+        if self.rep not in (1, 2):
+            raise ValueError(f"--rep must be 1 or 2, got {self.rep}")
+        if self.sims_per_move < 1:
+            # With no simulation every visit share is 0/0: the records would carry no target.
+            raise ValueError("--sims-per-move must be at least 1")
+        if not self.dirichlet_alpha > 0:
+            raise ValueError(f"--dirichlet-alpha must be greater than 0, got {self.dirichlet_alpha}")
+        if not 0 <= self.exploration_fraction <= 1:
+            raise ValueError(f"--exploration-fraction must lie in [0, 1], got {self.exploration_fraction}")
+        if self.dim < 5:
+            raise ValueError(f"--dim must be at least 5 (the longest piece), got {self.dim}")
+
+    def to_json(self) -> str:
+        return json.dumps(dataclasses.asdict(self), indent=2)
+
+    @classmethod
+    def from_dict(cls, values: dict[str, Any]) -> "TrainSettings":
+        known = {f.name for f in fields(cls)}
+        unknown = sorted(set(values) - known)
+        if unknown:
+            raise ValueError(f"unknown settings: {', '.join(unknown)}")
+        return cls(**values)
+
+
+GROUP_TITLES = {
+    "run": "run",
+    "game": "game and search (passed to the engine)",
+    "self-play": "self-play",
+    "network": "network (fixed for a run)",
+    "server": "inference server",
+    "training": "training",
+    "evaluation": "evaluation",
+}
+
+
+def flag_name(field_name: str) -> str:
+    return field_name.replace("_", "-")
+
+
+def add_setting_flags(parser: argparse.ArgumentParser, names: list[str] | None = None) -> None:
+    """Adds one flag per setting. Defaults are suppressed so that the parsed
+    namespace holds only what the user typed (needed to merge with a resumed run)."""
+    defaults = TrainSettings()
+    groups: dict[str, argparse._ArgumentGroup] = {}
+    for f in fields(TrainSettings):
+        if names is not None and f.name not in names:
+            continue
+        group_key = f.metadata["group"]
+        if group_key not in groups:
+            groups[group_key] = parser.add_argument_group(GROUP_TITLES[group_key])
+        default = getattr(defaults, f.name)
+        shown = f" (default: {default})" if default != "" else ""
+        groups[group_key].add_argument(
+            f"--{flag_name(f.name)}", dest=f.name, type=_parse_type(f), default=argparse.SUPPRESS,
+            metavar=_metavar(f), help=f.metadata["help"] + shown)
+
+
+def _metavar(f: dataclasses.Field) -> str:
+    return {"int": "N", "float": "X", "str": "DIR"}[_type_name(f)]
+
+
+def _type_name(f: dataclasses.Field) -> str:
+    return f.type if isinstance(f.type, str) else f.type.__name__
+
+
+def _parse_type(f: dataclasses.Field) -> type:
+    return {"int": int, "float": float, "str": str}[_type_name(f)]
+
+
+def explicit_settings(namespace: argparse.Namespace) -> dict[str, Any]:
+    known = {f.name for f in fields(TrainSettings)}
+    return {k: v for k, v in vars(namespace).items() if k in known}
+
+
+def resolve_settings(explicit: dict[str, Any], saved: dict[str, Any] | None) -> TrainSettings:
+    """Defaults, overlaid by a resumed run's saved settings, overlaid by the
+    flags typed now. Changing a setting that shapes the network or the stored
+    positions of an existing run is refused."""
+    values = dataclasses.asdict(TrainSettings())
+    if saved is not None:
+        values.update(saved)
+        for f in fields(TrainSettings):
+            if f.metadata["fixed"] and f.name in explicit and explicit[f.name] != saved.get(f.name):
+                raise ValueError(
+                    f"--{flag_name(f.name)} is fixed for this run (it was {saved.get(f.name)}); "
+                    f"start a new run directory to change it")
+    values.update(explicit)
+    if not values["run_dir"]:
+        values["run_dir"] = str(Path("runs") / time.strftime("%Y%m%d-%H%M%S"))
+    settings = TrainSettings.from_dict(values)
+    settings.validate()
+    return settings
