@@ -1,1 +1,136 @@
 #include <gtest/gtest.h>
+
+#include <limits>
+
+#include "fake_network.hpp"
+#include "internal_error.hpp"
+#include "search.hpp"
+
+namespace tavrin {
+namespace {
+
+using testing::FakeNetwork;
+
+SearchNode node_with_children(std::vector<std::pair<std::uint32_t, float>> action_priors) {
+  SearchNode node;
+  for (const auto& [action, prior] : action_priors) {
+    SearchNode child;
+    child.action = action;
+    child.prior = prior;
+    node.children.push_back(child);
+  }
+  return node;
+}
+
+Config search_config(std::uint64_t sims) {
+  Config config;
+  config.dim = 20;
+  config.rep = 1;
+  config.sims_per_move = sims;
+  config.c_puct = 1.5F;
+  return config;
+}
+
+TEST(SelectChild, EqualScoresGoToTheLargerAction) {
+  SearchNode node = node_with_children({{3, 0.2F}, {7, 0.5F}, {9, 0.3F}});
+  // An unvisited parent gives no exploration term: every score is 0.
+  EXPECT_EQ(select_child(node, 1.5F), 2U);
+  node.visit_count = 4;
+  EXPECT_EQ(select_child(node, 1.5F), 1U);  // now the prior decides
+  node.children[0].visit_count = 1;
+  node.children[0].value_sum = 1.0F;
+  EXPECT_EQ(select_child(node, 0.5F), 0U);  // a won visit outweighs the prior
+}
+
+TEST(SelectChild, NonFiniteScoreIsInternal) {
+  SearchNode node = node_with_children({{1, 0.5F}, {2, 0.5F}});
+  node.visit_count = 1;
+  EXPECT_THROW(select_child(node, std::numeric_limits<float>::infinity()), InternalError);
+  node.children[1].visit_count = 1;
+  node.children[1].value_sum = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_THROW(select_child(node, 1.0F), InternalError);
+}
+
+TEST(Backup, EachChildGetsTheValueOfThePlayerWhoChoseIt) {
+  SearchNode root = node_with_children({{5, 1.0F}});
+  root.player = 1;
+  SearchNode& middle = root.children[0];
+  middle.player = 2;
+  middle.children.push_back(SearchNode{});
+  SearchNode& leaf = middle.children[0];
+  leaf.player = 3;
+  std::vector<SearchNode*> path{&root, &middle, &leaf};
+  backup(path, std::vector<float>{0.1F, 0.2F, 0.3F, 0.4F});
+  EXPECT_EQ(middle.value_sum, 0.2F);
+  EXPECT_EQ(leaf.value_sum, 0.3F);
+  EXPECT_EQ(middle.visit_count, 1U);
+  EXPECT_EQ(leaf.visit_count, 1U);
+  EXPECT_EQ(root.visit_count, 1U);
+  EXPECT_EQ(root.value_sum, 0.0F);
+  EXPECT_THROW(backup(path, std::vector<float>{0.1F, 0.2F}), InternalError);
+}
+
+TEST(Search, EverySimulationCountsAtTheRootAndVisitsOneRootChild) {
+  FakeNetwork network;
+  const Game game = Game::reset(20);
+  Search search(network, search_config(24));
+  SearchNode root;
+  ASSERT_FALSE(search.prepare_root(root, game));
+  ASSERT_FALSE(search.run_simulations(root, game));
+  EXPECT_EQ(root.visit_count, 24U);
+  std::uint32_t child_visits = 0;
+  std::size_t visited_children = 0;
+  for (const SearchNode& child : root.children) {
+    child_visits += child.visit_count;
+    visited_children += child.visit_count > 0 ? 1 : 0;
+  }
+  EXPECT_EQ(child_visits, 24U);
+  // Once the root has a count the exploration term spreads the visits.
+  EXPECT_GT(visited_children, 1U);
+  EXPECT_EQ(network.players_asked.size(), 25U);  // root, then one leaf per simulation
+}
+
+TEST(Search, KeptSubtreeNeedsNoRootEvaluationAndKeepsItsCounts) {
+  FakeNetwork network;
+  Game game = Game::reset(20);
+  Search search(network, search_config(40));
+  SearchNode root;
+  ASSERT_FALSE(search.prepare_root(root, game));
+  ASSERT_FALSE(search.run_simulations(root, game));
+  const VisitDistribution visits = visit_distribution(root);
+  const std::uint64_t action = greedy_action(visits);
+  const SearchNode& chosen = *root.find_child(action);
+  const std::uint32_t kept_visits = chosen.visit_count;
+  const std::size_t kept_nodes = count_nodes(chosen);
+  ASSERT_TRUE(chosen.is_expanded());
+  game.apply(action);
+  advance_root(root, action);
+  EXPECT_EQ(root.visit_count, kept_visits);
+  EXPECT_EQ(count_nodes(root), kept_nodes);  // the old root and its other subtrees are gone
+
+  const std::size_t requests = network.players_asked.size();
+  ASSERT_FALSE(search.prepare_root(root, game));
+  EXPECT_EQ(network.players_asked.size(), requests);
+  EXPECT_THROW(advance_root(root, 100000), InternalError);
+}
+
+TEST(Search, FailedLeafStopsTheSearchAndKeepsEarlierBackups) {
+  FakeNetwork network;
+  network.fail_at_request = 4;  // root, three good simulations, then failure
+  const Game game = Game::reset(20);
+  Search search(network, search_config(10));
+  SearchNode root;
+  ASSERT_FALSE(search.prepare_root(root, game));
+  EXPECT_EQ(search.run_simulations(root, game), "RuntimeError: boom");
+  EXPECT_EQ(root.visit_count, 3U);
+  EXPECT_EQ(network.players_asked.size(), 5U);
+
+  FakeNetwork failing_root;
+  failing_root.fail_at_request = 0;
+  Search root_search(failing_root, search_config(1));
+  SearchNode fresh;
+  EXPECT_EQ(root_search.prepare_root(fresh, game), "Error evaluating root node: RuntimeError: boom");
+}
+
+}  // namespace
+}  // namespace tavrin
