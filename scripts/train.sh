@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and runs the built-in default training job: a small
+# board and network on the CPU, about ten minutes, ending with an evaluation
+# against random players. Extra arguments go to tavrin-train (see --help).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+python3 -m pip install -q --no-build-isolation ".[train]"
+exec tavrin-train "$@"
