@@ -135,3 +135,24 @@ def test_stub_matches_the_module():
     assert ast.get_docstring(functions["play_training_game"]) == m.play_training_game.__doc__
     returns = {name: ast.unparse(node.returns) for name, node in functions.items()}
     assert returns == {"play_training_game": "int", "play_test_game": "float", "play_test_against_random": "int"}
+
+
+def test_calls_hold_no_reference_after_returning():
+    import sys
+
+    network, results, config = LoopbackNetwork(), ListQueue(), Config(dim=8, sims_per_move=1)
+    failing = LoopbackNetwork(fail_recv_at=3)
+    bad_config = Config(dim="eight")
+    objects = [network, results, config, failing, bad_config]
+    before = [sys.getrefcount(o) for o in objects]
+    for _ in range(3):
+        m.play_training_game(1, config, results, network, network)
+        m.play_test_against_random(1, config, results, network, network)
+        m.play_training_game(1, config, results, failing, failing)
+        with pytest.raises(m.InternalError):
+            m.play_training_game(1, bad_config, results, network, network)
+        with pytest.raises(TypeError):
+            m.play_training_game(1, config, results, network)
+    results.items.clear()
+    failing.error.__traceback__ = None  # its frames refer to `failing` itself
+    assert [sys.getrefcount(o) for o in objects] == before
