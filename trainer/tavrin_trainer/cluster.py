@@ -61,12 +61,17 @@ class ServerHandle:
         self._expect("ready", START_TIMEOUT_S)
 
     def load(self, checkpoint: str | Path) -> None:
-        self.control.send(("load", str(checkpoint)))
-        self._expect("loaded", CONTROL_TIMEOUT_S)
+        self._ask(("load", str(checkpoint)), "loaded")
 
     def take_stats(self) -> dict[str, Any]:
-        self.control.send(("stats",))
-        return self._expect("stats", CONTROL_TIMEOUT_S)[1]
+        return self._ask(("stats",), "stats")[1]
+
+    def _ask(self, message: tuple, answer: str) -> tuple:
+        try:
+            self.control.send(message)
+        except OSError:
+            self._raise_dead()
+        return self._expect(answer, CONTROL_TIMEOUT_S)
 
     def stop(self) -> None:
         if self.process.is_alive():
@@ -83,18 +88,23 @@ class ServerHandle:
     def _expect(self, kind: str, timeout: float) -> tuple:
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            if self.control.poll(WATCH_INTERVAL_S):
-                try:
-                    message = self.control.recv()
-                except EOFError:
-                    break
+            alive = self.process.is_alive()  # before the poll: a last message may precede the exit
+            try:
+                message = self.control.recv() if self.control.poll(WATCH_INTERVAL_S) else None
+            except (EOFError, OSError):
+                self._raise_dead()  # the control pipe closes only when the server exits
+            if message is not None:
                 if message[0] == kind:
                     return message
                 raise ClusterFailure(f"inference server '{self.name}': {message[1]}")
-            if not self.process.is_alive():
+            if not alive:
                 break
         if self.process.is_alive():
             raise ClusterFailure(f"inference server '{self.name}' did not answer within {timeout:.0f} s")
+        self._raise_dead()
+
+    def _raise_dead(self) -> None:
+        self.process.join(JOIN_TIMEOUT_S)
         raise ClusterFailure(f"inference server '{self.name}' exited with code {self.process.exitcode}")
 
 

@@ -49,6 +49,12 @@ class ThroughputCounters:
     started: float = field(default_factory=time.perf_counter)
     batch_sizes: Counter = field(default_factory=Counter)
 
+    def add_batch(self, size: int, network_s: float) -> None:
+        self.requests += size
+        self.batches += 1
+        self.batch_sizes[size] += 1
+        self.network_s += network_s
+
     def report(self) -> dict[str, Any]:
         wall = time.perf_counter() - self.started
         return {"requests": self.requests, "batches": self.batches, "wall_s": wall,
@@ -119,6 +125,7 @@ def serve(name: str, options: ServerOptions, checkpoint: str, requests: Any,
         return
     control.send(("ready",))
     counters = ThroughputCounters()
+    gone: set[int] = set()
     while True:
         if control.poll():
             try:
@@ -137,17 +144,25 @@ def serve(name: str, options: ServerOptions, checkpoint: str, requests: Any,
         batch = collect_batch(requests, first, options.batch_size, options.wait_s)
         started = time.perf_counter()
         replies = evaluator.evaluate(batch)
-        counters.network_s += time.perf_counter() - started
-        counters.requests += len(batch)
-        counters.batches += 1
-        counters.batch_sizes[len(batch)] += 1
-        for worker_id, reply in replies:
-            pipe = reply_pipes.get(worker_id)
-            if pipe is None:
-                # A request nobody can be answered for means the ids are wired wrong.
-                print(f"inference server {name}: request from unknown worker id {worker_id}", file=sys.stderr)
-                os._exit(3)
+        counters.add_batch(len(batch), time.perf_counter() - started)
+        _send_replies(name, replies, reply_pipes, gone)
+
+
+def _send_replies(name: str, replies: list, reply_pipes: dict[int, Connection], gone: set[int]) -> None:
+    for worker_id, reply in replies:
+        if worker_id in gone:
+            continue
+        pipe = reply_pipes.get(worker_id)
+        if pipe is None:
+            # A request nobody can be answered for means the ids are wired wrong.
+            print(f"inference server {name}: request from unknown worker id {worker_id}", file=sys.stderr)
+            os._exit(3)
+        try:
             pipe.send(reply)
+        except OSError:
+            # That worker is gone; the parent notices and stops the run.
+            reply_pipes.pop(worker_id).close()
+            gone.add(worker_id)
 
 
 def _handle_control(message: tuple, options: ServerOptions, evaluator: BatchEvaluator,

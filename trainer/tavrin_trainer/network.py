@@ -54,6 +54,12 @@ class TavrinNet(nn.Module):
                                          nn.Conv2d(8, 1, 1))
         self.value_conv = nn.Sequential(nn.Conv2d(c, 8, 1, bias=False), nn.BatchNorm2d(8), nn.ReLU())
         self.value_fc = nn.Sequential(nn.Linear(2 * 8, c), nn.ReLU(), nn.Linear(c, PLAYERS))
+        # Uniform priors and values at the start: an untrained network's
+        # arbitrary preferences can be strong or weak by luck of the seed,
+        # which would make generation 0 a meaningless yardstick.
+        for last in (self.policy_head[-1], self.value_fc[-1]):
+            nn.init.zeros_(last.weight)
+            nn.init.zeros_(last.bias)
 
     def forward(self, planes: torch.Tensor, planes_last: bool = False) -> tuple[torch.Tensor, torch.Tensor]:
         if planes.dim() != 4:

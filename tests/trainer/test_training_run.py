@@ -1,0 +1,125 @@
+import csv
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+from conftest import ENGINES
+
+from tavrin_trainer import cli_render
+from tavrin_trainer.checkpoints import RunDirectory, load_checkpoint
+from tavrin_trainer.cluster import ClusterFailure
+from tavrin_trainer.settings import TrainSettings, resolve_settings
+from tavrin_trainer.trainer import run_training
+
+TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2,
+            train_steps=3, train_batch_size=32, eval_random_games=4, eval_versus_games=1, saved_games=2,
+            time_limit_minutes=0)
+
+
+def tiny(run_dir: Path, **changes) -> TrainSettings:
+    return TrainSettings(run_dir=str(run_dir), **{**TINY, **changes})
+
+
+def metrics(run: RunDirectory) -> list[dict]:
+    with open(run.metrics_path, newline="") as source:
+        return list(csv.DictReader(source))
+
+
+@pytest.mark.parametrize("engine", ENGINES)
+def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_path, engine):
+    run = RunDirectory(tmp_path / "run")
+    run_training(tiny(run.root, generations=2), engine_module=engine, show_progress=False)
+
+    assert run.generations() == [0, 1, 2]
+    rows = metrics(run)
+    assert [int(r["generation"]) for r in rows] == [0, 1, 2]
+    for row in rows[1:]:
+        assert int(row["selfplay_games"]) == 3 and int(row["selfplay_positions"]) > 0
+        assert float(row["positions_per_s"]) > 0 and float(row["requests_per_s"]) > 0
+        assert 1 <= float(row["mean_batch"]) <= 2 and float(row["policy_loss"]) > 0
+        assert 0 <= float(row["vs_random_mean_payoff"]) <= 1 and row["vs_previous_games"] == "1"
+    assert (run.plot_dir / "loss.png").read_bytes()[:4] == b"\x89PNG"
+    assert (run.plot_dir / "win_rate.png").read_bytes()[:4] == b"\x89PNG"
+    assert load_checkpoint(run.checkpoint_path(2))["generation"] == 2
+    stored = int(rows[-1]["buffer_positions"])
+
+    # Resume: the next invocation starts from generation 2 with the stored positions.
+    state = run_training(tiny(run.root, generations=3), engine_module=engine, show_progress=False)
+    assert state.generation == 3 and run.generations() == [0, 1, 2, 3]
+    rows = metrics(run)
+    assert [int(r["generation"]) for r in rows] == [0, 1, 2, 3]
+    assert int(rows[-1]["buffer_positions"]) == stored + int(rows[-1]["selfplay_positions"])
+
+    assert cli_render.main([str(run.root), "--format", "svg"]) == 0
+    assert len(list((run.root / "renders").glob("generation-0002-game-*.svg"))) == 2
+
+
+def test_resumed_settings_keep_the_run_and_refuse_a_new_network_shape(tmp_path):
+    saved = tiny(tmp_path).__dict__
+    resolved = resolve_settings({"generations": 9, "run_dir": str(tmp_path)}, saved)
+    assert resolved.generations == 9 and resolved.channels == TINY["channels"] and resolved.dim == TINY["dim"]
+    with pytest.raises(ValueError, match="--channels is fixed for this run"):
+        resolve_settings({"channels": 64}, saved)
+    with pytest.raises(ValueError, match="--dirichlet-alpha must be greater than 0"):
+        resolve_settings({"dirichlet_alpha": 0.0}, None)
+
+
+@pytest.mark.parametrize("engine", ENGINES)
+def test_a_server_failure_mid_run_keeps_the_last_generation(tmp_path, engine, monkeypatch):
+    run = RunDirectory(tmp_path / "run")
+    run_training(tiny(run.root, generations=1), engine_module=engine, show_progress=False)
+    before = run.checkpoint_path(1).read_bytes()
+
+    from tavrin_trainer import trainer
+
+    original = trainer.self_play
+
+    def self_play_then_kill_the_server(state, cluster):
+        os.kill(cluster.servers["model"].process.pid, signal.SIGKILL)
+        return original(state, cluster)
+
+    monkeypatch.setattr(trainer, "self_play", self_play_then_kill_the_server)
+    with pytest.raises(ClusterFailure, match="inference server 'model' exited"):
+        run_training(tiny(run.root, generations=3), engine_module=engine, show_progress=False)
+    assert run.generations() == [0, 1] and run.checkpoint_path(1).read_bytes() == before
+    assert run.replay_path.exists()
+
+
+def group_empties(group: int, within_s: float) -> bool:
+    deadline = time.monotonic() + within_s
+    while time.monotonic() < deadline:
+        if subprocess.run(["pgrep", "-g", str(group)], capture_output=True).returncode == 1:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def test_ctrl_c_stops_every_process_and_keeps_the_last_checkpoint(tmp_path):
+    """The command-line trainer under a real SIGINT (toy engine: quick games)."""
+    run_dir = tmp_path / "run"
+    tests_dir = Path(__file__).parent
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(tests_dir.parents[1] / "trainer"), str(tests_dir)])}
+    code = ("import sys, tavrin_trainer.trainer as t, tavrin_trainer.cli_train as c;"
+            "real = t.run_training;"
+            "t.run_training = lambda s, **k: real(s, engine_module='toy_engine', **k);"
+            "sys.exit(c.main(sys.argv[1:]))")
+    flags = [f"--{k.replace('_', '-')}={v}" for k, v in TINY.items()]
+    process = subprocess.Popen([sys.executable, "-c", code, "--run-dir", str(run_dir), "--generations", "1000",
+                                "--quiet", *flags], env=env, stderr=subprocess.PIPE, text=True,
+                               start_new_session=True)
+    run = RunDirectory(run_dir)
+    deadline = time.monotonic() + 120
+    while len(run.generations()) < 2 and time.monotonic() < deadline and process.poll() is None:
+        time.sleep(0.2)
+    assert len(run.generations()) >= 2, process.stderr.read() if process.poll() is not None else "too slow"
+    os.killpg(process.pid, signal.SIGINT)  # Ctrl-C reaches the whole process group
+    _, errors = process.communicate(timeout=60)
+    assert process.returncode == 130, errors
+    assert "interrupted: all processes stopped; kept" in errors
+    assert group_empties(process.pid, within_s=5), "processes of the trainer outlived it"
+    latest = run.latest_generation()
+    assert load_checkpoint(run.checkpoint_path(latest))["generation"] == latest
