@@ -102,7 +102,7 @@ def main() -> None:
     parser.add_argument("--dim", type=int, default=8, help="Board side of the positions (default: 8).")
     parser.add_argument("--rep", type=int, choices=(1, 2), default=1, help="Input layout (default: 1).")
     parser.add_argument("--channels", type=int, default=32, help="Network channels (default: 32).")
-    parser.add_argument("--blocks", type=int, default=3, help="Residual blocks (default: 3).")
+    parser.add_argument("--blocks", type=int, default=2, help="Residual blocks (default: 2).")
     parser.add_argument("--threads", type=int, default=1, help="PyTorch threads of the server (default: 1).")
     parser.add_argument("--wait-ms", type=float, default=1.0, help="Batch wait bound (default: 1 ms).")
     parser.add_argument("--clients", type=int, nargs="+", default=[1, 4, 8, 16],

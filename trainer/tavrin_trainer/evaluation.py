@@ -27,23 +27,22 @@ def _score(payoffs: list[float], seconds: float) -> Score:
     return Score(games, mean, math.sqrt(variance / games), seconds)
 
 
-def versus_random(cluster: Cluster, config: SearchConfig, games: int, show_progress: bool = True) -> Score:
-    """Mean payoff of the model in seat 0 against three uniformly random players (chance 0.25)."""
+def score_games(cluster: Cluster, kind: str, config: SearchConfig, games: int, label: str,
+                show_progress: bool = True) -> Score:
     started = time.perf_counter()
     payoffs = []
-    with progress_bar(games, "vs random", show_progress) as bar:
-        for result in cluster.run(VERSUS_RANDOM, [config] * games):
+    with progress_bar(games, label, show_progress) as bar:
+        for result in cluster.run(kind, [config] * games):
             payoffs.append(result.payload)
             bar.update(1)
     return _score(payoffs, time.perf_counter() - started)
+
+
+def versus_random(cluster: Cluster, config: SearchConfig, games: int, show_progress: bool = True) -> Score:
+    """Mean payoff of the model in seat 0 against three uniformly random players (chance 0.25)."""
+    return score_games(cluster, VERSUS_RANDOM, config, games, "vs random", show_progress)
 
 
 def versus_baseline(cluster: Cluster, config: SearchConfig, games: int, show_progress: bool = True) -> Score:
     """Mean payoff of the model in seat 0 against the baseline in seats 1-3 (side-20 board)."""
-    started = time.perf_counter()
-    payoffs = []
-    with progress_bar(games, "vs previous", show_progress) as bar:
-        for result in cluster.run(VERSUS_BASELINE, [config] * games):
-            payoffs.append(result.payload)
-            bar.update(1)
-    return _score(payoffs, time.perf_counter() - started)
+    return score_games(cluster, VERSUS_BASELINE, config, games, "vs previous", show_progress)

@@ -77,7 +77,7 @@ class TrainSettings:
 
     # Network
     channels: int = _setting(32, "Channels of every convolution of the residual trunk.", "network", fixed=True)
-    blocks: int = _setting(3, "Residual blocks of the trunk.", "network", fixed=True)
+    blocks: int = _setting(2, "Residual blocks of the trunk.", "network", fixed=True)
 
     # Inference server
     batch_size: int = _setting(0, "Largest inference batch; 0 means the number of workers.", "server")
@@ -87,7 +87,7 @@ class TrainSettings:
 
     # Training
     train_batch_size: int = _setting(256, "Positions per training step.", "training")
-    train_steps: int = _setting(150, "Training steps per generation.", "training")
+    train_steps: int = _setting(100, "Training steps per generation.", "training")
     learning_rate: float = _setting(2e-3, "Adam learning rate.", "training")
     weight_decay: float = _setting(1e-4, "L2 weight decay of Adam.", "training")
     value_loss_weight: float = _setting(1.0, "Weight of the value cross-entropy beside the policy "

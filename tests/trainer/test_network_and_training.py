@@ -1,0 +1,86 @@
+import numpy as np
+import pytest
+import torch
+
+from tavrin_trainer.network import NetworkShape, TavrinNet
+from tavrin_trainer.records import Examples
+from tavrin_trainer.replay_buffer import ReplayBuffer
+from tavrin_trainer.training import batch_losses, train_steps
+
+
+def randomised_net(seed=0):
+    torch.manual_seed(seed)
+    model = TavrinNet(NetworkShape(channels=8, blocks=1))
+    for parameter in model.parameters():
+        torch.nn.init.normal_(parameter, std=0.3)
+    return model.eval()
+
+
+def random_examples(count, dim, seed=0):
+    rng = np.random.default_rng(seed)
+    planes = rng.random((count, 5, dim, dim)) < 0.3
+    planes[:, 4, 0, 0] = True  # at least one legal tile each
+    legal = planes[:, 4].reshape(count, -1)
+    policy = rng.random((count, dim * dim)) * legal
+    value = np.eye(4)[rng.integers(0, 4, count)]
+    return Examples(planes, (policy / policy.sum(1, keepdims=True)).astype(np.float32), value.astype(np.float32))
+
+
+def test_one_network_serves_both_layouts_and_every_board_side():
+    model = randomised_net()
+    for dim in (5, 8, 20):
+        planes = torch.from_numpy(random_examples(3, dim).planes)
+        policy, value = model(planes)
+        assert policy.shape == (3, dim * dim) and value.shape == (3, 4)
+        last_policy, last_value = model(planes.permute(0, 2, 3, 1), planes_last=True)
+        torch.testing.assert_close(last_policy, policy)
+        torch.testing.assert_close(last_value, value)
+    with pytest.raises(ValueError, match="5 square planes"):
+        model(torch.zeros(1, 4, 6, 6))
+
+
+def test_an_untrained_network_has_uniform_priors_and_values():
+    policy, value = TavrinNet(NetworkShape(8, 1)).eval()(torch.from_numpy(random_examples(2, 6).planes))
+    assert torch.all(policy == policy[0, 0]) and torch.all(value == 0)
+
+
+def test_the_policy_loss_ignores_the_logits_of_illegal_tiles():
+    batch = random_examples(4, 6)
+    model = randomised_net()
+    before, _ = batch_losses(model, batch)
+    forward = model.forward
+
+    def illegal_logits_changed(planes, planes_last=False):
+        policy, value = forward(planes, planes_last)
+        illegal = ~planes[:, 4].flatten(1)
+        return policy + 50.0 * illegal * torch.randn_like(policy), value
+
+    model.forward = illegal_logits_changed
+    after, _ = batch_losses(model, batch)
+    torch.testing.assert_close(after, before)
+
+
+def learnable_examples(count, dim, seed=0):
+    """The target is the one legal tile that also holds a square of the next player."""
+    examples = random_examples(count, dim, seed)
+    rng = np.random.default_rng(seed)
+    planes = examples.planes.reshape(count, 5, -1)
+    planes[:, 1] &= ~planes[:, 4]
+    chosen = rng.integers(0, dim * dim, count)
+    planes[np.arange(count), 1, chosen] = planes[np.arange(count), 4, chosen] = True
+    examples.policy[:] = np.eye(dim * dim, dtype=np.float32)[chosen]
+    return examples
+
+
+def test_training_learns_a_policy_and_a_value():
+    buffer = ReplayBuffer(capacity=128, dim=6)
+    buffer.add(learnable_examples(128, 6))
+    model = randomised_net()
+    optimizer = torch.optim.Adam(model.parameters(), lr=1e-2)
+    rng = np.random.default_rng(0)
+    first = train_steps(model, optimizer, buffer, 3, 128, 1.0, rng)
+    train_steps(model, optimizer, buffer, 80, 128, 1.0, rng)
+    last = train_steps(model, optimizer, buffer, 3, 128, 1.0, rng)
+    assert last.policy < 0.5 * first.policy
+    assert last.value < first.value
+    assert not model.training  # left ready for inference

@@ -1,0 +1,86 @@
+import xml.etree.ElementTree as ElementTree
+from dataclasses import fields
+
+import numpy as np
+import pytest
+from conftest import needs_engine
+
+from tavrin_trainer import cli_eval, cli_render, cli_train
+from tavrin_trainer.checkpoints import save_checkpoint
+from tavrin_trainer.network import NetworkShape, TavrinNet
+from tavrin_trainer.render import SavedGame, outline_segments, write_rendering
+from tavrin_trainer.settings import TrainSettings, flag_name
+
+
+@pytest.mark.parametrize("cells, expected", [
+    ({(0, 0): 0}, 4),                  # a lone square
+    ({(0, 0): 0, (0, 1): 0}, 6),       # a domino: no line between its squares
+    ({(1, 1): 0, (2, 2): 0}, 8),       # two squares touching at a corner
+    ({(0, 0): 0, (0, 1): 1}, 7),       # two owners side by side keep the line between them
+])
+def test_outlines_surround_each_piece(cells, expected):
+    owner = np.full((4, 4), -1)
+    for (r, c), player in cells.items():
+        owner[r, c] = player
+    assert len(outline_segments(owner)) == expected
+
+
+def game():
+    return SavedGame(dim=5, moves=[(0, 0), (0, 5), (1, 4), (2, 24), (3, 20)], payoffs=[1, 0, 0, 0], generation=3)
+
+
+def test_games_render_as_svg_and_png(tmp_path):
+    write_rendering(game(), tmp_path / "board.svg")
+    svg = ElementTree.parse(tmp_path / "board.svg").getroot()
+    rects = [e for e in svg.iter() if e.tag.endswith("rect")]
+    assert len(rects) == 1 + 25
+    assert sum(1 for r in rects if r.get("fill") != "#f2f2f2") == 1 + 5  # background + placed squares
+    write_rendering(game(), tmp_path / "board.png")
+    assert (tmp_path / "board.png").read_bytes()[:4] == b"\x89PNG"
+    with pytest.raises(ValueError, match="use .svg or .png"):
+        write_rendering(game(), tmp_path / "board.gif")
+
+
+def test_render_command_names_what_is_missing(tmp_path, capsys):
+    with pytest.raises(SystemExit):
+        cli_render.main([str(tmp_path)])
+    assert "no saved games" in capsys.readouterr().err
+    (tmp_path / "games").mkdir()
+    (tmp_path / "games" / "generation-0003.jsonl").write_text(game().to_json() + "\n")
+    assert cli_render.main([str(tmp_path), "--game", "0", "--output", str(tmp_path / "one.png"),
+                            "--format", "png"]) == 0
+    assert (tmp_path / "one.png").exists()
+    with pytest.raises(SystemExit):
+        cli_render.main([str(tmp_path), "--game", "4"])
+
+
+def test_train_help_explains_every_setting(capsys):
+    with pytest.raises(SystemExit):
+        cli_train.main(["--help"])
+    text = " ".join(capsys.readouterr().out.split())
+    for f in fields(TrainSettings):
+        assert f"--{flag_name(f.name)}" in text
+        assert " ".join(f.metadata["help"].split())[:40] in text
+
+
+@pytest.mark.parametrize("flags, message", [
+    (["--rep", "3"], "--rep must be 1 or 2"),
+    (["--workers", "0"], "--workers must be at least 1"),
+    (["--sims-per-move", "0"], "--sims-per-move must be at least 1"),
+    (["--dim", "eight"], "invalid int value"),
+])
+def test_bad_train_flags_are_refused_before_anything_starts(flags, message, capsys):
+    with pytest.raises(SystemExit):
+        cli_train.main(flags)
+    assert message in capsys.readouterr().err
+
+
+@needs_engine
+def test_eval_command_scores_a_checkpoint_against_random_players_and_a_baseline(tmp_path, capsys):
+    path = tmp_path / "generation-0000.pt"
+    save_checkpoint(path, {"model": TavrinNet(NetworkShape(8, 1)).state_dict(), "shape": {"channels": 8, "blocks": 1}})
+    assert cli_eval.main([str(path), "--baseline", str(path), "--games", "6", "--workers", "2", "--dim", "6",
+                          "--log-dir", str(tmp_path / "logs"), "--quiet"]) == 0
+    out = capsys.readouterr().out
+    assert "over 6 games against three random players on side 6" in out
+    assert "over 1 games against" in out
