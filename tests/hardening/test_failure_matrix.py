@@ -144,7 +144,7 @@ def test_server_end_closed_gives_eof(capfd, replies, line):
 
 
 def test_server_end_closed_mid_game_against_random(capfd):
-    server = PipeServer(5)
+    server = PipeServer(1)  # player 0 always places more than one square
     status = m.play_test_against_random(1, Config(dim=8), ListQueue(), server, server.worker_end)
     assert status == 1
     assert capfd.readouterr().out.startswith(
