@@ -14,3 +14,7 @@ ctest --test-dir build/test --output-on-failure -j2
 echo "== Python package and tests"
 python3 -m pip install -q --no-build-isolation ".[train,test]"
 python3 -m pytest -q
+
+# Reliability checks (docs/RELIABILITY.md): ASan + UBSan build with the C++
+# and Python suites, both fuzzers for 60 s, valgrind over the tests built above.
+bash scripts/hardening.sh --valgrind-build build/test

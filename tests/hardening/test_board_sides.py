@@ -1,6 +1,6 @@
-"""Board sides from Python: every side from 4 to 64 plays, the largest
-supported side records tiles far beyond 16 bits of cells, and unsupported
-sides fail at once with the internal error and its message."""
+"""Board sides from Python: every side from 4 to 64 plays, records up to
+the largest supported side carry exact tile numbers, and unsupported sides
+fail at once with the internal error and its message."""
 
 import resource
 import time
@@ -62,5 +62,5 @@ def test_sides_below_4_are_the_documented_internal_error(dim):
     with pytest.raises(m.InternalError) as info:
         m.play_training_game(1, Config(dim=dim), results, network, network)
     assert info.value.args[0].startswith("PieceVariant: requested length out of range")
-    assert f"side of at least 4" in info.value.args[0]
+    assert "side of at least 4" in info.value.args[0]
     assert network.requests == [] and results.items == []
