@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 import tavrin_self_play as m
 
 from module_fakes import Config, ListQueue, LoopbackNetwork, debug_rendering, quoted
+from misbehaving import Index, Raising, Real
 from outcomes import check_internal_error, check_training_record, display_text
 
 TRAINING = "Error during training game: "
@@ -23,30 +24,6 @@ READS = "reads"            # converts
 UNCONVERTIBLE = "unconvertible"  # "failed to extract field Config.<name>"
 RAISES = "raises"          # the attribute access raises an Exception
 INTERRUPTS = "interrupts"  # the attribute access raises a BaseException outside Exception
-
-
-class Raising:
-    def __init__(self, error):
-        self.error = error
-
-    def __index__(self):
-        raise self.error
-
-    def __float__(self):
-        raise self.error
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Real:
-    def __float__(self):
-        return 0.75
 
 
 def fresh(*factories):

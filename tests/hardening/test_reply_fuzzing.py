@@ -11,44 +11,11 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 from module_fakes import Config, ListQueue, RoutedQueue, constant_reply, tensor_side
+from misbehaving import Index, OddSequence, Raising, Real, WrongFloat
 from outcomes import against_random_outcome, evaluation_game_outcome, training_outcome
 
 DIM = 5
 CELLS = DIM * DIM
-
-
-class RaisingFloat:
-    def __init__(self, error):
-        self.error = error
-
-    def __float__(self):
-        raise self.error
-
-
-class WrongFloat:
-    def __float__(self):
-        return "not a float"
-
-
-class Index:
-    def __index__(self):
-        return 2
-
-
-class OddSequence:
-    """Passes the sequence check; its __len__ raises, lies or is absent-like."""
-
-    def __init__(self, items, length):
-        self.items = items
-        self.length = length
-
-    def __getitem__(self, index):
-        return self.items[index]
-
-    def __len__(self):
-        if isinstance(self.length, Exception):
-            raise self.length
-        return self.length
 
 
 class RaisingItem:
@@ -64,7 +31,7 @@ def numbers():
         st.floats(width=32),
         st.integers(-(10**400), 10**400),
         st.booleans(),
-        st.sampled_from([Index(), WrongFloat(), RaisingFloat(ValueError("bad float")), RaisingFloat(ZeroDivisionError()),
+        st.sampled_from([Index(2), Real(), WrongFloat(), Raising(ValueError("bad float")), Raising(ZeroDivisionError()),
                          None, "0.5", b"1", 1j]),
     )
 
@@ -87,7 +54,7 @@ def sequences_of(size):
 
 def valid_sequences_of(size):
     """Sequences that convert: exotic containers and number types included."""
-    valid_numbers = st.floats(-50, 50, width=32) | st.integers(-50, 50) | st.booleans() | st.just(Index())
+    valid_numbers = st.floats(-50, 50, width=32) | st.integers(-50, 50) | st.booleans() | st.just(Index(2))
     plain = st.lists(valid_numbers, min_size=size, max_size=size + 3)
     return st.one_of(
         plain,

@@ -5,6 +5,7 @@ reported length as a hint only."""
 import pytest
 import tavrin_self_play as m
 
+from misbehaving import OddSequence
 from module_fakes import Config, ListQueue, LoopbackNetwork
 
 CELLS = 64
@@ -55,38 +56,22 @@ def test_an_element_dropping_its_own_last_reference_is_read_once():
     assert status == 0 and len(results.items) == 1
 
 
-class LengthOf:
-    """A sequence read by iteration whose __len__ misbehaves."""
-
-    def __init__(self, items, length):
-        self.items = items
-        self.length = length
-
-    def __getitem__(self, index):
-        return self.items[index]
-
-    def __len__(self):
-        if isinstance(self.length, BaseException):
-            raise self.length
-        return self.length
-
-
 @pytest.mark.parametrize("length", [ValueError("no length"), OverflowError("too big"), 0, 3, 2**62])
 def test_the_length_is_only_a_hint(length):
-    status, results = play(lambda: LengthOf([0.0] * CELLS, length), values=LengthOf([0.0] * 4, length))
+    status, results = play(lambda: OddSequence([0.0] * CELLS, length), values=OddSequence([0.0] * 4, length))
     assert status == 0 and len(results.items) == 1
 
 
 @pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(4)])
 def test_an_interrupt_from_len_reaches_the_caller(capfd, error):
     with pytest.raises(type(error)) as info:
-        play(lambda: LengthOf([0.0] * CELLS, error))
+        play(lambda: OddSequence([0.0] * CELLS, error))
     assert info.value is error
     assert capfd.readouterr().out == ""
 
 
 def test_a_failing_iteration_is_reported_with_its_error(capfd):
-    class BrokenIterator(LengthOf):
+    class BrokenIterator(OddSequence):
         def __iter__(self):
             raise ValueError("cannot iterate")
 
