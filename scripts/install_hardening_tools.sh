@@ -7,10 +7,4 @@ missing=()
 command -v clang++-14 >/dev/null || missing+=(clang-14)
 compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || missing+=(libclang-rt-14-dev)
 command -v valgrind >/dev/null || missing+=(valgrind)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing Debian packages: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-fi
+bash "$(dirname "$0")/install_debian_packages.sh" ${missing[@]+"${missing[@]}"}
