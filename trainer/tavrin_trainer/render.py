@@ -13,8 +13,9 @@ from typing import Any
 
 import numpy as np
 
-PLAYER_COLOURS = ["#2f6fd6", "#e8b420", "#d6402f", "#2fa351"]
-PLAYER_NAMES = ["blue (0)", "yellow (1)", "red (2)", "green (3)"]
+# The engine's own colours (its printed board): 0 red, 1 blue, 2 yellow, 3 green.
+PLAYER_COLOURS = ["#d6402f", "#2f6fd6", "#e8b420", "#2fa351"]
+PLAYER_NAMES = ["red (0)", "blue (1)", "yellow (2)", "green (3)"]
 EMPTY_COLOUR = "#f2f2f2"
 GRID_COLOUR = "#cccccc"
 CELL = 24  # SVG pixels per cell
