@@ -56,7 +56,6 @@ Catalogue::Catalogue(std::uint64_t dim) : dim_(dim) {
   for (std::uint8_t id = 0; id < kPieceCount; ++id) pieces_.push_back(Piece::make(id, dim));
 
   const std::uint64_t cells = dim * dim;
-  std::vector<std::uint32_t> per_slot(cells * kPieceCount + 1, 0);
   std::uint32_t variant_slot = 0;
   for (const Piece& piece : pieces_) {
     pattern_begin_[piece.id] = static_cast<std::uint32_t>(patterns_.size());
@@ -74,7 +73,6 @@ Catalogue::Catalogue(std::uint64_t dim) : dim_(dim) {
           for (std::uint64_t offset : variant.offsets) {
             const auto tile = static_cast<std::uint16_t>(placement.position + offset);
             placement.cells[placement.size++] = tile;
-            ++per_slot[tile * kPieceCount + piece.id];
           }
           placement_at_[variant_slot * cells + placement.position] = static_cast<std::uint32_t>(placements_.size());
           placements_.push_back(placement);
@@ -84,21 +82,6 @@ Catalogue::Catalogue(std::uint64_t dim) : dim_(dim) {
   }
 
   pattern_begin_[kPieceCount] = static_cast<std::uint32_t>(patterns_.size());
-
-  cover_begin_.assign(cells * kPieceCount + 1, 0);
-  for (std::size_t slot = 0; slot < cells * kPieceCount; ++slot) {
-    cover_begin_[slot + 1] = cover_begin_[slot] + per_slot[slot];
-  }
-  cover_ids_.resize(cover_begin_.back());
-  std::vector<std::uint32_t> fill(cover_begin_.begin(), cover_begin_.end() - 1);
-  // Placements are stored by piece, variant and position, so every slot lists
-  // its placements in that order too.
-  for (std::uint32_t id = 0; id < placements_.size(); ++id) {
-    const Placement& placement = placements_[id];
-    for (std::uint16_t tile : placement.squares()) {
-      cover_ids_[fill[tile * kPieceCount + placement.piece]++] = id;
-    }
-  }
 }
 
 }  // namespace tavrin

@@ -10,7 +10,7 @@
 namespace tavrin {
 
 // The largest board side the engine builds tables for: tiles then fit 16 bits
-// and the placement tables stay under about 60 MB.
+// and the placement tables stay under about 40 MB.
 inline constexpr std::uint64_t kMaxSide = 128;
 
 // One in-bounds position of one orientation of one catalogue piece; 16 bytes,
@@ -51,9 +51,8 @@ struct CoverPattern {
 };
 
 // Everything about the pieces that depends only on the board side: the 21
-// pieces with their orientations, every in-bounds placement, and for every cell
-// and piece the placements covering that cell. Immutable and shared by every
-// board of that side.
+// pieces with their orientations, every in-bounds placement, and the ways each
+// piece can cover a cell. Immutable and shared by every board of that side.
 class Catalogue {
  public:
   // The catalogue of side `dim`, built on first use and kept for the life of
@@ -69,13 +68,6 @@ class Catalogue {
   const Piece& piece(std::uint8_t id) const { return pieces_[id]; }
   std::size_t placement_count() const { return placements_.size(); }
   const Placement& placement(std::uint32_t id) const { return placements_[id]; }
-
-  // Ids of the placements of catalogue piece `piece` that cover `cell`,
-  // by variant and then by position.
-  std::span<const std::uint32_t> covering(std::uint64_t cell, std::uint8_t piece) const {
-    const std::size_t slot = cell * kPieceCount + piece;
-    return {cover_ids_.data() + cover_begin_[slot], cover_ids_.data() + cover_begin_[slot + 1]};
-  }
 
   // The ways catalogue piece `piece` can cover a cell, independent of the cell.
   std::span<const CoverPattern> cover_patterns(std::uint8_t piece) const {
@@ -93,8 +85,6 @@ class Catalogue {
   std::uint64_t dim_;
   std::vector<Piece> pieces_;
   std::vector<Placement> placements_;
-  std::vector<std::uint32_t> cover_begin_;  // cell * 21 + piece -> start in cover_ids_
-  std::vector<std::uint32_t> cover_ids_;
   std::vector<CoverPattern> patterns_;
   std::array<std::uint32_t, kPieceCount + 1> pattern_begin_{};
   std::vector<std::uint32_t> placement_at_;  // variant slot * cells + position
