@@ -23,6 +23,8 @@ from .worker import Task, TaskResult, worker_main
 START_TIMEOUT_S = 120.0
 CONTROL_TIMEOUT_S = 60.0
 JOIN_TIMEOUT_S = 5.0
+# How long a failed game waits for a dying server to show its exit code.
+SERVER_EXIT_GRACE_S = 2.0
 WATCH_INTERVAL_S = 0.2
 
 
@@ -185,12 +187,22 @@ class Cluster:
                 self.check_alive()
                 continue
             if result.status != 0:
-                self.check_alive()  # a dead server is the real cause of a failed game
+                # A dead server is the real cause of a failed game; its pipe closes
+                # before its exit code can be read, so give it a moment.
+                self._wait_for_server_exit(SERVER_EXIT_GRACE_S)
+                self.check_alive()
                 raise ClusterFailure(
                     f"worker {result.worker_id} could not finish a {result.kind} game: {result.error} "
                     f"(log: {self.log_path(result.worker_id)})")
             pending.discard(result.task_id)
             yield result
+
+    def _wait_for_server_exit(self, timeout: float) -> None:
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(not server.process.is_alive() for server in self.servers.values()):
+                return
+            time.sleep(0.05)
 
     def check_alive(self) -> None:
         for name, server in self.servers.items():
