@@ -71,6 +71,9 @@ class Game {
   const std::array<bool, kPlayers>& finished() const { return finished_; }
   // Squares already chosen for the piece being laid.
   std::span<const std::uint16_t> chosen_squares() const { return {chosen_.data(), chosen_count_}; }
+  // Catalogue placement ids still possible for the piece being laid (each
+  // covers every chosen square); in no particular order.
+  std::span<const std::uint32_t> piece_placements() const { return piece_moves_; }
 
  private:
   explicit Game(Board board);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace tavrin::engine_module {
+
+namespace nb = nanobind;
+
+// The game as a Python object: te.Game.
+void bind_game(nanobind::module_& module);
+// The fixed players' search and scoring: te.rollout_search, te.greedy_placements.
+void bind_players(nanobind::module_& module);
+
+}  // namespace tavrin::engine_module

@@ -1,0 +1,165 @@
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/tuple.h>
+#include <nanobind/stl/vector.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "bindings.hpp"
+#include "catalogue.hpp"
+#include "game.hpp"
+#include "numpy_arrays.hpp"
+
+namespace tavrin::engine_module {
+namespace {
+
+using namespace nb::literals;
+
+constexpr std::int64_t kSmallestSide = 4;
+
+Game new_game(std::int64_t dim) {
+  if (dim < kSmallestSide || dim > static_cast<std::int64_t>(kMaxSide)) {
+    throw nb::value_error(("board side must be 4 to 128, got " + std::to_string(dim)).c_str());
+  }
+  return Game::reset(static_cast<std::uint64_t>(dim));
+}
+
+void apply_tile(Game& game, std::int64_t tile) {
+  // Off-board and negative tiles get the engine's own message.
+  if (tile < 0 || !game.is_legal(static_cast<std::uint64_t>(tile))) {
+    throw nb::value_error(("Invalid move - Player " + std::to_string(game.current_player()) + ", Tile " +
+                           std::to_string(tile)).c_str());
+  }
+  if (auto error = game.apply(static_cast<std::uint64_t>(tile))) throw nb::value_error(error->c_str());
+}
+
+// A pickled game is its side and the tiles played; replaying them rebuilds
+// every internal table exactly.
+using SavedGame = std::tuple<std::int64_t, std::vector<std::int64_t>>;
+
+SavedGame save(const Game& game) {
+  std::vector<std::int64_t> tiles;
+  tiles.reserve(game.history().size());
+  for (const auto& [player, tile] : game.history()) tiles.push_back(tile);
+  return {static_cast<std::int64_t>(game.dim()), std::move(tiles)};
+}
+
+Game restore(const SavedGame& saved) {
+  Game game = new_game(std::get<0>(saved));
+  for (std::int64_t tile : std::get<1>(saved)) apply_tile(game, tile);
+  return game;
+}
+
+nb::tuple tiles_tuple(std::span<const std::uint16_t> tiles) {
+  nb::list items;
+  for (std::uint16_t tile : tiles) items.append(tile);
+  return nb::tuple(items);
+}
+
+nb::object legal_tiles(const Game& game) {
+  const auto tiles = game.get_legal_tiles();
+  auto out = empty_array<std::int64_t>({tiles.size()}, "int64");
+  std::copy(tiles.begin(), tiles.end(), out.values.begin());
+  return out.array;
+}
+
+nb::object state(const Game& game, bool planes_last) {
+  const std::size_t dim = game.dim();
+  auto out = planes_last ? empty_array<bool>({dim, dim, kStatePlanes}, "bool")
+                         : empty_array<bool>({kStatePlanes, dim, dim}, "bool");
+  // numpy bools are one byte holding 0 or 1, exactly what the engine writes.
+  game.write_game_state(planes_last, {reinterpret_cast<std::uint8_t*>(out.values.data()), out.values.size()});
+  return out.array;
+}
+
+nb::list placements(const Game& game) {
+  const Catalogue& catalogue = game.board().catalogue();
+  std::vector<std::vector<std::uint16_t>> squares;
+  for (std::uint32_t id : game.piece_placements()) {
+    const auto cells = catalogue.placement(id).squares();
+    squares.emplace_back(cells.begin(), cells.end());
+  }
+  std::sort(squares.begin(), squares.end());
+  nb::list out;
+  for (const auto& cells : squares) out.append(tiles_tuple(cells));
+  return out;
+}
+
+nb::tuple hands(const Game& game) {
+  nb::list players;
+  for (std::uint64_t player = 0; player < kPlayers; ++player) {
+    nb::list ids;
+    bits::for_each_bit(game.board().hand(player).id_bits(), 0, [&](std::uint64_t id) { ids.append(id); });
+    players.append(nb::tuple(ids));
+  }
+  return nb::tuple(players);
+}
+
+nb::list history(const Game& game) {
+  nb::list out;
+  for (const auto& [player, tile] : game.history()) out.append(nb::make_tuple(player, tile));
+  return out;
+}
+
+std::string describe(const Game& game) {
+  std::string text = "Game(dim=" + std::to_string(game.dim()) + ", " + std::to_string(game.history().size()) +
+                     " actions, ";
+  return text + (game.is_terminal() ? "over)" : "player " + std::to_string(game.current_player()) + " to move)");
+}
+
+}  // namespace
+
+void bind_game(nb::module_& module) {
+  nb::class_<Game>(module, "Game",
+                   "One four-player game, played one tile (row * dim + column) per action. Copies are "
+                   "independent; copy.copy, copy.deepcopy and pickle work.")
+      .def("__init__", [](Game* self, std::int64_t dim) { new (self) Game(new_game(dim)); }, "dim"_a,
+           "A fresh game on a board of side `dim` (4 to 128), player 0 to move.")
+      .def_prop_ro("dim", [](const Game& g) { return g.dim(); }, "The board side.")
+      .def_prop_ro("current_player", [](const Game& g) { return g.current_player(); },
+                   "The player to move, 0 to 3.")
+      .def("legal_tiles", &legal_tiles, nb::sig("def legal_tiles(self) -> numpy.typing.NDArray[numpy.int64]"),
+           "The legal tiles of the player to move, ascending (numpy int64).")
+      .def("apply", &apply_tile, "tile"_a,
+           "Plays `tile` for the player to move. An illegal tile raises ValueError and changes nothing.")
+      .def("is_terminal", &Game::is_terminal, "True once every player is out.")
+      .def("payoff",
+           [](const Game& g) {
+             const auto p = g.get_payoff();
+             return std::make_tuple(double{p[0]}, double{p[1]}, double{p[2]}, double{p[3]});
+           },
+           "The four payoffs: the players with the best score share 1.")
+      .def("scores",
+           [](const Game& g) {
+             const auto s = g.board().get_scores(g.last_piece_sizes());
+             return std::make_tuple(s[0], s[1], s[2], s[3]);
+           },
+           "The four scores: minus the squares in hand, +15 for an empty hand, +5 more if the single "
+           "square came last.")
+      .def_prop_ro("history", &history, nb::for_getter(nb::sig("def history(self) -> list[tuple[int, int]]")),
+                   "Every action so far as (player, tile).")
+      .def_prop_ro("hands", &hands,
+                   nb::for_getter(nb::sig("def hands(self) -> tuple[tuple[int, ...], tuple[int, ...], tuple[int, ...], tuple[int, ...]]")),
+                   "Per player, the catalogue ids of the pieces still in hand.")
+      .def_prop_ro("chosen_squares", [](const Game& g) { return tiles_tuple(g.chosen_squares()); },
+                   nb::for_getter(nb::sig("def chosen_squares(self) -> tuple[int, ...]")),
+                   "The tiles already laid for the piece being placed.")
+      .def("placements", &placements, nb::sig("def placements(self) -> list[tuple[int, ...]]"),
+           "Every placement still possible for the piece being placed, as tuples of tiles (ascending).")
+      .def("state", &state, "planes_last"_a = false,
+           nb::sig("def state(self, planes_last: bool = False) -> numpy.typing.NDArray[numpy.bool_]"),
+           "The network input: bool (5, dim, dim), or (dim, dim, 5) with planes_last. Planes 0-3 hold the "
+           "squares of players current + k (mod 4), plane 4 the legal tiles.")
+      .def("board_text", [](const Game& g) { return g.board().board_text(); }, "The board as printed text.")
+      .def("copy", [](const Game& g) { return Game(g); }, "An independent copy.")
+      .def("__copy__", [](const Game& g) { return Game(g); })
+      .def("__deepcopy__", [](const Game& g, nb::handle) { return Game(g); }, "memo"_a)
+      .def("__getstate__", &save)
+      .def("__setstate__", [](Game& self, const SavedGame& saved) { new (&self) Game(restore(saved)); })
+      .def("__repr__", &describe);
+}
+
+}  // namespace tavrin::engine_module

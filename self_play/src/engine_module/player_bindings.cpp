@@ -1,0 +1,66 @@
+#include <nanobind/stl/optional.h>
+
+#include <optional>
+#include <string>
+
+#include "bindings.hpp"
+#include "game.hpp"
+#include "greedy.hpp"
+#include "random.hpp"
+#include "rollout_search.hpp"
+
+namespace tavrin::engine_module {
+namespace {
+
+using namespace nb::literals;
+
+std::uint64_t seed_or_entropy(std::optional<std::uint64_t> seed) {
+  return seed ? *seed : tavrin::random::next_u64();
+}
+
+std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
+  if (simulations < 1) {
+    throw nb::value_error(("simulations must be at least 1, got " + std::to_string(simulations)).c_str());
+  }
+  if (game.is_terminal()) throw nb::value_error("the game is over: there is no tile to choose");
+  players::SeededRandom random(seed_or_entropy(seed));
+  // The search works on its own copy, so other threads may use `game` meanwhile.
+  const Game root = game;
+  nb::gil_scoped_release unlocked;
+  return players::rollout_search(root, static_cast<std::uint64_t>(simulations), random).tile;
+}
+
+nb::list greedy_placements(const Game& game) {
+  const Catalogue& catalogue = game.board().catalogue();
+  nb::list out;
+  for (std::uint32_t id : players::greedy_placements(game)) {
+    nb::list tiles;
+    for (std::uint16_t tile : catalogue.placement(id).squares()) tiles.append(tile);
+    out.append(nb::tuple(tiles));
+  }
+  return out;
+}
+
+void play_out(Game& game, std::optional<std::uint64_t> seed) {
+  players::SeededRandom random(seed_or_entropy(seed));
+  players::random_playout(game, random);
+}
+
+}  // namespace
+
+void bind_players(nb::module_& module) {
+  module.def("rollout_search", &rollout_tile, "game"_a, "simulations"_a, "seed"_a = nb::none(),
+             "The tile that UCT search with uniformly random playouts plays for the player to move "
+             "after `simulations` playouts. Four-player values: each node backs up the payoff of the player "
+             "who moved into it. The same seed gives the same tile; no seed draws one from the system.");
+  module.def("greedy_placements", &greedy_placements, "game"_a,
+             nb::sig("def greedy_placements(game: Game) -> list[tuple[int, ...]]"),
+             "The placements a greedy player picks among: of the placements still possible for the piece "
+             "being placed, those of the largest piece opening the most new corner cells for the player "
+             "(cells diagonal to the placement, not edge-adjacent to it or to the player's squares, "
+             "empty, on the board). Tuples of tiles, ordered by catalogue placement; empty once the game is over.");
+  module.def("random_playout", &play_out, "game"_a, "seed"_a = nb::none(),
+             "Plays uniformly random legal tiles on `game` until it is over.");
+}
+
+}  // namespace tavrin::engine_module

@@ -1,0 +1,95 @@
+"""
+The tavrin game engine as Python objects: a game you can copy, inspect and play tile by tile, with numpy arrays at the boundary, and the search and scoring of the fixed players.
+"""
+
+from collections.abc import Sequence
+
+import numpy
+import numpy.typing
+
+
+class Game:
+    """
+    One four-player game, played one tile (row * dim + column) per action. Copies are independent; copy.copy, copy.deepcopy and pickle work.
+    """
+
+    def __init__(self, dim: int) -> None:
+        """A fresh game on a board of side `dim` (4 to 128), player 0 to move."""
+
+    @property
+    def dim(self) -> int:
+        """The board side."""
+
+    @property
+    def current_player(self) -> int:
+        """The player to move, 0 to 3."""
+
+    def legal_tiles(self) -> numpy.typing.NDArray[numpy.int64]:
+        """The legal tiles of the player to move, ascending (numpy int64)."""
+
+    def apply(self, tile: int) -> None:
+        """
+        Plays `tile` for the player to move. An illegal tile raises ValueError and changes nothing.
+        """
+
+    def is_terminal(self) -> bool:
+        """True once every player is out."""
+
+    def payoff(self) -> tuple[float, float, float, float]:
+        """The four payoffs: the players with the best score share 1."""
+
+    def scores(self) -> tuple[int, int, int, int]:
+        """
+        The four scores: minus the squares in hand, +15 for an empty hand, +5 more if the single square came last.
+        """
+
+    @property
+    def history(self) -> list[tuple[int, int]]:
+        """Every action so far as (player, tile)."""
+
+    @property
+    def hands(self) -> tuple[tuple[int, ...], tuple[int, ...], tuple[int, ...], tuple[int, ...]]:
+        """Per player, the catalogue ids of the pieces still in hand."""
+
+    @property
+    def chosen_squares(self) -> tuple[int, ...]:
+        """The tiles already laid for the piece being placed."""
+
+    def placements(self) -> list[tuple[int, ...]]:
+        """
+        Every placement still possible for the piece being placed, as tuples of tiles (ascending).
+        """
+
+    def state(self, planes_last: bool = False) -> numpy.typing.NDArray[numpy.bool_]:
+        """
+        The network input: bool (5, dim, dim), or (dim, dim, 5) with planes_last. Planes 0-3 hold the squares of players current + k (mod 4), plane 4 the legal tiles.
+        """
+
+    def board_text(self) -> str:
+        """The board as printed text."""
+
+    def copy(self) -> Game:
+        """An independent copy."""
+
+    def __copy__(self) -> Game: ...
+
+    def __deepcopy__(self, memo: object) -> Game: ...
+
+    def __getstate__(self) -> tuple[int, list[int]]: ...
+
+    def __setstate__(self, arg: tuple[int, Sequence[int]], /) -> None: ...
+
+    def __repr__(self) -> str: ...
+
+def rollout_search(game: Game, simulations: int, seed: int | None = None) -> int:
+    """
+    The tile that UCT search with uniformly random playouts plays for the player to move after `simulations` playouts. Four-player values: each node backs up the payoff of the player who moved into it. The same seed gives the same tile; no seed draws one from the system.
+    """
+
+def greedy_placements(game: Game) -> list[tuple[int, ...]]:
+    """
+    The placements a greedy player picks among: of the placements still possible for the piece being placed, those of the largest piece opening the most new corner cells for the player (cells diagonal to the placement, not edge-adjacent to it or to the player's squares, empty, on the board). Tuples of tiles, ordered by catalogue placement; empty once the game is over.
+    """
+
+def random_playout(game: Game, seed: int | None = None) -> None:
+    """Plays uniformly random legal tiles on `game` until it is over."""

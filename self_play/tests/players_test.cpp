@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+
+#include "game.hpp"
+#include "greedy.hpp"
+#include "internal_error.hpp"
+#include "rollout_search.hpp"
+
+namespace tavrin::players {
+namespace {
+
+Game advanced_game(std::uint64_t dim, std::uint64_t actions, std::uint64_t seed) {
+  Game game = Game::reset(dim);
+  SeededRandom random(seed);
+  for (std::uint64_t i = 0; i < actions && !game.is_terminal(); ++i) {
+    const auto tiles = game.get_legal_tiles();
+    EXPECT_FALSE(game.apply(tiles[random.below(tiles.size())]));
+  }
+  return game;
+}
+
+TEST(RolloutSearch, SameSeedSameChoiceAndEverySimulationCounted) {
+  for (std::uint64_t actions : {0, 9, 30}) {
+    const Game game = advanced_game(8, actions, actions + 1);
+    SeededRandom first(42), second(42);
+    const RolloutChoice a = rollout_search(game, 300, first);
+    const RolloutChoice b = rollout_search(game, 300, second);
+    EXPECT_EQ(a.tile, b.tile);
+    EXPECT_EQ(a.visits, b.visits);
+    EXPECT_TRUE(game.is_legal(a.tile));
+    const auto tiles = game.get_legal_tiles();
+    ASSERT_EQ(a.visits.size(), tiles.size());
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+      EXPECT_EQ(a.visits[i].first, tiles[i]);
+      total += a.visits[i].second;
+    }
+    EXPECT_EQ(total, 300U);
+    const auto most = std::max_element(a.visits.begin(), a.visits.end(),
+                                       [](const auto& x, const auto& y) { return x.second < y.second; });
+    EXPECT_EQ(a.tile, most->first);  // the first of the most visited, that is the lowest tile
+  }
+}
+
+TEST(RolloutSearch, RefusesAFinishedGameAndZeroSimulations) {
+  Game over = Game::reset(5);
+  SeededRandom random(1);
+  random_playout(over, random);
+  ASSERT_TRUE(over.is_terminal());
+  EXPECT_THROW(rollout_search(over, 10, random), InternalError);
+  EXPECT_THROW(rollout_search(Game::reset(5), 0, random), InternalError);
+}
+
+TEST(Greedy, KeepsOnlyTheLargestPieceWithTheMostOpenedCornersAndAgreesWhileLaid) {
+  for (std::uint64_t seed = 0; seed < 20; ++seed) {
+    Game game = advanced_game(10, seed * 3, seed);
+    if (game.is_terminal()) continue;
+    const auto best = greedy_placements(game);
+    ASSERT_FALSE(best.empty());
+    const Catalogue& catalogue = game.board().catalogue();
+    const auto player = game.current_player();
+    const Placement& first = catalogue.placement(best.front());
+    for (std::uint32_t id : game.piece_placements()) {
+      const Placement& other = catalogue.placement(id);
+      const bool is_best = std::find(best.begin(), best.end(), id) != best.end();
+      if (other.size != first.size) {
+        EXPECT_LT(other.size, first.size);
+        EXPECT_FALSE(is_best);
+        continue;
+      }
+      const auto opened = opened_corners(game.board(), player, other);
+      const auto top = opened_corners(game.board(), player, first);
+      EXPECT_LE(opened, top);
+      EXPECT_EQ(is_best, opened == top);
+    }
+    // Laying one square of a best placement keeps its count: the placement
+    // is still among the best for the rest of the piece.
+    const std::uint32_t target = best.front();
+    const auto before = opened_corners(game.board(), player, first);
+    const auto squares = first.squares();
+    const auto next = *std::find_if(squares.begin(), squares.end(), [&](auto s) { return game.is_legal(s); });
+    const auto chosen_before = game.chosen_squares().size();
+    ASSERT_FALSE(game.apply(next));
+    if (game.current_player() == player && game.chosen_squares().size() == chosen_before + 1) {
+      const auto still = greedy_placements(game);
+      EXPECT_NE(std::find(still.begin(), still.end(), target), still.end());
+      EXPECT_EQ(opened_corners(game.board(), player, first), before);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavrin::players
