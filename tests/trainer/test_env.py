@@ -87,9 +87,3 @@ def snapshot(game):
             "terminations": dict(game.terminations),
             **{agent: game.observe(agent) for agent in game.agents}}
 
-
-def test_rejects_bad_settings():
-    with pytest.raises(ValueError):
-        raw_env(dim=3)
-    with pytest.raises(ValueError, match="render_mode"):
-        raw_env(dim=6, render_mode="rgb_array")

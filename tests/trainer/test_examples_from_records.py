@@ -1,3 +1,5 @@
+import copy
+
 import numpy as np
 import pytest
 from conftest import needs_engine
@@ -5,6 +7,8 @@ from network_double import CapturedRequests, Collector
 
 from tavrin_trainer.records import RecordError, examples_from_record
 from tavrin_trainer.settings import SearchConfig
+
+pytestmark = needs_engine
 
 
 def engine_record(dim: int, rep: int, sims: int = 12):
@@ -19,20 +23,18 @@ def engine_record(dim: int, rep: int, sims: int = 12):
     return record, network
 
 
-@needs_engine
 @pytest.mark.parametrize("rep", [1, 2])
-def test_every_rebuilt_position_is_one_the_engine_sent(rep):
+def test_the_replayed_positions_are_exactly_the_tensors_the_engine_sent(rep):
+    # With one simulation per action each search leaf becomes the next root,
+    # so the engine sends every position of the game once, in order.
     dim = 7
-    record, network = engine_record(dim, rep)
+    record, network = engine_record(dim, rep, sims=1)
     examples = examples_from_record(record, dim)
-    # Every search root was sent to the network when it was expanded, as a root or as a leaf.
-    sent = {position.tobytes() for _, position in network.positions}
-    assert len(examples) == len(record[0]) > 0
-    missing = [i for i, planes in enumerate(examples.planes) if planes.tobytes() not in sent]
-    assert missing == []
+    sent = np.stack([position for _, position in network.positions])
+    assert len(examples) == len(record[0]) == len(sent)
+    np.testing.assert_array_equal(examples.planes, sent)
 
 
-@needs_engine
 def test_targets_of_an_engine_record():
     dim = 8
     record, _ = engine_record(dim, rep=1)
@@ -46,47 +48,60 @@ def test_targets_of_an_engine_record():
         assert value.tolist() == [np.float32(payoffs[(player + k) % 4]) for k in range(4)]
 
 
-def handmade_record():
-    # Side 5: player 0 lays tile 0, then player 1 tile 4; player 2 is to move next.
-    moves = [(0, 0), (1, 4), (2, 24)]
-    policies = [[(0, 1.0)], [(4, 0.75), (9, 0.25)], [(24, 0.5), (19, 0.5)]]
-    return moves, policies, [0.0, 0.0, 1.0, 0.0]
+def test_a_legal_tile_missing_from_the_policy_list_stays_on_the_legal_plane():
+    # A tile whose prior underflows to 0 gets no child and so no policy entry;
+    # it is still legal and the network must see it as such.
+    dim = 6
+    record, network = engine_record(dim, rep=1, sims=1)
+    moves, policies, payoffs = copy.deepcopy(record)
+    step = next(i for i, p in enumerate(policies) if len(p) > 2)
+    played = moves[step][1]
+    dropped = next(t for t, _ in policies[step] if t != played)
+    kept = [(t, s) for t, s in policies[step] if t != dropped]
+    total = sum(s for _, s in kept)
+    policies[step] = [(t, s / total) for t, s in kept]
+    examples = examples_from_record((moves, policies, payoffs), dim)
+    assert examples.planes[step, 4].reshape(-1)[dropped]
+    assert examples.policy[step, dropped] == 0
+    np.testing.assert_array_equal(examples.planes, np.stack([p for _, p in network.positions]))
 
 
-def test_planes_are_relative_to_the_player_of_each_action():
-    examples = examples_from_record(handmade_record(), 5)
-    last = examples.planes[2]  # player 2 to move
-    assert last[2, 0, 0] and last[3, 0, 4]  # player 0 two seats on, player 1 just before
-    assert not last[0].any() and not last[1].any()
-    assert last[4].sum() == 2 and last[4, 4, 4] and last[4, 3, 4]
-    assert examples.planes[1, 3, 0, 0] and examples.planes[1].sum() == 1 + 2
-    assert examples.policy[1, 4] == 0.75 and examples.policy[1, 9] == 0.25
-    assert examples.value[2].tolist() == [1, 0, 0, 0] and examples.value[0].tolist() == [0, 0, 1, 0]
+@pytest.fixture(scope="module")
+def small_record():
+    return engine_record(5, rep=1, sims=2)[0]
 
 
-def corrupted(change):
-    moves, policies, payoffs = handmade_record()
+def corrupted(record, change):
+    moves, policies, payoffs = copy.deepcopy(record)
+    moves, policies, payoffs = list(moves), list(policies), list(payoffs)
     change(moves, policies, payoffs)
     return moves, policies, payoffs
 
 
+def other_tile(policy, avoid):
+    return next(t for t in range(25) if t not in {tile for tile, _ in policy} | avoid)
+
+
 @pytest.mark.parametrize("change, message", [
     (lambda m, p, v: p.pop(), "policy lists"),
-    (lambda m, p, v: m.__setitem__(1, (1, 0)), "already occupied"),
-    (lambda m, p, v: m.__setitem__(1, (1, 30)), "off the board"),
-    (lambda m, p, v: m.__setitem__(1, (4, 4)), "not 0 to 3"),
-    (lambda m, p, v: p.__setitem__(1, [(9, 1.0)]), "not in its policy list"),
-    (lambda m, p, v: p.__setitem__(1, [(4, 0.5), (0, 0.5)]), "occupied tile"),
-    (lambda m, p, v: p.__setitem__(1, [(4, float("nan")), (9, 0.5)]), "sum to 1"),
-    (lambda m, p, v: p.__setitem__(1, [(4, 0.5), (9, 0.1)]), "sum to 1"),
-    (lambda m, p, v: p.__setitem__(1, [(4, 0.5), (4, 0.5)]), "listed twice"),
+    (lambda m, p, v: (m.pop(), p.pop()), "before the game does"),
+    (lambda m, p, v: (m.append(m[-1]), p.append(p[-1])), "already over"),
+    (lambda m, p, v: m.__setitem__(1, (2, m[1][1])), "player 0 was to move|player 2 moved"),
+    (lambda m, p, v: m.__setitem__(1, (m[1][0], 30)), "off the board"),
+    (lambda m, p, v: m.__setitem__(1, (4, m[1][1])), "not 0 to 3"),
+    (lambda m, p, v: p.__setitem__(1, [(other_tile(p[1], set()), 1.0)]), "not legal|not in its policy list"),
+    (lambda m, p, v: p.__setitem__(1, p[1] + [(m[0][1], 0.0)]), "not legal"),
+    (lambda m, p, v: p.__setitem__(1, [(m[1][1], float("nan"))]), "sum to 1"),
+    (lambda m, p, v: p.__setitem__(1, [(m[1][1], 0.5)]), "sum to 1"),
+    (lambda m, p, v: p.__setitem__(1, [(m[1][1], 0.5), (m[1][1], 0.5)]), "listed twice"),
     (lambda m, p, v: p.__setitem__(1, []), "empty policy"),
     (lambda m, p, v: v.append(0.0), "four numbers"),
-    (lambda m, p, v: v.__setitem__(0, 1.0), "sum to 1"),
+    (lambda m, p, v: v.__setitem__(slice(None), v[1:] + v[:1]) if len(set(v)) > 1 else v.__setitem__(
+        slice(None), [1.0, 0.0, 0.0, 0.0]), "not the replayed game's"),
 ])
-def test_corrupt_records_are_refused(change, message):
+def test_corrupt_records_are_refused(small_record, change, message):
     with pytest.raises(RecordError, match=message):
-        examples_from_record(corrupted(change), 5)
+        examples_from_record(corrupted(small_record, change), 5)
 
 
 def test_a_record_that_is_not_a_triple_is_refused():

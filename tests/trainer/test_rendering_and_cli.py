@@ -6,7 +6,7 @@ import pytest
 from conftest import needs_engine
 
 from tavrin_trainer import cli_eval, cli_render, cli_train
-from tavrin_trainer.checkpoints import save_checkpoint
+from tavrin_trainer.checkpoints import RunDirectory, save_checkpoint
 from tavrin_trainer.network import NetworkShape, TavrinNet
 from tavrin_trainer.render import SavedGame, outline_segments, write_rendering
 from tavrin_trainer.settings import TrainSettings, flag_name
@@ -76,11 +76,31 @@ def test_bad_train_flags_are_refused_before_anything_starts(flags, message, caps
 
 
 @needs_engine
-def test_eval_command_scores_a_checkpoint_against_random_players_and_a_baseline(tmp_path, capsys):
-    path = tmp_path / "generation-0000.pt"
-    save_checkpoint(path, {"model": TavrinNet(NetworkShape(8, 1)).state_dict(), "shape": {"channels": 8, "blocks": 1}})
-    assert cli_eval.main([str(path), "--baseline", str(path), "--games", "6", "--workers", "2", "--dim", "6",
-                          "--log-dir", str(tmp_path / "logs"), "--quiet"]) == 0
+def test_eval_command_scores_seat_rotated_matches_and_rates_a_run(tmp_path, capsys):
+    run = RunDirectory(tmp_path / "run")
+    for generation in (0, 1):
+        save_checkpoint(run.checkpoint_path(generation), {"model": TavrinNet(NetworkShape(8, 1)).state_dict(),
+                                                          "shape": {"channels": 8, "blocks": 1}})
+    assert cli_eval.main([str(run.root), "--opponent", "random", "--opponent", str(run.checkpoint_path(0)),
+                          "--games", "6", "--workers", "2", "--dim", "6", "--quiet", "--seed", "1"]) == 0
     out = capsys.readouterr().out
-    assert "over 6 games against three random players on side 6" in out
-    assert "over 1 games against" in out
+    assert "generation-0001 vs 3x random on side 6: " in out and "over 6 games, seats rotated" in out
+    assert "generation-0001 vs 3x generation-0000 on side 6" in out
+
+    assert cli_eval.main(["--ladder", str(run.root), "--ladder-players", "random,greedy", "--rounds", "1",
+                          "--dim", "6", "--workers", "1", "--quiet"]) == 0
+    table = (run.root / "ladder.txt").read_text()
+    assert all(name in table for name in ("generation-0000", "generation-0001", "random", "greedy"))
+    assert (run.plot_dir / "ladder.png").read_bytes()[:4] == b"\x89PNG"
+
+
+@pytest.mark.parametrize("flags, message", [
+    (["greedy", "--opponent", "rollout:x"], "rollout:N"),
+    (["greedy", "--dim", "3"], "--dim must be 4 to 128"),
+    ([], "either a candidate or --ladder"),
+    (["no-such-run"], "no checkpoint or run directory"),
+])
+def test_bad_eval_arguments_are_refused(flags, message, capsys):
+    with pytest.raises(SystemExit):
+        cli_eval.main(flags)
+    assert message in capsys.readouterr().err

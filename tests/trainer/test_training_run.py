@@ -7,7 +7,7 @@ import time
 from pathlib import Path
 
 import pytest
-from conftest import ENGINES
+from conftest import needs_engine
 
 from tavrin_trainer import cli_render
 from tavrin_trainer.checkpoints import RunDirectory, load_checkpoint
@@ -16,7 +16,7 @@ from tavrin_trainer.settings import TrainSettings, resolve_settings
 from tavrin_trainer.trainer import run_training
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2,
-            train_steps=3, train_batch_size=32, eval_random_games=4, eval_versus_games=1, saved_games=2,
+            train_steps=3, train_batch_size=32, eval_random_games=4, eval_greedy_games=4, saved_games=2,
             time_limit_minutes=0)
 
 
@@ -29,10 +29,10 @@ def metrics(run: RunDirectory) -> list[dict]:
         return list(csv.DictReader(source))
 
 
-@pytest.mark.parametrize("engine", ENGINES)
-def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_path, engine):
+@needs_engine
+def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_path):
     run = RunDirectory(tmp_path / "run")
-    run_training(tiny(run.root, generations=2), engine_module=engine, show_progress=False)
+    run_training(tiny(run.root, generations=2), show_progress=False)
 
     assert run.generations() == [0, 1, 2]
     rows = metrics(run)
@@ -41,14 +41,15 @@ def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_
         assert int(row["selfplay_games"]) == 3 and int(row["selfplay_positions"]) > 0
         assert float(row["positions_per_s"]) > 0 and float(row["requests_per_s"]) > 0
         assert 1 <= float(row["mean_batch"]) <= 2 and float(row["policy_loss"]) > 0
-        assert 0 <= float(row["vs_random_mean_payoff"]) <= 1 and row["vs_previous_games"] == "1"
+        assert 0 <= float(row["vs_random_mean_payoff"]) <= 1 and row["vs_greedy_games"] == "4"
+        assert float(row["vs_greedy_stderr"]) >= 0
     assert (run.plot_dir / "loss.png").read_bytes()[:4] == b"\x89PNG"
     assert (run.plot_dir / "win_rate.png").read_bytes()[:4] == b"\x89PNG"
     assert load_checkpoint(run.checkpoint_path(2))["generation"] == 2
     stored = int(rows[-1]["buffer_positions"])
 
     # Resume: the next invocation starts from generation 2 with the stored positions.
-    state = run_training(tiny(run.root, generations=3), engine_module=engine, show_progress=False)
+    state = run_training(tiny(run.root, generations=3), show_progress=False)
     assert state.generation == 3 and run.generations() == [0, 1, 2, 3]
     rows = metrics(run)
     assert [int(r["generation"]) for r in rows] == [0, 1, 2, 3]
@@ -68,10 +69,10 @@ def test_resumed_settings_keep_the_run_and_refuse_a_new_network_shape(tmp_path):
         resolve_settings({"dirichlet_alpha": 0.0}, None)
 
 
-@pytest.mark.parametrize("engine", ENGINES)
-def test_a_server_failure_mid_run_keeps_the_last_generation(tmp_path, engine, monkeypatch):
+@needs_engine
+def test_a_server_failure_mid_run_keeps_the_last_generation(tmp_path, monkeypatch):
     run = RunDirectory(tmp_path / "run")
-    run_training(tiny(run.root, generations=1), engine_module=engine, show_progress=False)
+    run_training(tiny(run.root, generations=1), show_progress=False)
     before = run.checkpoint_path(1).read_bytes()
 
     from tavrin_trainer import trainer
@@ -84,7 +85,7 @@ def test_a_server_failure_mid_run_keeps_the_last_generation(tmp_path, engine, mo
 
     monkeypatch.setattr(trainer, "self_play", self_play_then_kill_the_server)
     with pytest.raises(ClusterFailure, match="inference server 'model' exited"):
-        run_training(tiny(run.root, generations=3), engine_module=engine, show_progress=False)
+        run_training(tiny(run.root, generations=3), show_progress=False)
     assert run.generations() == [0, 1] and run.checkpoint_path(1).read_bytes() == before
     assert run.replay_path.exists()
 
@@ -98,15 +99,13 @@ def group_empties(group: int, within_s: float) -> bool:
     return False
 
 
+@needs_engine
 def test_ctrl_c_stops_every_process_and_keeps_the_last_checkpoint(tmp_path):
-    """The command-line trainer under a real SIGINT (toy engine: quick games)."""
+    """The command-line trainer under a real SIGINT."""
     run_dir = tmp_path / "run"
     tests_dir = Path(__file__).parent
     env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(tests_dir.parents[1] / "trainer"), str(tests_dir)])}
-    code = ("import sys, tavrin_trainer.trainer as t, tavrin_trainer.cli_train as c;"
-            "real = t.run_training;"
-            "t.run_training = lambda s, **k: real(s, engine_module='toy_engine', **k);"
-            "sys.exit(c.main(sys.argv[1:]))")
+    code = "import sys, tavrin_trainer.cli_train as c; sys.exit(c.main(sys.argv[1:]))"
     flags = [f"--{k.replace('_', '-')}={v}" for k, v in TINY.items()]
     process = subprocess.Popen([sys.executable, "-c", code, "--run-dir", str(run_dir), "--generations", "1000",
                                 "--quiet", *flags], env=env, stderr=subprocess.PIPE, text=True,

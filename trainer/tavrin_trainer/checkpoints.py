@@ -106,3 +106,16 @@ def load_checkpoint(path: str | Path) -> dict[str, Any]:
 
 def load_model_weights(path: str | Path) -> dict[str, Any]:
     return load_checkpoint(path)["model"]
+
+
+def resolve_checkpoint(path: str) -> Path:
+    candidate = Path(path)
+    if candidate.is_dir():
+        run = RunDirectory(candidate)
+        latest = run.latest_generation()
+        if latest is None:
+            raise FileNotFoundError(f"{candidate} holds no checkpoints")
+        return run.checkpoint_path(latest)
+    if not candidate.is_file():
+        raise FileNotFoundError(f"no checkpoint or run directory at {candidate}")
+    return candidate

@@ -1,4 +1,4 @@
-"""tavrin-eval: score a checkpoint against random players and, optionally, another checkpoint."""
+"""tavrin-eval: seat-rotated strength of a player, and the rating ladder of a run."""
 
 from __future__ import annotations
 
@@ -6,52 +6,51 @@ import argparse
 import sys
 from pathlib import Path
 
-from .settings import TrainSettings
-
 DESCRIPTION = """\
-Score a trained network. The network plays seat 0 and takes its most probable
-legal tile (no search):
-  * against three uniformly random players on a board of side --dim; chance is
-    a mean payoff of 0.25, a win is 1, a shared win 1/k;
-  * with --baseline, against that checkpoint in seats 1-3 on a side-20 board.
-CHECKPOINT is a .pt file or a run directory (its latest generation is used).
+Measure strength honestly. The candidate sits in seat k mod 4 of game k and
+three copies of the opponent fill the other seats, so every seat is played
+equally often (seat 0 alone is worth far more than a quarter on small
+boards). Each line gives the candidate's mean payoff (1 a win, 1/k a k-way
+shared win), its standard error and its mean in each seat. Any player against
+three copies of itself, seats rotated, scores 0.25 in expectation: that is
+parity, what "even" means.
+
+Players: random, greedy, rollout:N (UCT with N random playouts per action),
+or a checkpoint file / run directory (its latest generation), which takes the
+network's most probable legal tile.
+
+  tavrin-eval runs/X                                   # vs random and greedy, side 8
+  tavrin-eval runs/X --opponent rollout:64 --dim 20 --games 200
+  tavrin-eval greedy --opponent random --opponent greedy
+  tavrin-eval --ladder runs/X                          # ratings of the run's generations
 """
 
 
-def resolve_checkpoint(path: str) -> Path:
-    from .checkpoints import RunDirectory
-
-    candidate = Path(path)
-    if candidate.is_dir():
-        run = RunDirectory(candidate)
-        latest = run.latest_generation()
-        if latest is None:
-            raise FileNotFoundError(f"{candidate} holds no checkpoints")
-        return run.checkpoint_path(latest)
-    if not candidate.is_file():
-        raise FileNotFoundError(f"no checkpoint or run directory at {candidate}")
-    return candidate
-
-
 def build_parser() -> argparse.ArgumentParser:
-    defaults = TrainSettings()
     parser = argparse.ArgumentParser(prog="tavrin-eval", description=DESCRIPTION,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("checkpoint", help="Checkpoint file or run directory to score.")
-    parser.add_argument("--baseline", help="Checkpoint file or run directory of the opponent in seats 1-3 "
-                        "of the side-20 game; without it only the random opponents are played.")
-    parser.add_argument("--games", type=int, default=defaults.eval_random_games,
-                        help=f"Games against random players (default: {defaults.eval_random_games}).")
-    parser.add_argument("--versus-games", type=int, default=1,
-                        help="Games against --baseline (default: 1; both sides play deterministically).")
-    parser.add_argument("--dim", type=int, default=defaults.dim,
-                        help=f"Board side of the games against random players (default: {defaults.dim}).")
-    parser.add_argument("--rep", type=int, choices=(1, 2), default=defaults.rep,
-                        help="Input layout the engine sends: 1 planes first, 2 planes last (default: 1).")
-    parser.add_argument("--workers", type=int, default=defaults.workers,
-                        help=f"Game worker processes (default: {defaults.workers}).")
-    parser.add_argument("--log-dir", default="eval-logs", help="Where the workers' engine output goes "
-                        "(default: ./eval-logs).")
+    parser.add_argument("candidate", nargs="?", help="The player to score: random, greedy, rollout:N, "
+                        "a checkpoint file or a run directory.")
+    parser.add_argument("--opponent", action="append", metavar="PLAYER",
+                        help="Opponent in the three other seats; repeat for several (default: random and greedy).")
+    parser.add_argument("--games", type=int, default=400, help="Games per opponent (default: 400).")
+    parser.add_argument("--dim", type=int, default=8, help="Board side, 4 to 128 (default: 8).")
+    parser.add_argument("--simulations", type=int, default=0,
+                        help="Search simulations per action of network players (default: 0, the most "
+                             "probable legal tile).")
+    parser.add_argument("--parity", action="store_true",
+                        help="Also measure each opponent against three copies of itself.")
+    parser.add_argument("--ladder", metavar="RUN_DIR",
+                        help="Rate generations of a run with the fixed players in a round robin (openskill); "
+                             "writes ladder.txt and plots/ladder.png in the run directory.")
+    parser.add_argument("--ladder-generations", type=int, default=6,
+                        help="At most this many generations in the ladder, evenly spaced (default: 6).")
+    parser.add_argument("--ladder-players", default="random,greedy,rollout:64",
+                        help="Fixed players in the ladder (default: random,greedy,rollout:64).")
+    parser.add_argument("--rounds", type=int, default=2,
+                        help="Ladder: times each table of four plays all four seat rotations (default: 2).")
+    parser.add_argument("--workers", type=int, default=2, help="Game processes (default: 2).")
+    parser.add_argument("--seed", type=int, help="Seed of the random players (default: fresh each run).")
     parser.add_argument("--quiet", action="store_true", help="No progress bars.")
     return parser
 
@@ -59,45 +58,62 @@ def build_parser() -> argparse.ArgumentParser:
 def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
-    if args.games < 0 or args.versus_games < 0 or args.workers < 1 or args.dim < 5:
-        parser.error("--games and --versus-games must not be negative, --workers at least 1, --dim at least 5")
+    if (args.candidate is None) == (args.ladder is None):
+        parser.error("give either a candidate or --ladder RUN_DIR")
+    if args.games < 1 or args.workers < 1 or args.rounds < 1 or args.ladder_generations < 2:
+        parser.error("--games, --workers and --rounds must be at least 1, --ladder-generations at least 2")
+    if not 4 <= args.dim <= 128:
+        parser.error(f"--dim must be 4 to 128, got {args.dim}")
+    if args.simulations < 0:
+        parser.error("--simulations must not be negative")
+
+    from .players import opponent_from_spec
+
     try:
-        checkpoint = resolve_checkpoint(args.checkpoint)
-        baseline = resolve_checkpoint(args.baseline) if args.baseline else None
-    except FileNotFoundError as error:
+        if args.ladder:
+            return ladder(args, parser)
+        candidate = opponent_from_spec(args.candidate, args.simulations, args.seed)
+        opponents = [opponent_from_spec(spec, args.simulations, None if args.seed is None else args.seed + 1 + i)
+                     for i, spec in enumerate(args.opponent or ["random", "greedy"])]
+    except (FileNotFoundError, ValueError, NotImplementedError) as error:
         parser.error(str(error))
 
-    from .checkpoints import load_checkpoint
-    from .cluster import Cluster, ClusterFailure, ClusterOptions
-    from .evaluation import versus_baseline, versus_random
-    from .inference_server import ServerOptions
+    from .arena import play_match
 
-    shape = load_checkpoint(checkpoint)["shape"]
-    if baseline is not None and load_checkpoint(baseline)["shape"] != shape:
-        parser.error("the two checkpoints have different network shapes")
-    settings = TrainSettings(dim=args.dim, rep=args.rep)
-    options = ClusterOptions(
-        workers=args.workers, log_dir=Path(args.log_dir),
-        server=ServerOptions(channels=shape["channels"], blocks=shape["blocks"], rep=args.rep,
-                             batch_size=args.workers, wait_s=0.001, threads=1))
-    servers = {"model": checkpoint} if baseline is None else {"model": checkpoint, "baseline": baseline}
     show = not args.quiet
     try:
-        with Cluster(options, servers) as cluster:
-            if args.games:
-                score = versus_random(cluster, settings.search_config(), args.games, show)
-                print(f"{checkpoint}: mean payoff {score.mean:.3f} ± {score.stderr:.3f} over {score.games} games "
-                      f"against three random players on side {args.dim} (chance 0.25)")
-            if baseline is not None and args.versus_games:
-                score = versus_baseline(cluster, settings.search_config(20), args.versus_games, show)
-                print(f"{checkpoint}: mean payoff {score.mean:.3f} over {score.games} games against "
-                      f"{baseline} on side 20")
-    except ClusterFailure as failure:
-        print(f"evaluation stopped: {failure}", file=sys.stderr)
-        return 1
+        for opponent in opponents:
+            if args.parity:
+                print(play_match(opponent, opponent, args.games, args.dim, args.workers, show, args.seed).describe())
+            print(play_match(candidate, opponent, args.games, args.dim, args.workers, show, args.seed).describe())
     except KeyboardInterrupt:
-        print("\ninterrupted: all processes stopped", file=sys.stderr)
+        print("\ninterrupted", file=sys.stderr)
         return 130
+    return 0
+
+
+def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
+    from .checkpoints import RunDirectory
+    from .players import NetworkPlayer, opponent_from_spec
+    from .ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
+
+    run = RunDirectory(args.ladder)
+    generations = run.generations()
+    if not generations:
+        parser.error(f"{run.root} holds no checkpoints")
+    chosen = generations_to_rate(generations, args.ladder_generations)
+    entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations) for g in chosen]
+    entrants += [opponent_from_spec(spec.strip(), seed=args.seed) for spec in args.ladder_players.split(",") if spec]
+    if len(entrants) < 4:
+        parser.error("a ladder needs at least four players: add generations or fixed players")
+    print(f"rating {', '.join(p.name for p in entrants)} on side {args.dim}")
+    results = round_robin(entrants, args.dim, args.rounds, args.workers, not args.quiet)
+    ratings = rate(results)
+    table = format_table(ratings)
+    print(table)
+    (run.root / "ladder.txt").write_text(table + "\n")
+    run.plot_dir.mkdir(parents=True, exist_ok=True)
+    print(f"wrote {run.root / 'ladder.txt'} and {plot_ratings(ratings, run.plot_dir / 'ladder.png')}")
     return 0
 
 

@@ -173,6 +173,7 @@ class raw_env(AECEnv):  # noqa: N801 - PettingZoo's naming convention
         return following[:following.index(self._game.current_player)]
 
     def observe(self, agent: str) -> dict[str, np.ndarray]:
+        """What ``agent`` sees now, from its own seat (see the class docstring)."""
         state = self._game.state()
         mover = self._game.current_player
         seat = self._seat[agent]

@@ -6,6 +6,9 @@ import csv
 from pathlib import Path
 from typing import Any
 
+# Seat-rotated evaluation: on the training board, and optionally on side 20.
+EVALUATION_OPPONENTS = ("random", "greedy", "random_side20", "greedy_side20")
+
 COLUMNS = [
     "generation", "elapsed_s",
     # self-play throughput
@@ -14,8 +17,8 @@ COLUMNS = [
     # training
     "train_steps", "policy_loss", "value_loss", "buffer_positions", "train_s",
     # evaluation
-    "vs_random_games", "vs_random_mean_payoff", "vs_random_stderr", "vs_random_s",
-    "vs_previous_games", "vs_previous_mean_payoff",
+    *(f"vs_{opponent}_{field}" for opponent in EVALUATION_OPPONENTS
+      for field in ("games", "mean_payoff", "stderr", "s")),
 ]
 
 

@@ -1,11 +1,12 @@
-"""PNG plots of a run's metrics: losses, and strength against random players
-and against the previous generation."""
+"""PNG plots of a run's metrics: losses, and seat-rotated strength against
+random and greedy players."""
 
 from __future__ import annotations
 
 from pathlib import Path
 
-CHANCE = 0.25
+# Any player against three copies of itself, seats rotated, scores 0.25.
+PARITY = 0.25
 
 
 def _column(rows: list[dict[str, str]], name: str) -> tuple[list[int], list[float]]:
@@ -37,17 +38,20 @@ def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
     written.append(_save(figure, plot_dir / "loss.png", plt))
 
     figure, axes = plt.subplots(figsize=(7, 4))
-    xs, ys = _column(rows, "vs_random_mean_payoff")
-    _, errors = _column(rows, "vs_random_stderr")
-    axes.errorbar(xs, ys, yerr=errors if len(errors) == len(ys) else None, marker="o", capsize=3,
-                  label="vs three random players")
-    xs, ys = _column(rows, "vs_previous_mean_payoff")
-    if xs:
-        axes.plot(xs, ys, marker="s", linestyle="--", label="vs previous generation (side 20)")
-    axes.axhline(CHANCE, color="grey", linestyle=":", label="chance (0.25)")
+    for key, label, marker in (("random", "vs three random players", "o"),
+                               ("greedy", "vs three greedy players", "s"),
+                               ("random_side20", "vs three random players, side 20", "^"),
+                               ("greedy_side20", "vs three greedy players, side 20", "v")):
+        xs, ys = _column(rows, f"vs_{key}_mean_payoff")
+        if not xs:
+            continue
+        _, errors = _column(rows, f"vs_{key}_stderr")
+        axes.errorbar(xs, ys, yerr=errors if len(errors) == len(ys) else None, marker=marker, capsize=3,
+                      label=label)
+    axes.axhline(PARITY, color="grey", linestyle=":", label="parity: any player vs three copies of itself")
     axes.set_ylim(0, 1)
     axes.set_xlabel("generation")
-    axes.set_ylabel("mean payoff of seat 0")
+    axes.set_ylabel("mean payoff, seats rotated")
     axes.grid(alpha=0.3)
     axes.legend()
     written.append(_save(figure, plot_dir / "win_rate.png", plt))

@@ -3,18 +3,18 @@
 A record is ``(moves, policies, payoffs)``: ``moves`` the (player, tile) of
 every action in order, ``policies`` for every action the (tile, share) of each
 child of the search root, ``payoffs`` the final payoff of the four players.
-The positions themselves are not in the record; they are rebuilt here exactly
-as the engine encodes them for the network:
+The positions themselves are not in the record: they are rebuilt by replaying
+the moves through the engine (``tavrin_engine.Game``), whose ``state()`` is
+exactly what the engine sent the network. The targets:
 
-* planes 0-3: the squares of players p, p+1, p+2, p+3 (mod 4), p the player of
-  the action;
-* plane 4: the legal tiles, which are the tiles of that action's policy list
-  (the root's children are the legal tiles);
-* policy target: the visit shares, zero elsewhere;
-* value target: the payoffs seen from p (entry k belongs to player p+k).
+* policy: the visit shares, zero elsewhere;
+* value: the payoffs seen from the player p of the action (entry k belongs to
+  player p+k).
 
-A record that breaks any of these invariants raises ``RecordError``: a corrupt
-record must never reach the replay buffer.
+Replaying checks the record too: every move must be legal for the player
+recorded, every policy tile legal, the game must end with the last move and
+its payoffs must be the record's. A record that breaks any of this raises
+``RecordError``: a corrupt record must never reach the replay buffer.
 """
 
 from __future__ import annotations
@@ -27,7 +27,6 @@ import numpy as np
 
 PLANES = 5
 PLAYERS = 4
-EMPTY = -1
 # Shares are 32-bit visit fractions; their sum drifts from 1 by rounding only.
 SHARE_SUM_TOLERANCE = 1e-3
 
@@ -55,6 +54,8 @@ class Examples:
 
 
 def examples_from_record(record: Any, dim: int) -> Examples:
+    import tavrin_engine
+
     moves, policies, payoffs = _unpack(record)
     cells = dim * dim
     payoffs = _check_payoffs(payoffs)
@@ -64,28 +65,30 @@ def examples_from_record(record: Any, dim: int) -> Examples:
     if steps > cells:
         raise RecordError(f"{steps} moves do not fit a board of {cells} cells")
 
-    owner = np.full(cells, EMPTY, dtype=np.int8)
-    planes = np.zeros((steps, PLANES, cells), dtype=bool)
+    game = tavrin_engine.Game(dim)
+    planes = np.empty((steps, PLANES, dim, dim), dtype=bool)
     policy = np.zeros((steps, cells), dtype=np.float32)
     value = np.zeros((steps, PLAYERS), dtype=np.float32)
     for step, (move, entries) in enumerate(zip(moves, policies)):
         player, tile = _check_move(move, step, cells)
-        relative = (owner - player) % PLAYERS
-        occupied = owner != EMPTY
-        for plane in range(PLAYERS):
-            planes[step, plane] = occupied & (relative == plane)
+        if game.is_terminal():
+            raise RecordError(f"action {step}: the game was already over")
+        if player != game.current_player:
+            raise RecordError(f"action {step}: player {player} moved, but player {game.current_player} was to move")
+        planes[step] = game.state()
         tiles, shares = _check_policy(entries, step, cells)
-        if owner[tile] != EMPTY:
-            raise RecordError(f"action {step}: tile {tile} is already occupied")
+        if not planes[step, 4].reshape(cells)[tiles].all():
+            raise RecordError(f"action {step}: the policy list names a tile that is not legal")
         if tile not in set(tiles.tolist()):
             raise RecordError(f"action {step}: played tile {tile} is not in its policy list")
-        if owner[tiles].max() != EMPTY:
-            raise RecordError(f"action {step}: the policy list names an occupied tile")
-        planes[step, 4, tiles] = True
         policy[step, tiles] = shares
         value[step] = np.roll(payoffs, -player)
-        owner[tile] = player
-    return Examples(planes.reshape(steps, PLANES, dim, dim), policy, value)
+        game.apply(tile)  # legal: its policy tiles are
+    if not game.is_terminal():
+        raise RecordError(f"the record ends after {steps} actions, before the game does")
+    if not np.allclose(game.payoff(), payoffs, atol=SHARE_SUM_TOLERANCE):
+        raise RecordError(f"payoffs {payoffs.tolist()} are not the replayed game's {list(game.payoff())}")
+    return Examples(planes, policy, value)
 
 
 def _unpack(record: Any) -> tuple[Sequence, Sequence, Sequence]:

@@ -56,8 +56,8 @@ class TrainSettings:
         "its own random numbers from the operating system, so games are not reproducible.", "run")
 
     # Game and search (what the engine reads)
-    dim: int = _setting(8, "Board side for self-play and for the games against random players "
-                        "(the game against the previous generation always uses side 20).", "game", fixed=True)
+    dim: int = _setting(8, "Board side for self-play and for the evaluation games (besides the "
+                        "optional side-20 ones).", "game", fixed=True)
     rep: int = _setting(1, "Layout of the network input the engine sends: 1 = planes first "
                         "(5 x dim x dim), 2 = planes last (dim x dim x 5).", "game")
     sims_per_move: int = _setting(32, "Tree-search simulations before every action (one action is "
@@ -97,13 +97,14 @@ class TrainSettings:
     train_threads: int = _setting(0, "PyTorch threads for training; 0 means one per CPU core.", "training")
 
     # Evaluation
-    eval_random_games: int = _setting(200, "Games per generation in which the network (seat 0, its "
-                                      "most probable legal tile, no search) plays three uniformly "
-                                      "random players; chance is a mean payoff of 0.25.", "evaluation")
-    eval_versus_games: int = _setting(1, "Games per generation on a side-20 board between the new "
-                                      "network (seat 0) and the previous generation (seats 1-3). "
-                                      "Both play their most probable tile, so repeats are nearly "
-                                      "identical; 0 skips them.", "evaluation")
+    eval_random_games: int = _setting(200, "Seat-rotated games per generation of the new network (its "
+                                      "most probable legal tile, no search) against three uniformly "
+                                      "random players on the training board; 0 skips them. Any player "
+                                      "scores 0.25 against copies of itself (parity).", "evaluation")
+    eval_greedy_games: int = _setting(200, "The same against three greedy players (largest piece first, "
+                                      "then the most new corners).", "evaluation")
+    eval_full_board_games: int = _setting(0, "Games per generation against random and against greedy "
+                                          "players (each) on the side-20 board; 0 skips them.", "evaluation")
     saved_games: int = _setting(4, "Self-play games per generation saved to games/ for "
                                 "tavrin-render.", "evaluation")
 
@@ -131,7 +132,7 @@ class TrainSettings:
         non_negative = ["time_limit_minutes", "sims_per_move", "sample_moves", "batch_size",
                         "batch_wait_ms", "train_steps", "learning_rate", "weight_decay",
                         "value_loss_weight", "train_threads", "eval_random_games",
-                        "eval_versus_games", "saved_games", "c_puct"]
+                        "eval_greedy_games", "eval_full_board_games", "saved_games", "c_puct"]
         for name in non_negative:
             if getattr(self, name) < 0:
                 raise ValueError(f"--{flag_name(name)} must not be negative, got {getattr(self, name)}")
@@ -153,11 +154,15 @@ class TrainSettings:
     @classmethod
     def from_dict(cls, values: dict[str, Any]) -> "TrainSettings":
         known = {f.name for f in fields(cls)}
+        values = {k: v for k, v in values.items() if k not in RETIRED_SETTINGS}
         unknown = sorted(set(values) - known)
         if unknown:
             raise ValueError(f"unknown settings: {', '.join(unknown)}")
         return cls(**values)
 
+
+# Settings of earlier versions that a resumed run may still carry; ignored.
+RETIRED_SETTINGS = {"eval_versus_games"}
 
 GROUP_TITLES = {
     "run": "run",

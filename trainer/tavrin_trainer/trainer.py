@@ -8,6 +8,7 @@ the new network against random players and against the previous generation.
 
 from __future__ import annotations
 
+import copy
 import time
 from dataclasses import dataclass, field
 from typing import Any
@@ -17,10 +18,11 @@ import torch
 
 from .checkpoints import RunDirectory, load_checkpoint, save_checkpoint
 from .cluster import Cluster, ClusterOptions
-from .evaluation import versus_baseline, versus_random
+from .arena import play_match
 from .inference_server import ServerOptions
-from .metrics import MetricsLog
+from .metrics import EVALUATION_OPPONENTS, MetricsLog
 from .network import NetworkShape, TavrinNet
+from .players import GreedyPlayer, NetworkPlayer, RandomPlayer
 from .plots import write_plots
 from .progress import progress_bar, say
 from .records import RecordError, examples_from_record
@@ -30,7 +32,7 @@ from .settings import TrainSettings
 from .training import train_steps
 from .worker import SELF_PLAY
 
-VERSUS_BOARD_SIDE = 20
+FULL_BOARD_SIDE = 20
 
 
 @dataclass
@@ -140,18 +142,22 @@ def train(state: TrainingState) -> dict[str, Any]:
             "buffer_positions": len(state.buffer), "train_s": time.perf_counter() - started}
 
 
-def evaluate(state: TrainingState, cluster: Cluster) -> dict[str, Any]:
-    """Scores the generation the model server currently holds."""
+def evaluate(state: TrainingState) -> dict[str, Any]:
+    """Seat-rotated games of the current network (no search) against random
+    and greedy players, on the training board and, when asked, on side 20."""
     settings = state.settings
+    network = NetworkPlayer(copy.deepcopy(state.model), name=f"generation-{state.generation:04d}")
+    matches = [("random", RandomPlayer, settings.eval_random_games, settings.dim),
+               ("greedy", GreedyPlayer, settings.eval_greedy_games, settings.dim),
+               ("random_side20", RandomPlayer, settings.eval_full_board_games, FULL_BOARD_SIDE),
+               ("greedy_side20", GreedyPlayer, settings.eval_full_board_games, FULL_BOARD_SIDE)]
     row: dict[str, Any] = {}
-    if settings.eval_random_games:
-        score = versus_random(cluster, settings.search_config(), settings.eval_random_games, state.show_progress)
-        row.update(vs_random_games=score.games, vs_random_mean_payoff=score.mean,
-                   vs_random_stderr=score.stderr, vs_random_s=score.seconds)
-    if settings.eval_versus_games and state.generation > 0:
-        score = versus_baseline(cluster, settings.search_config(VERSUS_BOARD_SIDE), settings.eval_versus_games,
-                                state.show_progress)
-        row.update(vs_previous_games=score.games, vs_previous_mean_payoff=score.mean)
+    for index, (key, opponent, games, dim) in enumerate(matches):
+        if games:
+            result = play_match(network, opponent(seed=[settings.seed, state.generation, index]), games, dim,
+                                show_progress=state.show_progress)
+            row.update({f"vs_{key}_games": result.games, f"vs_{key}_mean_payoff": result.mean,
+                        f"vs_{key}_stderr": result.stderr, f"vs_{key}_s": result.seconds})
     return row
 
 
@@ -169,18 +175,17 @@ def summary_line(row: dict[str, Any], generations: int) -> str:
                      f"{row['requests_per_s']:.0f} req/s, batch {row['mean_batch']:.1f}")
     if "policy_loss" in row:
         parts.append(f"loss {row['policy_loss']:.3f} + {row['value_loss']:.3f}")
-    if "vs_random_mean_payoff" in row:
-        parts.append(f"vs random {row['vs_random_mean_payoff']:.3f} ± {row['vs_random_stderr']:.3f}")
-    if "vs_previous_mean_payoff" in row:
-        parts.append(f"vs previous {row['vs_previous_mean_payoff']:.2f}")
+    strengths = [f"{key.replace('_side20', ' (side 20)')} {row[f'vs_{key}_mean_payoff']:.3f} "
+                 f"± {row[f'vs_{key}_stderr']:.3f}"
+                 for key in EVALUATION_OPPONENTS if f"vs_{key}_mean_payoff" in row]
+    if strengths:
+        parts.append("vs " + ", ".join(strengths) + " (parity 0.25)")
     parts.append(f"{row['elapsed_s']:.0f} s")
     return " | ".join(parts)
 
 
 def point_servers_at(state: TrainingState, cluster: Cluster) -> None:
     cluster.servers["model"].load(state.run.checkpoint_path(state.generation))
-    if "baseline" in cluster.servers:
-        cluster.servers["baseline"].load(state.run.checkpoint_path(max(state.generation - 1, 0)))
 
 
 def out_of_time(state: TrainingState, last_generation_s: float | None) -> bool:
@@ -197,13 +202,11 @@ def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play
     the last finished generation's checkpoint is always on disk."""
     state = open_state(settings, show_progress)
     checkpoints = {"model": state.run.checkpoint_path(state.generation)}
-    if settings.eval_versus_games:
-        checkpoints["baseline"] = state.run.checkpoint_path(max(state.generation - 1, 0))
     try:
         with Cluster(cluster_options(settings, state.run, engine_module), checkpoints) as cluster:
             evaluated = {int(r["generation"]) for r in state.metrics.rows()}
             if state.generation not in evaluated:
-                record_row(state, evaluate(state, cluster))
+                record_row(state, evaluate(state))
             last_generation_s = None
             while state.generation < settings.generations:
                 if out_of_time(state, last_generation_s):
@@ -215,7 +218,7 @@ def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play
                 state.generation += 1
                 save_generation(state)
                 point_servers_at(state, cluster)
-                row.update(evaluate(state, cluster))
+                row.update(evaluate(state))
                 record_row(state, row)
                 last_generation_s = time.perf_counter() - generation_started
     except BaseException:

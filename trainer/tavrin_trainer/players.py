@@ -1,0 +1,153 @@
+"""Players for arena games: fixed yardsticks and the trained network.
+
+A player has a ``name`` and ``choose(game) -> int``, the tile it plays for the
+player to move. It keeps no memory between calls and depends on nothing but
+the game it is shown, so one instance can sit in any seat of any game. Only
+its random generator advances; ``reseed`` gives a copy in another process its
+own stream. ``choose_many(games)`` answers several games at once; the arena
+uses it so that a network evaluates all its pending positions in one batch.
+"""
+
+from __future__ import annotations
+
+import copy
+from pathlib import Path
+from typing import Sequence
+
+import numpy as np
+import tavrin_engine as te
+
+
+class Player:
+    name = "player"
+
+    def choose(self, game: te.Game) -> int:
+        raise NotImplementedError
+
+    def choose_many(self, games: Sequence[te.Game]) -> list[int]:
+        return [self.choose(game) for game in games]
+
+    def reseed(self, seed: int | None) -> None:
+        """Restarts the player's random stream (players without one ignore it)."""
+
+    def __repr__(self) -> str:
+        return f"<{type(self).__name__} {self.name}>"
+
+
+class _SeededPlayer(Player):
+    def __init__(self, seed: int | None) -> None:
+        self.reseed(seed)
+
+    def reseed(self, seed: int | None) -> None:
+        self.rng = np.random.default_rng(seed)
+
+
+class RandomPlayer(_SeededPlayer):
+    """A uniformly random legal tile."""
+
+    name = "random"
+
+    def choose(self, game: te.Game) -> int:
+        tiles = game.legal_tiles()
+        return int(tiles[self.rng.integers(len(tiles))])
+
+
+class GreedyPlayer(_SeededPlayer):
+    """The largest piece; among its placements the one that opens the most
+    new corner cells for the player; remaining ties at random. Lays the
+    placement's lowest tile not yet chosen."""
+
+    name = "greedy"
+
+    def choose(self, game: te.Game) -> int:
+        best = te.greedy_placements(game)
+        if not best:
+            raise ValueError("the game is over: there is no tile to choose")
+        placement = best[self.rng.integers(len(best))] if len(best) > 1 else best[0]
+        chosen = set(game.chosen_squares)
+        return min(tile for tile in placement if tile not in chosen)
+
+
+class RolloutPlayer(_SeededPlayer):
+    """UCT over tiles with uniformly random playouts to the end of the game
+    (``simulations`` playouts per action): a classical yardstick that needs
+    no network."""
+
+    def __init__(self, simulations: int, seed: int | None = None) -> None:
+        if simulations < 1:
+            raise ValueError(f"a rollout player needs at least 1 simulation, got {simulations}")
+        self.simulations = simulations
+        self.name = f"rollout:{simulations}"
+        super().__init__(seed)
+
+    def choose(self, game: te.Game) -> int:
+        return te.rollout_search(game, self.simulations, int(self.rng.integers(2**63)))
+
+
+class NetworkPlayer(Player):
+    """The network's most probable legal tile (ties to the lower tile)."""
+
+    def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu") -> None:
+        if simulations < 0:
+            raise ValueError(f"simulations must not be negative, got {simulations}")
+        if simulations > 0:
+            raise NotImplementedError("searching with the network needs the batched self-play pool; "
+                                      "use simulations=0 (the most probable legal tile)")
+        self.model = model.to(device).eval()
+        self.name = name
+        self.simulations = simulations
+        self.device = device
+
+    @classmethod
+    def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu") -> "NetworkPlayer":
+        from .checkpoints import load_checkpoint
+        from .network import NetworkShape, TavrinNet
+
+        saved = load_checkpoint(path)
+        model = TavrinNet(NetworkShape(**saved["shape"]))
+        model.load_state_dict(saved["model"])
+        return cls(model, name=Path(path).stem, simulations=simulations, device=device)
+
+    def choose(self, game: te.Game) -> int:
+        return self.choose_many([game])[0]
+
+    def choose_many(self, games: Sequence[te.Game]) -> list[int]:
+        import torch
+
+        from .network import legal_masked
+
+        if not games:
+            return []
+        dims = {game.dim for game in games}
+        if len(dims) != 1:  # one batch per board side
+            return [self.choose(game) for game in games]
+        planes = torch.from_numpy(np.stack([game.state() for game in games])).to(self.device)
+        with torch.inference_mode():
+            logits, _ = self.model(planes)
+            legal = planes[:, 4].flatten(1)
+            # argmax takes the first of equal maxima: the lower tile.
+            tiles = legal_masked(logits, legal).argmax(dim=1)
+        return [int(t) for t in tiles.cpu()]
+
+    def __getstate__(self) -> dict:
+        # Weights travel to worker processes on the CPU, without moving ours.
+        state = dict(self.__dict__)
+        if self.device != "cpu":
+            state["model"], state["device"] = copy.deepcopy(self.model).to("cpu"), "cpu"
+        return state
+
+
+def opponent_from_spec(spec: str, simulations: int = 0, seed: int | None = None) -> Player:
+    """'random', 'greedy', 'rollout:N' or a checkpoint file / run directory."""
+    if spec == "random":
+        return RandomPlayer(seed)
+    if spec == "greedy":
+        return GreedyPlayer(seed)
+    if spec.startswith("rollout:"):
+        count = spec.split(":", 1)[1]
+        if not count.isdigit() or int(count) < 1:
+            raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {spec!r}")
+        return RolloutPlayer(int(count), seed)
+    from .checkpoints import resolve_checkpoint
+
+    return NetworkPlayer.from_checkpoint(resolve_checkpoint(spec), simulations=simulations)
