@@ -35,10 +35,12 @@ class Player:
 
 
 class _SeededPlayer(Player):
-    def __init__(self, seed: int | None) -> None:
+    """``seed``: anything numpy's default_rng takes; None draws a fresh one."""
+
+    def __init__(self, seed=None) -> None:
         self.reseed(seed)
 
-    def reseed(self, seed: int | None) -> None:
+    def reseed(self, seed=None) -> None:
         self.rng = np.random.default_rng(seed)
 
 
@@ -73,7 +75,7 @@ class RolloutPlayer(_SeededPlayer):
     (``simulations`` playouts per action): a classical yardstick that needs
     no network."""
 
-    def __init__(self, simulations: int, seed: int | None = None) -> None:
+    def __init__(self, simulations: int, seed=None) -> None:
         if simulations < 1:
             raise ValueError(f"a rollout player needs at least 1 simulation, got {simulations}")
         self.simulations = simulations

@@ -1,0 +1,111 @@
+import numpy as np
+import pytest
+import torch
+from conftest import needs_engine
+
+pytestmark = needs_engine
+
+
+def opened_corners(game, placement):
+    """The greedy player's count, written out plainly from the planes."""
+    dim = game.dim
+    planes = game.state()
+    occupied = planes[:4].any(axis=0).reshape(-1)
+    own = planes[0].reshape(-1)
+    cells = set(placement)
+
+    def neighbours(tile, steps):
+        r, c = divmod(tile, dim)
+        return {(r + dr) * dim + c + dc for dr, dc in steps if 0 <= r + dr < dim and 0 <= c + dc < dim}
+
+    edges = ((0, 1), (0, -1), (1, 0), (-1, 0))
+    near = set().union(*(neighbours(t, edges) for t in cells))
+    diagonal = set().union(*(neighbours(t, ((1, 1), (1, -1), (-1, 1), (-1, -1))) for t in cells))
+    return sum(1 for t in diagonal - cells - near
+               if not occupied[t] and not any(own[n] and n not in cells for n in neighbours(t, edges)))
+
+
+def test_greedy_picks_the_largest_piece_with_the_most_opened_corners():
+    import tavrin_engine as te
+
+    checked = 0
+    for dim, seed in ((8, 1), (20, 2)):
+        game, rng = te.Game(dim), np.random.default_rng(seed)
+        while not game.is_terminal():
+            placements = game.placements()
+            best = max((len(p), opened_corners(game, p)) for p in placements)
+            expected = sorted(p for p in placements if (len(p), opened_corners(game, p)) == best)
+            assert sorted(te.greedy_placements(game)) == expected
+            checked += 1
+            tiles = game.legal_tiles()
+            game.apply(int(tiles[rng.integers(len(tiles))]))
+    assert checked > 100
+
+
+def test_players_choose_legal_tiles_and_keep_no_memory():
+    import tavrin_engine as te
+    from tavrin_trainer.players import GreedyPlayer, RandomPlayer, RolloutPlayer
+
+    game = te.Game(7)
+    for _ in range(9):
+        game.apply(int(game.legal_tiles()[0]))
+    for make in (RandomPlayer, GreedyPlayer, lambda seed: RolloutPlayer(20, seed)):
+        first, second = make(seed=3), make(seed=3)
+        second.choose(te.Game(9))  # another game in between changes nothing but the random stream
+        second.reseed(3)
+        assert first.choose(game) == second.choose(game) and first.choose(game) in set(game.legal_tiles())
+
+
+def test_the_network_player_takes_the_most_probable_legal_tile_lowest_on_ties():
+    import tavrin_engine as te
+    from tavrin_trainer.players import NetworkPlayer
+
+    class Preference(torch.nn.Module):
+        def forward(self, planes):  # prefers high tiles, with all tiles above 30 tied
+            logits = torch.arange(planes.shape[2] * planes.shape[3], dtype=torch.float32).clamp(max=30)
+            return logits.expand(len(planes), -1), torch.zeros(len(planes), 4)
+
+    player = NetworkPlayer(Preference())
+    games = [te.Game(8), te.Game(8)]
+    games[1].apply(0)
+    legal = [g.legal_tiles() for g in games]
+    assert player.choose_many(games) == [int(min(t for t in tiles if t >= 30) if (tiles >= 30).any()
+                                             else tiles.max()) for tiles in legal]
+    with pytest.raises(NotImplementedError):
+        NetworkPlayer(Preference(), simulations=8)
+
+
+def test_a_match_rotates_the_seats_and_reports_per_seat_means():
+    from tavrin_trainer.arena import play_games, play_match, rotated_seatings
+    from tavrin_trainer.players import GreedyPlayer, RandomPlayer
+
+    greedy, rand = GreedyPlayer(seed=1), RandomPlayer(seed=2)
+    seatings = rotated_seatings(greedy, rand, 6)
+    assert [s.index(greedy) for s in seatings] == [0, 1, 2, 3, 0, 1]
+    results = play_games(seatings, dim=6)
+    assert [r.seats.index("greedy") for r in results] == [0, 1, 2, 3, 0, 1]
+    assert all(sum(r.payoffs) == pytest.approx(1) for r in results)
+
+    match = play_match(GreedyPlayer(seed=1), RandomPlayer(seed=2), 8, dim=6)
+    payoffs = [r.payoffs[k % 4] for k, r in enumerate(
+        play_games(rotated_seatings(GreedyPlayer(seed=1), RandomPlayer(seed=2), 8), dim=6))]
+    assert match.mean == pytest.approx(np.mean(payoffs))
+    assert match.seat_means == pytest.approx([np.mean(payoffs[s::4]) for s in range(4)])
+    assert match.stderr == pytest.approx(np.std(payoffs, ddof=1) / np.sqrt(8))
+
+
+def test_worker_processes_play_every_game_once():
+    from tavrin_trainer.arena import play_match
+    from tavrin_trainer.players import RandomPlayer
+
+    match = play_match(RandomPlayer(), RandomPlayer(), 12, dim=6, workers=2, seed=5)
+    assert match.games == 12 and 0 <= match.mean <= 1
+
+
+def test_rollout_search_beats_random_players():
+    # A backup that credited the wrong player would play worse than random.
+    from tavrin_trainer.arena import play_match
+    from tavrin_trainer.players import RandomPlayer, RolloutPlayer
+
+    match = play_match(RolloutPlayer(100, seed=1), RandomPlayer(seed=2), 16, dim=6)
+    assert match.mean > 0.5, match.describe()
