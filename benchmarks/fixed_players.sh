@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Seat-rotated parity and cross results of the fixed players at sides 8 and
-# 20 (the README's table). About half an hour on two cores.
+# 20 (the README's table). About forty minutes on two cores.
 #
-#   bash benchmarks/fixed_players.sh [--workers N]
+#   bash benchmarks/fixed_players.sh [workers]
 set -euo pipefail
-workers=${2:-2}
+workers=${1:-2}
 eval_() { echo "\$ tavrin-eval $*"; tavrin-eval "$@" --workers "$workers" --quiet --seed 7; }
 
-# Side 8: 400 games per pairing.
+# Side 8: 400 games per pairing; fewer where rollout:512 fills three seats.
 eval_ random --opponent random --opponent greedy --opponent rollout:64 --opponent rollout:512 --parity --dim 8 --games 400
-eval_ greedy --opponent random --opponent rollout:64 --opponent rollout:512 --dim 8 --games 400
-eval_ rollout:64 --opponent random --opponent greedy --opponent rollout:512 --dim 8 --games 400
-eval_ rollout:512 --opponent random --opponent greedy --opponent rollout:64 --dim 8 --games 400
+eval_ greedy --opponent random --opponent rollout:64 --dim 8 --games 400
+eval_ greedy --opponent rollout:512 --dim 8 --games 200
+eval_ rollout:64 --opponent random --opponent greedy --dim 8 --games 400
+eval_ rollout:64 --opponent rollout:512 --dim 8 --games 200
+eval_ rollout:512 --opponent random --opponent greedy --opponent rollout:64 --dim 8 --games 200
 
 # Side 20: rollout players are costly on the full board, so fewer games.
 eval_ random --opponent random --opponent greedy --parity --dim 20 --games 200
