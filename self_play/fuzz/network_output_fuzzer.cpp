@@ -177,8 +177,9 @@ void check_decode(const Game& game, FuzzedDataProvider& input) {
     const bool values_short = value_logits.size() < game.current_player();
     std::vector<float> values;
     try {
-      const auto decoded = decoder.decode(node, game, policy, value_logits);
-      values.assign(decoded.begin(), decoded.end());
+      const LeafValues decoded = decoder.decode(game, policy, value_logits);
+      values.assign(decoded.values.begin(), decoded.values.end());
+      expand_with_priors(node, game, decoded.priors);
     } catch (const InternalError& error) {
       require(policy_short || values_short, "decode refused a reply that covers every legal tile and player");
       require(std::string_view(error.what()).find("index out of range") != std::string_view::npos,
@@ -225,8 +226,7 @@ class FuzzedNetwork final : public Evaluator {
  public:
   explicit FuzzedNetwork(FuzzedDataProvider& input) : input_(input) {}
 
-  Evaluation evaluate(SearchNode& node, const Game& game) override {
-    if (game.is_terminal()) return decoder_.payoff(game);
+  Evaluation evaluate(const Game& game) override {
     const std::uint64_t cells = game.dim() * game.dim();
     const auto header = input_.ConsumeIntegral<std::uint8_t>();
     if (header == 0xFF) return EvaluationFailure{"EOFError: ", "PyErr { EOFError }"};
@@ -243,7 +243,7 @@ class FuzzedNetwork final : public Evaluator {
       policy_ = fuzzed_floats(input_, fuzzed_policy_length(input_, cells));
       values_ = fuzzed_floats(input_, fuzzed_value_count(input_));
     }
-    return decoder_.decode(node, game, policy_, values_);
+    return decoder_.decode(game, policy_, values_);
   }
 
  private:

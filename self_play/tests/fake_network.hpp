@@ -19,13 +19,12 @@ class FakeNetwork final : public Evaluator {
   std::optional<std::size_t> fail_at_request;  // 0-based request number
   std::vector<std::uint64_t> players_asked;    // player to move at each request
 
-  Evaluation evaluate(SearchNode& node, const Game& game) override {
-    if (game.is_terminal()) return decoder_.payoff(game);
+  Evaluation evaluate(const Game& game) override {
     const std::size_t request = players_asked.size();
     players_asked.push_back(game.current_player());
     if (fail_at_request == request) return EvaluationFailure{"RuntimeError: boom", "PyErr { boom }"};
     logits_ = policy ? policy(game) : std::vector<float>(game.dim() * game.dim(), 0.0F);
-    return decoder_.decode(node, game, logits_, value_logits);
+    return decoder_.decode(game, logits_, value_logits);
   }
 
  private:

@@ -12,34 +12,45 @@ namespace {
 
 using testing::FakeNetwork;
 
+// The root list of children with these (action, visits), in this order.
+RootVisits visits_of(std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> counts) {
+  SearchNode root;
+  for (const auto& [action, visits] : counts) {
+    SearchNode child;
+    child.action = action;
+    child.visit_count = visits;
+    root.children.push_back(child);
+  }
+  return counts.size() == 0 ? RootVisits{} : root_visits(root);
+}
+
 TEST(GreedyAction, MostVisitedWinsAndTiesGoToTheLaterEntry) {
-  EXPECT_EQ(greedy_action({{4, 1}, {9, 7}, {2, 3}}), 9U);
-  EXPECT_EQ(greedy_action({{4, 7}, {9, 2}, {2, 7}}), 2U);
+  EXPECT_EQ(greedy_action(visits_of({{4, 1}, {9, 7}, {2, 3}})), 9U);
+  EXPECT_EQ(greedy_action(visits_of({{4, 7}, {9, 2}, {2, 7}})), 2U);
   EXPECT_THROW(greedy_action({}), InternalError);
 }
 
 TEST(SampleAction, FollowsTheCountsAndFallsBackToTheLastEntry) {
-  for (int i = 0; i < 200; ++i) EXPECT_EQ(sample_action({{4, 0}, {9, 5}, {2, 0}}), 9U);
-  EXPECT_EQ(sample_action({{4, 0}, {9, 0}, {2, 0}}), 2U);
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(sample_action(visits_of({{4, 0}, {9, 5}, {2, 0}})), 9U);
+  EXPECT_EQ(sample_action(visits_of({{4, 0}, {9, 0}, {2, 0}})), 2U);
   EXPECT_THROW(sample_action({}), InternalError);
 
   constexpr int kDraws = 8000;
+  const RootVisits one_in_four = visits_of({{1, 1}, {2, 3}});
   int first = 0;
-  for (int i = 0; i < kDraws; ++i) first += sample_action({{1, 1}, {2, 3}}) == 1U ? 1 : 0;
+  for (int i = 0; i < kDraws; ++i) first += sample_action(one_in_four) == 1U ? 1 : 0;
   // Expected 2000, standard deviation about 39.
   EXPECT_NEAR(first, kDraws / 4, 250);
 }
 
-TEST(VisitDistribution, FollowsChildOrderAndAnEmptyRootIsInternal) {
-  SearchNode root;
-  EXPECT_THROW(visit_distribution(root), InternalError);
-  for (std::uint32_t action : {2U, 5U, 8U}) {
-    SearchNode child;
-    child.action = action;
-    child.visit_count = action * 10;
-    root.children.push_back(child);
-  }
-  EXPECT_EQ(visit_distribution(root), (VisitDistribution{{2, 20}, {5, 50}, {8, 80}}));
+TEST(RootVisits, FollowChildOrderWithSharesAndAnEmptyRootIsInternal) {
+  EXPECT_THROW(root_visits(SearchNode{}), InternalError);
+  const RootVisits visits = visits_of({{2, 20}, {5, 50}, {8, 30}});
+  ASSERT_EQ(visits.size(), 3U);
+  EXPECT_EQ(visits[1].action, 5U);
+  EXPECT_EQ(visits[1].visits, 50U);
+  EXPECT_EQ(visits[1].share, 0.5F);
+  EXPECT_EQ(visits_of({{2, 0}, {5, 0}})[0].share, 0.0F);
 }
 
 SearchNode root_with_priors(const std::vector<float>& priors) {

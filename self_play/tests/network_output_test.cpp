@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "internal_error.hpp"
+#include "search.hpp"
 #include "softmax.hpp"
 
 namespace tavrin {
@@ -22,7 +23,7 @@ TEST(Decode, ExpandsOneChildPerLegalTileInAscendingOrder) {
   SearchNode node;
   NetworkOutputDecoder decoder;
   const std::vector<float> policy(400, 0.0F);
-  decoder.decode(node, game, policy, std::vector<float>{0, 0, 0, 0});
+  expand_with_priors(node, game, decoder.decode(game, policy, std::vector<float>{0, 0, 0, 0}).priors);
   const auto legal = game.get_legal_tiles();
   ASSERT_EQ(node.children.size(), legal.size());
   float total = 0.0F;
@@ -41,7 +42,9 @@ TEST(Decode, ValuesAreRotatedToAbsolutePlayers) {
   NetworkOutputDecoder decoder;
   const std::vector<float> logits{0.1F, 0.7F, -0.3F, 1.2F};
   const auto relative = softmax(logits);
-  const auto values = decoder.decode(node, game, std::vector<float>(400, 0.0F), logits);
+  const LeafValues decoded = decoder.decode(game, std::vector<float>(400, 0.0F), logits);
+  expand_with_priors(node, game, decoded.priors);
+  const auto values = decoded.values;
   ASSERT_EQ(values.size(), 4U);
   EXPECT_EQ(values[0], relative[2]);
   EXPECT_EQ(values[1], relative[3]);
@@ -52,11 +55,9 @@ TEST(Decode, ValuesAreRotatedToAbsolutePlayers) {
 
 TEST(Decode, TooFewValuesForThePlayerOrTooShortPolicyIsInternal) {
   const Game game = game_with_player_to_move(2);
-  SearchNode node;
   NetworkOutputDecoder decoder;
-  EXPECT_THROW(decoder.decode(node, game, std::vector<float>(400, 0.0F), std::vector<float>{0.0F}), InternalError);
-  EXPECT_THROW(decoder.decode(node, game, std::vector<float>(10, 0.0F), std::vector<float>{0, 0, 0, 0}), InternalError);
-  EXPECT_FALSE(node.is_expanded());
+  EXPECT_THROW(decoder.decode(game, std::vector<float>(400, 0.0F), std::vector<float>{0.0F}), InternalError);
+  EXPECT_THROW(decoder.decode(game, std::vector<float>(10, 0.0F), std::vector<float>{0, 0, 0, 0}), InternalError);
 }
 
 TEST(Decode, TilesWithoutProbabilityGetNoChild) {
@@ -65,13 +66,13 @@ TEST(Decode, TilesWithoutProbabilityGetNoChild) {
   std::vector<float> policy(400, 0.0F);
   policy[0] = -200.0F;  // underflows to exactly 0
   SearchNode node;
-  decoder.decode(node, game, policy, std::vector<float>{0, 0, 0, 0});
+  expand_with_priors(node, game, decoder.decode(game, policy, std::vector<float>{0, 0, 0, 0}).priors);
   EXPECT_EQ(node.find_child(0), nullptr);
   EXPECT_EQ(node.children.size(), game.get_legal_tiles().size() - 1);
 
   policy[1] = std::numeric_limits<float>::quiet_NaN();  // a legal NaN poisons every prior
   SearchNode poisoned;
-  decoder.decode(poisoned, game, policy, std::vector<float>{0, 0, 0, 0});
+  expand_with_priors(poisoned, game, decoder.decode(game, policy, std::vector<float>{0, 0, 0, 0}).priors);
   EXPECT_FALSE(poisoned.is_expanded());
 }
 

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "blocking_search.hpp"
 #include "fake_network.hpp"
 #include "internal_error.hpp"
 #include "search.hpp"
@@ -20,15 +21,6 @@ SearchNode node_with_children(std::vector<std::pair<std::uint32_t, float>> actio
     node.children.push_back(child);
   }
   return node;
-}
-
-Config search_config(std::uint64_t sims) {
-  Config config;
-  config.dim = 20;
-  config.rep = 1;
-  config.sims_per_move = sims;
-  config.c_puct = 1.5F;
-  return config;
 }
 
 TEST(SelectChild, EqualScoresGoToTheLargerAction) {
@@ -73,10 +65,10 @@ TEST(Backup, EachChildGetsTheValueOfThePlayerWhoChoseIt) {
 TEST(Search, EverySimulationCountsAtTheRootAndVisitsOneRootChild) {
   FakeNetwork network;
   const Game game = Game::reset(20);
-  Search search(network, search_config(24));
+  Search search(1.5F);
   SearchNode root;
-  ASSERT_FALSE(search.prepare_root(root, game));
-  ASSERT_FALSE(search.run_simulations(root, game));
+  ASSERT_FALSE(testing::prepare_root(network, root, game));
+  ASSERT_FALSE(testing::run_simulations(network, search, root, game, 24));
   EXPECT_EQ(root.visit_count, 24U);
   std::uint32_t child_visits = 0;
   std::size_t visited_children = 0;
@@ -93,11 +85,11 @@ TEST(Search, EverySimulationCountsAtTheRootAndVisitsOneRootChild) {
 TEST(Search, KeptSubtreeNeedsNoRootEvaluationAndKeepsItsCounts) {
   FakeNetwork network;
   Game game = Game::reset(20);
-  Search search(network, search_config(40));
+  Search search(1.5F);
   SearchNode root;
-  ASSERT_FALSE(search.prepare_root(root, game));
-  ASSERT_FALSE(search.run_simulations(root, game));
-  const VisitDistribution visits = visit_distribution(root);
+  ASSERT_FALSE(testing::prepare_root(network, root, game));
+  ASSERT_FALSE(testing::run_simulations(network, search, root, game, 40));
+  const RootVisits visits = root_visits(root);
   const std::uint64_t action = greedy_action(visits);
   const SearchNode& chosen = *root.find_child(action);
   const std::uint32_t kept_visits = chosen.visit_count;
@@ -109,7 +101,7 @@ TEST(Search, KeptSubtreeNeedsNoRootEvaluationAndKeepsItsCounts) {
   EXPECT_EQ(count_nodes(root), kept_nodes);  // the old root and its other subtrees are gone
 
   const std::size_t requests = network.players_asked.size();
-  ASSERT_FALSE(search.prepare_root(root, game));
+  ASSERT_FALSE(testing::prepare_root(network, root, game));
   EXPECT_EQ(network.players_asked.size(), requests);
   EXPECT_THROW(advance_root(root, 100000), InternalError);
 }
@@ -118,18 +110,17 @@ TEST(Search, FailedLeafStopsTheSearchAndKeepsEarlierBackups) {
   FakeNetwork network;
   network.fail_at_request = 4;  // root, three good simulations, then failure
   const Game game = Game::reset(20);
-  Search search(network, search_config(10));
+  Search search(1.5F);
   SearchNode root;
-  ASSERT_FALSE(search.prepare_root(root, game));
-  EXPECT_EQ(search.run_simulations(root, game), "RuntimeError: boom");
+  ASSERT_FALSE(testing::prepare_root(network, root, game));
+  EXPECT_EQ(testing::run_simulations(network, search, root, game, 10), "RuntimeError: boom");
   EXPECT_EQ(root.visit_count, 3U);
   EXPECT_EQ(network.players_asked.size(), 5U);
 
   FakeNetwork failing_root;
   failing_root.fail_at_request = 0;
-  Search root_search(failing_root, search_config(1));
   SearchNode fresh;
-  EXPECT_EQ(root_search.prepare_root(fresh, game), "Error evaluating root node: RuntimeError: boom");
+  EXPECT_EQ(testing::prepare_root(failing_root, fresh, game), "Error evaluating root node: RuntimeError: boom");
 }
 
 }  // namespace

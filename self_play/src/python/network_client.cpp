@@ -37,8 +37,7 @@ PyRef NetworkClient::build_request(const Game& game, bool planes_last) {
   return request;
 }
 
-Evaluation NetworkClient::evaluate(SearchNode& node, const Game& game) {
-  if (game.is_terminal()) return decoder_.payoff(game);
+Evaluation NetworkClient::evaluate(const Game& game) {
   const std::uint64_t rep = runtime_.config.rep;
   if (rep != 1 && rep != 2) throw InternalError("Invalid representation type");
 
@@ -53,7 +52,7 @@ Evaluation NetworkClient::evaluate(SearchNode& node, const Game& game) {
   if (!read_reply_item(reply.get(), 0, policy_logits_) || !read_reply_item(reply.get(), 1, value_logits_)) {
     return failed();
   }
-  return decoder_.decode(node, game, policy_logits_, value_logits_);
+  return decoder_.decode(game, policy_logits_, value_logits_);
 }
 
 }  // namespace tavrin::py

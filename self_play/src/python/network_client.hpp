@@ -17,7 +17,7 @@ class NetworkClient final : public Evaluator {
  public:
   NetworkClient(const Runtime& runtime, PyObject* inference_queue) : runtime_(runtime), queue_(inference_queue) {}
 
-  Evaluation evaluate(SearchNode& node, const Game& game) override;
+  Evaluation evaluate(const Game& game) override;
 
  private:
   // Null with the Python error set on failure.

@@ -23,39 +23,17 @@ std::uint8_t posted_or_reported(const std::optional<std::string>& post_error) {
 
 }  // namespace
 
-PolicyTarget policy_target(const SearchNode& root) {
-  std::uint32_t total = 0;
-  for (const SearchNode& child : root.children) total += child.visit_count;
-  PolicyTarget target;
-  target.reserve(root.children.size());
-  for (const SearchNode& child : root.children) {
-    const float share = total > 0 ? static_cast<float>(child.visit_count) / static_cast<float>(total) : 0.0F;
-    target.emplace_back(static_cast<std::int32_t>(child.action), share);
-  }
-  return target;
-}
-
 std::uint8_t training_game(Evaluator& network, ResultSink& results, const Config& config) {
-  Game game = Game::reset(config.dim);
-  TrainingRecord record;
-  SearchNode root;
-  Search search(network, config);
-  const float keep = 1.0F - config.exploration_fraction;
-
-  while (!game.is_terminal()) {
-    if (auto error = search.prepare_root(root, game)) return report("Error during training game: ", *error);
-    if (root.children.size() >= 2) mix_root_noise(root, config.dirichlet_alpha, config.exploration_fraction, keep);
-    if (auto error = search.run_simulations(root, game)) return report("Error during training game: ", *error);
-
-    record.policies.push_back(policy_target(root));
-    const VisitDistribution visits = visit_distribution(root);
-    const std::uint64_t action =
-        record.policies.size() < config.sample_moves ? sample_action(visits) : greedy_action(visits);
-    apply_chosen_tile(game, action);
-    advance_root(root, action);
+  SelfPlayGame play(config, SelfPlayOptions{});
+  while (const Game* position = play.advance()) {
+    const Evaluation evaluation = network.evaluate(*position);
+    if (const auto* failure = failure_of(evaluation)) {
+      const std::string_view root = play.awaiting_root() ? "Error evaluating root node: " : "";
+      return report("Error during training game: ", std::string(root) + failure->display_text);
+    }
+    play.provide(std::get<LeafValues>(evaluation));
   }
-  record.moves = game.history();
-  record.payoffs = game.get_payoff();
+  TrainingRecord record{play.game().history(), play.policies(), play.game().get_payoff()};
   return posted_or_reported(results.post_training_record(record));
 }
 

@@ -11,15 +11,13 @@
 #include "config.hpp"
 #include "evaluator.hpp"
 #include "game.hpp"
+#include "self_play_game.hpp"
 
 namespace tavrin {
 
 // Status codes of the training game and of the game against random players.
 inline constexpr std::uint8_t kStatusPosted = 0;
 inline constexpr std::uint8_t kStatusErrorPrinted = 1;
-
-// (tile, share of the root's visits) for every root child at one action.
-using PolicyTarget = std::vector<std::pair<std::int32_t, float>>;
 
 struct TrainingRecord {
   std::vector<HistoryEntry> moves;
@@ -37,9 +35,6 @@ class ResultSink {
  protected:
   ~ResultSink() = default;
 };
-
-// Shares of the root children's visits; all 0 when nothing was visited.
-PolicyTarget policy_target(const SearchNode& root);
 
 // A self-play game searched with root noise; posts its training record.
 std::uint8_t training_game(Evaluator& network, ResultSink& results, const Config& config);

@@ -5,7 +5,6 @@
 #include <variant>
 
 #include "game.hpp"
-#include "search_node.hpp"
 
 namespace tavrin {
 
@@ -15,15 +14,22 @@ struct EvaluationFailure {
   std::string debug_text;    // full rendering with type, value and traceback
 };
 
-// Values by absolute player (valid until the evaluator's next call), or why
-// the evaluation failed.
-using Evaluation = std::variant<std::span<const float>, EvaluationFailure>;
+// What the network says about a position: a prior per legal tile (parallel
+// to Game::get_legal_tiles()) and a value per absolute player. The spans stay
+// valid until the evaluator's next call.
+struct LeafValues {
+  std::span<const float> priors;
+  std::span<const float> values;
+};
 
-// Source of position values for the search. A non-terminal position expands
-// `node`; a terminal one returns its payoff and leaves the node alone.
+using Evaluation = std::variant<LeafValues, EvaluationFailure>;
+
+// Source of position evaluations for the search. It only reads positions;
+// expanding the tree and scoring finished games is the search's job.
 class Evaluator {
  public:
-  virtual Evaluation evaluate(SearchNode& node, const Game& game) = 0;
+  // `game` is never terminal.
+  virtual Evaluation evaluate(const Game& game) = 0;
 
  protected:
   ~Evaluator() = default;

@@ -7,9 +7,8 @@
 
 namespace tavrin {
 
-std::span<const float> NetworkOutputDecoder::decode(SearchNode& node, const Game& game,
-                                                    std::span<const float> policy_logits,
-                                                    std::span<const float> value_logits) {
+LeafValues NetworkOutputDecoder::decode(const Game& game, std::span<const float> policy_logits,
+                                        std::span<const float> value_logits) {
   const std::uint64_t player = game.current_player();
   const auto legal = game.get_legal_tiles();
   gather_legal_logits(policy_logits, legal, legal_probabilities_);
@@ -24,15 +23,7 @@ std::span<const float> NetworkOutputDecoder::decode(SearchNode& node, const Game
   }
   values_.resize(count);
   for (std::size_t k = 0; k < count; ++k) values_[(k + player) % count] = relative_values_[k];
-
-  expand(node, player, legal, legal_probabilities_);
-  return values_;
-}
-
-std::span<const float> NetworkOutputDecoder::payoff(const Game& game) {
-  const auto payoff = game.get_payoff();
-  values_.assign(payoff.begin(), payoff.end());
-  return values_;
+  return {legal_probabilities_, values_};
 }
 
 }  // namespace tavrin

@@ -41,21 +41,11 @@ void backup(std::span<SearchNode* const> path, std::span<const float> values) {
   path.front()->visit_count += 1;
 }
 
-std::optional<std::string> Search::prepare_root(SearchNode& root, const Game& game) {
-  if (root.is_expanded()) return std::nullopt;
-  const Evaluation evaluation = evaluator_.evaluate(root, game);
-  if (const auto* failure = failure_of(evaluation)) return "Error evaluating root node: " + failure->display_text;
-  return std::nullopt;
+void expand_with_priors(SearchNode& node, const Game& game, std::span<const float> priors) {
+  expand(node, game.current_player(), game.get_legal_tiles(), priors);
 }
 
-std::optional<std::string> Search::run_simulations(SearchNode& root, const Game& game) {
-  for (std::uint64_t i = 0; i < config_.sims_per_move; ++i) {
-    if (auto error = run_simulation(root, game)) return error;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> Search::run_simulation(SearchNode& root, const Game& game) {
+const Game* Search::descend(SearchNode& root, const Game& game) {
   // Copy-assignment reuses the scratch game's buffers.
   if (scratch_) {
     *scratch_ = game;
@@ -67,14 +57,21 @@ std::optional<std::string> Search::run_simulation(SearchNode& root, const Game& 
   SearchNode* node = &root;
   path_.push_back(node);
   while (node->is_expanded()) {
-    node = &node->children[select_child(*node, config_.c_puct)];
+    node = &node->children[select_child(*node, c_puct_)];
     copy.apply(node->action);  // children are legal tiles of their parent's position
     path_.push_back(node);
   }
-  const Evaluation evaluation = evaluator_.evaluate(*node, copy);
-  if (const auto* failure = failure_of(evaluation)) return failure->display_text;
-  backup(path_, std::get<std::span<const float>>(evaluation));
-  return std::nullopt;
+  if (!copy.is_terminal()) return &copy;
+  payoff_ = copy.get_payoff();
+  backup(path_, payoff_);
+  return nullptr;
+}
+
+void Search::complete(const LeafValues& evaluation) {
+  if (path_.empty() || !scratch_) throw InternalError("Search::complete without a pending leaf");
+  expand_with_priors(*path_.back(), *scratch_, evaluation.priors);
+  backup(path_, evaluation.values);
+  path_.clear();
 }
 
 void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep) {
@@ -87,36 +84,37 @@ void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep) 
   }
 }
 
-VisitDistribution visit_distribution(const SearchNode& root) {
-  VisitDistribution visits;
+RootVisits root_visits(const SearchNode& root) {
+  if (root.children.empty()) throw InternalError("assertion failed: visit_dist.len() > 0");
+  std::uint32_t total = 0;
+  for (const SearchNode& child : root.children) total += child.visit_count;
+  RootVisits visits;
   visits.reserve(root.children.size());
-  for (const SearchNode& child : root.children) visits.emplace_back(child.action, child.visit_count);
-  if (visits.empty()) throw InternalError("assertion failed: visit_dist.len() > 0");
+  for (const SearchNode& child : root.children) {
+    const float share = total > 0 ? static_cast<float>(child.visit_count) / static_cast<float>(total) : 0.0F;
+    visits.push_back({child.action, child.visit_count, share});
+  }
   return visits;
 }
 
-std::uint64_t sample_action(const VisitDistribution& visits) {
+std::uint64_t sample_action(const RootVisits& visits) {
   if (visits.empty()) throw InternalError("assertion failed: visit_dist.len() > 0");
-  std::uint32_t total = 0;
-  for (const auto& [action, count] : visits) total += count;
   const float draw = random::uniform_float();
-  if (total > 0) {
-    float running = 0.0F;
-    for (const auto& [action, count] : visits) {
-      running += static_cast<float>(count) / static_cast<float>(total);
-      if (running > draw) return action;
-    }
+  float running = 0.0F;
+  for (const RootChild& child : visits) {
+    running += child.share;
+    if (running > draw) return child.action;
   }
-  return visits.back().first;
+  return visits.back().action;
 }
 
-std::uint64_t greedy_action(const VisitDistribution& visits) {
+std::uint64_t greedy_action(const RootVisits& visits) {
   if (visits.empty()) throw InternalError("visit_dist should not be empty");
-  const auto* best = &visits.front();
-  for (const auto& entry : visits) {
-    if (entry.second >= best->second) best = &entry;
+  const RootChild* best = &visits.front();
+  for (const RootChild& child : visits) {
+    if (child.visits >= best->visits) best = &child;
   }
-  return best->first;
+  return best->action;
 }
 
 void advance_root(SearchNode& root, std::uint64_t action) {
@@ -127,15 +125,17 @@ void advance_root(SearchNode& root, std::uint64_t action) {
 }
 
 std::variant<std::uint64_t, std::string> best_action(Evaluator& evaluator, const Game& game) {
-  SearchNode root;
-  const Evaluation evaluation = evaluator.evaluate(root, game);
+  const Evaluation evaluation = evaluator.evaluate(game);
   if (const auto* failure = failure_of(evaluation)) return "Error evaluating root node: " + failure->debug_text;
-  if (!root.is_expanded()) return std::string("Error evaluating root node: no legal tile has a positive prior");
-  const SearchNode* best = &root.children.front();
-  for (const SearchNode& child : root.children) {
-    if (child.prior > best->prior) best = &child;
+  const auto tiles = game.get_legal_tiles();
+  const auto priors = std::get<LeafValues>(evaluation).priors;
+  // Only tiles of positive prior count, as only they would become children.
+  std::optional<std::size_t> best;
+  for (std::size_t k = 0; k < tiles.size(); ++k) {
+    if (priors[k] > 0.0F && (!best || priors[k] > priors[*best])) best = k;
   }
-  return std::uint64_t{best->action};
+  if (!best) return std::string("Error evaluating root node: no legal tile has a positive prior");
+  return tiles[*best];
 }
 
 void apply_chosen_tile(Game& game, std::uint64_t tile) {

@@ -1,45 +1,58 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
 #include <variant>
 #include <vector>
 
-#include "config.hpp"
 #include "evaluator.hpp"
 #include "game.hpp"
 #include "search_node.hpp"
 
 namespace tavrin {
 
-// (action, visit count) for every child of the root, in child order.
-using VisitDistribution = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+// One child of the search root: the action, its visits and its share of the
+// root children's visits (0 when nothing was visited). In child order, that
+// is ascending action. The one list behind the policy record, sampling and
+// the greedy choice.
+struct RootChild {
+  std::uint64_t action = 0;
+  std::uint32_t visits = 0;
+  float share = 0.0F;
+};
+using RootVisits = std::vector<RootChild>;
 
 // Position in `node.children` of the child with the greatest PUCT score;
 // ties go to the larger action. A NaN or infinite score is an internal error.
 std::size_t select_child(const SearchNode& node, float c_puct);
 
-// Runs simulations from a root. Keeps a scratch game and path between
-// simulations so that descent and backup allocate nothing once warm.
+// Gives `node` the player to move in `game` and a child per legal tile whose
+// prior (parallel to the legal tiles) is positive.
+void expand_with_priors(SearchNode& node, const Game& game, std::span<const float> priors);
+
+// PUCT simulations that can stop at a leaf while its evaluation is pending:
+// `descend` walks down from the root on a scratch copy of the game, and
+// `complete` expands the leaf and backs up the values. Whoever evaluates the
+// leaf (a blocking network call, or a batch of games) only reads positions.
+// Keeps its scratch game and path between simulations: nothing is allocated
+// once warm.
 class Search {
  public:
-  Search(Evaluator& evaluator, const Config& config) : evaluator_(evaluator), config_(config) {}
+  explicit Search(float c_puct) : c_puct_(c_puct) {}
 
-  // Evaluates the root unless it is already expanded.
-  std::optional<std::string> prepare_root(SearchNode& root, const Game& game);
-  // `sims_per_move` simulations; the first failed evaluation stops them and
-  // its display text is returned. Earlier backups stay.
-  std::optional<std::string> run_simulations(SearchNode& root, const Game& game);
+  // Starts a simulation. A terminal leaf is backed up with its payoff at once
+  // and nullptr returned; otherwise the leaf position, which must be
+  // evaluated and handed to `complete` before the next `descend`.
+  const Game* descend(SearchNode& root, const Game& game);
+  void complete(const LeafValues& evaluation);
 
  private:
-  std::optional<std::string> run_simulation(SearchNode& root, const Game& game);
-
-  Evaluator& evaluator_;
-  Config config_;
+  float c_puct_;
   std::optional<Game> scratch_;
   std::vector<SearchNode*> path_;
+  std::array<float, kPlayers> payoff_{};
 };
 
 // Each child receives the value of the player who chose the action leading
@@ -50,12 +63,14 @@ void backup(std::span<SearchNode* const> path, std::span<const float> values);
 // prior = keep * prior + fraction * noise, keep being 1 - fraction.
 void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep);
 
-VisitDistribution visit_distribution(const SearchNode& root);
+// The root's children with their visits and shares; an internal error when
+// the root has none.
+RootVisits root_visits(const SearchNode& root);
 // An action drawn in proportion to the visit counts; the last entry when no
 // running share exceeds the draw (all counts zero, or rounding).
-std::uint64_t sample_action(const VisitDistribution& visits);
+std::uint64_t sample_action(const RootVisits& visits);
 // The most visited action; ties go to the later entry.
-std::uint64_t greedy_action(const VisitDistribution& visits);
+std::uint64_t greedy_action(const RootVisits& visits);
 // Makes the child for `action` the root, keeping its subtree and freeing the
 // old root with every other subtree.
 void advance_root(SearchNode& root, std::uint64_t action);
