@@ -3,9 +3,11 @@ The tavrin game engine as Python objects: a game you can copy, inspect and play 
 """
 
 from collections.abc import Sequence
+from typing import Annotated
 
 import numpy
 import numpy.typing
+from numpy.typing import NDArray
 
 
 class Game:
@@ -93,3 +95,48 @@ def greedy_placements(game: Game) -> list[tuple[int, ...]]:
 
 def random_playout(game: Game, seed: int | None = None) -> None:
     """Plays uniformly random legal tiles on `game` until it is over."""
+
+class SelfPlayPool:
+    """
+    Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position of every game waiting on the network; submit() takes the answers for exactly that batch and plays every game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The search is the module's: same selection, backup, root noise, sampling and tree reuse.
+    """
+
+    def __init__(self, config: object, games: int = 64, total_games: int | None = None, skip_single_tile: bool = False, full_search_fraction: float = 1.0, reduced_sims: int = 0) -> None:
+        """
+        `config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are done. Options: skip_single_tile plays one-tile actions without search or policy target; full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target.
+        """
+
+    @staticmethod
+    def for_positions(positions: list, config: object) -> SelfPlayPool:
+        """
+        One search of one action from each position (copied), e.g. a player's move choice. The chosen tile of position i is the single move of the finished record whose index is i. config.dim is ignored.
+        """
+
+    def done(self) -> bool:
+        """True once every game has ended."""
+
+    def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]:
+        """
+        A fresh bool array (B, 5, dim, dim), or (B, dim, dim, 5) with rep 2: the positions waiting on the network, one per game. Asking again before submit() gives the same batch.
+        """
+
+    def submit(self, policy_logits: Annotated[NDArray, dict(device='cpu', writable=False)], value_logits: Annotated[NDArray, dict(device='cpu', writable=False)]) -> None:
+        """
+        float32 (B, dim*dim) and (B, 4), numpy or torch on the CPU, rows in batch order, values relative to the player to move. NaN or infinity (on a legal tile, or among the values) and wrong shapes raise and change nothing.
+        """
+
+    def take_finished(self) -> list:
+        """
+        Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty).
+        """
+
+    @property
+    def dim(self) -> int: ...
+
+    @property
+    def evaluations(self) -> int:
+        """Positions answered so far."""
+
+    @property
+    def pending(self) -> int:
+        """Games waiting on the network now."""

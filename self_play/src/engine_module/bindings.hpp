@@ -10,5 +10,7 @@ namespace nb = nanobind;
 void bind_game(nanobind::module_& module);
 // The fixed players' search and scoring: te.rollout_search, te.greedy_placements.
 void bind_players(nanobind::module_& module);
+// Batched self-play: te.SelfPlayPool.
+void bind_pool(nanobind::module_& module);
 
 }  // namespace tavrin::engine_module

@@ -8,4 +8,5 @@ NB_MODULE(tavrin_engine, module) {
       "with numpy arrays at the boundary, and the search and scoring of the fixed players.";
   tavrin::engine_module::bind_game(module);
   tavrin::engine_module::bind_players(module);
+  tavrin::engine_module::bind_pool(module);
 }

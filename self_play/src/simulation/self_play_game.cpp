@@ -6,7 +6,10 @@
 namespace tavrin {
 
 SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options)
-    : config_(config), options_(options), game_(Game::reset(config.dim)), search_(config.c_puct) {}
+    : SelfPlayGame(config, options, Game::reset(config.dim)) {}
+
+SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options, Game start)
+    : config_(config), options_(options), game_(std::move(start)), search_(config.c_puct) {}
 
 void SelfPlayGame::play(std::uint64_t tile) {
   apply_chosen_tile(game_, tile);
@@ -27,7 +30,7 @@ const Game* SelfPlayGame::advance() {
       case Phase::kLeafPending:
         throw InternalError("SelfPlayGame::advance while an evaluation is pending");
       case Phase::kStartAction: {
-        if (game_.is_terminal()) {
+        if (game_.is_terminal() || (options_.action_limit > 0 && actions() >= options_.action_limit)) {
           phase_ = Phase::kOver;
           return nullptr;
         }

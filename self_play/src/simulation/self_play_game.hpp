@@ -24,6 +24,9 @@ struct SelfPlayOptions {
   // `reduced_sims` simulations, no root noise and no target.
   float full_search_fraction = 1.0F;
   std::uint64_t reduced_sims = 0;
+  // Stop after this many actions (0: play to the end); with a given start
+  // position, a search of one action is a player's move choice.
+  std::uint64_t action_limit = 0;
 };
 
 // One self-play game as a state machine around the shared search: it plays
@@ -33,6 +36,8 @@ struct SelfPlayOptions {
 class SelfPlayGame {
  public:
   SelfPlayGame(const Config& config, const SelfPlayOptions& options);
+  // From a position other than the start; `config.dim` is ignored.
+  SelfPlayGame(const Config& config, const SelfPlayOptions& options, Game start);
 
   // Plays on until a position needs the network (returned; valid until
   // `provide`) or the game is over (nullptr).
@@ -45,6 +50,8 @@ class SelfPlayGame {
   bool awaiting_root() const { return phase_ == Phase::kRootPending; }
   bool is_over() const { return phase_ == Phase::kOver; }
   const Game& game() const { return game_; }
+  // Actions played by this game (from its start position).
+  std::uint64_t actions() const { return policies_.size(); }
   // Per action, parallel to the history: the root visit shares, or empty
   // when the action was not searched in full.
   const std::vector<PolicyTarget>& policies() const { return policies_; }

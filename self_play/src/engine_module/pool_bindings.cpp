@@ -1,0 +1,215 @@
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bindings.hpp"
+#include "catalogue.hpp"
+#include "numpy_arrays.hpp"
+#include "self_play_pool.hpp"
+
+namespace tavrin::engine_module {
+namespace {
+
+using namespace nb::literals;
+
+template <typename T>
+T read_attribute(nb::handle config, const char* name) {
+  if (!nb::hasattr(config, name)) throw nb::type_error(("config has no attribute '" + std::string(name) + "'").c_str());
+  return nb::cast<T>(config.attr(name));
+}
+
+// The seven settings the module reads, checked where the module would fail
+// later in the game.
+Config read_config(nb::handle source) {
+  Config config;
+  const auto dim = read_attribute<std::int64_t>(source, "dim");
+  const auto rep = read_attribute<std::int64_t>(source, "rep");
+  const auto sims = read_attribute<std::int64_t>(source, "sims_per_move");
+  const auto sample_moves = read_attribute<std::int64_t>(source, "sample_moves");
+  config.c_puct = read_attribute<float>(source, "c_puct");
+  config.dirichlet_alpha = read_attribute<double>(source, "dirichlet_alpha");
+  config.exploration_fraction = read_attribute<float>(source, "exploration_fraction");
+  if (dim < 4 || dim > static_cast<std::int64_t>(kMaxSide)) {
+    throw nb::value_error(("config.dim must be 4 to 128, got " + std::to_string(dim)).c_str());
+  }
+  if (rep != 1 && rep != 2) throw nb::value_error(("config.rep must be 1 or 2, got " + std::to_string(rep)).c_str());
+  if (sims < 1) throw nb::value_error("config.sims_per_move must be at least 1");
+  if (sample_moves < 0) throw nb::value_error("config.sample_moves must not be negative");
+  if (!(config.dirichlet_alpha > 0)) throw nb::value_error("config.dirichlet_alpha must be greater than 0");
+  if (!(config.exploration_fraction >= 0 && config.exploration_fraction <= 1)) {
+    throw nb::value_error("config.exploration_fraction must lie in [0, 1]");
+  }
+  if (!std::isfinite(config.c_puct) || config.c_puct < 0) throw nb::value_error("config.c_puct must be a finite number >= 0");
+  config.dim = static_cast<std::uint64_t>(dim);
+  config.rep = static_cast<std::uint64_t>(rep);
+  config.sims_per_move = static_cast<std::uint64_t>(sims);
+  config.sample_moves = static_cast<std::uint64_t>(sample_moves);
+  return config;
+}
+
+SelfPlayOptions read_options(bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims) {
+  if (!(full_search_fraction > 0 && full_search_fraction <= 1)) {
+    throw nb::value_error("full_search_fraction must lie in (0, 1]");
+  }
+  if (full_search_fraction < 1 && reduced_sims < 1) {
+    throw nb::value_error("reduced_sims must be at least 1 when full_search_fraction is below 1");
+  }
+  if (reduced_sims < 0) throw nb::value_error("reduced_sims must not be negative");
+  SelfPlayOptions options;
+  options.skip_single_tile = skip_single_tile;
+  options.full_search_fraction = static_cast<float>(full_search_fraction);
+  options.reduced_sims = static_cast<std::uint64_t>(reduced_sims);
+  return options;
+}
+
+using AnyArray = nb::ndarray<nb::ro, nb::device::cpu>;
+
+// A float32 (rows, columns) array, numpy or torch on the CPU, copied row-major.
+std::vector<float> float_rows(const AnyArray& array, const char* name, std::size_t rows, std::size_t columns) {
+  if (array.dtype() != nb::dtype<float>()) throw nb::type_error((std::string(name) + " must be float32").c_str());
+  if (array.ndim() != 2 || array.shape(0) != rows || array.shape(1) != columns) {
+    std::string shape = "(";
+    for (std::size_t d = 0; d < array.ndim(); ++d) shape += (d ? ", " : "") + std::to_string(array.shape(d));
+    throw nb::value_error((std::string(name) + " must have shape (" + std::to_string(rows) + ", " +
+                           std::to_string(columns) + "), got " + shape + (array.ndim() == 1 ? ",)" : ")"))
+                              .c_str());
+  }
+  std::vector<float> out(rows * columns);
+  const auto* data = static_cast<const float*>(array.data());
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      out[r * columns + c] = data[static_cast<std::int64_t>(r) * array.stride(0) + static_cast<std::int64_t>(c) * array.stride(1)];
+    }
+  }
+  return out;
+}
+
+nb::object next_batch(SelfPlayPool& pool) {
+  const std::size_t dim = pool.dim(), count = pool.pending();
+  auto out = pool.planes_last() ? empty_array<bool>({count, dim, dim, kStatePlanes}, "bool")
+                                : empty_array<bool>({count, kStatePlanes, dim, dim}, "bool");
+  {
+    nb::gil_scoped_release unlocked;
+    pool.write_batch({reinterpret_cast<std::uint8_t*>(out.values.data()), out.values.size()});
+  }
+  return out.array;
+}
+
+void submit(SelfPlayPool& pool, const AnyArray& policy_logits, const AnyArray& value_logits) {
+  const std::size_t rows = pool.batch_size();
+  const std::vector<float> policy = float_rows(policy_logits, "policy_logits", rows, pool.dim() * pool.dim());
+  const std::vector<float> values = float_rows(value_logits, "value_logits", rows, kPlayers);
+  if (auto problem = pool.check_answers(policy, values)) throw nb::value_error(problem->c_str());
+  nb::gil_scoped_release unlocked;
+  pool.submit(policy, values);
+}
+
+template <typename T>
+nb::object numpy_of(const std::vector<T>& values, const char* dtype) {
+  auto out = empty_array<T>({values.size()}, dtype);
+  std::copy(values.begin(), values.end(), out.values.begin());
+  return out.array;
+}
+
+nb::dict record_of(const FinishedGame& game) {
+  std::vector<std::int32_t> moves;
+  std::vector<std::int32_t> tiles;
+  std::vector<float> shares;
+  std::vector<std::int64_t> offsets{0};
+  for (const auto& [player, tile] : game.moves) {
+    moves.push_back(player);
+    moves.push_back(tile);
+  }
+  for (const PolicyTarget& target : game.policies) {
+    for (const auto& [tile, share] : target) {
+      tiles.push_back(tile);
+      shares.push_back(share);
+    }
+    offsets.push_back(static_cast<std::int64_t>(tiles.size()));
+  }
+  nb::dict record;
+  record["index"] = game.index;
+  record["moves"] = numpy_of(moves, "int32").attr("reshape")(-1, 2);
+  record["policy_tiles"] = numpy_of(tiles, "int32");
+  record["policy_shares"] = numpy_of(shares, "float32");
+  record["policy_offsets"] = numpy_of(offsets, "int64");
+  record["payoffs"] = numpy_of(std::vector<float>(game.payoffs.begin(), game.payoffs.end()), "float32");
+  record["scores"] = numpy_of(std::vector<std::int32_t>(game.scores.begin(), game.scores.end()), "int32");
+  record["owners"] = numpy_of(game.owners, "int8");
+  return record;
+}
+
+nb::list take_finished(SelfPlayPool& pool) {
+  nb::list out;
+  for (const FinishedGame& game : pool.take_finished()) out.append(record_of(game));
+  return out;
+}
+
+}  // namespace
+
+void bind_pool(nb::module_& module) {
+  nb::class_<SelfPlayPool>(
+      module, "SelfPlayPool",
+      "Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position "
+      "of every game waiting on the network; submit() takes the answers for exactly that batch and plays every "
+      "game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The "
+      "search is the module's: same selection, backup, root noise, sampling and tree reuse.")
+      .def("__init__",
+           [](SelfPlayPool* self, nb::handle config, std::int64_t games, std::optional<std::int64_t> total_games,
+              bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims) {
+             if (games < 1) throw nb::value_error("games must be at least 1");
+             const std::int64_t total = total_games.value_or(games);
+             if (total < 0) throw nb::value_error("total_games must not be negative");
+             const Config read = read_config(config);
+             const SelfPlayOptions options = read_options(skip_single_tile, full_search_fraction, reduced_sims);
+             new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total), options);
+           },
+           "config"_a, "games"_a = 64, "total_games"_a = nb::none(), "skip_single_tile"_a = false,
+           "full_search_fraction"_a = 1.0, "reduced_sims"_a = 0,
+           "`config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, "
+           "dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are "
+           "done. Options: skip_single_tile plays one-tile actions without search or policy target; "
+           "full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target.")
+      .def_static(
+          "for_positions",
+          [](nb::list positions, nb::handle config) {
+            std::vector<Game> starts;
+            for (nb::handle item : positions) {
+              const Game& game = nb::cast<const Game&>(item);
+              if (game.is_terminal()) throw nb::value_error("a position to search is already over");
+              if (!starts.empty() && game.dim() != starts.front().dim()) {
+                throw nb::value_error("positions to search must share one board side");
+              }
+              starts.push_back(game);
+            }
+            Config read = read_config(config);
+            SelfPlayOptions options;
+            options.action_limit = 1;
+            return SelfPlayPool(read, std::move(starts), options);
+          },
+          "positions"_a, "config"_a,
+          "One search of one action from each position (copied), e.g. a player's move choice. The chosen tile "
+          "of position i is the single move of the finished record whose index is i. config.dim is ignored.")
+      .def("done", &SelfPlayPool::done, "True once every game has ended.")
+      .def("next_batch", &next_batch,
+           nb::sig("def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]"),
+           "A fresh bool array (B, 5, dim, dim), or (B, dim, dim, 5) with rep 2: the positions waiting on the "
+           "network, one per game. Asking again before submit() gives the same batch.")
+      .def("submit", &submit, "policy_logits"_a, "value_logits"_a,
+           "float32 (B, dim*dim) and (B, 4), numpy or torch on the CPU, rows in batch order, values relative to "
+           "the player to move. NaN or infinity (on a legal tile, or among the values) and wrong shapes raise "
+           "and change nothing.")
+      .def("take_finished", &take_finished,
+           "Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), "
+           "policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: "
+           "no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty).")
+      .def_prop_ro("dim", &SelfPlayPool::dim)
+      .def_prop_ro("evaluations", &SelfPlayPool::evaluations, "Positions answered so far.")
+      .def_prop_ro("pending", &SelfPlayPool::pending, "Games waiting on the network now.");
+}
+
+}  // namespace tavrin::engine_module
