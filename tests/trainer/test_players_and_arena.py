@@ -71,8 +71,9 @@ def test_the_network_player_takes_the_most_probable_legal_tile_lowest_on_ties():
     legal = [g.legal_tiles() for g in games]
     assert player.choose_many(games) == [int(min(t for t in tiles if t >= 30) if (tiles >= 30).any()
                                              else tiles.max()) for tiles in legal]
-    with pytest.raises(NotImplementedError):
-        NetworkPlayer(Preference(), simulations=8)
+    searching = NetworkPlayer(Preference(), simulations=8)
+    chosen = searching.choose_many(games)
+    assert searching.name == "network@8" and all(t in set(g.legal_tiles()) for t, g in zip(chosen, games))
 
 
 def test_a_match_rotates_the_seats_and_reports_per_seat_means():

@@ -87,18 +87,21 @@ class RolloutPlayer(_SeededPlayer):
 
 
 class NetworkPlayer(Player):
-    """The network's most probable legal tile (ties to the lower tile)."""
+    """With ``simulations`` = 0, the network's most probable legal tile (ties
+    to the lower tile). Otherwise the module's search with that many
+    simulations per action, no root noise, the most visited tile; all the
+    positions of one ``choose_many`` call are searched together, one network
+    batch per round (tavrin_engine.SelfPlayPool)."""
 
-    def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu") -> None:
+    def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
+                 c_puct: float = 1.5) -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
-        if simulations > 0:
-            raise NotImplementedError("searching with the network needs the batched self-play pool; "
-                                      "use simulations=0 (the most probable legal tile)")
         self.model = model.to(device).eval()
-        self.name = name
+        self.name = name if simulations == 0 else f"{name}@{simulations}"
         self.simulations = simulations
         self.device = device
+        self.c_puct = c_puct
 
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu") -> "NetworkPlayer":
@@ -123,6 +126,8 @@ class NetworkPlayer(Player):
         dims = {game.dim for game in games}
         if len(dims) != 1:  # one batch per board side
             return [self.choose(game) for game in games]
+        if self.simulations > 0:
+            return self._search(games)
         planes = torch.from_numpy(np.stack([game.state() for game in games])).to(self.device)
         with torch.inference_mode():
             logits, _ = self.model(planes)
@@ -130,6 +135,21 @@ class NetworkPlayer(Player):
             # argmax takes the first of equal maxima: the lower tile.
             tiles = legal_masked(logits, legal).argmax(dim=1)
         return [int(t) for t in tiles.cpu()]
+
+    def _search(self, games: Sequence[te.Game]) -> list[int]:
+        import torch
+
+        from .settings import SearchConfig
+
+        config = SearchConfig(dim=games[0].dim, rep=1, sims_per_move=self.simulations, sample_moves=0,
+                              c_puct=self.c_puct, dirichlet_alpha=1.0, exploration_fraction=0.0)
+        pool = te.SelfPlayPool.for_positions(list(games), config)
+        with torch.inference_mode():
+            while not pool.done():
+                policy, values = self.model(torch.from_numpy(pool.next_batch()).to(self.device))
+                pool.submit(policy.float().cpu(), values.float().cpu())
+        records = sorted(pool.take_finished(), key=lambda record: record["index"])
+        return [int(record["moves"][0, 1]) for record in records]
 
     def __getstate__(self) -> dict:
         # Weights travel to worker processes on the CPU, without moving ours.

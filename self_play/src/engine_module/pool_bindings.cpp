@@ -24,7 +24,7 @@ T read_attribute(nb::handle config, const char* name) {
 
 // The seven settings the module reads, checked where the module would fail
 // later in the game.
-Config read_config(nb::handle source) {
+Config read_config(nb::handle source, bool with_dim = true) {
   Config config;
   const auto dim = read_attribute<std::int64_t>(source, "dim");
   const auto rep = read_attribute<std::int64_t>(source, "rep");
@@ -33,7 +33,7 @@ Config read_config(nb::handle source) {
   config.c_puct = read_attribute<float>(source, "c_puct");
   config.dirichlet_alpha = read_attribute<double>(source, "dirichlet_alpha");
   config.exploration_fraction = read_attribute<float>(source, "exploration_fraction");
-  if (dim < 4 || dim > static_cast<std::int64_t>(kMaxSide)) {
+  if (with_dim && (dim < 4 || dim > static_cast<std::int64_t>(kMaxSide))) {
     throw nb::value_error(("config.dim must be 4 to 128, got " + std::to_string(dim)).c_str());
   }
   if (rep != 1 && rep != 2) throw nb::value_error(("config.rep must be 1 or 2, got " + std::to_string(rep)).c_str());
@@ -186,7 +186,7 @@ void bind_pool(nb::module_& module) {
               }
               starts.push_back(game);
             }
-            Config read = read_config(config);
+            Config read = read_config(config, false);
             SelfPlayOptions options;
             options.action_limit = 1;
             return SelfPlayPool(read, std::move(starts), options);

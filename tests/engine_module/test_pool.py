@@ -1,0 +1,154 @@
+from dataclasses import dataclass, replace
+
+import numpy as np
+import pytest
+import tavrin_engine as te
+
+
+@dataclass
+class Config:
+    dim: int = 7
+    rep: int = 1
+    sims_per_move: int = 16
+    sample_moves: int = 0
+    c_puct: float = 1.5
+    dirichlet_alpha: float = 0.3
+    exploration_fraction: float = 0.0
+
+
+def network(planes):
+    """A deterministic stand-in: logits that depend on the position."""
+    if planes.shape[1] != 5:
+        planes = planes.transpose(0, 3, 1, 2)
+    b, _, d, _ = planes.shape
+    p = planes.reshape(b, 5, d * d).astype(np.float32)
+    policy = p[:, 0] * 0.5 - p[:, 1] * 0.3 + p[:, 2:4].sum(axis=1) * 0.2 + np.sin(np.arange(d * d) * 0.37)
+    values = np.stack([p[:, k].sum(axis=1) * 0.05 for k in range(4)], axis=1)
+    return policy.astype(np.float32), values.astype(np.float32)
+
+
+def drain(pool, answer=network):
+    while not pool.done():
+        pool.submit(*answer(pool.next_batch()))
+    return sorted(pool.take_finished(), key=lambda r: r["index"])
+
+
+def policies_of(record):
+    o = record["policy_offsets"]
+    return [list(zip(record["policy_tiles"][o[i]:o[i + 1]].tolist(), record["policy_shares"][o[i]:o[i + 1]].tolist()))
+            for i in range(len(record["moves"]))]
+
+
+class LoopbackNetwork:
+    """The module's queue and pipe, answered by `network` one position at a time."""
+
+    def __init__(self):
+        self.reply, self.results = None, []
+
+    def put(self, item):
+        _, tensor = item
+        policy, values = network(np.array(tensor, dtype=bool)[None])
+        self.reply = (policy[0].tolist(), values[0].tolist())
+
+    def recv(self):
+        return self.reply
+
+
+class Results(list):
+    def put(self, item):
+        self.append(item)
+
+
+@pytest.mark.parametrize("rep", [1, 2])
+def test_a_pool_of_one_game_plays_the_module_training_game_exactly(rep):
+    import tavrin_self_play
+
+    config = Config(rep=rep)
+    results, link = Results(), LoopbackNetwork()
+    assert tavrin_self_play.play_training_game(0, config, results, link, link) == 0
+    moves, policies, payoffs = results[0][1]
+    record, = drain(te.SelfPlayPool(config, games=1))
+    assert [tuple(m) for m in record["moves"].tolist()] == [tuple(m) for m in moves]
+    assert policies_of(record) == [[tuple(entry) for entry in p] for p in policies]
+    assert record["payoffs"].tolist() == pytest.approx(list(payoffs), abs=0)
+
+
+def test_records_carry_scores_and_owners_of_the_replayed_game():
+    records = drain(te.SelfPlayPool(Config(dim=8, sample_moves=6, exploration_fraction=0.25), games=3,
+                                    total_games=5))
+    assert [r["index"] for r in records] == [0, 1, 2, 3, 4]
+    for record in records:
+        game = te.Game(8)
+        for player, tile in record["moves"].tolist():
+            assert game.current_player == player
+            game.apply(tile)
+        assert game.is_terminal() and tuple(record["scores"]) == game.scores()
+        owners = np.full(64, -1)
+        for player, tile in record["moves"].tolist():
+            owners[tile] = player
+        np.testing.assert_array_equal(record["owners"], owners)
+        assert np.allclose(record["payoffs"], game.payoff())
+        assert all(sum(s for _, s in p) == pytest.approx(1) for p in policies_of(record))
+
+
+def test_options_leave_out_the_targets_of_actions_not_searched_in_full():
+    config = Config(dim=8, sample_moves=6)
+    skipping, = drain(te.SelfPlayPool(config, games=1, skip_single_tile=True))
+    game = te.Game(8)
+    for (player, tile), policy in zip(skipping["moves"].tolist(), policies_of(skipping)):
+        assert (policy == []) == (len(game.legal_tiles()) == 1)
+        game.apply(tile)
+    capped, = drain(te.SelfPlayPool(config, games=1, full_search_fraction=0.25, reduced_sims=2))
+    empty = sum(p == [] for p in policies_of(capped))
+    assert 0 < empty < len(capped["moves"])
+
+
+def test_bad_answers_raise_and_change_nothing():
+    torch = pytest.importorskip("torch")
+    pool = te.SelfPlayPool(Config(), games=2)
+    planes = pool.next_batch()
+    policy, values = network(planes)
+    nan_policy = policy.copy()
+    nan_policy[1, np.flatnonzero(planes[1, 4])[0]] = np.nan
+    infinite_values = values.copy()
+    infinite_values[0, 2] = np.inf
+    for bad, error, message in [
+        ((policy[:1], values[:1]), ValueError, r"must have shape \(2, 49\), got \(1, 49\)"),
+        ((policy.astype(np.float64), values), TypeError, "policy_logits must be float32"),
+        ((nan_policy, values), ValueError, "row 1 holds NaN or infinity at legal tile"),
+        ((policy, infinite_values), ValueError, "value_logits row 0 holds NaN or infinity"),
+    ]:
+        with pytest.raises(error, match=message):
+            pool.submit(*bad)
+        np.testing.assert_array_equal(pool.next_batch(), planes)
+    illegal_nan = policy.copy()
+    illegal_nan[:, np.flatnonzero(~planes[0, 4])[0]] = -np.inf  # masked tiles may hold anything
+    pool.submit(torch.from_numpy(illegal_nan), torch.from_numpy(values))
+    assert pool.evaluations == 2
+    with pytest.raises(ValueError, match="call next_batch"):
+        pool.submit(policy, values)
+
+
+def test_position_searches_choose_one_tile_each():
+    games = [te.Game(8) for _ in range(3)]
+    games[1].apply(0)
+    games[2].apply(int(games[2].legal_tiles()[-1]))
+    before = [g.history for g in games]
+    records = drain(te.SelfPlayPool.for_positions(games, Config(dim=0, sims_per_move=8)))
+    assert [g.history for g in games] == before  # searched on copies
+    for game, record in zip(games, records):
+        (player, tile), = record["moves"].tolist()
+        assert player == game.current_player and tile in set(game.legal_tiles())
+    with pytest.raises(ValueError, match="share one board side"):
+        te.SelfPlayPool.for_positions([te.Game(8), te.Game(9)], Config())
+
+
+@pytest.mark.parametrize("change, message", [
+    (dict(rep=3), "config.rep must be 1 or 2"),
+    (dict(dim=3), "config.dim must be 4 to 128"),
+    (dict(sims_per_move=0), "sims_per_move must be at least 1"),
+    (dict(dirichlet_alpha=0.0), "dirichlet_alpha must be greater than 0"),
+])
+def test_bad_configs_are_refused(change, message):
+    with pytest.raises(ValueError, match=message):
+        te.SelfPlayPool(replace(Config(), **change))
