@@ -87,7 +87,7 @@ void Game::collect_legal_tiles() {
 std::optional<std::string> Game::apply(std::uint64_t tile) {
   const std::uint64_t player = current_player_;
   if (!is_legal(tile)) {
-    return "Invalid move - Player " + std::to_string(player) + ", Tile " + std::to_string(tile);
+    return invalid_move_text(player, static_cast<std::int64_t>(tile));
   }
   board_.place_tile(tile, player);
   history_.emplace_back(static_cast<std::int32_t>(player), static_cast<std::int32_t>(tile));
@@ -123,6 +123,10 @@ std::uint64_t Game::advance_player() {
     finished_[current_player_] = true;
   }
   return current_player_;
+}
+
+std::string invalid_move_text(std::uint64_t player, std::int64_t tile) {
+  return "Invalid move - Player " + std::to_string(player) + ", Tile " + std::to_string(tile);
 }
 
 std::array<float, kPlayers> payoff_from_scores(const std::array<std::int32_t, kPlayers>& scores) {

@@ -18,6 +18,10 @@ using HistoryEntry = std::pair<std::int32_t, std::int32_t>;
 
 inline constexpr std::uint64_t kStatePlanes = 5;
 
+// The refusal of an illegal tile, "Invalid move - Player {p}, Tile {tile}":
+// observable output that callers match.
+std::string invalid_move_text(std::uint64_t player, std::int64_t tile);
+
 // The players with the best score share the win: 1/k each, 0 for the others.
 std::array<float, kPlayers> payoff_from_scores(const std::array<std::int32_t, kPlayers>& scores);
 

@@ -30,8 +30,7 @@ Game new_game(std::int64_t dim) {
 void apply_tile(Game& game, std::int64_t tile) {
   // Off-board and negative tiles get the engine's own message.
   if (tile < 0 || !game.is_legal(static_cast<std::uint64_t>(tile))) {
-    throw nb::value_error(("Invalid move - Player " + std::to_string(game.current_player()) + ", Tile " +
-                           std::to_string(tile)).c_str());
+    throw nb::value_error(invalid_move_text(game.current_player(), tile).c_str());
   }
   if (auto error = game.apply(static_cast<std::uint64_t>(tile))) throw nb::value_error(error->c_str());
 }

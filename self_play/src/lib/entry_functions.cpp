@@ -9,7 +9,7 @@
 #include "console.hpp"
 #include "drivers.hpp"
 #include "internal_error.hpp"
-#include "internal_error_type.hpp"
+#include "module_objects.hpp"
 #include "network_client.hpp"
 #include "result_poster.hpp"
 
@@ -78,12 +78,12 @@ PyObject* play_with_status(const char* function, Driver driver, PyObject* const*
                            PyObject* kwnames) {
   CallArguments<5> arguments;
   if (!arguments.bind(function, kQueueParameters, args, nargs, kwnames)) return nullptr;
-  Runtime runtime{arguments[2], arguments[3], arguments[4], Config{}, arguments.id()};
-  if (!read_config_or_raise(arguments[1], runtime.config)) return nullptr;
+  Config config;
+  if (!read_config_or_raise(arguments[1], config)) return nullptr;
   return run_guarded([&]() -> PyObject* {
-    NetworkClient network(runtime, runtime.inference_queue);
-    ResultPoster results(runtime.result_queue, runtime.id);
-    return PyLong_FromLong(driver(network, results, runtime.config));
+    NetworkClient network(arguments[3], arguments[4], arguments.id(), config.rep);
+    ResultPoster results(arguments[2], arguments.id());
+    return PyLong_FromLong(driver(network, results, config));
   });
 }
 
@@ -100,11 +100,11 @@ PyObject* play_test_against_random(PyObject*, PyObject* const* args, Py_ssize_t 
 PyObject* play_test_game(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   CallArguments<6> arguments;
   if (!arguments.bind("play_test_game", kTestGameParameters, args, nargs, kwnames)) return nullptr;
-  Runtime runtime{arguments[2], arguments[3], arguments[5], Config{}, arguments.id()};
-  if (!read_config_or_raise(arguments[1], runtime.config)) return nullptr;
+  Config config;
+  if (!read_config_or_raise(arguments[1], config)) return nullptr;
   return run_guarded([&]() -> PyObject* {
-    NetworkClient candidate(runtime, arguments[3]);
-    NetworkClient baseline(runtime, arguments[4]);
+    NetworkClient candidate(arguments[3], arguments[5], arguments.id(), config.rep);
+    NetworkClient baseline(arguments[4], arguments[5], arguments.id(), config.rep);
     auto outcome = test_game(candidate, baseline);
     if (const auto* error = std::get_if<std::string>(&outcome)) {
       PyErr_SetObject(PyExc_Exception, PyRef::steal(PyUnicode_FromString(quoted(*error).c_str())).get());

@@ -2,7 +2,7 @@
 #include <array>
 
 #include "entry_functions.hpp"
-#include "internal_error_type.hpp"
+#include "module_objects.hpp"
 
 namespace tavrin::py {
 namespace {

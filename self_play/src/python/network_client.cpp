@@ -1,7 +1,7 @@
 #include "network_client.hpp"
 
 #include "internal_error.hpp"
-#include "method_names.hpp"
+#include "module_objects.hpp"
 #include "py_error.hpp"
 #include "reply_conversion.hpp"
 #include "tensor_lists.hpp"
@@ -28,7 +28,7 @@ PyRef NetworkClient::build_request(const Game& game, bool planes_last) {
   game.write_game_state(planes_last, state_);
   PyRef tensor = planes_last ? nested_bool_lists(state_, dim, dim, planes) : nested_bool_lists(state_, planes, dim, dim);
   if (!tensor) return {};
-  PyRef id = PyRef::steal(PyLong_FromLong(runtime_.id));
+  PyRef id = PyRef::steal(PyLong_FromLong(id_));
   if (!id) return {};
   PyRef request = PyRef::steal(PyTuple_New(2));
   if (!request) return {};
@@ -38,16 +38,15 @@ PyRef NetworkClient::build_request(const Game& game, bool planes_last) {
 }
 
 Evaluation NetworkClient::evaluate(const Game& game) {
-  const std::uint64_t rep = runtime_.config.rep;
-  if (rep != 1 && rep != 2) throw InternalError("Invalid representation type");
+  if (rep_ != 1 && rep_ != 2) throw InternalError("Invalid representation type");
 
   {
-    PyRef request = build_request(game, rep == 2);
+    PyRef request = build_request(game, rep_ == 2);
     if (!request) return failed();
     PyRef put_result = PyRef::steal(PyObject_CallMethodOneArg(queue_, put_name(), request.get()));
     if (!put_result) return failed();
   }
-  PyRef reply = PyRef::steal(PyObject_CallMethodNoArgs(runtime_.pipe, recv_name()));
+  PyRef reply = PyRef::steal(PyObject_CallMethodNoArgs(pipe_, recv_name()));
   if (!reply) return failed();
   if (!read_reply_item(reply.get(), 0, policy_logits_) || !read_reply_item(reply.get(), 1, value_logits_)) {
     return failed();

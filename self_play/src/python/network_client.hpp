@@ -5,17 +5,20 @@
 
 #include "evaluator.hpp"
 #include "network_output.hpp"
-#include "runtime.hpp"
+#include "py_ref.hpp"
 
 namespace tavrin::py {
 
 // Evaluates positions with the remote network: puts (id, position tensor) on
 // one inference queue and reads (policy logits, value logits) from the
-// runtime's pipe. Failures of the Python calls come back as evaluation
+// worker's pipe. The queue and pipe are borrowed for the call. Failures of the Python calls come back as evaluation
 // failures; exceptions outside Exception are thrown as PropagatedPythonError.
 class NetworkClient final : public Evaluator {
  public:
-  NetworkClient(const Runtime& runtime, PyObject* inference_queue) : runtime_(runtime), queue_(inference_queue) {}
+  // `rep`: 1 sends planes first, 2 planes last; anything else is an internal
+  // error at the first evaluation.
+  NetworkClient(PyObject* inference_queue, PyObject* pipe, std::int32_t id, std::uint64_t rep)
+      : queue_(inference_queue), pipe_(pipe), id_(id), rep_(rep) {}
 
   Evaluation evaluate(const Game& game) override;
 
@@ -25,8 +28,10 @@ class NetworkClient final : public Evaluator {
   // The pending Python error as an evaluation failure.
   static Evaluation failed();
 
-  const Runtime& runtime_;
   PyObject* queue_;
+  PyObject* pipe_;
+  std::int32_t id_;
+  std::uint64_t rep_;
   std::vector<std::uint8_t> state_;
   std::vector<float> policy_logits_;
   std::vector<float> value_logits_;

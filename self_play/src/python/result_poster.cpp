@@ -1,6 +1,6 @@
 #include "result_poster.hpp"
 
-#include "method_names.hpp"
+#include "module_objects.hpp"
 #include "py_error.hpp"
 
 namespace tavrin::py {

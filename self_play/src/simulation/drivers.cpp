@@ -1,6 +1,7 @@
 #include "drivers.hpp"
 
 #include "console.hpp"
+#include "output_texts.hpp"
 #include "random.hpp"
 #include "search.hpp"
 
@@ -18,7 +19,7 @@ std::uint8_t report(std::string_view prefix, std::string_view text) {
 }
 
 std::uint8_t posted_or_reported(const std::optional<std::string>& post_error) {
-  return post_error ? report("Error posting result: ", *post_error) : kStatusPosted;
+  return post_error ? report(output::kPostingError, *post_error) : kStatusPosted;
 }
 
 }  // namespace
@@ -28,8 +29,8 @@ std::uint8_t training_game(Evaluator& network, ResultSink& results, const Config
   while (const Game* position = play.advance()) {
     const Evaluation evaluation = network.evaluate(*position);
     if (const auto* failure = failure_of(evaluation)) {
-      const std::string_view root = play.awaiting_root() ? "Error evaluating root node: " : "";
-      return report("Error during training game: ", std::string(root) + failure->display_text);
+      const std::string_view root = play.awaiting_root() ? output::kRootEvaluationError : "";
+      return report(output::kTrainingGameError, std::string(root) + failure->display_text);
     }
     play.provide(std::get<LeafValues>(evaluation));
   }
@@ -43,7 +44,7 @@ std::uint8_t test_against_random(Evaluator& network, ResultSink& results, const 
     std::uint64_t action = 0;
     if (game.current_player() == 0) {
       auto choice = best_action(network, game);
-      if (const auto* error = std::get_if<std::string>(&choice)) return report("Error running MCTS: ", quoted(*error));
+      if (const auto* error = std::get_if<std::string>(&choice)) return report(output::kSearchError, quoted(*error));
       action = std::get<std::uint64_t>(choice);
     } else {
       const auto legal = game.get_legal_tiles();
@@ -60,12 +61,12 @@ std::variant<float, std::string> test_game(Evaluator& candidate, Evaluator& base
     Evaluator& network = game.current_player() == 0 ? candidate : baseline;
     auto choice = best_action(network, game);
     if (const auto* error = std::get_if<std::string>(&choice)) {
-      report("Error running MCTS: ", quoted(*error));
-      return std::string("Error running MCTS");
+      report(output::kSearchError, quoted(*error));
+      return std::string(output::kSearchFailed);
     }
     apply_chosen_tile(game, std::get<std::uint64_t>(choice));
   }
-  write_stdout("Finished Game\n");
+  write_stdout(output::kFinishedGame);
   game.board().print_board();
   return game.get_payoff()[0];
 }

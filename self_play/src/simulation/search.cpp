@@ -4,6 +4,7 @@
 #include <string>
 
 #include "internal_error.hpp"
+#include "output_texts.hpp"
 #include "random.hpp"
 
 namespace tavrin {
@@ -126,7 +127,9 @@ void advance_root(SearchNode& root, std::uint64_t action) {
 
 std::variant<std::uint64_t, std::string> best_action(Evaluator& evaluator, const Game& game) {
   const Evaluation evaluation = evaluator.evaluate(game);
-  if (const auto* failure = failure_of(evaluation)) return "Error evaluating root node: " + failure->debug_text;
+  if (const auto* failure = failure_of(evaluation)) {
+    return std::string(output::kRootEvaluationError) + failure->debug_text;
+  }
   const auto tiles = game.get_legal_tiles();
   const auto priors = std::get<LeafValues>(evaluation).priors;
   // Only tiles of positive prior count, as only they would become children.
@@ -134,7 +137,7 @@ std::variant<std::uint64_t, std::string> best_action(Evaluator& evaluator, const
   for (std::size_t k = 0; k < tiles.size(); ++k) {
     if (priors[k] > 0.0F && (!best || priors[k] > priors[*best])) best = k;
   }
-  if (!best) return std::string("Error evaluating root node: no legal tile has a positive prior");
+  if (!best) return std::string(output::kRootEvaluationError) + std::string(output::kNoPositivePrior);
   return tiles[*best];
 }
 

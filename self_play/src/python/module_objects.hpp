@@ -2,7 +2,13 @@
 
 #include "py_ref.hpp"
 
+// The Python objects tavrin_self_play keeps for the life of the process, all
+// in one place: interned method names and the internal-error class.
 namespace tavrin::py {
+
+// Interned method names, created on first use.
+PyObject* put_name();
+PyObject* recv_name();
 
 // The exception class for internal errors, derived directly from
 // BaseException so that `except Exception` in a worker does not swallow it.

@@ -1,4 +1,4 @@
-#include "internal_error_type.hpp"
+#include "module_objects.hpp"
 
 namespace tavrin::py {
 namespace {
@@ -10,6 +10,16 @@ constexpr const char* kDoc =
     "Derived from BaseException so that `except Exception` does not catch it.";
 
 }  // namespace
+
+PyObject* put_name() {
+  static PyObject* const name = PyUnicode_InternFromString("put");
+  return name;
+}
+
+PyObject* recv_name() {
+  static PyObject* const name = PyUnicode_InternFromString("recv");
+  return name;
+}
 
 PyObject* internal_error_type() { return type_object; }
 
