@@ -32,7 +32,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
     import torch
 
-    from tavrin_trainer.checkpoints import save_checkpoint
+    from tavrin_trainer.run_directory import save_checkpoint
     from tavrin_trainer.network import NetworkShape, TavrinNet
 
     torch.manual_seed(0)
@@ -64,7 +64,7 @@ def pool_process(checkpoint: str, config, games: int, total: int, start, results
     import torch
 
     import tavrin_engine as te
-    from tavrin_trainer.checkpoints import load_checkpoint
+    from tavrin_trainer.run_directory import load_checkpoint
     from tavrin_trainer.network import NetworkShape, TavrinNet
 
     torch.set_num_threads(1)

@@ -112,7 +112,7 @@ def main() -> None:
 
     import torch
 
-    from tavrin_trainer.checkpoints import save_checkpoint
+    from tavrin_trainer.run_directory import save_checkpoint
     from tavrin_trainer.network import NetworkShape, TavrinNet
 
     print(f"side {args.dim}, rep {args.rep}, network {args.channels}x{args.blocks}, "

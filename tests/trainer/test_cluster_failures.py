@@ -6,7 +6,7 @@ from pathlib import Path
 import pytest
 from conftest import ENGINES, needs_engine
 
-from tavrin_trainer.checkpoints import save_checkpoint
+from tavrin_trainer.run_directory import save_checkpoint
 from tavrin_trainer.cluster import Cluster, ClusterFailure, ClusterOptions
 from tavrin_trainer.inference_server import ServerOptions
 from tavrin_trainer.network import NetworkShape, TavrinNet

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.checkpoints import save_checkpoint
+from tavrin_trainer.run_directory import save_checkpoint
 from tavrin_trainer.cluster import ClusterFailure, ServerHandle
 from tavrin_trainer.inference_server import ServerOptions, collect_batch
 from tavrin_trainer.network import NetworkShape, TavrinNet

@@ -5,7 +5,7 @@ import torch
 from tavrin_trainer.network import NetworkShape, TavrinNet
 from tavrin_trainer.records import Examples
 from tavrin_trainer.replay_buffer import ReplayBuffer
-from tavrin_trainer.training import batch_losses, train_steps
+from tavrin_trainer.optimisation import batch_losses, train_steps
 
 
 def randomised_net(seed=0):

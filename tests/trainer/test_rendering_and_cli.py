@@ -6,9 +6,9 @@ import pytest
 from conftest import needs_engine
 
 from tavrin_trainer import cli_eval, cli_render, cli_train
-from tavrin_trainer.checkpoints import RunDirectory, save_checkpoint
+from tavrin_trainer.run_directory import RunDirectory, save_checkpoint
 from tavrin_trainer.network import NetworkShape, TavrinNet
-from tavrin_trainer.render import SavedGame, outline_segments, write_rendering
+from tavrin_trainer.saved_games import SavedGame, outline_segments, write_rendering
 from tavrin_trainer.settings import TrainSettings, flag_name
 
 

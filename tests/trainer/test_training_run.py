@@ -10,10 +10,10 @@ import pytest
 from conftest import needs_engine
 
 from tavrin_trainer import cli_render
-from tavrin_trainer.checkpoints import RunDirectory, load_checkpoint
+from tavrin_trainer.run_directory import RunDirectory, load_checkpoint
 from tavrin_trainer.cluster import ClusterFailure
 from tavrin_trainer.settings import TrainSettings, resolve_settings
-from tavrin_trainer.trainer import run_training
+from tavrin_trainer.generation_loop import run_training
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2,
             train_steps=3, train_batch_size=32, eval_random_games=4, eval_greedy_games=4, saved_games=2,
@@ -75,15 +75,15 @@ def test_a_server_failure_mid_run_keeps_the_last_generation(tmp_path, monkeypatc
     run_training(tiny(run.root, generations=1), show_progress=False)
     before = run.checkpoint_path(1).read_bytes()
 
-    from tavrin_trainer import trainer
+    from tavrin_trainer import generation_loop
 
-    original = trainer.self_play
+    original = generation_loop.self_play
 
     def self_play_then_kill_the_server(state, cluster):
         os.kill(cluster.servers["model"].process.pid, signal.SIGKILL)
         return original(state, cluster)
 
-    monkeypatch.setattr(trainer, "self_play", self_play_then_kill_the_server)
+    monkeypatch.setattr(generation_loop, "self_play", self_play_then_kill_the_server)
     with pytest.raises(ClusterFailure, match="inference server 'model' exited"):
         run_training(tiny(run.root, generations=3), show_progress=False)
     assert run.generations() == [0, 1] and run.checkpoint_path(1).read_bytes() == before

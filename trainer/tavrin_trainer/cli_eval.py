@@ -93,7 +93,7 @@ def main(argv: list[str] | None = None) -> int:
 
 
 def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
-    from .checkpoints import RunDirectory
+    from .run_directory import RunDirectory
     from .players import NetworkPlayer, opponent_from_spec
     from .ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
 

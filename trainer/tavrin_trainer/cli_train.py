@@ -44,7 +44,7 @@ def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     explicit = explicit_settings(args)
-    from .checkpoints import RunDirectory
+    from .run_directory import RunDirectory
 
     saved = RunDirectory(explicit["run_dir"]).saved_settings() if explicit.get("run_dir") else None
     try:
@@ -56,9 +56,9 @@ def main(argv: list[str] | None = None) -> int:
 
 def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
     # Imported here so that --help and bad flags answer at once, without PyTorch.
-    from .checkpoints import RunDirectory
+    from .run_directory import RunDirectory
     from .cluster import ClusterFailure
-    from .trainer import run_training
+    from .generation_loop import run_training
 
     run = RunDirectory(settings.run_dir)
     try:

@@ -104,7 +104,7 @@ def collect_batch(requests: Any, first: Any, batch_size: int, wait_s: float) -> 
 def build_model(options: ServerOptions, checkpoint: str) -> Any:
     import torch
 
-    from .checkpoints import load_model_weights
+    from .run_directory import load_model_weights
     from .network import NetworkShape, TavrinNet
 
     torch.set_num_threads(options.threads)

@@ -105,7 +105,7 @@ class NetworkPlayer(Player):
 
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu") -> "NetworkPlayer":
-        from .checkpoints import load_checkpoint
+        from .run_directory import load_checkpoint
         from .network import NetworkShape, TavrinNet
 
         saved = load_checkpoint(path)
@@ -170,6 +170,6 @@ def opponent_from_spec(spec: str, simulations: int = 0, seed: int | None = None)
         if not count.isdigit() or int(count) < 1:
             raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {spec!r}")
         return RolloutPlayer(int(count), seed)
-    from .checkpoints import resolve_checkpoint
+    from .run_directory import resolve_checkpoint
 
     return NetworkPlayer.from_checkpoint(resolve_checkpoint(spec), simulations=simulations)

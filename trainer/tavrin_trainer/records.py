@@ -54,9 +54,40 @@ class Examples:
 
 
 def examples_from_record(record: Any, dim: int) -> Examples:
+    """Examples of a module record: every action carries a policy target."""
+    moves, policies, payoffs = _unpack(record)
+    return _replay(moves, policies, payoffs, dim, targets_optional=False)
+
+
+def examples_from_pool_record(record: dict, dim: int) -> Examples:
+    """Examples of a ``tavrin_engine.SelfPlayPool`` record. Actions without a
+    policy target (played without search, or with a reduced one) are replayed
+    and checked but give no example."""
+    moves, policies, payoffs = pool_record_lists(record)
+    return _replay(moves, policies, payoffs, dim, targets_optional=True)
+
+
+def pool_record_lists(record: dict) -> tuple[list, list, list]:
+    """A pool record as the module's (moves, policies, payoffs); an action
+    without a target has an empty policy list."""
+    try:
+        moves = np.asarray(record["moves"]).reshape(-1, 2).tolist()
+        tiles, shares = np.asarray(record["policy_tiles"]), np.asarray(record["policy_shares"])
+        offsets = np.asarray(record["policy_offsets"])
+        payoffs = np.asarray(record["payoffs"]).tolist()
+    except (KeyError, TypeError, ValueError) as error:
+        raise RecordError(f"a pool record is a dict of moves, policy_tiles, policy_shares, policy_offsets and "
+                          f"payoffs: {error}") from error
+    if len(offsets) != len(moves) + 1 or offsets[0] != 0 or np.any(np.diff(offsets) < 0) or \
+            offsets[-1] != len(tiles) or len(tiles) != len(shares):
+        raise RecordError("policy_offsets do not delimit one policy per move")
+    policies = [list(zip(tiles[a:b].tolist(), shares[a:b].tolist())) for a, b in zip(offsets[:-1], offsets[1:])]
+    return moves, policies, payoffs
+
+
+def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, targets_optional: bool) -> Examples:
     import tavrin_engine
 
-    moves, policies, payoffs = _unpack(record)
     cells = dim * dim
     payoffs = _check_payoffs(payoffs)
     steps = len(moves)
@@ -69,26 +100,34 @@ def examples_from_record(record: Any, dim: int) -> Examples:
     planes = np.empty((steps, PLANES, dim, dim), dtype=bool)
     policy = np.zeros((steps, cells), dtype=np.float32)
     value = np.zeros((steps, PLAYERS), dtype=np.float32)
+    kept = 0
     for step, (move, entries) in enumerate(zip(moves, policies)):
         player, tile = _check_move(move, step, cells)
         if game.is_terminal():
             raise RecordError(f"action {step}: the game was already over")
         if player != game.current_player:
             raise RecordError(f"action {step}: player {player} moved, but player {game.current_player} was to move")
-        planes[step] = game.state()
+        if targets_optional and len(entries) == 0:
+            try:
+                game.apply(tile)
+            except ValueError as error:
+                raise RecordError(f"action {step}: {error}") from error
+            continue
+        planes[kept] = game.state()
         tiles, shares = _check_policy(entries, step, cells)
-        if not planes[step, 4].reshape(cells)[tiles].all():
+        if not planes[kept, 4].reshape(cells)[tiles].all():
             raise RecordError(f"action {step}: the policy list names a tile that is not legal")
         if tile not in set(tiles.tolist()):
             raise RecordError(f"action {step}: played tile {tile} is not in its policy list")
-        policy[step, tiles] = shares
-        value[step] = np.roll(payoffs, -player)
+        policy[kept, tiles] = shares
+        value[kept] = np.roll(payoffs, -player)
         game.apply(tile)  # legal: its policy tiles are
+        kept += 1
     if not game.is_terminal():
         raise RecordError(f"the record ends after {steps} actions, before the game does")
     if not np.allclose(game.payoff(), payoffs, atol=SHARE_SUM_TOLERANCE):
         raise RecordError(f"payoffs {payoffs.tolist()} are not the replayed game's {list(game.payoff())}")
-    return Examples(planes, policy, value)
+    return Examples(planes[:kept], policy[:kept], value[:kept])
 
 
 def _unpack(record: Any) -> tuple[Sequence, Sequence, Sequence]:

@@ -6,7 +6,7 @@ from pathlib import Path
 
 import numpy as np
 
-from .checkpoints import atomic_write
+from .run_directory import atomic_write
 from .records import PLANES, PLAYERS, Examples
 from .symmetry import randomly_rotated
 

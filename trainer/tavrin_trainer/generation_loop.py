@@ -16,7 +16,7 @@ from typing import Any
 import numpy as np
 import torch
 
-from .checkpoints import RunDirectory, load_checkpoint, save_checkpoint
+from .run_directory import RunDirectory, load_checkpoint, save_checkpoint
 from .cluster import Cluster, ClusterOptions
 from .arena import play_match
 from .inference_server import ServerOptions
@@ -26,10 +26,10 @@ from .players import GreedyPlayer, NetworkPlayer, RandomPlayer
 from .plots import write_plots
 from .progress import progress_bar, say
 from .records import RecordError, examples_from_record
-from .render import game_from_record
+from .saved_games import game_from_record
 from .replay_buffer import ReplayBuffer
 from .settings import TrainSettings
-from .training import train_steps
+from .optimisation import train_steps
 from .worker import SELF_PLAY
 
 FULL_BOARD_SIDE = 20
