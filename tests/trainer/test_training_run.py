@@ -15,7 +15,7 @@ from tavrin_trainer.cluster import ClusterFailure
 from tavrin_trainer.settings import TrainSettings, resolve_settings
 from tavrin_trainer.generation_loop import run_training
 
-TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2,
+TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2, selfplay_processes=2,
             train_steps=3, train_batch_size=32, eval_random_games=4, eval_greedy_games=4, saved_games=2,
             time_limit_minutes=0)
 
@@ -30,17 +30,19 @@ def metrics(run: RunDirectory) -> list[dict]:
 
 
 @needs_engine
-def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_path):
+@pytest.mark.parametrize("engine", ["pool", "module"])
+def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_path, engine):
     run = RunDirectory(tmp_path / "run")
-    run_training(tiny(run.root, generations=2), show_progress=False)
+    run_training(tiny(run.root, generations=2, engine=engine), show_progress=False)
 
     assert run.generations() == [0, 1, 2]
     rows = metrics(run)
     assert [int(r["generation"]) for r in rows] == [0, 1, 2]
     for row in rows[1:]:
         assert int(row["selfplay_games"]) == 3 and int(row["selfplay_positions"]) > 0
-        assert float(row["positions_per_s"]) > 0 and float(row["requests_per_s"]) > 0
+        assert float(row["positions_per_s"]) > 0 and float(row["evaluations_per_s"]) > 0
         assert 1 <= float(row["mean_batch"]) <= 2 and float(row["policy_loss"]) > 0
+        assert 0 < float(row["network_busy_fraction"]) <= 1 and row["replaced_processes"] == "0"
         assert 0 <= float(row["vs_random_mean_payoff"]) <= 1 and row["vs_greedy_games"] == "4"
         assert float(row["vs_greedy_stderr"]) >= 0
     assert (run.plot_dir / "loss.png").read_bytes()[:4] == b"\x89PNG"
@@ -49,7 +51,7 @@ def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_
     stored = int(rows[-1]["buffer_positions"])
 
     # Resume: the next invocation starts from generation 2 with the stored positions.
-    state = run_training(tiny(run.root, generations=3), show_progress=False)
+    state = run_training(tiny(run.root, generations=3, engine=engine), show_progress=False)
     assert state.generation == 3 and run.generations() == [0, 1, 2, 3]
     rows = metrics(run)
     assert [int(r["generation"]) for r in rows] == [0, 1, 2, 3]
@@ -72,22 +74,28 @@ def test_resumed_settings_keep_the_run_and_refuse_a_new_network_shape(tmp_path):
 @needs_engine
 def test_a_server_failure_mid_run_keeps_the_last_generation(tmp_path, monkeypatch):
     run = RunDirectory(tmp_path / "run")
-    run_training(tiny(run.root, generations=1), show_progress=False)
+    run_training(tiny(run.root, generations=1, engine="module"), show_progress=False)
     before = run.checkpoint_path(1).read_bytes()
 
     from tavrin_trainer import generation_loop
 
     original = generation_loop.self_play
 
-    def self_play_then_kill_the_server(state, cluster):
-        os.kill(cluster.servers["model"].process.pid, signal.SIGKILL)
-        return original(state, cluster)
+    def self_play_then_kill_the_server(state, engine):
+        os.kill(engine.cluster.servers["model"].process.pid, signal.SIGKILL)
+        return original(state, engine)
 
     monkeypatch.setattr(generation_loop, "self_play", self_play_then_kill_the_server)
     with pytest.raises(ClusterFailure, match="inference server 'model' exited"):
-        run_training(tiny(run.root, generations=3), show_progress=False)
+        run_training(tiny(run.root, generations=3, engine="module"), show_progress=False)
     assert run.generations() == [0, 1] and run.checkpoint_path(1).read_bytes() == before
     assert run.replay_path.exists()
+
+
+def default_sigint() -> None:
+    """A runner that started the tests in the background may have left SIGINT
+    ignored; the trainer must see Ctrl-C as a user's terminal sends it."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 def group_empties(group: int, within_s: float) -> bool:
@@ -109,7 +117,7 @@ def test_ctrl_c_stops_every_process_and_keeps_the_last_checkpoint(tmp_path):
     flags = [f"--{k.replace('_', '-')}={v}" for k, v in TINY.items()]
     process = subprocess.Popen([sys.executable, "-c", code, "--run-dir", str(run_dir), "--generations", "1000",
                                 "--quiet", *flags], env=env, stderr=subprocess.PIPE, text=True,
-                               start_new_session=True)
+                               start_new_session=True, preexec_fn=default_sigint)
     run = RunDirectory(run_dir)
     deadline = time.monotonic() + 120
     while len(run.generations()) < 2 and time.monotonic() < deadline and process.poll() is None:

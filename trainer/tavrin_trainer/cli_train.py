@@ -59,6 +59,7 @@ def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
     from .run_directory import RunDirectory
     from .cluster import ClusterFailure
     from .generation_loop import run_training
+    from .pool_workers import SelfPlayFailure
 
     run = RunDirectory(settings.run_dir)
     try:
@@ -68,7 +69,7 @@ def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
         kept = f"; kept {run.checkpoint_path(latest)}" if latest is not None else ""
         print(f"\ninterrupted: all processes stopped{kept}", file=sys.stderr)
         return 130
-    except ClusterFailure as failure:
+    except (ClusterFailure, SelfPlayFailure) as failure:
         latest = run.latest_generation()
         print(f"training stopped: {failure}", file=sys.stderr)
         if latest is not None:

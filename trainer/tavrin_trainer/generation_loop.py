@@ -16,21 +16,19 @@ from typing import Any
 import numpy as np
 import torch
 
-from .run_directory import RunDirectory, load_checkpoint, save_checkpoint
-from .cluster import Cluster, ClusterOptions
+from .run_directory import RunDirectory, atomic_write, load_checkpoint, save_checkpoint
 from .arena import play_match
-from .inference_server import ServerOptions
 from .metrics import EVALUATION_OPPONENTS, MetricsLog
 from .network import NetworkShape, TavrinNet
 from .players import GreedyPlayer, NetworkPlayer, RandomPlayer
 from .plots import write_plots
 from .progress import progress_bar, say
-from .records import RecordError, examples_from_record
+from .records import RecordError
 from .saved_games import game_from_record
+from .selfplay_engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
 from .replay_buffer import ReplayBuffer
 from .settings import TrainSettings
 from .optimisation import train_steps
-from .worker import SELF_PLAY
 
 FULL_BOARD_SIDE = 20
 
@@ -46,23 +44,19 @@ class TrainingState:
     metrics: MetricsLog
     rng: np.random.Generator
     show_progress: bool
+    device: str = "cpu"
     started: float = field(default_factory=time.perf_counter)
-
-
-def cluster_options(settings: TrainSettings, run: RunDirectory, engine_module: str) -> ClusterOptions:
-    server = ServerOptions(channels=settings.channels, blocks=settings.blocks, rep=settings.rep,
-                           batch_size=settings.effective_batch_size, wait_s=settings.batch_wait_ms / 1000,
-                           threads=settings.server_threads)
-    return ClusterOptions(workers=settings.workers, server=server, log_dir=run.log_dir, engine_module=engine_module)
 
 
 def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     """A fresh run (generation 0 saved at once), or the latest generation of an existing one."""
     run = RunDirectory(settings.run_dir)
     run.root.mkdir(parents=True, exist_ok=True)
+    run.remove_unfinished_writes()
+    device = resolve_device(settings.device)
     torch.manual_seed(settings.seed)
     torch.set_num_threads(settings.effective_train_threads)
-    model = TavrinNet(NetworkShape(settings.channels, settings.blocks))
+    model = TavrinNet(NetworkShape(settings.channels, settings.blocks)).to(device)
     optimizer = torch.optim.Adam(model.parameters(), lr=settings.learning_rate, weight_decay=settings.weight_decay)
     metrics = MetricsLog(run.metrics_path)
     latest = run.latest_generation()
@@ -83,7 +77,7 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     model.eval()
     run.save_settings(settings.to_json())
     state = TrainingState(settings, run, model, optimizer, buffer, generation, metrics,
-                          np.random.default_rng([settings.seed, generation]), show_progress)
+                          np.random.default_rng([settings.seed, generation]), show_progress, device)
     if latest is None:
         save_generation(state)
     return state
@@ -98,38 +92,38 @@ def save_generation(state: TrainingState) -> None:
         "dim": state.settings.dim})
 
 
-def self_play(state: TrainingState, cluster: Cluster) -> dict[str, Any]:
+def self_play(state: TrainingState, engine: PoolSelfPlay | ModuleSelfPlay) -> dict[str, Any]:
     settings = state.settings
-    model_server = cluster.servers["model"]
-    model_server.take_stats()  # start the throughput counters afresh
     started = time.perf_counter()
-    positions = rejected = 0
+    games = positions = rejected = 0
     saved = []
+    checkpoint = state.run.checkpoint_path(state.generation)
     with progress_bar(settings.games_per_generation, "self-play", state.show_progress) as bar:
-        for result in cluster.run(SELF_PLAY, [settings.search_config()] * settings.games_per_generation):
+        for record in engine.play(checkpoint, settings.search_config(), settings.games_per_generation):
+            bar.update(1)
             try:
-                examples = examples_from_record(result.payload, settings.dim)
+                examples = engine.examples(record, settings.dim)
             except RecordError as error:
                 rejected += 1
-                say(f"rejected a self-play record of worker {result.worker_id}: {error}", state.show_progress)
+                say(f"rejected a self-play record: {error}", state.show_progress)
                 continue
+            games += 1
             state.buffer.add(examples)
             positions += len(examples)
             if len(saved) < settings.saved_games:
-                saved.append(game_from_record(result.payload, settings.dim, state.generation))
-            bar.update(1)
+                saved.append(game_from_record(engine.as_lists(record), settings.dim, state.generation))
             bar.set_postfix_str(f"{positions} positions")
     seconds = time.perf_counter() - started
-    stats = model_server.take_stats()
     if saved:
         state.run.games_dir.mkdir(parents=True, exist_ok=True)
-        state.run.games_path(state.generation).write_text("".join(g.to_json() + "\n" for g in saved))
-    return {"selfplay_games": settings.games_per_generation - rejected, "selfplay_positions": positions,
-            "selfplay_s": seconds, "positions_per_s": positions / seconds,
-            "games_per_s": settings.games_per_generation / seconds, "requests": stats["requests"],
-            "requests_per_s": stats["requests"] / seconds, "mean_batch": stats["mean_batch"],
-            "max_batch": stats["max_batch"], "server_busy_fraction": stats["network_s"] / seconds,
-            "rejected_records": rejected}
+        atomic_write(state.run.games_path(state.generation),
+                     lambda path: path.write_text("".join(g.to_json() + "\n" for g in saved)))
+    row = {"selfplay_games": games, "selfplay_positions": positions, "selfplay_s": seconds,
+           "positions_per_s": positions / seconds, "games_per_s": games / seconds, "rejected_records": rejected}
+    row.update(engine.stats(seconds))
+    if row["replaced_processes"]:
+        say(f"replaced {row['replaced_processes']} self-play process(es) that died", state.show_progress)
+    return row
 
 
 def train(state: TrainingState) -> dict[str, Any]:
@@ -146,7 +140,8 @@ def evaluate(state: TrainingState) -> dict[str, Any]:
     """Seat-rotated games of the current network (no search) against random
     and greedy players, on the training board and, when asked, on side 20."""
     settings = state.settings
-    network = NetworkPlayer(copy.deepcopy(state.model), name=f"generation-{state.generation:04d}")
+    network = NetworkPlayer(copy.deepcopy(state.model), name=f"generation-{state.generation:04d}",
+                            device=state.device)
     matches = [("random", RandomPlayer, settings.eval_random_games, settings.dim),
                ("greedy", GreedyPlayer, settings.eval_greedy_games, settings.dim),
                ("random_side20", RandomPlayer, settings.eval_full_board_games, FULL_BOARD_SIDE),
@@ -172,7 +167,8 @@ def summary_line(row: dict[str, Any], generations: int) -> str:
     parts = [f"generation {row['generation']}/{generations}"]
     if "positions_per_s" in row:
         parts.append(f"self-play {row['selfplay_positions']} positions, {row['positions_per_s']:.0f} pos/s, "
-                     f"{row['requests_per_s']:.0f} req/s, batch {row['mean_batch']:.1f}")
+                     f"{row['evaluations_per_s']:.0f} eval/s, batch {row['mean_batch']:.1f}, "
+                     f"network busy {row['network_busy_fraction']:.0%}")
     if "policy_loss" in row:
         parts.append(f"loss {row['policy_loss']:.3f} + {row['value_loss']:.3f}")
     strengths = [f"{key.replace('_side20', ' (side 20)')} {row[f'vs_{key}_mean_payoff']:.3f} "
@@ -184,10 +180,6 @@ def summary_line(row: dict[str, Any], generations: int) -> str:
     return " | ".join(parts)
 
 
-def point_servers_at(state: TrainingState, cluster: Cluster) -> None:
-    cluster.servers["model"].load(state.run.checkpoint_path(state.generation))
-
-
 def out_of_time(state: TrainingState, last_generation_s: float | None) -> bool:
     limit = state.settings.time_limit_minutes * 60
     if limit <= 0 or last_generation_s is None:
@@ -195,15 +187,22 @@ def out_of_time(state: TrainingState, last_generation_s: float | None) -> bool:
     return time.perf_counter() - state.started + last_generation_s > limit
 
 
+def self_play_engine(state: TrainingState, engine_module: str) -> PoolSelfPlay | ModuleSelfPlay:
+    if state.settings.engine == "module":
+        return ModuleSelfPlay(state.settings, state.run.log_dir, engine_module,
+                              state.run.checkpoint_path(state.generation))
+    return PoolSelfPlay(state.settings, state.device)
+
+
 def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play",
                  show_progress: bool = True) -> TrainingState:
     """Trains until ``settings.generations`` or the time limit. On any exit,
     including Ctrl-C, every process is stopped and the replay buffer saved;
-    the last finished generation's checkpoint is always on disk."""
+    the last finished generation's checkpoint is always on disk, and a run
+    killed outright resumes from it."""
     state = open_state(settings, show_progress)
-    checkpoints = {"model": state.run.checkpoint_path(state.generation)}
     try:
-        with Cluster(cluster_options(settings, state.run, engine_module), checkpoints) as cluster:
+        with self_play_engine(state, engine_module) as engine:
             evaluated = {int(r["generation"]) for r in state.metrics.rows()}
             if state.generation not in evaluated:
                 record_row(state, evaluate(state))
@@ -213,11 +212,10 @@ def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play
                     say(f"time limit of {settings.time_limit_minutes:g} min reached", show_progress)
                     break
                 generation_started = time.perf_counter()
-                row = self_play(state, cluster)
+                row = self_play(state, engine)
                 row.update(train(state))
                 state.generation += 1
                 save_generation(state)
-                point_servers_at(state, cluster)
                 row.update(evaluate(state))
                 record_row(state, row)
                 last_generation_s = time.perf_counter() - generation_started

@@ -6,6 +6,8 @@ import csv
 from pathlib import Path
 from typing import Any
 
+from .run_directory import atomic_write
+
 # Seat-rotated evaluation: on the training board, and optionally on side 20.
 EVALUATION_OPPONENTS = ("random", "greedy", "random_side20", "greedy_side20")
 
@@ -13,7 +15,8 @@ COLUMNS = [
     "generation", "elapsed_s",
     # self-play throughput
     "selfplay_games", "selfplay_positions", "selfplay_s", "positions_per_s", "games_per_s",
-    "requests", "requests_per_s", "mean_batch", "max_batch", "server_busy_fraction", "rejected_records",
+    "evaluations", "evaluations_per_s", "mean_batch", "network_busy_fraction", "replaced_processes",
+    "rejected_records",
     # training
     "train_steps", "policy_loss", "value_loss", "buffer_positions", "train_s",
     # evaluation
@@ -23,7 +26,7 @@ COLUMNS = [
 
 
 class MetricsLog:
-    """Appends one row per generation; a resumed run keeps the rows of the
+    """One row per generation; a resumed run keeps the rows of the
     generations it keeps and drops those past its checkpoint."""
 
     def __init__(self, path: Path) -> None:
@@ -36,22 +39,24 @@ class MetricsLog:
             return list(csv.DictReader(source))
 
     def truncate_after(self, generation: int) -> None:
-        kept = [row for row in self.rows() if int(row["generation"]) <= generation]
-        with open(self.path, "w", newline="") as out:
-            writer = csv.DictWriter(out, fieldnames=COLUMNS, extrasaction="ignore")
-            writer.writeheader()
-            writer.writerows(kept)
+        self._write([row for row in self.rows() if int(row["generation"]) <= generation])
 
     def append(self, row: dict[str, Any]) -> None:
         unknown = set(row) - set(COLUMNS)
         if unknown:
             raise KeyError(f"unknown metrics columns: {sorted(unknown)}")
-        new_file = not self.path.exists()
-        with open(self.path, "a", newline="") as out:
-            writer = csv.DictWriter(out, fieldnames=COLUMNS)
-            if new_file:
+        self._write(self.rows() + [{k: _format(row.get(k, "")) for k in COLUMNS}])
+
+    def _write(self, rows: list[dict[str, Any]]) -> None:
+        # The whole file each time, renamed into place: a run killed at any
+        # moment leaves a complete CSV.
+        def write(path: Path) -> None:
+            with open(path, "w", newline="") as out:
+                writer = csv.DictWriter(out, fieldnames=COLUMNS, extrasaction="ignore")
                 writer.writeheader()
-            writer.writerow({k: _format(row.get(k, "")) for k in COLUMNS})
+                writer.writerows(rows)
+
+        atomic_write(self.path, write)
 
 
 def _format(value: Any) -> Any:

@@ -26,12 +26,13 @@ class Losses:
 def batch_losses(model: TavrinNet, batch: Examples) -> tuple[torch.Tensor, torch.Tensor]:
     """Cross-entropies of the policy (over the legal tiles, as the engine
     masks them) and of the value (the payoffs as a distribution over players)."""
-    planes = torch.from_numpy(batch.planes)
+    device = next(model.parameters()).device
+    planes = torch.from_numpy(batch.planes).to(device)
     policy_logits, value_logits = model(planes)
     legal = planes[:, 4].flatten(1)
     log_policy = F.log_softmax(legal_masked(policy_logits, legal), dim=1)
-    policy_loss = -(torch.from_numpy(batch.policy) * log_policy).sum(dim=1).mean()
-    value_loss = -(torch.from_numpy(batch.value) * F.log_softmax(value_logits, dim=1)).sum(dim=1).mean()
+    policy_loss = -(torch.from_numpy(batch.policy).to(device) * log_policy).sum(dim=1).mean()
+    value_loss = -(torch.from_numpy(batch.value).to(device) * F.log_softmax(value_logits, dim=1)).sum(dim=1).mean()
     return policy_loss, value_loss
 
 

@@ -59,7 +59,9 @@ def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
 
 
 def _save(figure, path: Path, plt) -> Path:
+    from .run_directory import atomic_write
+
     figure.tight_layout()
-    figure.savefig(path, dpi=110)
+    atomic_write(path, lambda temporary: figure.savefig(temporary, dpi=110, format="png"))
     plt.close(figure)
     return path

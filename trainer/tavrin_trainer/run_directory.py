@@ -33,6 +33,13 @@ class RunDirectory:
     def __init__(self, root: str | Path) -> None:
         self.root = Path(root)
 
+    def remove_unfinished_writes(self) -> list[Path]:
+        """Deletes the temporary files of writes that a killed run left behind."""
+        leftovers = [path for path in self.root.rglob(".*.tmp") if path.is_file()]
+        for path in leftovers:
+            path.unlink()
+        return leftovers
+
     @property
     def settings_path(self) -> Path:
         return self.root / "settings.json"

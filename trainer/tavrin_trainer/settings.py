@@ -72,7 +72,23 @@ class TrainSettings:
 
     # Self-play
     games_per_generation: int = _setting(48, "Self-play games played per generation.", "self-play")
-    workers: int = _setting(8, "Self-play worker processes. Each has one request in flight, so "
+    engine: str = _setting("pool", "How self-play runs: 'pool', processes that each host a batched pool of "
+                           "games and their own network copy; 'module', the tavrin_self_play module in game "
+                           "worker processes fed by one inference server over queues and pipes.", "self-play")
+    device: str = _setting("auto", "Where the network runs for self-play and training: auto (a GPU when "
+                           "torch sees one), cpu or cuda.", "self-play")
+    selfplay_processes: int = _setting(0, "Pool engine: self-play processes; 0 means one per CPU core, or "
+                                       "one on a GPU.", "self-play")
+    pool_games: int = _setting(64, "Pool engine: games each process plays at once (its network batch); on a "
+                               "GPU every game of the generation plays at once.", "self-play")
+    skip_single_tile: bool = _setting(False, "Pool engine: play actions with a single legal tile without "
+                                      "search; they give no training position.", "self-play")
+    full_search_fraction: float = _setting(1.0, "Pool engine: share of actions searched with "
+                                           "--sims-per-move and recorded; the others get --reduced-sims "
+                                           "simulations and no policy target (playout cap randomisation).",
+                                           "self-play")
+    reduced_sims: int = _setting(8, "Pool engine: simulations of the actions not searched in full.", "self-play")
+    workers: int = _setting(8, "Module engine: game worker processes. Each has one request in flight, so "
                             "this also bounds the inference batch.", "self-play")
 
     # Network
@@ -125,6 +141,7 @@ class TrainSettings:
     def validate(self) -> None:
         """Raises ValueError naming the first setting out of range."""
         positive = ["generations", "dim", "games_per_generation", "workers", "channels", "blocks",
+                    "pool_games", "reduced_sims",
                     "server_threads", "train_batch_size", "replay_capacity"]
         for name in positive:
             if getattr(self, name) < 1:
@@ -132,7 +149,7 @@ class TrainSettings:
         non_negative = ["time_limit_minutes", "sims_per_move", "sample_moves", "batch_size",
                         "batch_wait_ms", "train_steps", "learning_rate", "weight_decay",
                         "value_loss_weight", "train_threads", "eval_random_games",
-                        "eval_greedy_games", "eval_full_board_games", "saved_games", "c_puct"]
+                        "eval_greedy_games", "eval_full_board_games", "saved_games", "c_puct", "selfplay_processes"]
         for name in non_negative:
             if getattr(self, name) < 0:
                 raise ValueError(f"--{flag_name(name)} must not be negative, got {getattr(self, name)}")
@@ -145,6 +162,12 @@ class TrainSettings:
             raise ValueError(f"--dirichlet-alpha must be greater than 0, got {self.dirichlet_alpha}")
         if not 0 <= self.exploration_fraction <= 1:
             raise ValueError(f"--exploration-fraction must lie in [0, 1], got {self.exploration_fraction}")
+        if self.engine not in ("pool", "module"):
+            raise ValueError(f"--engine must be pool or module, got {self.engine!r}")
+        if self.device not in ("auto", "cpu", "cuda"):
+            raise ValueError(f"--device must be auto, cpu or cuda, got {self.device!r}")
+        if not 0 < self.full_search_fraction <= 1:
+            raise ValueError(f"--full-search-fraction must lie in (0, 1], got {self.full_search_fraction}")
         if self.dim < 5:
             raise ValueError(f"--dim must be at least 5 (the longest piece), got {self.dim}")
 
@@ -169,7 +192,7 @@ GROUP_TITLES = {
     "game": "game and search (passed to the engine)",
     "self-play": "self-play",
     "network": "network (fixed for a run)",
-    "server": "inference server",
+    "server": "inference server (module engine)",
     "training": "training",
     "evaluation": "evaluation",
 }
@@ -198,15 +221,26 @@ def add_setting_flags(parser: argparse.ArgumentParser, names: list[str] | None =
 
 
 def _metavar(f: dataclasses.Field) -> str:
-    return {"int": "N", "float": "X", "str": "DIR"}[_type_name(f)]
+    if f.name == "run_dir":
+        return "DIR"
+    return {"int": "N", "float": "X", "str": "NAME", "bool": "BOOL"}[_type_name(f)]
 
 
 def _type_name(f: dataclasses.Field) -> str:
     return f.type if isinstance(f.type, str) else f.type.__name__
 
 
-def _parse_type(f: dataclasses.Field) -> type:
-    return {"int": int, "float": float, "str": str}[_type_name(f)]
+def _parse_bool(text: str) -> bool:
+    lowered = text.strip().lower()
+    if lowered in ("1", "true", "yes", "on"):
+        return True
+    if lowered in ("0", "false", "no", "off"):
+        return False
+    raise argparse.ArgumentTypeError(f"expected true or false, got {text!r}")
+
+
+def _parse_type(f: dataclasses.Field):
+    return {"int": int, "float": float, "str": str, "bool": _parse_bool}[_type_name(f)]
 
 
 def explicit_settings(namespace: argparse.Namespace) -> dict[str, Any]:

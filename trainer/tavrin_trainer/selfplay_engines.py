@@ -1,0 +1,116 @@
+"""The two ways the trainer plays its self-play games.
+
+* ``PoolSelfPlay`` (the default): processes that each host a batched pool
+  and their own copy of the network (pool_workers).
+* ``ModuleSelfPlay``: the tavrin_self_play module in game worker processes,
+  one request in flight each, fed by an inference server over a queue and
+  pipes (cluster), for users who bring their own server and for comparison.
+
+Both take the checkpoint of the generation to play with, and yield the
+records of the games as they finish; ``stats`` then gives the throughput
+columns of the metrics.
+"""
+
+from __future__ import annotations
+
+import os
+from pathlib import Path
+from typing import Any, Iterator
+
+from .records import Examples, examples_from_pool_record, examples_from_record, pool_record_lists
+from .settings import TrainSettings
+
+
+def resolve_device(requested: str) -> str:
+    """'auto' takes a GPU when torch sees one."""
+    import torch
+
+    if requested == "auto":
+        return "cuda" if torch.cuda.is_available() else "cpu"
+    if requested == "cuda" and not torch.cuda.is_available():
+        raise ValueError("--device cuda: torch sees no CUDA device")
+    return requested
+
+
+class PoolSelfPlay:
+    def __init__(self, settings: TrainSettings, device: str) -> None:
+        from .pool_workers import PoolWorkerOptions, PoolWorkers
+
+        on_gpu = device.startswith("cuda")
+        processes = settings.selfplay_processes or (1 if on_gpu else os.cpu_count() or 1)
+        concurrent = settings.games_per_generation if on_gpu else settings.pool_games
+        self.workers = PoolWorkers(PoolWorkerOptions(
+            processes=processes, concurrent_games=concurrent, device=device,
+            skip_single_tile=settings.skip_single_tile, full_search_fraction=settings.full_search_fraction,
+            reduced_sims=settings.reduced_sims))
+
+    def __enter__(self) -> "PoolSelfPlay":
+        self.workers.__enter__()
+        return self
+
+    def __exit__(self, *exc_info: Any) -> None:
+        self.workers.__exit__(*exc_info)
+
+    def play(self, checkpoint: Path, config: Any, games: int) -> Iterator[Any]:
+        return self.workers.play(str(checkpoint), config, games)
+
+    @staticmethod
+    def examples(record: Any, dim: int) -> Examples:
+        return examples_from_pool_record(record, dim)
+
+    @staticmethod
+    def as_lists(record: Any) -> tuple:
+        return pool_record_lists(record)
+
+    def stats(self, seconds: float) -> dict[str, Any]:
+        s = self.workers.stats
+        return {"evaluations": s.evaluations, "evaluations_per_s": s.evaluations / seconds,
+                "mean_batch": s.evaluations / max(s.batches, 1),
+                "network_busy_fraction": s.network_s / s.process_s if s.process_s else 0.0,
+                "replaced_processes": s.replaced}
+
+
+class ModuleSelfPlay:
+    def __init__(self, settings: TrainSettings, log_dir: Path, engine_module: str, checkpoint: Path) -> None:
+        from .cluster import Cluster, ClusterOptions
+        from .inference_server import ServerOptions
+
+        server = ServerOptions(channels=settings.channels, blocks=settings.blocks, rep=settings.rep,
+                               batch_size=settings.effective_batch_size, wait_s=settings.batch_wait_ms / 1000,
+                               threads=settings.server_threads)
+        options = ClusterOptions(workers=settings.workers, server=server, log_dir=log_dir,
+                                 engine_module=engine_module)
+        self.cluster = Cluster(options, {"model": checkpoint})
+        self.loaded = checkpoint
+
+    def __enter__(self) -> "ModuleSelfPlay":
+        self.cluster.__enter__()
+        return self
+
+    def __exit__(self, *exc_info: Any) -> None:
+        self.cluster.__exit__(*exc_info)
+
+    def play(self, checkpoint: Path, config: Any, games: int) -> Iterator[Any]:
+        from .worker import SELF_PLAY
+
+        server = self.cluster.servers["model"]
+        if checkpoint != self.loaded:
+            server.load(checkpoint)
+            self.loaded = checkpoint
+        server.take_stats()  # start the throughput counters afresh
+        for result in self.cluster.run(SELF_PLAY, [config] * games):
+            yield result.payload
+
+    @staticmethod
+    def examples(record: Any, dim: int) -> Examples:
+        return examples_from_record(record, dim)
+
+    @staticmethod
+    def as_lists(record: Any) -> tuple:
+        return record
+
+    def stats(self, seconds: float) -> dict[str, Any]:
+        s = self.cluster.servers["model"].take_stats()
+        return {"evaluations": s["requests"], "evaluations_per_s": s["requests"] / seconds,
+                "mean_batch": s["mean_batch"], "network_busy_fraction": s["network_s"] / seconds,
+                "replaced_processes": 0}
