@@ -1,4 +1,3 @@
-import importlib.util
 import multiprocessing
 import sys
 from pathlib import Path
@@ -8,11 +7,8 @@ import pytest
 # The trainer package runs from the source tree as well as installed.
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "trainer"))
 
-HAVE_ENGINE = all(importlib.util.find_spec(m) is not None for m in ("tavrin_self_play", "tavrin_engine"))
-needs_engine = pytest.mark.skipif(not HAVE_ENGINE, reason="the engine modules are not installed (pip install .)")
-
-# The test double for the process plumbing, and the real engine where it is installed.
-ENGINES = ["toy_engine", pytest.param("tavrin_self_play", marks=needs_engine)]
+# Test helpers of this folder (engine_marks, toy_engine, ...) import by name.
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 
 @pytest.fixture(autouse=True)

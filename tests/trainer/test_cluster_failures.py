@@ -4,7 +4,7 @@ import time
 from pathlib import Path
 
 import pytest
-from conftest import ENGINES, needs_engine
+from engine_marks import ENGINES, needs_engine
 
 from tavrin_trainer.run_directory import save_checkpoint
 from tavrin_trainer.cluster import Cluster, ClusterFailure, ClusterOptions

@@ -13,7 +13,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from conftest import needs_engine
+from engine_marks import needs_engine
 from test_training_run import TINY, default_sigint, tiny
 
 from tavrin_trainer.run_directory import RunDirectory, load_checkpoint, save_checkpoint

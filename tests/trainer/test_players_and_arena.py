@@ -1,7 +1,7 @@
 import numpy as np
 import pytest
 import torch
-from conftest import needs_engine
+from engine_marks import needs_engine
 
 pytestmark = needs_engine
 

@@ -3,7 +3,7 @@ from dataclasses import fields
 
 import numpy as np
 import pytest
-from conftest import needs_engine
+from engine_marks import needs_engine
 
 from tavrin_trainer import cli_eval, cli_render, cli_train
 from tavrin_trainer.run_directory import RunDirectory, save_checkpoint

@@ -1,6 +1,6 @@
 import numpy as np
 import pytest
-from conftest import needs_engine
+from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
 from tavrin_trainer.records import Examples, examples_from_record

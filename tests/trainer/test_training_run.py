@@ -7,7 +7,7 @@ import time
 from pathlib import Path
 
 import pytest
-from conftest import needs_engine
+from engine_marks import needs_engine
 
 from tavrin_trainer import cli_render
 from tavrin_trainer.run_directory import RunDirectory, load_checkpoint

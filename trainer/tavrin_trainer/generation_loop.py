@@ -18,6 +18,7 @@ import torch
 
 from .run_directory import RunDirectory, atomic_write, load_checkpoint, save_checkpoint
 from .arena import play_match
+from .interrupts import CtrlC
 from .metrics import EVALUATION_OPPONENTS, MetricsLog
 from .network import NetworkShape, TavrinNet
 from .players import GreedyPlayer, NetworkPlayer, RandomPlayer
@@ -202,20 +203,23 @@ def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play
     killed outright resumes from it."""
     state = open_state(settings, show_progress)
     try:
-        with self_play_engine(state, engine_module) as engine:
+        with CtrlC() as ctrl_c, self_play_engine(state, engine_module) as engine:
             evaluated = {int(r["generation"]) for r in state.metrics.rows()}
             if state.generation not in evaluated:
                 record_row(state, evaluate(state))
             last_generation_s = None
             while state.generation < settings.generations:
+                ctrl_c.check()
                 if out_of_time(state, last_generation_s):
                     say(f"time limit of {settings.time_limit_minutes:g} min reached", show_progress)
                     break
                 generation_started = time.perf_counter()
                 row = self_play(state, engine)
+                ctrl_c.check()
                 row.update(train(state))
                 state.generation += 1
                 save_generation(state)
+                ctrl_c.check()
                 row.update(evaluate(state))
                 record_row(state, row)
                 last_generation_s = time.perf_counter() - generation_started
