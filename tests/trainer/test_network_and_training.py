@@ -84,3 +84,18 @@ def test_training_learns_a_policy_and_a_value():
     assert last.policy < 0.5 * first.policy
     assert last.value < first.value
     assert not model.training  # left ready for inference
+
+
+def test_the_inference_copy_gives_the_trained_network_s_outputs():
+    from tavrin_trainer.network import inference_copy
+
+    model = randomised_net()
+    for module in model.modules():  # running statistics away from the identity
+        if isinstance(module, torch.nn.BatchNorm2d):
+            module.running_mean.normal_(0, 0.5)
+            module.running_var.uniform_(0.5, 2.0)
+    planes = torch.from_numpy(random_examples(16, dim=6).planes)
+    with torch.inference_mode():
+        expected, fused = model.eval()(planes), inference_copy(model)(planes)
+    for want, got in zip(expected, fused):
+        torch.testing.assert_close(got, want, rtol=1e-4, atol=1e-5)

@@ -8,6 +8,7 @@ board before its linear layers.
 
 from __future__ import annotations
 
+import copy
 from dataclasses import dataclass
 
 import torch
@@ -81,3 +82,18 @@ def legal_masked(policy_logits: torch.Tensor, legal: torch.Tensor) -> torch.Tens
     """Pushes illegal tiles far down, as the engine ignores them anyway; a large
     finite value keeps 0 * log-probability at 0 where -inf would give NaN."""
     return policy_logits.masked_fill(~legal, -1e9)
+
+
+def inference_copy(model: TavrinNet) -> TavrinNet:
+    """A copy for inference only, with every batch normalisation folded into
+    the convolution before it (torch's own fusion): the same outputs up to
+    rounding, about a tenth faster on the CPU. Not for training."""
+    from torch.nn.utils.fusion import fuse_conv_bn_eval
+
+    fused = copy.deepcopy(model).eval()
+    for sequence in (fused.stem, fused.policy_head, fused.value_conv):
+        sequence[0], sequence[1] = fuse_conv_bn_eval(sequence[0], sequence[1]), nn.Identity()
+    for block in fused.trunk:
+        block.conv1, block.norm1 = fuse_conv_bn_eval(block.conv1, block.norm1), nn.Identity()
+        block.conv2, block.norm2 = fuse_conv_bn_eval(block.conv2, block.norm2), nn.Identity()
+    return fused

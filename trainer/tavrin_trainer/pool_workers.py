@@ -55,13 +55,13 @@ class SelfPlayStats:
 
 
 def _load_model(checkpoint: str, device: str):
-    from .network import NetworkShape, TavrinNet
+    from .network import NetworkShape, TavrinNet, inference_copy
     from .run_directory import load_checkpoint
 
     saved = load_checkpoint(checkpoint)
     model = TavrinNet(NetworkShape(**saved["shape"]))
     model.load_state_dict(saved["model"])
-    return model.to(device).eval()
+    return inference_copy(model).to(device)
 
 
 def _play(model, device: str, config: Any, games: int, options: PoolWorkerOptions, send) -> dict[str, float]:
