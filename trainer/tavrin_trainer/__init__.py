@@ -1,8 +1,10 @@
 """Self-play trainer for the tavrin engine.
 
-The engine module ``tavrin_self_play`` plays the games; this package runs the
-network (an inference server process), the self-play workers, the training
-loop, the evaluation games and the run's outputs (checkpoints, metrics, plots,
+The engine modules play the games: ``tavrin_engine`` (the game as a Python
+object, batched self-play pools, the fixed players' search) and
+``tavrin_self_play`` (one game per call over a queue and a pipe). This package
+runs the network, the self-play processes, the training loop, the seat-rotated
+evaluation and ratings, and the run's outputs (checkpoints, metrics, plots,
 board renderings).
 
 Importing the package is cheap on purpose: worker processes import it and must

@@ -10,22 +10,23 @@ from .settings import TrainSettings, add_setting_flags, explicit_settings, resol
 DESCRIPTION = """\
 Train a policy-value network for the four-player polyomino game by self-play.
 
-Each generation: the worker processes play self-play games with the tree search
-of tavrin_self_play, guided by the current network through an inference server;
-the positions go into a replay buffer; the network trains on it; the new
-checkpoint is saved and scored against three random players (chance: mean
-payoff 0.25) and against the previous generation.
+Each generation: self-play processes play games with the engine's tree search,
+each hosting a batched pool of games and its own copy of the current network
+(or, with --engine module, tavrin_self_play workers fed by an inference
+server); the positions go into a replay buffer; the network trains on it; the new
+checkpoint is saved and scored in seat-rotated games against random and
+greedy players (parity, a player against copies of itself, is 0.25).
 
-With no arguments it trains a small network on a side-8 board on the CPU for
-about ten minutes. Everything lands in the run directory:
+With no arguments it trains a small network on a side-8 board on the CPU, for
+40 generations or ten minutes. Everything lands in the run directory:
   settings.json          the settings of the run (reused on resume)
   checkpoints/           generation-NNNN.pt, one per generation (0 = initial)
   metrics.csv            one row per generation: throughput, losses, strength
   plots/loss.png         training losses
-  plots/win_rate.png     mean payoff against random players and the previous generation
+  plots/win_rate.png     mean payoff against random and greedy players, seats rotated
   games/                 a few self-play games per generation (see tavrin-render)
   replay.npz             the replay buffer
-  logs/worker-N.log      engine output of each worker
+  logs/worker-N.log      engine output of each worker (--engine module)
 Running again with --run-dir of an existing run resumes from its latest
 checkpoint; flags given then override the saved settings. Ctrl-C stops every
 process and keeps the last finished generation.

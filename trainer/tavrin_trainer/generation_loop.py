@@ -1,9 +1,10 @@
 """The generation loop: self-play, training, checkpoint, evaluation, metrics.
 
 A generation plays ``games_per_generation`` self-play games with the current
-network, adds their positions to the replay buffer, trains, saves the
+network (batched pools by default, or the module through an inference
+server), adds their positions to the replay buffer, trains, saves the
 checkpoint ``checkpoints/generation-NNNN.pt`` (and the buffer), then measures
-the new network against random players and against the previous generation.
+the new network in seat-rotated games against random and greedy players.
 """
 
 from __future__ import annotations
