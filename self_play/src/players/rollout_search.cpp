@@ -21,7 +21,8 @@ struct Node {
 
 class Tree {
  public:
-  explicit Tree(std::uint64_t simulations) { nodes_.reserve(1 + simulations * 8); }
+  // A guess at the size, capped: a huge simulation count grows the arena as needed.
+  explicit Tree(std::uint64_t simulations) { nodes_.reserve(1 + std::min<std::uint64_t>(simulations, 1 << 16) * 8); }
 
   std::vector<Node>& nodes() { return nodes_; }
 
