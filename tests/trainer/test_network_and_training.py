@@ -99,3 +99,12 @@ def test_the_inference_copy_gives_the_trained_network_s_outputs():
         expected, fused = model.eval()(planes), inference_copy(model)(planes)
     for want, got in zip(expected, fused):
         torch.testing.assert_close(got, want, rtol=1e-4, atol=1e-5)
+
+
+@pytest.mark.skipif(torch.cuda.is_available(), reason="a GPU is present")
+def test_a_device_torch_cannot_see_is_refused_and_auto_falls_back_to_the_cpu():
+    from tavrin_trainer.selfplay_engines import resolve_device
+
+    assert resolve_device("auto") == "cpu"
+    with pytest.raises(ValueError, match="torch sees no CUDA device"):
+        resolve_device("cuda")
