@@ -67,14 +67,14 @@ def main(argv: list[str] | None = None) -> int:
     if args.simulations < 0:
         parser.error("--simulations must not be negative")
 
-    from .players import opponent_from_spec
+    from .players import player_from_name
 
     try:
         if args.ladder:
             return ladder(args, parser)
-        candidate = opponent_from_spec(args.candidate, args.simulations, args.seed)
-        opponents = [opponent_from_spec(spec, args.simulations, None if args.seed is None else args.seed + 1 + i)
-                     for i, spec in enumerate(args.opponent or ["random", "greedy"])]
+        candidate = player_from_name(args.candidate, args.simulations, args.seed)
+        opponents = [player_from_name(name, args.simulations, None if args.seed is None else args.seed + 1 + i)
+                     for i, name in enumerate(args.opponent or ["random", "greedy"])]
     except (FileNotFoundError, ValueError, NotImplementedError) as error:
         parser.error(str(error))
 
@@ -94,7 +94,7 @@ def main(argv: list[str] | None = None) -> int:
 
 def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     from .run_directory import RunDirectory
-    from .players import NetworkPlayer, opponent_from_spec
+    from .players import NetworkPlayer, player_from_name
     from .ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
 
     run = RunDirectory(args.ladder)
@@ -103,7 +103,7 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         parser.error(f"{run.root} holds no checkpoints")
     chosen = generations_to_rate(generations, args.ladder_generations)
     entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations) for g in chosen]
-    entrants += [opponent_from_spec(spec.strip(), seed=args.seed) for spec in args.ladder_players.split(",") if spec]
+    entrants += [player_from_name(name.strip(), seed=args.seed) for name in args.ladder_players.split(",") if name]
     if len(entrants) < 4:
         parser.error("a ladder needs at least four players: add generations or fixed players")
     print(f"rating {', '.join(p.name for p in entrants)} on side {args.dim}")

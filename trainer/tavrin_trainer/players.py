@@ -159,17 +159,17 @@ class NetworkPlayer(Player):
         return state
 
 
-def opponent_from_spec(spec: str, simulations: int = 0, seed: int | None = None) -> Player:
+def player_from_name(name: str, simulations: int = 0, seed: int | None = None) -> Player:
     """'random', 'greedy', 'rollout:N' or a checkpoint file / run directory."""
-    if spec == "random":
+    if name == "random":
         return RandomPlayer(seed)
-    if spec == "greedy":
+    if name == "greedy":
         return GreedyPlayer(seed)
-    if spec.startswith("rollout:"):
-        count = spec.split(":", 1)[1]
+    if name.startswith("rollout:"):
+        count = name.split(":", 1)[1]
         if not count.isdigit() or int(count) < 1:
-            raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {spec!r}")
+            raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {name!r}")
         return RolloutPlayer(int(count), seed)
     from .run_directory import resolve_checkpoint
 
-    return NetworkPlayer.from_checkpoint(resolve_checkpoint(spec), simulations=simulations)
+    return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations)
