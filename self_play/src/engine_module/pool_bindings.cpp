@@ -103,9 +103,12 @@ void submit(SelfPlayPool& pool, const AnyArray& policy_logits, const AnyArray& v
   const std::size_t rows = pool.batch_size();
   const std::vector<float> policy = float_rows(policy_logits, "policy_logits", rows, pool.dim() * pool.dim());
   const std::vector<float> values = float_rows(value_logits, "value_logits", rows, kPlayers);
-  if (auto problem = pool.check_answers(policy, values)) throw nb::value_error(problem->c_str());
-  nb::gil_scoped_release unlocked;
-  pool.submit(policy, values);
+  std::optional<std::string> problem;
+  {
+    nb::gil_scoped_release unlocked;
+    problem = pool.submit(policy, values);
+  }
+  if (problem) throw nb::value_error(problem->c_str());
 }
 
 template <typename T>

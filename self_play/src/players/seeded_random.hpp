@@ -1,11 +1,15 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "xoshiro.hpp"
 
 namespace tavrin::players {
 
 // xoshiro256** seeded through splitmix64: a reproducible stream per seed, so
-// that a seeded player or search plays the same game twice.
+// that a seeded player or search plays the same game twice. (The search's
+// own generator reseeds from the system instead.)
 class SeededRandom {
  public:
   explicit SeededRandom(std::uint64_t seed) {
@@ -18,17 +22,7 @@ class SeededRandom {
     }
   }
 
-  std::uint64_t next() {
-    const std::uint64_t result = rotl(state_[1] * 5, 7) * 9;
-    const std::uint64_t t = state_[1] << 17;
-    state_[2] ^= state_[0];
-    state_[3] ^= state_[1];
-    state_[1] ^= state_[2];
-    state_[0] ^= state_[3];
-    state_[2] ^= t;
-    state_[3] = rotl(state_[3], 45);
-    return result;
-  }
+  std::uint64_t next() { return random::xoshiro256_next(state_); }
 
   // Uniform in [0, bound) for bound >= 1: Lemire's multiply, rejecting the
   // biased low products.
@@ -46,8 +40,7 @@ class SeededRandom {
   }
 
  private:
-  static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-  std::uint64_t state_[4];
+  std::array<std::uint64_t, 4> state_{};
 };
 
 }  // namespace tavrin::players

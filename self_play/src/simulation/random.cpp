@@ -13,6 +13,7 @@
 #include <string>
 
 #include "internal_error.hpp"
+#include "xoshiro.hpp"
 
 namespace tavrin::random {
 namespace {
@@ -52,27 +53,17 @@ void fill_from_entropy(void* buffer, std::size_t size) {
   throw InternalError("no entropy source available to seed the random generator");
 }
 
-// xoshiro256**: small state, fast, and good enough for search noise.
+// xoshiro256**, reseeded from the system as described above.
 class Generator {
  public:
   std::uint64_t next() {
     const std::uint64_t generation = fork_generation.load(std::memory_order_relaxed);
     if (!seeded_ || generation != generation_ || bytes_since_seed_ >= kBytesPerSeed) reseed();
     bytes_since_seed_ += sizeof(std::uint64_t);
-    const std::uint64_t result = rotl(state_[1] * 5, 7) * 9;
-    const std::uint64_t t = state_[1] << 17;
-    state_[2] ^= state_[0];
-    state_[3] ^= state_[1];
-    state_[1] ^= state_[2];
-    state_[0] ^= state_[3];
-    state_[2] ^= t;
-    state_[3] = rotl(state_[3], 45);
-    return result;
+    return xoshiro256_next(state_);
   }
 
  private:
-  static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-
   void reseed() {
     std::call_once(fork_handler_registered, [] { pthread_atfork(nullptr, nullptr, on_fork_child); });
     generation_ = fork_generation.load(std::memory_order_relaxed);

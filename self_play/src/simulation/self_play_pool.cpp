@@ -103,8 +103,9 @@ std::optional<std::string> SelfPlayPool::check_answers(std::span<const float> po
   return std::nullopt;
 }
 
-void SelfPlayPool::submit(std::span<const float> policy_logits, std::span<const float> value_logits) {
-  if (auto problem = check_answers(policy_logits, value_logits)) throw InternalError(*problem);
+std::optional<std::string> SelfPlayPool::submit(std::span<const float> policy_logits,
+                                                std::span<const float> value_logits) {
+  if (auto problem = check_answers(policy_logits, value_logits)) return problem;
   const std::size_t cells = dim_ * dim_;
   batch_open_ = false;
   for (std::size_t row = 0; row < batch_.size(); ++row) {
@@ -114,6 +115,7 @@ void SelfPlayPool::submit(std::span<const float> policy_logits, std::span<const 
     ++evaluations_;
     resume(slot);
   }
+  return std::nullopt;
 }
 
 std::vector<FinishedGame> SelfPlayPool::take_finished() { return std::exchange(finished_, {}); }

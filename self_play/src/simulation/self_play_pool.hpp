@@ -43,14 +43,12 @@ class SelfPlayPool {
   // Fills `out` (pending() x 5 x dim x dim bytes, or planes last) with the
   // positions waiting on the network; their order is the order `submit` reads.
   std::size_t write_batch(std::span<std::uint8_t> out);
-  // Why the answers for the last batch cannot be used, or nothing. Rows are
-  // (dim * dim policy logits, 4 value logits); on a legal tile and among the
-  // values NaN and infinities are refused.
-  std::optional<std::string> check_answers(std::span<const float> policy_logits,
-                                           std::span<const float> value_logits) const;
-  // Resumes every game of the last batch with its row; games play on until
-  // they wait on the network again or end.
-  void submit(std::span<const float> policy_logits, std::span<const float> value_logits);
+  // Resumes every game of the last batch with its row of answers (dim * dim
+  // policy logits, 4 value logits); games play on until they wait on the
+  // network again or end. Answers that cannot be used (wrong row count, NaN
+  // or infinity on a legal tile or among the values) change nothing and come
+  // back as the reason.
+  std::optional<std::string> submit(std::span<const float> policy_logits, std::span<const float> value_logits);
   std::vector<FinishedGame> take_finished();
   std::size_t batch_size() const { return batch_.size(); }
   std::uint64_t evaluations() const { return evaluations_; }
@@ -62,6 +60,8 @@ class SelfPlayPool {
     std::uint64_t index = 0;
   };
 
+  std::optional<std::string> check_answers(std::span<const float> policy_logits,
+                                           std::span<const float> value_logits) const;
   void start(Slot& slot, std::optional<Game> start);
   // Advances the slot's game to its next request, finishing (and refilling)
   // the slot when the game ends.
