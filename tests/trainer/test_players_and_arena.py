@@ -95,12 +95,13 @@ def test_a_match_rotates_the_seats_and_reports_per_seat_means():
     assert match.stderr == pytest.approx(np.std(payoffs, ddof=1) / np.sqrt(8))
 
 
-def test_worker_processes_play_every_game_once():
-    from tavrin_trainer.arena import play_match
-    from tavrin_trainer.players import RandomPlayer
+def test_worker_processes_play_every_game_once_in_its_own_seating():
+    from tavrin_trainer.arena import play_games, rotated_seatings
+    from tavrin_trainer.players import GreedyPlayer, RandomPlayer
 
-    match = play_match(RandomPlayer(), RandomPlayer(), 12, dim=6, workers=2, seed=5)
-    assert match.games == 12 and 0 <= match.mean <= 1
+    results = play_games(rotated_seatings(GreedyPlayer(), RandomPlayer(), 10), dim=6, workers=2, seed=5)
+    assert [r.seats.index("greedy") for r in results] == [k % 4 for k in range(10)]
+    assert all(sum(r.payoffs) == pytest.approx(1) for r in results)
 
 
 def test_rollout_search_beats_random_players():
