@@ -12,7 +12,7 @@ from __future__ import annotations
 import copy
 import time
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, Callable
 
 import numpy as np
 import torch
@@ -197,17 +197,24 @@ def self_play_engine(state: TrainingState, engine_module: str) -> PoolSelfPlay |
 
 
 def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play",
-                 show_progress: bool = True) -> TrainingState:
+                 show_progress: bool = True,
+                 make_engine: Callable[[TrainingState], Any] | None = None,
+                 evaluator: Callable[[TrainingState], dict[str, Any]] = evaluate) -> TrainingState:
     """Trains until ``settings.generations`` or the time limit. On any exit,
     including Ctrl-C, every process is stopped and the replay buffer saved;
     the last finished generation's checkpoint is always on disk, and a run
-    killed outright resumes from it."""
+    killed outright resumes from it.
+
+    ``make_engine`` and ``evaluator`` replace where self-play and evaluation
+    run (the Ray backend passes actors); an engine is a context manager with
+    the methods of ``PoolSelfPlay``, an evaluator returns ``evaluate``'s row."""
     state = open_state(settings, show_progress)
     try:
-        with CtrlC() as ctrl_c, self_play_engine(state, engine_module) as engine:
+        engine_context = make_engine(state) if make_engine else self_play_engine(state, engine_module)
+        with CtrlC() as ctrl_c, engine_context as engine:
             evaluated = {int(r["generation"]) for r in state.metrics.rows()}
             if state.generation not in evaluated:
-                record_row(state, evaluate(state))
+                record_row(state, evaluator(state))
             last_generation_s = None
             while state.generation < settings.generations:
                 ctrl_c.check()
@@ -221,7 +228,7 @@ def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play
                 state.generation += 1
                 save_generation(state)
                 ctrl_c.check()
-                row.update(evaluate(state))
+                row.update(evaluator(state))
                 record_row(state, row)
                 last_generation_s = time.perf_counter() - generation_started
     except BaseException:

@@ -32,17 +32,26 @@ def resolve_device(requested: str) -> str:
     return requested
 
 
+def pool_worker_options(settings: TrainSettings, device: str, processes: int | None = None):
+    """What each self-play process needs from the settings; ``processes``
+    defaults to one per CPU core, or one on a GPU."""
+    from .pool_workers import PoolWorkerOptions
+
+    on_gpu = device.startswith("cuda")
+    if processes is None:
+        processes = settings.selfplay_processes or (1 if on_gpu else os.cpu_count() or 1)
+    concurrent = settings.games_per_generation if on_gpu else settings.pool_games
+    return PoolWorkerOptions(
+        processes=processes, concurrent_games=concurrent, device=device,
+        skip_single_tile=settings.skip_single_tile, full_search_fraction=settings.full_search_fraction,
+        reduced_sims=settings.reduced_sims)
+
+
 class PoolSelfPlay:
     def __init__(self, settings: TrainSettings, device: str) -> None:
-        from .pool_workers import PoolWorkerOptions, PoolWorkers
+        from .pool_workers import PoolWorkers
 
-        on_gpu = device.startswith("cuda")
-        processes = settings.selfplay_processes or (1 if on_gpu else os.cpu_count() or 1)
-        concurrent = settings.games_per_generation if on_gpu else settings.pool_games
-        self.workers = PoolWorkers(PoolWorkerOptions(
-            processes=processes, concurrent_games=concurrent, device=device,
-            skip_single_tile=settings.skip_single_tile, full_search_fraction=settings.full_search_fraction,
-            reduced_sims=settings.reduced_sims))
+        self.workers = PoolWorkers(pool_worker_options(settings, device))
 
     def __enter__(self) -> "PoolSelfPlay":
         self.workers.__enter__()

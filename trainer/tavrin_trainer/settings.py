@@ -55,6 +55,12 @@ class TrainSettings:
         0, "Seed for the network's initial weights and the training batches. The engine draws "
         "its own random numbers from the operating system, so games are not reproducible.", "run")
 
+    backend: str = _setting("local", "Where the run's processes live: 'local', this machine; 'ray', actors on a Ray "
+                            "cluster (pip install \".[ray]\"): one learner, self-play actors and evaluation "
+                            "actors.", "run")
+    ray_address: str = _setting("", "Ray backend: address of an existing cluster (e.g. 10.0.0.1:6379 or auto); "
+                                "empty starts a private one on this machine, bound to loopback.", "run")
+
     # Game and search (what the engine reads)
     dim: int = _setting(8, "Board side for self-play and for the evaluation games (besides the "
                         "optional side-20 ones).", "game", fixed=True)
@@ -162,6 +168,8 @@ class TrainSettings:
             raise ValueError(f"--dirichlet-alpha must be greater than 0, got {self.dirichlet_alpha}")
         if not 0 <= self.exploration_fraction <= 1:
             raise ValueError(f"--exploration-fraction must lie in [0, 1], got {self.exploration_fraction}")
+        if self.backend not in ("local", "ray"):
+            raise ValueError(f"--backend must be local or ray, got {self.backend!r}")
         if self.engine not in ("pool", "module"):
             raise ValueError(f"--engine must be pool or module, got {self.engine!r}")
         if self.device not in ("auto", "cpu", "cuda"):
