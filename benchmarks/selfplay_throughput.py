@@ -65,13 +65,10 @@ def pool_process(checkpoint: str, config, games: int, total: int, start, results
 
     import tavrin_engine as te
     from tavrin_trainer.run_directory import load_checkpoint
-    from tavrin_trainer.network import NetworkShape, TavrinNet, inference_copy
+    from tavrin_trainer.network import inference_copy, model_from_checkpoint
 
     torch.set_num_threads(1)
-    saved = load_checkpoint(checkpoint)
-    model = TavrinNet(NetworkShape(**saved["shape"]))
-    model.load_state_dict(saved["model"])
-    model = inference_copy(model)  # as the trainer's self-play processes run it
+    model = inference_copy(model_from_checkpoint(load_checkpoint(checkpoint)))  # as the trainer's self-play processes run it
     pool = te.SelfPlayPool(config, games=games, total_games=total)
     start.wait()
     started = time.perf_counter()

@@ -48,6 +48,26 @@ def test_targets_of_an_engine_record():
         assert value.tolist() == [np.float32(payoffs[(player + k) % 4]) for k in range(4)]
 
 
+def test_auxiliary_targets_are_the_final_board_seen_by_each_mover():
+    from tavrin_trainer.records import EMPTY
+    from tavrin_trainer.symmetry import randomly_rotated
+
+    dim = 8
+    record, _ = engine_record(dim, rep=1)
+    examples = randomly_rotated(examples_from_record(record, dim), np.random.default_rng(1))
+    # Squares never move: a square of relative player k now is k's at the end,
+    # under any quarter turn; and every cell of the final board has one class.
+    for plane in range(4):
+        assert (examples.owners[examples.planes[:, plane]] == plane).all()
+    finals = {(examples.owners == k).sum(axis=(1, 2))[0] for k in range(4)}
+    assert all(0 < count < dim * dim for count in finals)
+    assert ((examples.owners >= 0) & (examples.owners <= EMPTY)).all()
+    np.testing.assert_allclose(examples.score.sum(axis=1), 0, atol=1e-5)
+    # The score margin ranks the winners first, from every mover's seat.
+    for value, score in zip(examples.value, examples.score):
+        assert set(np.flatnonzero(value == value.max())) == set(np.flatnonzero(score == score.max()))
+
+
 def test_a_legal_tile_missing_from_the_policy_list_stays_on_the_legal_plane():
     # A tile whose prior underflows to 0 gets no child and so no policy entry;
     # it is still legal and the network must see it as such.

@@ -5,7 +5,7 @@ import torch
 from tavrin_trainer.network import NetworkShape, TavrinNet
 from tavrin_trainer.records import Examples
 from tavrin_trainer.replay_buffer import ReplayBuffer
-from tavrin_trainer.optimisation import batch_losses, train_steps
+from tavrin_trainer.optimisation import LossWeights, batch_losses, learning_rate, train_steps
 
 
 def randomised_net(seed=0):
@@ -47,16 +47,16 @@ def test_an_untrained_network_has_uniform_priors_and_values():
 def test_the_policy_loss_ignores_the_logits_of_illegal_tiles():
     batch = random_examples(4, 6)
     model = randomised_net()
-    before, _ = batch_losses(model, batch)
-    forward = model.forward
+    before = batch_losses(model, batch)["policy"]
+    forward = model.forward_with_aux
 
-    def illegal_logits_changed(planes, planes_last=False):
-        policy, value = forward(planes, planes_last)
+    def illegal_logits_changed(planes):
+        policy, value, aux = forward(planes)
         illegal = ~planes[:, 4].flatten(1)
-        return policy + 50.0 * illegal * torch.randn_like(policy), value
+        return policy + 50.0 * illegal * torch.randn_like(policy), value, aux
 
-    model.forward = illegal_logits_changed
-    after, _ = batch_losses(model, batch)
+    model.forward_with_aux = illegal_logits_changed
+    after = batch_losses(model, batch)["policy"]
     torch.testing.assert_close(after, before)
 
 
@@ -78,12 +78,41 @@ def test_training_learns_a_policy_and_a_value():
     model = randomised_net()
     optimizer = torch.optim.Adam(model.parameters(), lr=1e-2)
     rng = np.random.default_rng(0)
-    first = train_steps(model, optimizer, buffer, 3, 128, 1.0, rng)
-    train_steps(model, optimizer, buffer, 80, 128, 1.0, rng)
-    last = train_steps(model, optimizer, buffer, 3, 128, 1.0, rng)
+    first = train_steps(model, optimizer, buffer, 3, 128, LossWeights(), rng)
+    train_steps(model, optimizer, buffer, 80, 128, LossWeights(), rng)
+    last = train_steps(model, optimizer, buffer, 3, 128, LossWeights(), rng)
     assert last.policy < 0.5 * first.policy
     assert last.value < first.value
     assert not model.training  # left ready for inference
+
+
+def test_auxiliary_heads_learn_and_unknown_targets_train_nothing():
+    from tavrin_trainer.records import UNKNOWN
+
+    torch.manual_seed(0)
+    model = TavrinNet(NetworkShape(8, 1, aux_heads=True))
+    examples = learnable_examples(64, 6)
+    examples.owners[:] = np.where(examples.planes[:, 1], 1, 4)
+    examples.score[:] = np.array([0.5, -0.5, 0.25, -0.25], dtype=np.float32)
+    buffer = ReplayBuffer(capacity=64, dim=6)
+    buffer.add(examples)
+    optimizer = torch.optim.Adam(model.parameters(), lr=1e-2)
+    rng = np.random.default_rng(0)
+    weights = LossWeights(value=1.0, ownership=1.0, score=1.0)
+    first = train_steps(model, optimizer, buffer, 3, 64, weights, rng)
+    train_steps(model, optimizer, buffer, 60, 64, weights, rng)
+    last = train_steps(model, optimizer, buffer, 3, 64, weights, rng)
+    assert last.ownership < 0.5 * first.ownership and last.score < 0.5 * first.score
+    unknown = learnable_examples(8, 6)
+    assert unknown.owners.min() == UNKNOWN and np.isnan(unknown.score).all()
+    assert set(batch_losses(model, unknown)) == {"policy", "value"}
+
+
+def test_the_cosine_schedule_falls_from_the_rate_to_a_twentieth():
+    rates = [learning_rate(1.0, "cosine", g, 10) for g in range(1, 11)]
+    assert rates[0] == 1.0 and rates[-1] == pytest.approx(0.05)
+    assert all(a > b for a, b in zip(rates, rates[1:]))
+    assert learning_rate(1.0, "constant", 7, 10) == 1.0
 
 
 def test_the_inference_copy_gives_the_trained_network_s_outputs():

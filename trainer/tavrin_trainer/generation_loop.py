@@ -10,6 +10,7 @@ the new network in seat-rotated games against random and greedy players.
 from __future__ import annotations
 
 import copy
+import dataclasses
 import time
 from dataclasses import dataclass, field
 from typing import Any, Callable
@@ -30,7 +31,7 @@ from .saved_games import game_from_record
 from .selfplay_engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
 from .replay_buffer import ReplayBuffer
 from .settings import TrainSettings
-from .optimisation import train_steps
+from .optimisation import LossWeights, learning_rate, train_steps
 
 FULL_BOARD_SIDE = 20
 
@@ -58,7 +59,7 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     device = resolve_device(settings.device)
     torch.manual_seed(settings.seed)
     torch.set_num_threads(settings.effective_train_threads)
-    model = TavrinNet(NetworkShape(settings.channels, settings.blocks)).to(device)
+    model = TavrinNet(NetworkShape(settings.channels, settings.blocks, settings.aux_heads)).to(device)
     optimizer = torch.optim.Adam(model.parameters(), lr=settings.learning_rate, weight_decay=settings.weight_decay)
     metrics = MetricsLog(run.metrics_path)
     latest = run.latest_generation()
@@ -90,7 +91,7 @@ def save_generation(state: TrainingState) -> None:
     save_checkpoint(state.run.checkpoint_path(state.generation), {
         "generation": state.generation, "model": state.model.state_dict(),
         "optimizer": state.optimizer.state_dict(),
-        "shape": {"channels": state.settings.channels, "blocks": state.settings.blocks},
+        "shape": dataclasses.asdict(state.model.shape),
         "dim": state.settings.dim})
 
 
@@ -131,10 +132,15 @@ def self_play(state: TrainingState, engine: PoolSelfPlay | ModuleSelfPlay) -> di
 def train(state: TrainingState) -> dict[str, Any]:
     settings = state.settings
     started = time.perf_counter()
+    rate = learning_rate(settings.learning_rate, settings.lr_schedule, state.generation + 1, settings.generations)
+    for group in state.optimizer.param_groups:
+        group["lr"] = rate
+    weights = LossWeights(settings.value_loss_weight, settings.ownership_loss_weight, settings.score_loss_weight)
     with progress_bar(settings.train_steps, "training", state.show_progress) as bar:
         losses = train_steps(state.model, state.optimizer, state.buffer, settings.train_steps,
-                             settings.train_batch_size, settings.value_loss_weight, state.rng, bar)
-    return {"train_steps": settings.train_steps, "policy_loss": losses.policy, "value_loss": losses.value,
+                             settings.train_batch_size, weights, state.rng, bar)
+    return {"train_steps": settings.train_steps, "learning_rate": rate, "policy_loss": losses.policy,
+            "value_loss": losses.value, "ownership_loss": losses.ownership, "score_loss": losses.score,
             "buffer_positions": len(state.buffer), "train_s": time.perf_counter() - started}
 
 

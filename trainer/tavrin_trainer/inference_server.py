@@ -105,11 +105,10 @@ def build_model(options: ServerOptions, checkpoint: str) -> Any:
     import torch
 
     from .run_directory import load_model_weights
-    from .network import NetworkShape, TavrinNet
+    from .network import model_from_weights
 
     torch.set_num_threads(options.threads)
-    model = TavrinNet(NetworkShape(options.channels, options.blocks))
-    model.load_state_dict(load_model_weights(checkpoint))
+    model = model_from_weights(options.channels, options.blocks, load_model_weights(checkpoint))
     model.eval()
     return model
 

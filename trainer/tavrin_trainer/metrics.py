@@ -18,7 +18,8 @@ COLUMNS = [
     "evaluations", "evaluations_per_s", "mean_batch", "network_busy_fraction", "replaced_processes",
     "rejected_records",
     # training
-    "train_steps", "policy_loss", "value_loss", "buffer_positions", "train_s",
+    "train_steps", "learning_rate", "policy_loss", "value_loss", "ownership_loss", "score_loss",
+    "buffer_positions", "train_s",
     # evaluation
     *(f"vs_{opponent}_{field}" for opponent in EVALUATION_OPPONENTS
       for field in ("games", "mean_payoff", "stderr", "s")),

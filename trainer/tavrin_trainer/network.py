@@ -17,12 +17,16 @@ from torch.nn import functional as F
 
 INPUT_PLANES = 5
 PLAYERS = 4
+OWNER_CLASSES = PLAYERS + 1
 
 
 @dataclass(frozen=True)
 class NetworkShape:
     channels: int
     blocks: int
+    # Heads trained on the final board (owner of every cell) and the final
+    # scores: denser targets than the payoff alone. Inference never runs them.
+    aux_heads: bool = False
 
 
 class ResidualBlock(nn.Module):
@@ -55,6 +59,10 @@ class TavrinNet(nn.Module):
                                          nn.Conv2d(8, 1, 1))
         self.value_conv = nn.Sequential(nn.Conv2d(c, 8, 1, bias=False), nn.BatchNorm2d(8), nn.ReLU())
         self.value_fc = nn.Sequential(nn.Linear(2 * 8, c), nn.ReLU(), nn.Linear(c, PLAYERS))
+        if shape.aux_heads:
+            # Owner classes per cell: the four players relative to the mover, then empty.
+            self.ownership_head = nn.Conv2d(c, OWNER_CLASSES, 1)
+            self.score_head = nn.Linear(2 * 8, PLAYERS)
         # Uniform priors and values at the start: an untrained network's
         # arbitrary preferences can be strong or weak by luck of the seed,
         # which would make generation 0 a meaningless yardstick.
@@ -63,6 +71,15 @@ class TavrinNet(nn.Module):
             nn.init.zeros_(last.bias)
 
     def forward(self, planes: torch.Tensor, planes_last: bool = False) -> tuple[torch.Tensor, torch.Tensor]:
+        policy, value, _ = self._run(planes, planes_last, aux=False)
+        return policy, value
+
+    def forward_with_aux(self, planes: torch.Tensor) -> tuple[torch.Tensor, torch.Tensor, dict[str, torch.Tensor]]:
+        """Training's view: policy, value and, with ``aux_heads``, the
+        ownership logits (N, 5, dim, dim) and the predicted scores (N, 4)."""
+        return self._run(planes, planes_last=False, aux=self.shape.aux_heads)
+
+    def _run(self, planes: torch.Tensor, planes_last: bool, aux: bool):
         if planes.dim() != 4:
             raise ValueError(f"expected a batch of positions with 4 dimensions, got shape {tuple(planes.shape)}")
         if planes_last:
@@ -75,7 +92,23 @@ class TavrinNet(nn.Module):
         policy = self.policy_head(x).flatten(1)
         v = self.value_conv(x)
         pooled = torch.cat([v.mean(dim=(2, 3)), v.amax(dim=(2, 3))], dim=1)
-        return policy, self.value_fc(pooled)
+        extra = {"ownership": self.ownership_head(x), "score": self.score_head(pooled)} if aux else {}
+        return policy, self.value_fc(pooled), extra
+
+
+def model_from_checkpoint(saved: dict) -> TavrinNet:
+    """The network a checkpoint dict describes (its ``shape`` and weights)."""
+    model = TavrinNet(NetworkShape(**saved["shape"]))
+    model.load_state_dict(saved["model"])
+    return model
+
+
+def model_from_weights(channels: int, blocks: int, weights: dict) -> TavrinNet:
+    """For weights saved without their shape: the heads are read off the keys."""
+    aux = any(key.startswith("ownership_head.") for key in weights)
+    model = TavrinNet(NetworkShape(channels, blocks, aux_heads=aux))
+    model.load_state_dict(weights)
+    return model
 
 
 def legal_masked(policy_logits: torch.Tensor, legal: torch.Tensor) -> torch.Tensor:

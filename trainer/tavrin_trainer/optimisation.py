@@ -1,7 +1,8 @@
-"""Losses and the training steps of one generation."""
+"""Losses, the learning-rate schedule and the training steps of one generation."""
 
 from __future__ import annotations
 
+import math
 from dataclasses import dataclass
 
 import numpy as np
@@ -9,46 +10,80 @@ import torch
 from torch.nn import functional as F
 
 from .network import TavrinNet, legal_masked
-from .records import Examples
+from .records import UNKNOWN, Examples
 from .replay_buffer import ReplayBuffer
+
+# The cosine schedule ends at this share of the starting rate, not at zero,
+# so that a run extended past its planned generations still learns.
+FINAL_RATE_SHARE = 0.05
+
+
+@dataclass(frozen=True)
+class LossWeights:
+    value: float = 1.0
+    ownership: float = 0.0
+    score: float = 0.0
 
 
 @dataclass
 class Losses:
     policy: float
     value: float
-
-    @property
-    def total(self) -> float:
-        return self.policy + self.value
+    ownership: float = 0.0
+    score: float = 0.0
 
 
-def batch_losses(model: TavrinNet, batch: Examples) -> tuple[torch.Tensor, torch.Tensor]:
+def learning_rate(base: float, schedule: str, generation: int, generations: int) -> float:
+    """The rate of the training steps that make ``generation`` (1-based)
+    out of ``generations``: constant, or a cosine from ``base`` down to
+    FINAL_RATE_SHARE of it at the last generation."""
+    if schedule == "constant" or generations <= 1:
+        return base
+    progress = min(max(generation - 1, 0) / (generations - 1), 1.0)
+    share = FINAL_RATE_SHARE + (1 - FINAL_RATE_SHARE) * 0.5 * (1 + math.cos(math.pi * progress))
+    return base * share
+
+
+def batch_losses(model: TavrinNet, batch: Examples) -> dict[str, torch.Tensor]:
     """Cross-entropies of the policy (over the legal tiles, as the engine
-    masks them) and of the value (the payoffs as a distribution over players)."""
+    masks them) and of the value (the payoffs as a distribution over
+    players); with auxiliary heads, the ownership cross-entropy per known
+    cell and the squared error of the score margins."""
     device = next(model.parameters()).device
     planes = torch.from_numpy(batch.planes).to(device)
-    policy_logits, value_logits = model(planes)
+    policy_logits, value_logits, aux = model.forward_with_aux(planes)
     legal = planes[:, 4].flatten(1)
     log_policy = F.log_softmax(legal_masked(policy_logits, legal), dim=1)
-    policy_loss = -(torch.from_numpy(batch.policy).to(device) * log_policy).sum(dim=1).mean()
-    value_loss = -(torch.from_numpy(batch.value).to(device) * F.log_softmax(value_logits, dim=1)).sum(dim=1).mean()
-    return policy_loss, value_loss
+    losses = {
+        "policy": -(torch.from_numpy(batch.policy).to(device) * log_policy).sum(dim=1).mean(),
+        "value": -(torch.from_numpy(batch.value).to(device) * F.log_softmax(value_logits, dim=1)).sum(dim=1).mean(),
+    }
+    if aux:
+        owners = torch.from_numpy(batch.owners).to(device).long()
+        if (owners != UNKNOWN).any():
+            losses["ownership"] = F.cross_entropy(aux["ownership"], owners, ignore_index=UNKNOWN)
+        score = torch.from_numpy(batch.score).to(device)
+        known = ~torch.isnan(score).any(dim=1)
+        if known.any():
+            losses["score"] = F.mse_loss(aux["score"][known], score[known])
+    return losses
 
 
 def train_steps(model: TavrinNet, optimizer: torch.optim.Optimizer, buffer: ReplayBuffer, steps: int,
-                batch_size: int, value_weight: float, rng: np.random.Generator, progress=None) -> Losses:
+                batch_size: int, weights: LossWeights, rng: np.random.Generator, progress=None) -> Losses:
     """Runs ``steps`` Adam steps; returns the mean losses over them."""
     model.train()
-    policy_sum = value_sum = 0.0
+    sums = dict.fromkeys(("policy", "value", "ownership", "score"), 0.0)
+    factors = {"policy": 1.0, "value": weights.value, "ownership": weights.ownership, "score": weights.score}
     for _ in range(steps):
-        policy_loss, value_loss = batch_losses(model, buffer.sample(batch_size, rng))
+        losses = batch_losses(model, buffer.sample(batch_size, rng))
+        total = sum(factors[name] * loss for name, loss in losses.items() if factors[name] > 0)
         optimizer.zero_grad(set_to_none=True)
-        (policy_loss + value_weight * value_loss).backward()
+        total.backward()
         optimizer.step()
-        policy_sum += policy_loss.item()
-        value_sum += value_loss.item()
+        for name, loss in losses.items():
+            sums[name] += loss.item()
         if progress is not None:
             progress.update(1)
     model.eval()
-    return Losses(policy_sum / max(steps, 1), value_sum / max(steps, 1))
+    return Losses(**{name: total / max(steps, 1) for name, total in sums.items()})

@@ -106,11 +106,9 @@ class NetworkPlayer(Player):
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu") -> "NetworkPlayer":
         from .run_directory import load_checkpoint
-        from .network import NetworkShape, TavrinNet
+        from .network import model_from_checkpoint
 
-        saved = load_checkpoint(path)
-        model = TavrinNet(NetworkShape(**saved["shape"]))
-        model.load_state_dict(saved["model"])
+        model = model_from_checkpoint(load_checkpoint(path))
         return cls(model, name=Path(path).stem, simulations=simulations, device=device)
 
     def choose(self, game: te.Game) -> int:

@@ -55,13 +55,10 @@ class SelfPlayStats:
 
 
 def _load_model(checkpoint: str, device: str):
-    from .network import NetworkShape, TavrinNet, inference_copy
+    from .network import inference_copy, model_from_checkpoint
     from .run_directory import load_checkpoint
 
-    saved = load_checkpoint(checkpoint)
-    model = TavrinNet(NetworkShape(**saved["shape"]))
-    model.load_state_dict(saved["model"])
-    return inference_copy(model).to(device)
+    return inference_copy(model_from_checkpoint(load_checkpoint(checkpoint))).to(device)
 
 
 def _play(model, device: str, config: Any, games: int, options: PoolWorkerOptions, send) -> dict[str, float]:

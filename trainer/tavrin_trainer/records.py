@@ -35,22 +35,49 @@ class RecordError(ValueError):
     """A self-play record that cannot be turned into training examples."""
 
 
+# Final owner of a cell in the ownership target: the four players relative to
+# the player to move, then EMPTY; UNKNOWN where no target exists.
+EMPTY = 4
+UNKNOWN = -1
+
+
 @dataclass
 class Examples:
-    """Positions of one or more games, planes-first (N, 5, dim, dim)."""
+    """Positions of one or more games, planes-first (N, 5, dim, dim), with
+    their targets. ``owners`` and ``score`` are the auxiliary targets; left
+    out, they are unknown (UNKNOWN owners, NaN scores) and train nothing."""
 
     planes: np.ndarray  # bool
     policy: np.ndarray  # float32 (N, dim * dim)
     value: np.ndarray  # float32 (N, 4)
+    owners: np.ndarray | None = None  # int8 (N, dim, dim): final owner class of each cell
+    score: np.ndarray | None = None  # float32 (N, 4): final score margins, relative to the mover
+
+    def __post_init__(self) -> None:
+        count, dim = len(self.planes), self.planes.shape[-1]
+        if self.owners is None:
+            self.owners = np.full((count, dim, dim), UNKNOWN, dtype=np.int8)
+        if self.score is None:
+            self.score = np.full((count, PLAYERS), np.nan, dtype=np.float32)
 
     def __len__(self) -> int:
         return len(self.planes)
 
+    def __getitem__(self, rows) -> "Examples":
+        return Examples(self.planes[rows], self.policy[rows], self.value[rows], self.owners[rows], self.score[rows])
+
     @staticmethod
     def concatenate(parts: Sequence["Examples"]) -> "Examples":
-        return Examples(np.concatenate([p.planes for p in parts]),
-                        np.concatenate([p.policy for p in parts]),
-                        np.concatenate([p.value for p in parts]))
+        return Examples(*(np.concatenate([getattr(p, name) for p in parts])
+                          for name in ("planes", "policy", "value", "owners", "score")))
+
+
+def score_margins(scores: Sequence[int], dim: int) -> np.ndarray:
+    """Each player's final score minus the mean of the four, in units of
+    the squares one player could hold (a quarter of the board), so that the
+    target has the same scale on every board side."""
+    values = np.asarray(scores, dtype=np.float32)
+    return ((values - values.mean()) / (dim * dim / PLAYERS)).astype(np.float32)
 
 
 def examples_from_record(record: Any, dim: int) -> Examples:
@@ -100,6 +127,7 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
     planes = np.empty((steps, PLANES, dim, dim), dtype=bool)
     policy = np.zeros((steps, cells), dtype=np.float32)
     value = np.zeros((steps, PLAYERS), dtype=np.float32)
+    movers = np.zeros(steps, dtype=np.int8)
     kept = 0
     for step, (move, entries) in enumerate(zip(moves, policies)):
         player, tile = _check_move(move, step, cells)
@@ -121,13 +149,30 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
             raise RecordError(f"action {step}: played tile {tile} is not in its policy list")
         policy[kept, tiles] = shares
         value[kept] = np.roll(payoffs, -player)
+        movers[kept] = player
         game.apply(tile)  # legal: its policy tiles are
         kept += 1
     if not game.is_terminal():
         raise RecordError(f"the record ends after {steps} actions, before the game does")
     if not np.allclose(game.payoff(), payoffs, atol=SHARE_SUM_TOLERANCE):
         raise RecordError(f"payoffs {payoffs.tolist()} are not the replayed game's {list(game.payoff())}")
-    return Examples(planes[:kept], policy[:kept], value[:kept])
+    return Examples(planes[:kept], policy[:kept], value[:kept], *_final_targets(game, movers[:kept], dim))
+
+
+def _final_targets(game: Any, movers: np.ndarray, dim: int) -> tuple[np.ndarray, np.ndarray]:
+    """Ownership and score targets of every kept position from the final
+    board, each relative to the position's player to move."""
+    final = game.state()[:PLAYERS]  # relative to the final current player
+    absolute = np.full((dim, dim), EMPTY, dtype=np.int8)
+    for plane in range(PLAYERS):
+        absolute[final[plane]] = (plane + game.current_player) % PLAYERS
+    occupied = absolute != EMPTY
+    owners = np.repeat(absolute[None], len(movers), axis=0)
+    owners[:, occupied] = (owners[:, occupied] - movers[:, None]) % PLAYERS
+    margins = score_margins(game.scores(), dim)
+    score = np.stack([np.roll(margins, -int(p)) for p in movers]) if len(movers) else \
+        np.zeros((0, PLAYERS), dtype=np.float32)
+    return owners, score
 
 
 def _unpack(record: Any) -> tuple[Sequence, Sequence, Sequence]:

@@ -7,8 +7,11 @@ from pathlib import Path
 import numpy as np
 
 from .run_directory import atomic_write
-from .records import PLANES, PLAYERS, Examples
+from .records import PLANES, PLAYERS, UNKNOWN, Examples
 from .symmetry import randomly_rotated
+
+
+FIELDS = ("planes", "policy", "value", "owners", "score")
 
 
 class ReplayBuffer:
@@ -18,6 +21,8 @@ class ReplayBuffer:
         self.planes = np.zeros((capacity, PLANES, dim, dim), dtype=bool)
         self.policy = np.zeros((capacity, dim * dim), dtype=np.float32)
         self.value = np.zeros((capacity, PLAYERS), dtype=np.float32)
+        self.owners = np.full((capacity, dim, dim), UNKNOWN, dtype=np.int8)
+        self.score = np.full((capacity, PLAYERS), np.nan, dtype=np.float32)
         self.size = 0
         self.next = 0  # slot of the next insertion; the oldest position once full
 
@@ -30,13 +35,11 @@ class ReplayBuffer:
                              f"for board side {self.dim}")
         count = len(examples)
         if count >= self.capacity:
-            examples = Examples(examples.planes[-self.capacity:], examples.policy[-self.capacity:],
-                                examples.value[-self.capacity:])
+            examples = examples[-self.capacity:]
             count = self.capacity
         slots = (self.next + np.arange(count)) % self.capacity
-        self.planes[slots] = examples.planes
-        self.policy[slots] = examples.policy
-        self.value[slots] = examples.value
+        for name in FIELDS:
+            getattr(self, name)[slots] = getattr(examples, name)
         self.next = int((self.next + count) % self.capacity)
         self.size = min(self.capacity, self.size + count)
 
@@ -45,7 +48,7 @@ class ReplayBuffer:
         if self.size == 0:
             raise ValueError("cannot sample from an empty replay buffer")
         chosen = rng.integers(0, self.size, size=count)
-        return randomly_rotated(Examples(self.planes[chosen], self.policy[chosen], self.value[chosen]), rng)
+        return randomly_rotated(Examples(*(getattr(self, name)[chosen] for name in FIELDS)), rng)
 
     def save(self, path: Path) -> None:
         order = self._oldest_first()
@@ -54,7 +57,8 @@ class ReplayBuffer:
         def write(temporary: Path) -> None:
             with open(temporary, "wb") as out:
                 np.savez(out, dim=self.dim, size=len(order), planes=packed,
-                         policy=self.policy[order], value=self.value[order])
+                         policy=self.policy[order], value=self.value[order],
+                         owners=self.owners[order], score=self.score[order])
 
         atomic_write(path, write)
 
@@ -66,7 +70,10 @@ class ReplayBuffer:
                 raise ValueError(f"{path} holds positions of board side {int(saved['dim'])}, not {dim}")
             size = int(saved["size"])
             planes = np.unpackbits(saved["planes"], count=size * PLANES * dim * dim).astype(bool)
-            buffer.add(Examples(planes.reshape(size, PLANES, dim, dim), saved["policy"], saved["value"]))
+            # Buffers saved before the auxiliary targets existed load without them.
+            owners = saved["owners"] if "owners" in saved.files else None
+            score = saved["score"] if "score" in saved.files else None
+            buffer.add(Examples(planes.reshape(size, PLANES, dim, dim), saved["policy"], saved["value"], owners, score))
         return buffer
 
     def _oldest_first(self) -> np.ndarray:

@@ -100,6 +100,9 @@ class TrainSettings:
     # Network
     channels: int = _setting(32, "Channels of every convolution of the residual trunk.", "network", fixed=True)
     blocks: int = _setting(2, "Residual blocks of the trunk.", "network", fixed=True)
+    aux_heads: bool = _setting(True, "Heads that predict the final owner of every cell and the final score "
+                               "margins, trained beside the value (see --ownership-loss-weight).", "network",
+                               fixed=True)
 
     # Inference server
     batch_size: int = _setting(0, "Largest inference batch; 0 means the number of workers.", "server")
@@ -110,10 +113,16 @@ class TrainSettings:
     # Training
     train_batch_size: int = _setting(256, "Positions per training step.", "training")
     train_steps: int = _setting(100, "Training steps per generation.", "training")
-    learning_rate: float = _setting(2e-3, "Adam learning rate.", "training")
+    learning_rate: float = _setting(2e-3, "Adam learning rate (at the start, see --lr-schedule).", "training")
+    lr_schedule: str = _setting("constant", "'constant', or 'cosine': the rate falls along a half cosine to "
+                                "a twentieth of --learning-rate at the last of --generations.", "training")
     weight_decay: float = _setting(1e-4, "L2 weight decay of Adam.", "training")
     value_loss_weight: float = _setting(1.0, "Weight of the value cross-entropy beside the policy "
                                         "cross-entropy.", "training")
+    ownership_loss_weight: float = _setting(0.0, "Weight of the ownership cross-entropy (needs --aux-heads).",
+                                            "training")
+    score_loss_weight: float = _setting(0.0, "Weight of the score-margin squared error (needs --aux-heads).",
+                                        "training")
     replay_capacity: int = _setting(40000, "Positions kept in the replay buffer (oldest dropped "
                                     "first); each is trained under a random quarter turn.", "training")
     train_threads: int = _setting(0, "PyTorch threads for training; 0 means one per CPU core.", "training")
@@ -154,7 +163,7 @@ class TrainSettings:
                 raise ValueError(f"--{flag_name(name)} must be at least 1, got {getattr(self, name)}")
         non_negative = ["time_limit_minutes", "sims_per_move", "sample_moves", "batch_size",
                         "batch_wait_ms", "train_steps", "learning_rate", "weight_decay",
-                        "value_loss_weight", "train_threads", "eval_random_games",
+                        "value_loss_weight", "ownership_loss_weight", "score_loss_weight", "train_threads", "eval_random_games",
                         "eval_greedy_games", "eval_full_board_games", "saved_games", "c_puct", "selfplay_processes"]
         for name in non_negative:
             if getattr(self, name) < 0:
@@ -168,6 +177,10 @@ class TrainSettings:
             raise ValueError(f"--dirichlet-alpha must be greater than 0, got {self.dirichlet_alpha}")
         if not 0 <= self.exploration_fraction <= 1:
             raise ValueError(f"--exploration-fraction must lie in [0, 1], got {self.exploration_fraction}")
+        if self.lr_schedule not in ("constant", "cosine"):
+            raise ValueError(f"--lr-schedule must be constant or cosine, got {self.lr_schedule!r}")
+        if (self.ownership_loss_weight or self.score_loss_weight) and not self.aux_heads:
+            raise ValueError("--ownership-loss-weight and --score-loss-weight need --aux-heads true")
         if self.backend not in ("local", "ray"):
             raise ValueError(f"--backend must be local or ray, got {self.backend!r}")
         if self.engine not in ("pool", "module"):

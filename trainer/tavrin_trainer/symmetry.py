@@ -30,7 +30,9 @@ def rotate_policy(policy: np.ndarray, quarter_turns: int) -> np.ndarray:
 def rotate_examples(examples: Examples, quarter_turns: int) -> Examples:
     return Examples(np.ascontiguousarray(rotate_planes(examples.planes, quarter_turns)),
                     np.ascontiguousarray(rotate_policy(examples.policy, quarter_turns)),
-                    examples.value.copy())
+                    examples.value.copy(),
+                    np.ascontiguousarray(rotate_planes(examples.owners, quarter_turns)),
+                    examples.score.copy())
 
 
 def randomly_rotated(examples: Examples, rng: np.random.Generator) -> Examples:
@@ -38,9 +40,11 @@ def randomly_rotated(examples: Examples, rng: np.random.Generator) -> Examples:
     turns = rng.integers(0, 4, size=len(examples))
     planes = np.empty_like(examples.planes)
     policy = np.empty_like(examples.policy)
+    owners = np.empty_like(examples.owners)
     for k in range(4):
         chosen = turns == k
         if chosen.any():
             planes[chosen] = rotate_planes(examples.planes[chosen], k)
             policy[chosen] = rotate_policy(examples.policy[chosen], k)
-    return Examples(planes, policy, examples.value.copy())
+            owners[chosen] = rotate_planes(examples.owners[chosen], k)
+    return Examples(planes, policy, examples.value.copy(), owners, examples.score.copy())
