@@ -62,9 +62,9 @@ class Game:
         Every placement still possible for the piece being placed, as tuples of tiles (ascending).
         """
 
-    def state(self, planes_last: bool = False) -> numpy.typing.NDArray[numpy.bool_]:
+    def state(self, planes_last: bool = False, extended: bool = False) -> numpy.typing.NDArray[numpy.bool_]:
         """
-        The network input: bool (5, dim, dim), or (dim, dim, 5) with planes_last. Planes 0-3 hold the squares of players current + k (mod 4), plane 4 the legal tiles.
+        The network input: bool (5, dim, dim), or (dim, dim, 5) with planes_last. Planes 0-3 hold the squares of players current + k (mod 4), plane 4 the legal tiles. extended adds 85 planes (90 in all): plane 5 the squares already laid for the piece being placed, then for each player current + k one constant plane per catalogue piece (ids 0-20), true while the piece is in that hand.
         """
 
     def board_text(self) -> str:
@@ -101,13 +101,13 @@ class SelfPlayPool:
     Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position of every game waiting on the network; submit() takes the answers for exactly that batch and plays every game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The search is the module's: same selection, backup, root noise, sampling and tree reuse.
     """
 
-    def __init__(self, config: object, games: int = 64, total_games: int | None = None, skip_single_tile: bool = False, full_search_fraction: float = 1.0, reduced_sims: int = 0) -> None:
+    def __init__(self, config: object, games: int = 64, total_games: int | None = None, skip_single_tile: bool = False, full_search_fraction: float = 1.0, reduced_sims: int = 0, extended_planes: bool = False) -> None:
         """
-        `config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are done. Options: skip_single_tile plays one-tile actions without search or policy target; full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target.
+        `config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are done. Options: skip_single_tile plays one-tile actions without search or policy target; full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target; extended_planes sends Game.state(extended=True) planes to the network.
         """
 
     @staticmethod
-    def for_positions(positions: list, config: object) -> SelfPlayPool:
+    def for_positions(positions: list, config: object, extended_planes: bool = False) -> SelfPlayPool:
         """
         One search of one action from each position (copied), e.g. a player's move choice. The chosen tile of position i is the single move of the finished record whose index is i. config.dim is ignored.
         """
@@ -117,7 +117,7 @@ class SelfPlayPool:
 
     def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]:
         """
-        A fresh bool array (B, 5, dim, dim), or (B, dim, dim, 5) with rep 2: the positions waiting on the network, one per game. Asking again before submit() gives the same batch.
+        A fresh bool array (B, P, dim, dim), or (B, dim, dim, P) with rep 2: the positions waiting on the network, one per game; P is input_planes. Asking again before submit() gives the same batch.
         """
 
     def submit(self, policy_logits: Annotated[NDArray, dict(device='cpu', writable=False)], value_logits: Annotated[NDArray, dict(device='cpu', writable=False)]) -> None:
@@ -132,6 +132,10 @@ class SelfPlayPool:
 
     @property
     def dim(self) -> int: ...
+
+    @property
+    def input_planes(self) -> int:
+        """Planes per position: 5, or 90 extended."""
 
     @property
     def evaluations(self) -> int:

@@ -162,6 +162,39 @@ void Game::write_game_state(bool planes_last, std::span<std::uint8_t> out) const
   }
 }
 
+void Game::write_extended_state(bool planes_last, std::span<std::uint8_t> out) const {
+  const std::uint64_t cells = board_.cell_count();
+  if (out.size() < kExtendedStatePlanes * cells) {
+    throw InternalError("Game::write_extended_state: buffer too small");
+  }
+  std::array<std::uint8_t, kExtendedStatePlanes - kStatePlanes> constant{};  // per extended plane, 0 or 1
+  for (std::uint64_t k = 0; k < kPlayers; ++k) {
+    const std::uint32_t held = board_.hand((current_player_ + k) % kPlayers).id_bits();
+    for (std::uint64_t id = 0; id < kPieceCount; ++id) constant[1 + k * kPieceCount + id] = (held >> id) & 1U;
+  }
+  if (planes_last) {
+    std::array<std::uint8_t, kStatePlanes> five{};
+    for (std::uint64_t tile = 0; tile < cells; ++tile) {
+      // The five of each cell first, then widen the cell in place.
+      std::span<std::uint8_t> cell = out.subspan(tile * kExtendedStatePlanes, kExtendedStatePlanes);
+      const std::uint8_t byte = board_.cell(tile);
+      five.fill(0);
+      if ((byte & 0x0F) != 0) five[static_cast<std::uint8_t>(byte - 1 - current_player_) & 3U] = 1;
+      five[4] = is_legal(tile) ? 1 : 0;
+      std::copy(five.begin(), five.end(), cell.begin());
+      std::copy(constant.begin(), constant.end(), cell.begin() + kStatePlanes);
+    }
+    for (std::uint16_t tile : chosen_squares()) out[tile * kExtendedStatePlanes + kStatePlanes] = 1;
+  } else {
+    write_game_state(false, out);
+    for (std::uint64_t plane = kStatePlanes; plane < kExtendedStatePlanes; ++plane) {
+      auto values = out.subspan(plane * cells, cells);
+      std::fill(values.begin(), values.end(), constant[plane - kStatePlanes]);
+    }
+    for (std::uint16_t tile : chosen_squares()) out[kStatePlanes * cells + tile] = 1;
+  }
+}
+
 GameState Game::get_game_state(bool planes_last) const {
   GameState state{board_.dim(), planes_last, std::vector<std::uint8_t>(kStatePlanes * board_.cell_count())};
   write_game_state(planes_last, state.values);

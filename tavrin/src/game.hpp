@@ -38,6 +38,13 @@ struct GameState {
   }
 };
 
+// What the five planes cannot show, after them: plane 5 the squares already
+// chosen for the piece being laid; then, for each player current + k in turn,
+// one constant plane per catalogue piece (ids 0-20), all true while that
+// piece is in the player's hand. Planes first or last as the five.
+inline constexpr std::uint64_t kHandPlanes = kPlayers * kPieceCount;
+inline constexpr std::uint64_t kExtendedStatePlanes = kStatePlanes + 1 + kHandPlanes;
+
 // The whole state of one four-player game. A piece is laid one square (tile)
 // per action; the game tracks the placements that still agree with the
 // squares chosen so far. A plain value: copies are independent and cost a few
@@ -62,6 +69,9 @@ class Game {
   GameState get_game_state(bool planes_last) const;
   // get_game_state into a caller's buffer of at least 5 * dim * dim entries.
   void write_game_state(bool planes_last, std::span<std::uint8_t> out) const;
+  // The five planes and the extended ones into a buffer of at least
+  // kExtendedStatePlanes * dim * dim entries.
+  void write_extended_state(bool planes_last, std::span<std::uint8_t> out) const;
 
   // The placements still possible for the piece being laid, keyed by every
   // tile that would extend the squares chosen so far.

@@ -36,6 +36,14 @@ def test_placements_explain_the_legal_tiles_at_every_action_of_whole_games():
             assert state.dtype == np.bool_ and state.shape == (5, dim, dim)
             np.testing.assert_array_equal(np.flatnonzero(state[4]), game.legal_tiles())
             np.testing.assert_array_equal(game.state(planes_last=True), state.transpose(1, 2, 0))
+            extended = game.state(extended=True)
+            np.testing.assert_array_equal(extended[:5], state)
+            assert np.flatnonzero(extended[5]).tolist() == sorted(chosen)
+            held = extended[6:].reshape(4, 21, dim * dim)
+            for k in range(4):
+                in_hand = np.isin(np.arange(21), game.hands[(game.current_player + k) % 4])
+                assert (held[k].all(axis=1) == in_hand).all() and (held[k].any(axis=1) == in_hand).all()
+            np.testing.assert_array_equal(game.state(planes_last=True, extended=True), extended.transpose(1, 2, 0))
             player, hands_before = game.current_player, game.hands
             tiles = game.legal_tiles()
             game.apply(tiles[rng.integers(len(tiles))])  # numpy integers are accepted

@@ -139,6 +139,11 @@ def test_position_searches_choose_one_tile_each():
     for game, record in zip(games, records):
         (player, tile), = record["moves"].tolist()
         assert player == game.current_player and tile in set(game.legal_tiles())
+    for rep in (1, 2):
+        pool = te.SelfPlayPool.for_positions(games, Config(dim=0, rep=rep), extended_planes=True)
+        wanted = np.stack([g.state(planes_last=rep == 2, extended=True) for g in games])
+        assert pool.input_planes == 90
+        np.testing.assert_array_equal(pool.next_batch(), wanted)
     with pytest.raises(ValueError, match="share one board side"):
         te.SelfPlayPool.for_positions([te.Game(8), te.Game(9)], Config())
 

@@ -40,3 +40,28 @@ def test_positions_of_another_board_side_are_refused(tmp_path):
         ReplayBuffer.load(tmp_path / "replay.npz", capacity=4, dim=6)
     with pytest.raises(ValueError, match="empty"):
         ReplayBuffer(4, 5).sample(1, np.random.default_rng())
+
+
+def test_extended_positions_come_back_whole_with_their_targets(tmp_path):
+    import tavrin_engine as te
+
+    from tavrin_trainer.records import Examples
+
+    games = [te.Game(6) for _ in range(3)]
+    for moves, game in enumerate(games):
+        for _ in range(5 * moves):
+            game.apply(int(game.legal_tiles()[0]))
+    planes = np.stack([g.state(extended=True) for g in games])
+    examples = random_examples(3, 6)
+    examples = Examples(planes, examples.policy, examples.value, np.full((3, 6, 6), 2, np.int8),
+                        np.arange(12, dtype=np.float32).reshape(3, 4))
+    buffer = ReplayBuffer(capacity=3, dim=6, input_planes=90)
+    buffer.add(examples)
+    buffer.save(tmp_path / "replay.npz")
+    loaded = ReplayBuffer.load(tmp_path / "replay.npz", capacity=3, dim=6, input_planes=90)
+    whole = loaded._examples(np.arange(3))
+    for name in ("planes", "policy", "value", "owners", "score"):
+        np.testing.assert_array_equal(getattr(whole, name), getattr(examples, name))
+    assert loaded.sample(4, np.random.default_rng(0)).planes.shape == (4, 90, 6, 6)
+    with pytest.raises(ValueError, match="90 planes, not 5"):
+        ReplayBuffer.load(tmp_path / "replay.npz", capacity=3, dim=6)

@@ -26,7 +26,7 @@ from .network import NetworkShape, TavrinNet
 from .players import GreedyPlayer, NetworkPlayer, RandomPlayer
 from .plots import write_plots
 from .progress import progress_bar, say
-from .records import RecordError
+from .records import EXTENDED_PLANES, PLANES, RecordError
 from .saved_games import game_from_record
 from .selfplay_engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
 from .replay_buffer import ReplayBuffer
@@ -59,13 +59,14 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     device = resolve_device(settings.device)
     torch.manual_seed(settings.seed)
     torch.set_num_threads(settings.effective_train_threads)
-    model = TavrinNet(NetworkShape(settings.channels, settings.blocks, settings.aux_heads)).to(device)
+    planes = EXTENDED_PLANES if settings.extended_planes else PLANES
+    model = TavrinNet(NetworkShape(settings.channels, settings.blocks, settings.aux_heads, planes)).to(device)
     optimizer = torch.optim.Adam(model.parameters(), lr=settings.learning_rate, weight_decay=settings.weight_decay)
     metrics = MetricsLog(run.metrics_path)
     latest = run.latest_generation()
     if latest is None:
         run.metrics_path.unlink(missing_ok=True)
-        generation, buffer = 0, ReplayBuffer(settings.replay_capacity, settings.dim)
+        generation, buffer = 0, ReplayBuffer(settings.replay_capacity, settings.dim, planes)
     else:
         saved = load_checkpoint(run.checkpoint_path(latest))
         model.load_state_dict(saved["model"])
@@ -73,8 +74,8 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
         for group in optimizer.param_groups:  # a resumed run may change them
             group["lr"], group["weight_decay"] = settings.learning_rate, settings.weight_decay
         generation = latest
-        buffer = (ReplayBuffer.load(run.replay_path, settings.replay_capacity, settings.dim)
-                  if run.replay_path.exists() else ReplayBuffer(settings.replay_capacity, settings.dim))
+        buffer = (ReplayBuffer.load(run.replay_path, settings.replay_capacity, settings.dim, planes)
+                  if run.replay_path.exists() else ReplayBuffer(settings.replay_capacity, settings.dim, planes))
         metrics.truncate_after(latest)
         say(f"resuming {run.root} at generation {latest} with {len(buffer)} stored positions", show_progress)
     model.eval()

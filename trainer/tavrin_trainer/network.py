@@ -18,6 +18,7 @@ from torch.nn import functional as F
 INPUT_PLANES = 5
 PLAYERS = 4
 OWNER_CLASSES = PLAYERS + 1
+from .records import BOARD_PLANES_EXTENDED, EXTENDED_PLANES
 
 
 @dataclass(frozen=True)
@@ -27,6 +28,7 @@ class NetworkShape:
     # Heads trained on the final board (owner of every cell) and the final
     # scores: denser targets than the payoff alone. Inference never runs them.
     aux_heads: bool = False
+    input_planes: int = INPUT_PLANES  # or EXTENDED_PLANES
 
 
 class ResidualBlock(nn.Module):
@@ -52,8 +54,15 @@ class TavrinNet(nn.Module):
         self.shape = shape
         c = shape.channels
         # A constant plane of ones lets the zero padding mark the board's edge.
-        self.stem = nn.Sequential(nn.Conv2d(INPUT_PLANES + 1, c, 3, padding=1, bias=False),
+        if shape.input_planes not in (INPUT_PLANES, EXTENDED_PLANES):
+            raise ValueError(f"a network reads {INPUT_PLANES} or {EXTENDED_PLANES} planes, not {shape.input_planes}")
+        self.board_planes = INPUT_PLANES if shape.input_planes == INPUT_PLANES else BOARD_PLANES_EXTENDED
+        self.stem = nn.Sequential(nn.Conv2d(self.board_planes + 1, c, 3, padding=1, bias=False),
                                   nn.BatchNorm2d(c), nn.ReLU())
+        if shape.input_planes == EXTENDED_PLANES:
+            # The hand planes are constant over the board: read once, they
+            # shift every cell's features alike, at the cost of one small layer.
+            self.hands_fc = nn.Linear(EXTENDED_PLANES - BOARD_PLANES_EXTENDED, c)
         self.trunk = nn.Sequential(*(ResidualBlock(c) for _ in range(shape.blocks)))
         self.policy_head = nn.Sequential(nn.Conv2d(c, 8, 1, bias=False), nn.BatchNorm2d(8), nn.ReLU(),
                                          nn.Conv2d(8, 1, 1))
@@ -84,11 +93,15 @@ class TavrinNet(nn.Module):
             raise ValueError(f"expected a batch of positions with 4 dimensions, got shape {tuple(planes.shape)}")
         if planes_last:
             planes = planes.permute(0, 3, 1, 2)
-        if planes.shape[1] != INPUT_PLANES or planes.shape[2] != planes.shape[3]:
-            raise ValueError(f"expected {INPUT_PLANES} square planes, got shape {tuple(planes.shape)}")
-        x = planes.float()
+        expected = self.shape.input_planes
+        if planes.shape[1] != expected or planes.shape[2] != planes.shape[3]:
+            raise ValueError(f"expected {expected} square planes, got shape {tuple(planes.shape)}")
+        x = planes[:, :self.board_planes].float()
         ones = torch.ones_like(x[:, :1])
-        x = self.trunk(self.stem(torch.cat([x, ones], dim=1)))
+        x = self.stem(torch.cat([x, ones], dim=1))
+        if expected == EXTENDED_PLANES:
+            x = x + self.hands_fc(planes[:, BOARD_PLANES_EXTENDED:, 0, 0].float())[:, :, None, None]
+        x = self.trunk(x)
         policy = self.policy_head(x).flatten(1)
         v = self.value_conv(x)
         pooled = torch.cat([v.mean(dim=(2, 3)), v.amax(dim=(2, 3))], dim=1)

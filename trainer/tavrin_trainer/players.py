@@ -17,6 +17,8 @@ from typing import Sequence
 import numpy as np
 import tavrin_engine as te
 
+from .records import EXTENDED_PLANES
+
 
 class Player:
     name = "player"
@@ -98,6 +100,9 @@ class NetworkPlayer(Player):
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
         self.model = model.to(device).eval()
+        # Any module mapping planes to (policy, value) plays; a TavrinNet says which planes it reads.
+        shape = getattr(model, "shape", None)
+        self.extended_planes = getattr(shape, "input_planes", None) == EXTENDED_PLANES
         self.name = name if simulations == 0 else f"{name}@{simulations}"
         self.simulations = simulations
         self.device = device
@@ -126,7 +131,8 @@ class NetworkPlayer(Player):
             return [self.choose(game) for game in games]
         if self.simulations > 0:
             return self._search(games)
-        planes = torch.from_numpy(np.stack([game.state() for game in games])).to(self.device)
+        planes = torch.from_numpy(np.stack([game.state(extended=self.extended_planes) for game in games]))
+        planes = planes.to(self.device)
         with torch.inference_mode():
             logits, _ = self.model(planes)
             legal = planes[:, 4].flatten(1)
@@ -141,7 +147,8 @@ class NetworkPlayer(Player):
 
         config = SearchConfig(dim=games[0].dim, rep=1, sims_per_move=self.simulations, sample_moves=0,
                               c_puct=self.c_puct, dirichlet_alpha=1.0, exploration_fraction=0.0)
-        pool = te.SelfPlayPool.for_positions(list(games), config)
+        pool = te.SelfPlayPool.for_positions(list(games), config,
+                                             extended_planes=self.extended_planes)
         with torch.inference_mode():
             while not pool.done():
                 policy, values = self.model(torch.from_numpy(pool.next_batch()).to(self.device))

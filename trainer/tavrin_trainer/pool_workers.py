@@ -37,6 +37,7 @@ class PoolWorkerOptions:
     skip_single_tile: bool = False
     full_search_fraction: float = 1.0
     reduced_sims: int = 0
+    extended_planes: bool = False
     max_restarts: int = 3  # replacements in a row of one process before giving up
 
 
@@ -68,7 +69,8 @@ def _play(model, device: str, config: Any, games: int, options: PoolWorkerOption
 
     pool = te.SelfPlayPool(config, games=min(options.concurrent_games, games), total_games=games,
                            skip_single_tile=options.skip_single_tile,
-                           full_search_fraction=options.full_search_fraction, reduced_sims=options.reduced_sims)
+                           full_search_fraction=options.full_search_fraction, reduced_sims=options.reduced_sims,
+                           extended_planes=options.extended_planes)
     started = time.perf_counter()
     stats = {"evaluations": 0, "batches": 0, "network_s": 0.0}
     with torch.inference_mode():

@@ -26,6 +26,10 @@ from typing import Any, Sequence
 import numpy as np
 
 PLANES = 5
+# The engine's extended input (Game.state(extended=True)): the five, the
+# squares of the piece being laid, then 84 constant planes of the hands.
+EXTENDED_PLANES = 90
+BOARD_PLANES_EXTENDED = 6
 PLAYERS = 4
 # Shares are 32-bit visit fractions; their sum drifts from 1 by rounding only.
 SHARE_SUM_TOLERANCE = 1e-3
@@ -86,12 +90,13 @@ def examples_from_record(record: Any, dim: int) -> Examples:
     return _replay(moves, policies, payoffs, dim, targets_optional=False)
 
 
-def examples_from_pool_record(record: dict, dim: int) -> Examples:
+def examples_from_pool_record(record: dict, dim: int, extended: bool = False) -> Examples:
     """Examples of a ``tavrin_engine.SelfPlayPool`` record. Actions without a
     policy target (played without search, or with a reduced one) are replayed
-    and checked but give no example."""
+    and checked but give no example. ``extended``: the positions carry the
+    engine's extended planes, as the pool sent them."""
     moves, policies, payoffs = pool_record_lists(record)
-    return _replay(moves, policies, payoffs, dim, targets_optional=True)
+    return _replay(moves, policies, payoffs, dim, targets_optional=True, extended=extended)
 
 
 def pool_record_lists(record: dict) -> tuple[list, list, list]:
@@ -112,7 +117,8 @@ def pool_record_lists(record: dict) -> tuple[list, list, list]:
     return moves, policies, payoffs
 
 
-def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, targets_optional: bool) -> Examples:
+def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, targets_optional: bool,
+            extended: bool = False) -> Examples:
     import tavrin_engine
 
     cells = dim * dim
@@ -124,7 +130,7 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
         raise RecordError(f"{steps} moves do not fit a board of {cells} cells")
 
     game = tavrin_engine.Game(dim)
-    planes = np.empty((steps, PLANES, dim, dim), dtype=bool)
+    planes = np.empty((steps, EXTENDED_PLANES if extended else PLANES, dim, dim), dtype=bool)
     policy = np.zeros((steps, cells), dtype=np.float32)
     value = np.zeros((steps, PLAYERS), dtype=np.float32)
     movers = np.zeros(steps, dtype=np.int8)
@@ -141,7 +147,7 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
             except ValueError as error:
                 raise RecordError(f"action {step}: {error}") from error
             continue
-        planes[kept] = game.state()
+        planes[kept] = game.state(extended=extended)
         tiles, shares = _check_policy(entries, step, cells)
         if not planes[kept, 4].reshape(cells)[tiles].all():
             raise RecordError(f"action {step}: the policy list names a tile that is not legal")

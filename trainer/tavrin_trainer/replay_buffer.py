@@ -7,18 +7,27 @@ from pathlib import Path
 import numpy as np
 
 from .run_directory import atomic_write
-from .records import PLANES, PLAYERS, UNKNOWN, Examples
+from .records import BOARD_PLANES_EXTENDED, EXTENDED_PLANES, PLANES, PLAYERS, UNKNOWN, Examples
 from .symmetry import randomly_rotated
 
-
-FIELDS = ("planes", "policy", "value", "owners", "score")
+TARGETS = ("policy", "value", "owners", "score")
 
 
 class ReplayBuffer:
-    def __init__(self, capacity: int, dim: int) -> None:
+    """Positions of ``input_planes`` planes (5, or the 90 extended ones). The
+    84 hand planes of an extended position are constant over the board, so
+    the buffer keeps one bit of each and widens them again when sampling."""
+
+    def __init__(self, capacity: int, dim: int, input_planes: int = PLANES) -> None:
+        if input_planes not in (PLANES, EXTENDED_PLANES):
+            raise ValueError(f"positions have {PLANES} or {EXTENDED_PLANES} planes, not {input_planes}")
         self.capacity = capacity
         self.dim = dim
-        self.planes = np.zeros((capacity, PLANES, dim, dim), dtype=bool)
+        self.input_planes = input_planes
+        extended = input_planes == EXTENDED_PLANES
+        self.board_planes = BOARD_PLANES_EXTENDED if extended else PLANES
+        self.planes = np.zeros((capacity, self.board_planes, dim, dim), dtype=bool)
+        self.hands = np.zeros((capacity, input_planes - self.board_planes), dtype=bool)
         self.policy = np.zeros((capacity, dim * dim), dtype=np.float32)
         self.value = np.zeros((capacity, PLAYERS), dtype=np.float32)
         self.owners = np.full((capacity, dim, dim), UNKNOWN, dtype=np.int8)
@@ -30,50 +39,74 @@ class ReplayBuffer:
         return self.size
 
     def add(self, examples: Examples) -> None:
-        if examples.planes.shape[1:] != self.planes.shape[1:]:
-            raise ValueError(f"positions of shape {examples.planes.shape[1:]} do not fit a buffer "
-                             f"for board side {self.dim}")
+        wanted = (self.input_planes, self.dim, self.dim)
+        if examples.planes.shape[1:] != wanted:
+            raise ValueError(f"positions of shape {examples.planes.shape[1:]} do not fit a buffer for board side "
+                             f"{self.dim} with {self.input_planes} planes")
         count = len(examples)
         if count >= self.capacity:
             examples = examples[-self.capacity:]
             count = self.capacity
         slots = (self.next + np.arange(count)) % self.capacity
-        for name in FIELDS:
-            getattr(self, name)[slots] = getattr(examples, name)
-        self.next = int((self.next + count) % self.capacity)
-        self.size = min(self.capacity, self.size + count)
+        self._store(slots, examples.planes[:, :self.board_planes], examples.planes[:, self.board_planes:, 0, 0],
+                    *(getattr(examples, name) for name in TARGETS))
+
+    def _store(self, slots: np.ndarray, planes: np.ndarray, hands: np.ndarray, *targets: np.ndarray) -> None:
+        self.planes[slots] = planes
+        self.hands[slots] = hands
+        for name, values in zip(TARGETS, targets):
+            getattr(self, name)[slots] = values
+        self.next = int((self.next + len(slots)) % self.capacity)
+        self.size = min(self.capacity, self.size + len(slots))
+
+    def _examples(self, rows: np.ndarray) -> Examples:
+        planes = self.planes[rows]
+        if self.hands.shape[1]:
+            hands = np.broadcast_to(self.hands[rows][:, :, None, None], (len(rows), self.hands.shape[1], self.dim, self.dim))
+            planes = np.concatenate([planes, hands], axis=1)
+        return Examples(planes, *(getattr(self, name)[rows] for name in TARGETS))
 
     def sample(self, count: int, rng: np.random.Generator) -> Examples:
         """``count`` positions drawn uniformly, each under a random quarter turn."""
         if self.size == 0:
             raise ValueError("cannot sample from an empty replay buffer")
-        chosen = rng.integers(0, self.size, size=count)
-        return randomly_rotated(Examples(*(getattr(self, name)[chosen] for name in FIELDS)), rng)
+        return randomly_rotated(self._examples(rng.integers(0, self.size, size=count)), rng)
 
     def save(self, path: Path) -> None:
         order = self._oldest_first()
-        packed = np.packbits(self.planes[order], axis=None)
 
         def write(temporary: Path) -> None:
             with open(temporary, "wb") as out:
-                np.savez(out, dim=self.dim, size=len(order), planes=packed,
-                         policy=self.policy[order], value=self.value[order],
-                         owners=self.owners[order], score=self.score[order])
+                np.savez(out, dim=self.dim, size=len(order), input_planes=self.input_planes,
+                         planes=np.packbits(self.planes[order], axis=None), hands=np.packbits(self.hands[order], axis=None),
+                         **{name: getattr(self, name)[order] for name in TARGETS})
 
         atomic_write(path, write)
 
     @classmethod
-    def load(cls, path: Path, capacity: int, dim: int) -> "ReplayBuffer":
-        buffer = cls(capacity, dim)
+    def load(cls, path: Path, capacity: int, dim: int, input_planes: int = PLANES) -> "ReplayBuffer":
+        buffer = cls(capacity, dim, input_planes)
         with np.load(path) as saved:
             if int(saved["dim"]) != dim:
                 raise ValueError(f"{path} holds positions of board side {int(saved['dim'])}, not {dim}")
+            saved_planes = int(saved["input_planes"]) if "input_planes" in saved.files else PLANES
+            if saved_planes != input_planes:
+                raise ValueError(f"{path} holds positions of {saved_planes} planes, not {input_planes}")
             size = int(saved["size"])
-            planes = np.unpackbits(saved["planes"], count=size * PLANES * dim * dim).astype(bool)
+            if size > capacity:  # a smaller capacity keeps the newest
+                keep = np.arange(size - capacity, size)
+            else:
+                keep = np.arange(size)
+            planes = np.unpackbits(saved["planes"], count=size * buffer.board_planes * dim * dim).astype(bool)
+            hand_bits = buffer.hands.shape[1]
+            hands = (np.unpackbits(saved["hands"], count=size * hand_bits).astype(bool) if "hands" in saved.files
+                     else np.zeros(size * hand_bits, dtype=bool))
             # Buffers saved before the auxiliary targets existed load without them.
-            owners = saved["owners"] if "owners" in saved.files else None
-            score = saved["score"] if "score" in saved.files else None
-            buffer.add(Examples(planes.reshape(size, PLANES, dim, dim), saved["policy"], saved["value"], owners, score))
+            owners = saved["owners"] if "owners" in saved.files else np.full((size, dim, dim), UNKNOWN, np.int8)
+            score = saved["score"] if "score" in saved.files else np.full((size, PLAYERS), np.nan, np.float32)
+            buffer._store(np.arange(len(keep)), planes.reshape(size, buffer.board_planes, dim, dim)[keep],
+                          hands.reshape(size, hand_bits)[keep], saved["policy"][keep], saved["value"][keep],
+                          owners[keep], score[keep])
         return buffer
 
     def _oldest_first(self) -> np.ndarray:

@@ -44,7 +44,7 @@ def pool_worker_options(settings: TrainSettings, device: str, processes: int | N
     return PoolWorkerOptions(
         processes=processes, concurrent_games=concurrent, device=device,
         skip_single_tile=settings.skip_single_tile, full_search_fraction=settings.full_search_fraction,
-        reduced_sims=settings.reduced_sims)
+        reduced_sims=settings.reduced_sims, extended_planes=settings.extended_planes)
 
 
 class PoolSelfPlay:
@@ -52,6 +52,7 @@ class PoolSelfPlay:
         from .pool_workers import PoolWorkers
 
         self.workers = PoolWorkers(pool_worker_options(settings, device))
+        self.extended_planes = settings.extended_planes
 
     def __enter__(self) -> "PoolSelfPlay":
         self.workers.__enter__()
@@ -63,9 +64,8 @@ class PoolSelfPlay:
     def play(self, checkpoint: Path, config: Any, games: int) -> Iterator[Any]:
         return self.workers.play(str(checkpoint), config, games)
 
-    @staticmethod
-    def examples(record: Any, dim: int) -> Examples:
-        return examples_from_pool_record(record, dim)
+    def examples(self, record: Any, dim: int) -> Examples:
+        return examples_from_pool_record(record, dim, self.extended_planes)
 
     @staticmethod
     def as_lists(record: Any) -> tuple:

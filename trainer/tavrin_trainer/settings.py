@@ -100,6 +100,9 @@ class TrainSettings:
     # Network
     channels: int = _setting(32, "Channels of every convolution of the residual trunk.", "network", fixed=True)
     blocks: int = _setting(2, "Residual blocks of the trunk.", "network", fixed=True)
+    extended_planes: bool = _setting(False, "Pool engine: the network also sees the pieces left in every hand and "
+                                     "the squares already laid for the current piece (90 input planes, not 5).",
+                                     "network", fixed=True)
     aux_heads: bool = _setting(True, "Heads that predict the final owner of every cell and the final score "
                                "margins, trained beside the value (see --ownership-loss-weight).", "network",
                                fixed=True)
@@ -181,6 +184,8 @@ class TrainSettings:
             raise ValueError(f"--lr-schedule must be constant or cosine, got {self.lr_schedule!r}")
         if (self.ownership_loss_weight or self.score_loss_weight) and not self.aux_heads:
             raise ValueError("--ownership-loss-weight and --score-loss-weight need --aux-heads true")
+        if self.extended_planes and self.engine == "module":
+            raise ValueError("--extended-planes needs --engine pool: the module sends the five planes only")
         if self.backend not in ("local", "ray"):
             raise ValueError(f"--backend must be local or ray, got {self.backend!r}")
         if self.engine not in ("pool", "module"):

@@ -65,12 +65,16 @@ nb::object legal_tiles(const Game& game) {
   return out.array;
 }
 
-nb::object state(const Game& game, bool planes_last) {
-  const std::size_t dim = game.dim();
-  auto out = planes_last ? empty_array<bool>({dim, dim, kStatePlanes}, "bool")
-                         : empty_array<bool>({kStatePlanes, dim, dim}, "bool");
+nb::object state(const Game& game, bool planes_last, bool extended) {
+  const std::size_t dim = game.dim(), planes = extended ? kExtendedStatePlanes : kStatePlanes;
+  auto out = planes_last ? empty_array<bool>({dim, dim, planes}, "bool") : empty_array<bool>({planes, dim, dim}, "bool");
   // numpy bools are one byte holding 0 or 1, exactly what the engine writes.
-  game.write_game_state(planes_last, {reinterpret_cast<std::uint8_t*>(out.values.data()), out.values.size()});
+  const std::span<std::uint8_t> values{reinterpret_cast<std::uint8_t*>(out.values.data()), out.values.size()};
+  if (extended) {
+    game.write_extended_state(planes_last, values);
+  } else {
+    game.write_game_state(planes_last, values);
+  }
   return out.array;
 }
 
@@ -148,10 +152,13 @@ void bind_game(nb::module_& module) {
                    "The tiles already laid for the piece being placed.")
       .def("placements", &placements, nb::sig("def placements(self) -> list[tuple[int, ...]]"),
            "Every placement still possible for the piece being placed, as tuples of tiles (ascending).")
-      .def("state", &state, "planes_last"_a = false,
-           nb::sig("def state(self, planes_last: bool = False) -> numpy.typing.NDArray[numpy.bool_]"),
+      .def("state", &state, "planes_last"_a = false, "extended"_a = false,
+           nb::sig("def state(self, planes_last: bool = False, extended: bool = False) -> "
+                   "numpy.typing.NDArray[numpy.bool_]"),
            "The network input: bool (5, dim, dim), or (dim, dim, 5) with planes_last. Planes 0-3 hold the "
-           "squares of players current + k (mod 4), plane 4 the legal tiles.")
+           "squares of players current + k (mod 4), plane 4 the legal tiles. extended adds 85 planes (90 in "
+           "all): plane 5 the squares already laid for the piece being placed, then for each player current + "
+           "k one constant plane per catalogue piece (ids 0-20), true while the piece is in that hand.")
       .def("board_text", [](const Game& g) { return g.board().board_text(); }, "The board as printed text.")
       .def("copy", [](const Game& g) { return Game(g); }, "An independent copy.")
       .def("__copy__", [](const Game& g) { return Game(g); })

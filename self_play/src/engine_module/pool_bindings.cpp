@@ -51,7 +51,8 @@ Config read_config(nb::handle source, bool with_dim = true) {
   return config;
 }
 
-SelfPlayOptions read_options(bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims) {
+SelfPlayOptions read_options(bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims,
+                             bool extended_planes) {
   if (!(full_search_fraction > 0 && full_search_fraction <= 1)) {
     throw nb::value_error("full_search_fraction must lie in (0, 1]");
   }
@@ -63,6 +64,7 @@ SelfPlayOptions read_options(bool skip_single_tile, double full_search_fraction,
   options.skip_single_tile = skip_single_tile;
   options.full_search_fraction = static_cast<float>(full_search_fraction);
   options.reduced_sims = static_cast<std::uint64_t>(reduced_sims);
+  options.extended_planes = extended_planes;
   return options;
 }
 
@@ -89,9 +91,9 @@ std::vector<float> float_rows(const AnyArray& array, const char* name, std::size
 }
 
 nb::object next_batch(SelfPlayPool& pool) {
-  const std::size_t dim = pool.dim(), count = pool.pending();
-  auto out = pool.planes_last() ? empty_array<bool>({count, dim, dim, kStatePlanes}, "bool")
-                                : empty_array<bool>({count, kStatePlanes, dim, dim}, "bool");
+  const std::size_t dim = pool.dim(), count = pool.pending(), planes = pool.input_planes();
+  auto out = pool.planes_last() ? empty_array<bool>({count, dim, dim, planes}, "bool")
+                                : empty_array<bool>({count, planes, dim, dim}, "bool");
   {
     nb::gil_scoped_release unlocked;
     pool.write_batch({reinterpret_cast<std::uint8_t*>(out.values.data()), out.values.size()});
@@ -163,23 +165,26 @@ void bind_pool(nb::module_& module) {
       "search is the module's: same selection, backup, root noise, sampling and tree reuse.")
       .def("__init__",
            [](SelfPlayPool* self, nb::handle config, std::int64_t games, std::optional<std::int64_t> total_games,
-              bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims) {
+              bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims,
+              bool extended_planes) {
              if (games < 1) throw nb::value_error("games must be at least 1");
              const std::int64_t total = total_games.value_or(games);
              if (total < 0) throw nb::value_error("total_games must not be negative");
              const Config read = read_config(config);
-             const SelfPlayOptions options = read_options(skip_single_tile, full_search_fraction, reduced_sims);
+             const SelfPlayOptions options =
+                 read_options(skip_single_tile, full_search_fraction, reduced_sims, extended_planes);
              new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total), options);
            },
            "config"_a, "games"_a = 64, "total_games"_a = nb::none(), "skip_single_tile"_a = false,
-           "full_search_fraction"_a = 1.0, "reduced_sims"_a = 0,
+           "full_search_fraction"_a = 1.0, "reduced_sims"_a = 0, "extended_planes"_a = false,
            "`config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, "
            "dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are "
            "done. Options: skip_single_tile plays one-tile actions without search or policy target; "
-           "full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target.")
+           "full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target; "
+           "extended_planes sends Game.state(extended=True) planes to the network.")
       .def_static(
           "for_positions",
-          [](nb::list positions, nb::handle config) {
+          [](nb::list positions, nb::handle config, bool extended_planes) {
             std::vector<Game> starts;
             for (nb::handle item : positions) {
               const Game& game = nb::cast<const Game&>(item);
@@ -192,16 +197,17 @@ void bind_pool(nb::module_& module) {
             Config read = read_config(config, false);
             SelfPlayOptions options;
             options.action_limit = 1;
+            options.extended_planes = extended_planes;
             return SelfPlayPool(read, std::move(starts), options);
           },
-          "positions"_a, "config"_a,
+          "positions"_a, "config"_a, "extended_planes"_a = false,
           "One search of one action from each position (copied), e.g. a player's move choice. The chosen tile "
           "of position i is the single move of the finished record whose index is i. config.dim is ignored.")
       .def("done", &SelfPlayPool::done, "True once every game has ended.")
       .def("next_batch", &next_batch,
            nb::sig("def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]"),
-           "A fresh bool array (B, 5, dim, dim), or (B, dim, dim, 5) with rep 2: the positions waiting on the "
-           "network, one per game. Asking again before submit() gives the same batch.")
+           "A fresh bool array (B, P, dim, dim), or (B, dim, dim, P) with rep 2: the positions waiting on the "
+           "network, one per game; P is input_planes. Asking again before submit() gives the same batch.")
       .def("submit", &submit, "policy_logits"_a, "value_logits"_a,
            "float32 (B, dim*dim) and (B, 4), numpy or torch on the CPU, rows in batch order, values relative to "
            "the player to move. NaN or infinity (on a legal tile, or among the values) and wrong shapes raise "
@@ -211,6 +217,7 @@ void bind_pool(nb::module_& module) {
            "policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: "
            "no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty).")
       .def_prop_ro("dim", &SelfPlayPool::dim)
+      .def_prop_ro("input_planes", &SelfPlayPool::input_planes, "Planes per position: 5, or 90 extended.")
       .def_prop_ro("evaluations", &SelfPlayPool::evaluations, "Positions answered so far.")
       .def_prop_ro("pending", &SelfPlayPool::pending, "Games waiting on the network now.");
 }

@@ -27,6 +27,9 @@ struct SelfPlayOptions {
   // Stop after this many actions (0: play to the end); with a given start
   // position, a search of one action is a player's move choice.
   std::uint64_t action_limit = 0;
+  // The network sees the extended planes (pieces in hand, the squares of the
+  // piece being laid) after the five.
+  bool extended_planes = false;
 };
 
 // One self-play game as a state machine around the shared search: it plays

@@ -68,12 +68,17 @@ std::size_t SelfPlayPool::pending() const {
 }
 
 std::size_t SelfPlayPool::write_batch(std::span<std::uint8_t> out) {
-  const std::size_t state_size = kStatePlanes * dim_ * dim_;
+  const std::size_t state_size = input_planes() * dim_ * dim_;
   batch_.clear();
   for (std::size_t s = 0; s < slots_.size(); ++s) {
     if (slots_[s].waiting == nullptr) continue;
     if (out.size() < (batch_.size() + 1) * state_size) throw InternalError("SelfPlayPool: batch buffer too small");
-    slots_[s].waiting->write_game_state(planes_last(), out.subspan(batch_.size() * state_size, state_size));
+    const auto row = out.subspan(batch_.size() * state_size, state_size);
+    if (options_.extended_planes) {
+      slots_[s].waiting->write_extended_state(planes_last(), row);
+    } else {
+      slots_[s].waiting->write_game_state(planes_last(), row);
+    }
     batch_.push_back(s);
   }
   batch_open_ = true;

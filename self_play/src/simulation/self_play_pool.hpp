@@ -39,8 +39,9 @@ class SelfPlayPool {
   bool done() const { return active_ == 0; }
   std::uint64_t dim() const { return dim_; }
   bool planes_last() const { return config_.rep == 2; }
+  std::uint64_t input_planes() const { return options_.extended_planes ? kExtendedStatePlanes : kStatePlanes; }
   std::size_t pending() const;
-  // Fills `out` (pending() x 5 x dim x dim bytes, or planes last) with the
+  // Fills `out` (pending() x input_planes() x dim x dim bytes, or planes last) with the
   // positions waiting on the network; their order is the order `submit` reads.
   std::size_t write_batch(std::span<std::uint8_t> out);
   // Resumes every game of the last batch with its row of answers (dim * dim

@@ -1,0 +1,164 @@
+"""The command's side of a Ray run: connect, start the actors, keep a
+learner running until the run is done.
+
+A learner that dies is replaced by a new one, which resumes from the last
+checkpoint; one that dies again and again without finishing a generation
+ends the run. Ctrl-C asks the learner to stop at its next safe point (at most
+STOP_WAIT_S), then every actor is stopped; the last finished generation stays.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import os
+import sys
+import uuid
+from contextlib import contextmanager
+from pathlib import Path
+from typing import Any, Iterator
+
+from ..progress import say
+from ..run_directory import RunDirectory
+from ..settings import TrainSettings
+from .faults import ActorFailure, RayBackendError
+
+# Learner deaths in a row, with no generation finished in between, before giving up.
+MAX_LEARNER_DEATHS = 3
+# How long a stopping learner may take to reach a safe point.
+STOP_WAIT_S = 30.0
+
+
+def train_on_ray(settings: TrainSettings, show_progress: bool = True) -> int:
+    """Trains on the cluster at ``settings.ray_address`` (empty: a private
+    one on this machine) and answers the last generation."""
+    if settings.engine != "pool":
+        raise ValueError("--backend ray plays with the pool engine; leave out --engine module")
+    try:
+        import ray  # noqa: F401
+    except ImportError as missing:
+        raise RayBackendError('--backend ray needs Ray: pip install ".[ray]"') from missing
+    # The learner may start in another working directory.
+    settings = dataclasses.replace(settings, run_dir=str(Path(settings.run_dir).resolve()))
+    with connected(settings.ray_address):
+        return _train(settings, show_progress)
+
+
+@contextmanager
+def connected(address: str) -> Iterator[None]:
+    """Joins the cluster at ``address``, or starts a private one bound to
+    loopback; leaves a connection the caller made alone."""
+    import ray
+
+    if ray.is_initialized():
+        yield
+        return
+    if address:
+        ray.init(address=address)
+    else:
+        _start_private_cluster()
+    try:
+        yield
+    finally:
+        ray.shutdown()
+
+
+def _start_private_cluster() -> None:
+    import ray
+
+    # Ray swaps a loopback node address for the machine's own unless it
+    # believes it runs on a single machine; then every server binds to loopback.
+    switch = "RAY_ENABLE_WINDOWS_OR_OSX_CLUSTER"
+    before = os.environ.get(switch)
+    os.environ[switch] = "0"
+    constants = sys.modules.get("ray._private.ray_constants")
+    previous = getattr(constants, "ENABLE_RAY_CLUSTER", None)
+    if constants is not None:
+        constants.ENABLE_RAY_CLUSTER = False
+    try:
+        ray.init(num_cpus=os.cpu_count() or 1, include_dashboard=False, _node_ip_address="127.0.0.1")
+    finally:
+        if before is None:
+            os.environ.pop(switch, None)
+        else:
+            os.environ[switch] = before
+        if constants is not None:
+            constants.ENABLE_RAY_CLUSTER = previous
+    address = ray.util.get_node_ip_address()
+    if address != "127.0.0.1":
+        ray.shutdown()
+        raise RayBackendError(f"the private Ray cluster came up on {address}, not on loopback; "
+                              f"start one yourself and pass --ray-address")
+
+
+def _learner_node() -> tuple[str, dict[str, float]]:
+    import ray
+
+    node_id = ray.get_runtime_context().get_node_id()
+    resources = next((node["Resources"] for node in ray.nodes() if node["NodeID"] == node_id), {})
+    return node_id, resources
+
+
+def _train(settings: TrainSettings, show_progress: bool) -> int:
+    import ray
+
+    from ..selfplay_engines import pool_worker_options
+    from .evaluation import EvaluationActor
+    from .learner import Learner
+    from .resources import plan_actors
+    from .selfplay_actor import SelfPlayActor
+
+    node_id, node_resources = _learner_node()
+    plan = plan_actors(settings, ray.cluster_resources(), node_resources)
+    say(plan.describe(), show_progress)
+    run_name = f"tavrin-{uuid.uuid4().hex[:8]}"
+    options = pool_worker_options(settings, plan.selfplay_device, processes=1)
+    selfplay = [SelfPlayActor.options(name=f"{run_name}-selfplay-{i}", num_cpus=plan.selfplay_cpus,
+                                      num_gpus=gpus, max_restarts=-1, max_task_retries=0,
+                                      scheduling_strategy="SPREAD").remote(options)
+                for i, gpus in enumerate(plan.selfplay_gpus)]
+    evaluation = [EvaluationActor.options(name=f"{run_name}-evaluation-{i}", num_cpus=0, max_restarts=-1,
+                                          max_task_retries=0, scheduling_strategy="SPREAD").remote()
+                  for i in range(plan.evaluation_actors)]
+    from ray.util.scheduling_strategies import NodeAffinitySchedulingStrategy
+
+    here = NodeAffinitySchedulingStrategy(node_id, soft=False)
+    run = RunDirectory(settings.run_dir)
+    learners: list[Any] = []
+    try:
+        deaths, last = 0, run.latest_generation()
+        while True:
+            learner = Learner.options(
+                name=f"{run_name}-learner-{len(learners)}", num_cpus=0, num_gpus=plan.learner_gpus,
+                max_restarts=0, scheduling_strategy=here,
+                # Its bars travel to the driver as Ray's own; plain ones would garble the log.
+                runtime_env={"env_vars": {"TQDM_DISABLE": "1"}},
+            ).remote(settings, show_progress, selfplay, evaluation)
+            learners.append(learner)
+            try:
+                return _wait_for(learner.train.remote())
+            except ray.exceptions.RayActorError as death:
+                latest = run.latest_generation()
+                deaths = 1 if latest != last else deaths + 1
+                last = latest
+                if deaths > MAX_LEARNER_DEATHS:
+                    raise ActorFailure(f"the learner died {deaths} times without finishing a generation; the "
+                                       f"last time: {str(death).splitlines()[0]}") from death
+                say(f"the learner died ({str(death).splitlines()[0]}); a new one resumes from generation "
+                    f"{latest}", show_progress)
+    finally:
+        for actor in learners + selfplay + evaluation:
+            ray.kill(actor)
+
+
+def _wait_for(train: Any) -> int:
+    import ray
+
+    try:
+        return ray.get(train)
+    except KeyboardInterrupt:
+        ray.cancel(train)
+        try:
+            ray.get(train, timeout=STOP_WAIT_S)
+        except Exception:  # stopped, cancelled or timed out: the actors are killed next either way
+            pass
+        raise

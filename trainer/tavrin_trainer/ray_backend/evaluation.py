@@ -1,0 +1,127 @@
+"""Evaluation on actors: the seat-rotated matches of a local run, their games
+shared out.
+
+Game k of a match seats the candidate in seat k mod 4 wherever it is played;
+each actor plays an interleaved share of the game numbers and answers the
+candidate's payoffs, which are put back in game order and scored as
+``arena.play_match`` scores them. The answer is the row ``evaluate`` gives.
+"""
+
+from __future__ import annotations
+
+import math
+import time
+import uuid
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+import ray
+
+from ..arena import SEATS, play_games, rotated_seatings
+from ..generation_loop import FULL_BOARD_SIDE, TrainingState
+from ..players import NetworkPlayer, player_from_name
+from .actor_group import ActorGroup
+from .progress_bars import actor_progress_bar
+from .weights import WeightsPublisher, load_published
+
+
+@ray.remote
+class EvaluationActor:
+    def __init__(self) -> None:
+        import torch
+
+        torch.set_num_threads(1)
+        self.incarnation = uuid.uuid4().hex
+        self.candidate: NetworkPlayer | None = None
+        self.weights_key: str | None = None
+
+    def ready(self) -> str:
+        return self.incarnation
+
+    def play(self, weights_key: str, weights: list, opponent: str, seed: list[int], dim: int,
+             games: list[int]) -> tuple[str, list[float]]:
+        """The candidate's payoff in each of the numbered games of a match."""
+        if weights_key != self.weights_key:
+            self.candidate = load_published(weights, NetworkPlayer.from_checkpoint)
+            self.weights_key = weights_key
+        seatings = rotated_seatings(self.candidate, player_from_name(opponent, seed=seed), max(games) + 1)
+        results = play_games([seatings[k] for k in games], dim)
+        return self.incarnation, [result.payoffs[k % SEATS] for k, result in zip(games, results)]
+
+    def cancel(self) -> str:
+        return self.incarnation
+
+
+@dataclass
+class _Share:
+    match: int
+    games: list[int]
+    finished: bool = False
+
+
+@dataclass
+class _Match:
+    key: str
+    opponent: str
+    games: int
+    dim: int
+    payoffs: list[float] = field(default_factory=list)
+    done: int = 0
+    seconds: float = 0.0
+
+
+def match_row(key: str, payoffs: np.ndarray, seconds: float) -> dict[str, Any]:
+    """The columns of one match, scored as ``arena.play_match`` scores it."""
+    games = len(payoffs)
+    stderr = float(payoffs.std(ddof=1) / math.sqrt(games)) if games > 1 else math.nan
+    return {f"vs_{key}_games": games, f"vs_{key}_mean_payoff": float(payoffs.mean()),
+            f"vs_{key}_stderr": stderr, f"vs_{key}_s": seconds}
+
+
+class RayEvaluator:
+    """Called as ``evaluator(state)`` by the generation loop."""
+
+    def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool) -> None:
+        self.group = group
+        self.publisher = publisher
+        self.show_progress = show_progress
+
+    def __call__(self, state: TrainingState) -> dict[str, Any]:
+        settings = state.settings
+        # The same matches as generation_loop.evaluate.
+        matches = [_Match(key, opponent, games, dim) for key, opponent, games, dim in (
+            ("random", "random", settings.eval_random_games, settings.dim),
+            ("greedy", "greedy", settings.eval_greedy_games, settings.dim),
+            ("random_side20", "random", settings.eval_full_board_games, FULL_BOARD_SIDE),
+            ("greedy_side20", "greedy", settings.eval_full_board_games, FULL_BOARD_SIDE))]
+        for match in matches:
+            match.payoffs = [math.nan] * match.games
+        weights_key, weights = self.publisher.publish(state.run.checkpoint_path(state.generation))
+        actors = len(self.group.actors)
+        work = [_Share(index, list(range(part, match.games, actors)))
+                for index, match in enumerate(matches) for part in range(actors) if part < match.games]
+
+        def call(actor: Any, share: _Share) -> Any:
+            match = matches[share.match]
+            # Each share its own opponent stream, as worker processes of a local match have.
+            seed = [settings.seed, state.generation, share.match, share.games[0]]
+            return actor.play.remote(weights_key, weights, match.opponent, seed, match.dim, share.games)
+
+        started = time.perf_counter()
+        total = sum(match.games for match in matches)
+        with actor_progress_bar(total, "evaluation", self.show_progress) as bar:
+            for share, payoffs in self.group.run(work, call, leftover=lambda share: share):
+                share.finished = True
+                match = matches[share.match]
+                for game, payoff in zip(share.games, payoffs):
+                    match.payoffs[game] = payoff
+                match.done += len(share.games)
+                if match.done == match.games:
+                    match.seconds = time.perf_counter() - started
+                bar.update(len(share.games))
+        row: dict[str, Any] = {}
+        for match in matches:
+            if match.games:
+                row.update(match_row(match.key, np.array(match.payoffs), match.seconds))
+        return row

@@ -1,0 +1,39 @@
+"""The learner: the generation loop of a local run, inside an actor.
+
+It owns the replay buffer, the optimiser and the run directory (on its own
+node), and runs ``run_training`` with self-play and evaluation handed to the
+actor groups. A learner that dies is replaced by the driver; the new one
+resumes from the run directory's last checkpoint as a local run would.
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+import ray
+
+from ..generation_loop import run_training
+from ..settings import TrainSettings
+from .actor_group import ActorGroup
+from .evaluation import RayEvaluator
+from .selfplay_engine import RaySelfPlay, RaySelfPlayWorkers
+from .weights import WeightsPublisher
+
+
+@ray.remote
+class Learner:
+    def __init__(self, settings: TrainSettings, show_progress: bool, selfplay_actors: list[Any],
+                 evaluation_actors: list[Any]) -> None:
+        self.settings = settings
+        self.show_progress = show_progress
+        self.selfplay_actors = selfplay_actors
+        self.evaluation_actors = evaluation_actors
+
+    def train(self) -> int:
+        """Trains to the end (or the time limit) and answers the last generation."""
+        publisher = WeightsPublisher()
+        workers = RaySelfPlayWorkers(ActorGroup(self.selfplay_actors, "self-play"), publisher, self.show_progress)
+        evaluator = RayEvaluator(ActorGroup(self.evaluation_actors, "evaluation"), publisher, self.show_progress)
+        state = run_training(self.settings, show_progress=self.show_progress,
+                             make_engine=lambda state: RaySelfPlay(workers), evaluator=evaluator)
+        return state.generation

@@ -1,0 +1,28 @@
+"""Progress bars drawn by the driver for work done inside actors.
+
+A bar of the ordinary kind inside an actor would write to a log file that
+Ray forwards line by line; Ray's own bars travel to the driver as events and
+are drawn there, next to the lines the learner prints.
+"""
+
+from __future__ import annotations
+
+from contextlib import contextmanager
+from typing import Iterator
+
+from ..progress import progress_bar
+
+
+@contextmanager
+def actor_progress_bar(total: int, description: str, enabled: bool) -> Iterator:
+    if not enabled:
+        with progress_bar(total, description, enabled=False) as silent:
+            yield silent
+        return
+    from ray.experimental.tqdm_ray import tqdm
+
+    bar = tqdm(total=total, desc=f"{description:>12}", unit="")
+    try:
+        yield bar
+    finally:
+        bar.close()
