@@ -58,6 +58,7 @@ def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_
     assert int(rows[-1]["buffer_positions"]) == stored + int(rows[-1]["selfplay_positions"])
 
     assert cli_render.main([str(run.root), "--format", "svg"]) == 0
+
     assert len(list((run.root / "renders").glob("generation-0002-game-*.svg"))) == 2
 
 
@@ -130,3 +131,22 @@ def test_ctrl_c_stops_every_process_and_keeps_the_last_checkpoint(tmp_path):
     assert group_empties(process.pid, within_s=5), "processes of the trainer outlived it"
     latest = run.latest_generation()
     assert load_checkpoint(run.checkpoint_path(latest))["generation"] == latest
+
+
+@needs_engine
+def test_a_curriculum_run_with_every_learning_option_moves_its_board_and_resumes(tmp_path):
+    run = RunDirectory(tmp_path / "run")
+    options = dict(board_schedule="5:1,6:1", extended_planes=True, ownership_loss_weight=1.0,
+                   score_loss_weight=1.0, lr_schedule="cosine", skip_single_tile=True, full_search_fraction=0.5,
+                   reduced_sims=2)
+    run_training(tiny(run.root, dim=7, generations=2, **options), show_progress=False)
+    run_training(tiny(run.root, dim=7, generations=3, **options), show_progress=False)
+    rows = metrics(run)
+    assert [r["selfplay_side"] for r in rows] == ["", "5", "6", "7"]
+    # A new side starts an empty buffer; within a side the positions add up.
+    assert [int(r["buffer_positions"]) for r in rows[1:]] == [int(r["selfplay_positions"]) for r in rows[1:]]
+    for row in rows[1:]:
+        assert float(row["ownership_loss"]) > 0 and float(row["score_loss"]) > 0
+    assert [float(r["learning_rate"]) for r in rows[1:]] == sorted((float(r["learning_rate"]) for r in rows[1:]),
+                                                                   reverse=True)
+    assert load_checkpoint(run.checkpoint_path(3))["shape"]["input_planes"] == 90

@@ -29,7 +29,7 @@ from .progress import progress_bar, say
 from .records import EXTENDED_PLANES, PLANES, RecordError
 from .saved_games import game_from_record
 from .selfplay_engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
-from .replay_buffer import ReplayBuffer
+from .replay_buffer import ReplayBuffer, saved_side
 from .settings import TrainSettings
 from .optimisation import LossWeights, learning_rate, train_steps
 
@@ -66,7 +66,7 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     latest = run.latest_generation()
     if latest is None:
         run.metrics_path.unlink(missing_ok=True)
-        generation, buffer = 0, ReplayBuffer(settings.replay_capacity, settings.dim, planes)
+        generation, buffer = 0, ReplayBuffer(settings.replay_capacity, settings.side_of_generation(1), planes)
     else:
         saved = load_checkpoint(run.checkpoint_path(latest))
         model.load_state_dict(saved["model"])
@@ -74,8 +74,10 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
         for group in optimizer.param_groups:  # a resumed run may change them
             group["lr"], group["weight_decay"] = settings.learning_rate, settings.weight_decay
         generation = latest
-        buffer = (ReplayBuffer.load(run.replay_path, settings.replay_capacity, settings.dim, planes)
-                  if run.replay_path.exists() else ReplayBuffer(settings.replay_capacity, settings.dim, planes))
+        side = settings.side_of_generation(latest + 1)
+        buffer = (ReplayBuffer.load(run.replay_path, settings.replay_capacity, side, planes)
+                  if run.replay_path.exists() and saved_side(run.replay_path) == side
+                  else ReplayBuffer(settings.replay_capacity, side, planes))
         metrics.truncate_after(latest)
         say(f"resuming {run.root} at generation {latest} with {len(buffer)} stored positions", show_progress)
     model.eval()
@@ -102,11 +104,15 @@ def self_play(state: TrainingState, engine: PoolSelfPlay | ModuleSelfPlay) -> di
     games = positions = rejected = 0
     saved = []
     checkpoint = state.run.checkpoint_path(state.generation)
+    side = settings.side_of_generation(state.generation + 1)
+    if state.buffer.dim != side:  # the curriculum moves on: positions of one side per buffer
+        say(f"self-play moves to side {side}", state.show_progress)
+        state.buffer = ReplayBuffer(settings.replay_capacity, side, state.buffer.input_planes)
     with progress_bar(settings.games_per_generation, "self-play", state.show_progress) as bar:
-        for record in engine.play(checkpoint, settings.search_config(), settings.games_per_generation):
+        for record in engine.play(checkpoint, settings.search_config(side), settings.games_per_generation):
             bar.update(1)
             try:
-                examples = engine.examples(record, settings.dim)
+                examples = engine.examples(record, side)
             except RecordError as error:
                 rejected += 1
                 say(f"rejected a self-play record: {error}", state.show_progress)
@@ -115,14 +121,14 @@ def self_play(state: TrainingState, engine: PoolSelfPlay | ModuleSelfPlay) -> di
             state.buffer.add(examples)
             positions += len(examples)
             if len(saved) < settings.saved_games:
-                saved.append(game_from_record(engine.as_lists(record), settings.dim, state.generation))
+                saved.append(game_from_record(engine.as_lists(record), side, state.generation))
             bar.set_postfix_str(f"{positions} positions")
     seconds = time.perf_counter() - started
     if saved:
         state.run.games_dir.mkdir(parents=True, exist_ok=True)
         atomic_write(state.run.games_path(state.generation),
                      lambda path: path.write_text("".join(g.to_json() + "\n" for g in saved)))
-    row = {"selfplay_games": games, "selfplay_positions": positions, "selfplay_s": seconds,
+    row = {"selfplay_side": side, "selfplay_games": games, "selfplay_positions": positions, "selfplay_s": seconds,
            "positions_per_s": positions / seconds, "games_per_s": games / seconds, "rejected_records": rejected}
     row.update(engine.stats(seconds))
     if row["replaced_processes"]:

@@ -14,7 +14,7 @@ EVALUATION_OPPONENTS = ("random", "greedy", "random_side20", "greedy_side20")
 COLUMNS = [
     "generation", "elapsed_s",
     # self-play throughput
-    "selfplay_games", "selfplay_positions", "selfplay_s", "positions_per_s", "games_per_s",
+    "selfplay_side", "selfplay_games", "selfplay_positions", "selfplay_s", "positions_per_s", "games_per_s",
     "evaluations", "evaluations_per_s", "mean_batch", "network_busy_fraction", "replaced_processes",
     "rejected_records",
     # training

@@ -13,6 +13,12 @@ from .symmetry import randomly_rotated
 TARGETS = ("policy", "value", "owners", "score")
 
 
+def saved_side(path: Path) -> int:
+    """The board side of a saved buffer."""
+    with np.load(path) as saved:
+        return int(saved["dim"])
+
+
 class ReplayBuffer:
     """Positions of ``input_planes`` planes (5, or the 90 extended ones). The
     84 hand planes of an extended position are constant over the board, so

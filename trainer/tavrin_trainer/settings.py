@@ -64,6 +64,10 @@ class TrainSettings:
     # Game and search (what the engine reads)
     dim: int = _setting(8, "Board side for self-play and for the evaluation games (besides the "
                         "optional side-20 ones).", "game", fixed=True)
+    board_schedule: str = _setting(
+        "", "Board curriculum, e.g. '8:20,14:10': self-play on side 8 for the first 20 generations, then on "
+        "side 14 for 10, then on --dim. The network does not depend on the side; each change of side starts "
+        "an empty replay buffer. Evaluation stays on --dim.", "game", fixed=True)
     rep: int = _setting(1, "Layout of the network input the engine sends: 1 = planes first "
                         "(5 x dim x dim), 2 = planes last (dim x dim x 5).", "game")
     sims_per_move: int = _setting(32, "Tree-search simulations before every action (one action is "
@@ -142,6 +146,26 @@ class TrainSettings:
     saved_games: int = _setting(4, "Self-play games per generation saved to games/ for "
                                 "tavrin-render.", "evaluation")
 
+    def schedule(self) -> list[tuple[int, int]]:
+        """The board curriculum as (side, generations) pairs; ValueError if malformed."""
+        stages = []
+        for item in filter(None, (part.strip() for part in self.board_schedule.split(","))):
+            side, _, count = item.partition(":")
+            if not (side.isdigit() and count.isdigit()) or int(side) < 5 or int(count) < 1:
+                raise ValueError(f"--board-schedule takes SIDE:GENERATIONS pairs (side at least 5, generations at "
+                                 f"least 1) separated by commas, got {self.board_schedule!r}")
+            stages.append((int(side), int(count)))
+        return stages
+
+    def side_of_generation(self, generation: int) -> int:
+        """The self-play board of the games that make generation ``generation`` (1-based)."""
+        played = 0
+        for side, count in self.schedule():
+            played += count
+            if generation <= played:
+                return side
+        return self.dim
+
     def search_config(self, dim: int | None = None) -> SearchConfig:
         return SearchConfig(
             dim=self.dim if dim is None else dim, rep=self.rep, sims_per_move=self.sims_per_move,
@@ -194,6 +218,7 @@ class TrainSettings:
             raise ValueError(f"--device must be auto, cpu or cuda, got {self.device!r}")
         if not 0 < self.full_search_fraction <= 1:
             raise ValueError(f"--full-search-fraction must lie in (0, 1], got {self.full_search_fraction}")
+        self.schedule()
         if self.dim < 5:
             raise ValueError(f"--dim must be at least 5 (the longest piece), got {self.dim}")
 
