@@ -61,22 +61,26 @@ def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
     from .cluster import ClusterFailure
     from .generation_loop import run_training
     from .pool_workers import SelfPlayFailure
+    from .ray_backend import RayBackendError, train_on_ray
 
     run = RunDirectory(settings.run_dir)
     try:
-        state = run_training(settings, show_progress=show_progress)
+        if settings.backend == "ray":
+            generation = train_on_ray(settings, show_progress=show_progress)
+        else:
+            generation = run_training(settings, show_progress=show_progress).generation
     except KeyboardInterrupt:
         latest = run.latest_generation()
         kept = f"; kept {run.checkpoint_path(latest)}" if latest is not None else ""
         print(f"\ninterrupted: all processes stopped{kept}", file=sys.stderr)
         return 130
-    except (ClusterFailure, SelfPlayFailure) as failure:
+    except (ClusterFailure, SelfPlayFailure, RayBackendError) as failure:
         latest = run.latest_generation()
         print(f"training stopped: {failure}", file=sys.stderr)
         if latest is not None:
             print(f"the last finished generation is kept: {run.checkpoint_path(latest)}", file=sys.stderr)
         return 1
-    print(f"done: generation {state.generation} in {run.root}; metrics {run.metrics_path}, "
+    print(f"done: generation {generation} in {run.root}; metrics {run.metrics_path}, "
           f"plots in {run.plot_dir}")
     return 0
 

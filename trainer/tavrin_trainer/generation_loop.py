@@ -23,7 +23,7 @@ from .arena import play_match
 from .interrupts import CtrlC
 from .metrics import EVALUATION_OPPONENTS, MetricsLog
 from .network import NetworkShape, TavrinNet
-from .players import GreedyPlayer, NetworkPlayer, RandomPlayer
+from .players import NetworkPlayer, player_from_name
 from .plots import write_plots
 from .progress import progress_bar, say
 from .records import EXTENDED_PLANES, PLANES, RecordError
@@ -151,21 +151,26 @@ def train(state: TrainingState) -> dict[str, Any]:
             "buffer_positions": len(state.buffer), "train_s": time.perf_counter() - started}
 
 
+def evaluation_matches(settings: TrainSettings) -> list[tuple[str, str, int, int]]:
+    """(column key, opponent name, games, board side) of every match of a
+    generation, in order; the index of a match seeds its opponent."""
+    return [("random", "random", settings.eval_random_games, settings.dim),
+            ("greedy", "greedy", settings.eval_greedy_games, settings.dim),
+            ("random_side20", "random", settings.eval_full_board_games, FULL_BOARD_SIDE),
+            ("greedy_side20", "greedy", settings.eval_full_board_games, FULL_BOARD_SIDE)]
+
+
 def evaluate(state: TrainingState) -> dict[str, Any]:
     """Seat-rotated games of the current network (no search) against random
     and greedy players, on the training board and, when asked, on side 20."""
     settings = state.settings
     network = NetworkPlayer(copy.deepcopy(state.model), name=f"generation-{state.generation:04d}",
                             device=state.device)
-    matches = [("random", RandomPlayer, settings.eval_random_games, settings.dim),
-               ("greedy", GreedyPlayer, settings.eval_greedy_games, settings.dim),
-               ("random_side20", RandomPlayer, settings.eval_full_board_games, FULL_BOARD_SIDE),
-               ("greedy_side20", GreedyPlayer, settings.eval_full_board_games, FULL_BOARD_SIDE)]
     row: dict[str, Any] = {}
-    for index, (key, opponent, games, dim) in enumerate(matches):
+    for index, (key, opponent, games, dim) in enumerate(evaluation_matches(settings)):
         if games:
-            result = play_match(network, opponent(seed=[settings.seed, state.generation, index]), games, dim,
-                                show_progress=state.show_progress)
+            result = play_match(network, player_from_name(opponent, seed=[settings.seed, state.generation, index]),
+                                games, dim, show_progress=state.show_progress)
             row.update({f"vs_{key}_games": result.games, f"vs_{key}_mean_payoff": result.mean,
                         f"vs_{key}_stderr": result.stderr, f"vs_{key}_s": result.seconds})
     return row

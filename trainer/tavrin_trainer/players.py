@@ -164,7 +164,7 @@ class NetworkPlayer(Player):
         return state
 
 
-def player_from_name(name: str, simulations: int = 0, seed: int | None = None) -> Player:
+def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None) -> Player:
     """'random', 'greedy', 'rollout:N' or a checkpoint file / run directory."""
     if name == "random":
         return RandomPlayer(seed)

@@ -212,6 +212,8 @@ class TrainSettings:
             raise ValueError("--extended-planes needs --engine pool: the module sends the five planes only")
         if self.backend not in ("local", "ray"):
             raise ValueError(f"--backend must be local or ray, got {self.backend!r}")
+        if self.backend == "ray" and self.engine == "module":
+            raise ValueError("--backend ray plays with the pool engine; leave out --engine module")
         if self.engine not in ("pool", "module"):
             raise ValueError(f"--engine must be pool or module, got {self.engine!r}")
         if self.device not in ("auto", "cpu", "cuda"):

@@ -12,6 +12,7 @@ a new incarnation of an actor seen before counts as a replaced process.
 
 from __future__ import annotations
 
+import threading
 import time
 from collections import deque
 from typing import Any, Callable, Iterable, Iterator, Protocol
@@ -33,21 +34,14 @@ class Work(Protocol):
     finished: bool  # set by the consumer when the actor is done with it
 
 
-def stop_requested() -> bool:
-    """True once the driver has cancelled the learner's task (Ctrl-C)."""
-    context = ray.get_runtime_context()
-    try:
-        return context.is_canceled()
-    except RuntimeError:  # not inside a task: the driver itself
-        return False
-
-
 class ActorGroup:
-    def __init__(self, actors: list[Any], label: str) -> None:
+    def __init__(self, actors: list[Any], label: str, stop: threading.Event | None = None) -> None:
+        """``stop``: once set, ``run`` raises StopRequested at its next wait."""
         if not actors:
             raise ValueError(f"a group of {label} actors needs at least one actor")
         self.actors = list(actors)
         self.label = label
+        self.stop = stop or threading.Event()
         self.replaced = 0
         self._incarnations: list[str | None] = [None] * len(self.actors)
         self._deaths_in_a_row = [0] * len(self.actors)
@@ -67,7 +61,7 @@ class ActorGroup:
         stalled_since: float | None = None
         try:
             while pending or busy:
-                if stop_requested():
+                if self.stop.is_set():
                     raise StopRequested
                 while pending and self._free:
                     index = self._free.pop()

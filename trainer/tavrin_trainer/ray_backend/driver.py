@@ -31,8 +31,12 @@ STOP_WAIT_S = 30.0
 def train_on_ray(settings: TrainSettings, show_progress: bool = True) -> int:
     """Trains on the cluster at ``settings.ray_address`` (empty: a private
     one on this machine) and answers the last generation."""
+    if settings.ray_address.startswith("ray://"):
+        raise RayBackendError("--ray-address: run tavrin-train on a machine of the cluster (address auto or "
+                              "HOST:PORT); the run directory is written where it runs, which a ray:// client "
+                              "is not")
     if settings.engine != "pool":
-        raise ValueError("--backend ray plays with the pool engine; leave out --engine module")
+        raise RayBackendError("--backend ray plays with the pool engine; leave out --engine module")
     try:
         import ray  # noqa: F401
     except ImportError as missing:
@@ -135,7 +139,7 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
             ).remote(settings, show_progress, selfplay, evaluation)
             learners.append(learner)
             try:
-                return _wait_for(learner.train.remote())
+                return _wait_for(learner)
             except ray.exceptions.RayActorError as death:
                 latest = run.latest_generation()
                 deaths = 1 if latest != last else deaths + 1
@@ -150,15 +154,16 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
             ray.kill(actor)
 
 
-def _wait_for(train: Any) -> int:
+def _wait_for(learner: Any) -> int:
     import ray
 
+    train = learner.train.remote()
     try:
         return ray.get(train)
     except KeyboardInterrupt:
-        ray.cancel(train)
+        learner.stop.remote()
         try:
             ray.get(train, timeout=STOP_WAIT_S)
-        except Exception:  # stopped, cancelled or timed out: the actors are killed next either way
+        except Exception:  # stopped or timed out: the actors are killed next either way
             pass
         raise

@@ -19,7 +19,7 @@ import numpy as np
 import ray
 
 from ..arena import SEATS, play_games, rotated_seatings
-from ..generation_loop import FULL_BOARD_SIDE, TrainingState
+from ..generation_loop import TrainingState, evaluation_matches
 from ..players import NetworkPlayer, player_from_name
 from .actor_group import ActorGroup
 from .progress_bars import actor_progress_bar
@@ -48,9 +48,6 @@ class EvaluationActor:
         seatings = rotated_seatings(self.candidate, player_from_name(opponent, seed=seed), max(games) + 1)
         results = play_games([seatings[k] for k in games], dim)
         return self.incarnation, [result.payoffs[k % SEATS] for k, result in zip(games, results)]
-
-    def cancel(self) -> str:
-        return self.incarnation
 
 
 @dataclass
@@ -89,18 +86,13 @@ class RayEvaluator:
 
     def __call__(self, state: TrainingState) -> dict[str, Any]:
         settings = state.settings
-        # The same matches as generation_loop.evaluate.
-        matches = [_Match(key, opponent, games, dim) for key, opponent, games, dim in (
-            ("random", "random", settings.eval_random_games, settings.dim),
-            ("greedy", "greedy", settings.eval_greedy_games, settings.dim),
-            ("random_side20", "random", settings.eval_full_board_games, FULL_BOARD_SIDE),
-            ("greedy_side20", "greedy", settings.eval_full_board_games, FULL_BOARD_SIDE))]
+        matches = [_Match(key, opponent, games, dim) for key, opponent, games, dim in evaluation_matches(settings)]
         for match in matches:
             match.payoffs = [math.nan] * match.games
         weights_key, weights = self.publisher.publish(state.run.checkpoint_path(state.generation))
         actors = len(self.group.actors)
-        work = [_Share(index, list(range(part, match.games, actors)))
-                for index, match in enumerate(matches) for part in range(actors) if part < match.games]
+        work = [_Share(index, list(range(first, match.games, actors)))
+                for index, match in enumerate(matches) for first in range(actors) if first < match.games]
 
         def call(actor: Any, share: _Share) -> Any:
             match = matches[share.match]

@@ -8,6 +8,7 @@ resumes from the run directory's last checkpoint as a local run would.
 
 from __future__ import annotations
 
+import threading
 from typing import Any
 
 import ray
@@ -20,7 +21,8 @@ from .selfplay_engine import RaySelfPlay, RaySelfPlayWorkers
 from .weights import WeightsPublisher
 
 
-@ray.remote
+# Two threads: one trains, the other takes a stop request.
+@ray.remote(max_concurrency=2)
 class Learner:
     def __init__(self, settings: TrainSettings, show_progress: bool, selfplay_actors: list[Any],
                  evaluation_actors: list[Any]) -> None:
@@ -28,12 +30,20 @@ class Learner:
         self.show_progress = show_progress
         self.selfplay_actors = selfplay_actors
         self.evaluation_actors = evaluation_actors
+        self.stopping = threading.Event()
 
     def train(self) -> int:
         """Trains to the end (or the time limit) and answers the last generation."""
         publisher = WeightsPublisher()
-        workers = RaySelfPlayWorkers(ActorGroup(self.selfplay_actors, "self-play"), publisher, self.show_progress)
-        evaluator = RayEvaluator(ActorGroup(self.evaluation_actors, "evaluation"), publisher, self.show_progress)
+        workers = RaySelfPlayWorkers(ActorGroup(self.selfplay_actors, "self-play", self.stopping), publisher,
+                                     self.show_progress)
+        evaluator = RayEvaluator(ActorGroup(self.evaluation_actors, "evaluation", self.stopping), publisher,
+                                 self.show_progress)
         state = run_training(self.settings, show_progress=self.show_progress,
-                             make_engine=lambda state: RaySelfPlay(workers), evaluator=evaluator)
+                             make_engine=lambda state: RaySelfPlay(state.settings, workers), evaluator=evaluator)
         return state.generation
+
+    def stop(self) -> None:
+        """Self-play and evaluation give up at their next wait (a generation
+        being trained is finished and saved first)."""
+        self.stopping.set()

@@ -16,6 +16,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 
 from ..settings import TrainSettings
+from .faults import RayBackendError
 
 MAX_EVALUATION_ACTORS = 64
 
@@ -45,11 +46,14 @@ def plan_actors(settings: TrainSettings, cluster: dict[str, float], learner_node
     cpus = cluster.get("CPU", 0.0)
     gpus = int(cluster.get("GPU", 0.0)) if settings.device != "cpu" else 0
     if settings.device == "cuda" and not gpus:
-        raise ValueError("--device cuda: the Ray cluster has no GPU")
+        raise RayBackendError("--device cuda: the Ray cluster has no GPU")
     if cpus < 1:
-        raise ValueError(f"the Ray cluster offers {cpus:g} CPUs; self-play needs at least one")
+        raise RayBackendError(f"the Ray cluster offers {cpus:g} CPUs; self-play needs at least one")
     if gpus:
         learner_gpus = 0.5 if learner_node.get("GPU", 0.0) >= 1 else 0.0
+        if settings.device == "cuda" and not learner_gpus:
+            raise RayBackendError("--device cuda: the learner trains where tavrin-train runs, and that machine "
+                                  "has no GPU; start it on one that has")
         # The GPU the learner takes half of hosts a self-play actor asking for the other half.
         shares = (1.0,) * (gpus - 1) + ((0.5,) if learner_gpus else (1.0,))
         evaluation = max(1, min(MAX_EVALUATION_ACTORS, int(cpus) - gpus))

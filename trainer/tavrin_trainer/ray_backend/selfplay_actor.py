@@ -55,6 +55,9 @@ class _CancellableModel:
             raise _Cancelled
         return self.model(*args, **kwargs)
 
+    def __getattr__(self, name: str) -> Any:  # anything else the loop asks of the model
+        return getattr(self.model, name)
+
 
 class _Job:
     def __init__(self, job_id: str, model: Any, options: PoolWorkerOptions, config: Any, games: int) -> None:

@@ -16,6 +16,7 @@ from typing import Any, Iterator
 
 from ..pool_workers import SelfPlayStats
 from ..selfplay_engines import PoolSelfPlay
+from ..settings import TrainSettings
 from .actor_group import ActorGroup
 from .progress_bars import actor_progress_bar
 from .weights import WeightsPublisher
@@ -74,5 +75,7 @@ class RaySelfPlayWorkers:
 
 
 class RaySelfPlay(PoolSelfPlay):
-    def __init__(self, workers: RaySelfPlayWorkers) -> None:  # no local processes
-        self.workers = workers
+    def __init__(self, settings: TrainSettings, workers: RaySelfPlayWorkers) -> None:
+        # The local engine's own reading of the settings; its processes are never started.
+        super().__init__(settings, "cpu")
+        self.workers = workers  # type: ignore[assignment]
