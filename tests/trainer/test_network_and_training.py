@@ -108,6 +108,20 @@ def test_auxiliary_heads_learn_and_unknown_targets_train_nothing():
     assert set(batch_losses(model, unknown)) == {"policy", "value"}
 
 
+def test_the_score_mix_blends_a_soft_ranking_into_known_value_targets_only():
+    from tavrin_trainer.optimisation import value_target
+
+    value = torch.tensor([[0.0, 1.0, 0.0, 0.0], [0.5, 0.5, 0.0, 0.0]])
+    # Side 8: margins of +4, -2, 0, -2 squares; the second row has no score.
+    score = torch.tensor([[0.25, -0.125, 0.0, -0.125], [float("nan")] * 4])
+    mixed = value_target(value, score, 8, 0.5)
+    torch.testing.assert_close(mixed.sum(dim=1), torch.ones(2))
+    soft = torch.softmax(torch.tensor([2.0, -1.0, 0.0, -1.0]), dim=0)  # two squares of lead: odds of e
+    torch.testing.assert_close(mixed[0], 0.5 * value[0] + 0.5 * soft)
+    torch.testing.assert_close(mixed[1], value[1])
+    assert value_target(value, score, 8, 0.0) is value
+
+
 def test_the_cosine_schedule_falls_from_the_rate_to_a_twentieth():
     rates = [learning_rate(1.0, "cosine", g, 10) for g in range(1, 11)]
     assert rates[0] == 1.0 and rates[-1] == pytest.approx(0.05)

@@ -142,7 +142,8 @@ def train(state: TrainingState) -> dict[str, Any]:
     rate = learning_rate(settings.learning_rate, settings.lr_schedule, state.generation + 1, settings.generations)
     for group in state.optimizer.param_groups:
         group["lr"] = rate
-    weights = LossWeights(settings.value_loss_weight, settings.ownership_loss_weight, settings.score_loss_weight)
+    weights = LossWeights(settings.value_loss_weight, settings.ownership_loss_weight, settings.score_loss_weight,
+                          settings.value_score_mix)
     with progress_bar(settings.train_steps, "training", state.show_progress) as bar:
         losses = train_steps(state.model, state.optimizer, state.buffer, settings.train_steps,
                              settings.train_batch_size, weights, state.rng, bar)

@@ -18,11 +18,29 @@ from .replay_buffer import ReplayBuffer
 FINAL_RATE_SHARE = 0.05
 
 
+# Temperature, in squares, of the soft ranking that the score mix blends
+# into the value target: a lead of two squares is worth odds of e to 1.
+SCORE_MIX_TEMPERATURE = 2.0
+
+
 @dataclass(frozen=True)
 class LossWeights:
     value: float = 1.0
     ownership: float = 0.0
     score: float = 0.0
+    score_mix: float = 0.0  # share of the soft score ranking in the value target
+
+
+def value_target(value: torch.Tensor, score: torch.Tensor, dim: int, score_mix: float) -> torch.Tensor:
+    """The payoffs, blended with ``score_mix`` of a soft ranking of the final
+    scores. Where the seat order all but decides the winner, the payoffs say
+    little about a move; the squares each player got still do."""
+    if score_mix <= 0:
+        return value
+    margins = score * (dim * dim / 4) / SCORE_MIX_TEMPERATURE
+    known = ~torch.isnan(margins).any(dim=1, keepdim=True)
+    soft = torch.softmax(torch.nan_to_num(margins), dim=1)
+    return torch.where(known, (1 - score_mix) * value + score_mix * soft, value)
 
 
 @dataclass
@@ -44,7 +62,7 @@ def learning_rate(base: float, schedule: str, generation: int, generations: int)
     return base * share
 
 
-def batch_losses(model: TavrinNet, batch: Examples) -> dict[str, torch.Tensor]:
+def batch_losses(model: TavrinNet, batch: Examples, score_mix: float = 0.0) -> dict[str, torch.Tensor]:
     """Cross-entropies of the policy (over the legal tiles, as the engine
     masks them) and of the value (the payoffs as a distribution over
     players); with auxiliary heads, the ownership cross-entropy per known
@@ -56,7 +74,8 @@ def batch_losses(model: TavrinNet, batch: Examples) -> dict[str, torch.Tensor]:
     log_policy = F.log_softmax(legal_masked(policy_logits, legal), dim=1)
     losses = {
         "policy": -(torch.from_numpy(batch.policy).to(device) * log_policy).sum(dim=1).mean(),
-        "value": -(torch.from_numpy(batch.value).to(device) * F.log_softmax(value_logits, dim=1)).sum(dim=1).mean(),
+        "value": -(value_target(torch.from_numpy(batch.value).to(device), torch.from_numpy(batch.score).to(device),
+                                planes.shape[-1], score_mix) * F.log_softmax(value_logits, dim=1)).sum(dim=1).mean(),
     }
     if aux:
         owners = torch.from_numpy(batch.owners).to(device).long()
@@ -76,7 +95,7 @@ def train_steps(model: TavrinNet, optimizer: torch.optim.Optimizer, buffer: Repl
     sums = dict.fromkeys(("policy", "value", "ownership", "score"), 0.0)
     factors = {"policy": 1.0, "value": weights.value, "ownership": weights.ownership, "score": weights.score}
     for _ in range(steps):
-        losses = batch_losses(model, buffer.sample(batch_size, rng))
+        losses = batch_losses(model, buffer.sample(batch_size, rng), weights.score_mix)
         total = sum(factors[name] * loss for name, loss in losses.items() if factors[name] > 0)
         optimizer.zero_grad(set_to_none=True)
         total.backward()

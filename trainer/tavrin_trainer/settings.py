@@ -130,6 +130,9 @@ class TrainSettings:
                                             "training")
     score_loss_weight: float = _setting(0.0, "Weight of the score-margin squared error (needs --aux-heads).",
                                         "training")
+    value_score_mix: float = _setting(0.0, "Share of a soft ranking of the final scores (two squares of lead "
+                                      "= odds of e to 1) blended into the value target beside the payoffs.",
+                                      "training")
     replay_capacity: int = _setting(40000, "Positions kept in the replay buffer (oldest dropped "
                                     "first); each is trained under a random quarter turn.", "training")
     train_threads: int = _setting(0, "PyTorch threads for training; 0 means one per CPU core.", "training")
@@ -204,6 +207,8 @@ class TrainSettings:
             raise ValueError(f"--dirichlet-alpha must be greater than 0, got {self.dirichlet_alpha}")
         if not 0 <= self.exploration_fraction <= 1:
             raise ValueError(f"--exploration-fraction must lie in [0, 1], got {self.exploration_fraction}")
+        if not 0 <= self.value_score_mix <= 1:
+            raise ValueError(f"--value-score-mix must lie in [0, 1], got {self.value_score_mix}")
         if self.lr_schedule not in ("constant", "cosine"):
             raise ValueError(f"--lr-schedule must be constant or cosine, got {self.lr_schedule!r}")
         if (self.ownership_loss_weight or self.score_loss_weight) and not self.aux_heads:
