@@ -21,6 +21,8 @@ TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3
 
 
 def tiny(run_dir: Path, **changes) -> TrainSettings:
+    if changes.get("engine") == "module":
+        changes.setdefault("extended_planes", False)  # the module sends five planes
     return TrainSettings(run_dir=str(run_dir), **{**TINY, **changes})
 
 

@@ -85,8 +85,28 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     state = TrainingState(settings, run, model, optimizer, buffer, generation, metrics,
                           np.random.default_rng([settings.seed, generation]), show_progress, device)
     if latest is None:
+        if settings.warm_start_games:
+            warm_start(state)
         save_generation(state)
     return state
+
+
+def warm_start(state: TrainingState) -> None:
+    """Greedy players' games into the buffer and a first round of training on them."""
+    from .demonstrations import greedy_examples
+
+    settings = state.settings
+    side = settings.side_of_generation(1)
+    examples = greedy_examples(settings.warm_start_games, side, settings.seed, settings.extended_planes)
+    state.buffer.add(examples)
+    say(f"warm start: {settings.warm_start_games} greedy games, {len(examples)} positions", state.show_progress)
+    weights = LossWeights(settings.value_loss_weight, settings.ownership_loss_weight, settings.score_loss_weight,
+                          settings.value_score_mix)
+    for group in state.optimizer.param_groups:
+        group["lr"] = settings.learning_rate
+    with progress_bar(settings.warm_start_steps, "warm start", state.show_progress) as bar:
+        train_steps(state.model, state.optimizer, state.buffer, settings.warm_start_steps,
+                    settings.train_batch_size, weights, state.rng, bar)
 
 
 def save_generation(state: TrainingState) -> None:

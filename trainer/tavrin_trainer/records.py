@@ -162,10 +162,10 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
         raise RecordError(f"the record ends after {steps} actions, before the game does")
     if not np.allclose(game.payoff(), payoffs, atol=SHARE_SUM_TOLERANCE):
         raise RecordError(f"payoffs {payoffs.tolist()} are not the replayed game's {list(game.payoff())}")
-    return Examples(planes[:kept], policy[:kept], value[:kept], *_final_targets(game, movers[:kept], dim))
+    return Examples(planes[:kept], policy[:kept], value[:kept], *final_targets(game, movers[:kept], dim))
 
 
-def _final_targets(game: Any, movers: np.ndarray, dim: int) -> tuple[np.ndarray, np.ndarray]:
+def final_targets(game: Any, movers: np.ndarray, dim: int) -> tuple[np.ndarray, np.ndarray]:
     """Ownership and score targets of every kept position from the final
     board, each relative to the position's player to move."""
     final = game.state()[:PLAYERS]  # relative to the final current player

@@ -104,7 +104,7 @@ class TrainSettings:
     # Network
     channels: int = _setting(32, "Channels of every convolution of the residual trunk.", "network", fixed=True)
     blocks: int = _setting(2, "Residual blocks of the trunk.", "network", fixed=True)
-    extended_planes: bool = _setting(False, "Pool engine: the network also sees the pieces left in every hand and "
+    extended_planes: bool = _setting(True, "Pool engine: the network also sees the pieces left in every hand and "
                                      "the squares already laid for the current piece (90 input planes, not 5).",
                                      "network", fixed=True)
     aux_heads: bool = _setting(True, "Heads that predict the final owner of every cell and the final score "
@@ -121,18 +121,23 @@ class TrainSettings:
     train_batch_size: int = _setting(256, "Positions per training step.", "training")
     train_steps: int = _setting(100, "Training steps per generation.", "training")
     learning_rate: float = _setting(2e-3, "Adam learning rate (at the start, see --lr-schedule).", "training")
-    lr_schedule: str = _setting("constant", "'constant', or 'cosine': the rate falls along a half cosine to "
+    lr_schedule: str = _setting("cosine", "'constant', or 'cosine': the rate falls along a half cosine to "
                                 "a twentieth of --learning-rate at the last of --generations.", "training")
     weight_decay: float = _setting(1e-4, "L2 weight decay of Adam.", "training")
     value_loss_weight: float = _setting(1.0, "Weight of the value cross-entropy beside the policy "
                                         "cross-entropy.", "training")
-    ownership_loss_weight: float = _setting(0.0, "Weight of the ownership cross-entropy (needs --aux-heads).",
+    ownership_loss_weight: float = _setting(1.0, "Weight of the ownership cross-entropy (needs --aux-heads).",
                                             "training")
-    score_loss_weight: float = _setting(0.0, "Weight of the score-margin squared error (needs --aux-heads).",
+    score_loss_weight: float = _setting(1.0, "Weight of the score-margin squared error (needs --aux-heads).",
                                         "training")
     value_score_mix: float = _setting(0.0, "Share of a soft ranking of the final scores (two squares of lead "
                                       "= odds of e to 1) blended into the value target beside the payoffs.",
                                       "training")
+    warm_start_games: int = _setting(0, "A fresh run first fills the replay buffer with this many games of greedy "
+                                     "players (their best placements as policy targets) and trains "
+                                     "--warm-start-steps on them: generation 0 is that network. 0 starts "
+                                     "from scratch.", "training", fixed=True)
+    warm_start_steps: int = _setting(300, "Training steps of the warm start.", "training", fixed=True)
     replay_capacity: int = _setting(40000, "Positions kept in the replay buffer (oldest dropped "
                                     "first); each is trained under a random quarter turn.", "training")
     train_threads: int = _setting(0, "PyTorch threads for training; 0 means one per CPU core.", "training")
@@ -193,8 +198,9 @@ class TrainSettings:
                 raise ValueError(f"--{flag_name(name)} must be at least 1, got {getattr(self, name)}")
         non_negative = ["time_limit_minutes", "sims_per_move", "sample_moves", "batch_size",
                         "batch_wait_ms", "train_steps", "learning_rate", "weight_decay",
-                        "value_loss_weight", "ownership_loss_weight", "score_loss_weight", "train_threads", "eval_random_games",
-                        "eval_greedy_games", "eval_full_board_games", "saved_games", "c_puct", "selfplay_processes"]
+                        "value_loss_weight", "ownership_loss_weight", "score_loss_weight", "train_threads",
+                        "eval_random_games", "eval_greedy_games", "warm_start_games", "warm_start_steps",
+                        "eval_full_board_games", "saved_games", "c_puct", "selfplay_processes"]
         for name in non_negative:
             if getattr(self, name) < 0:
                 raise ValueError(f"--{flag_name(name)} must not be negative, got {getattr(self, name)}")
@@ -319,6 +325,8 @@ def resolve_settings(explicit: dict[str, Any], saved: dict[str, Any] | None) -> 
                     f"--{flag_name(f.name)} is fixed for this run (it was {saved.get(f.name)}); "
                     f"start a new run directory to change it")
     values.update(explicit)
+    if values["engine"] == "module" and "extended_planes" not in explicit and saved is None:
+        values["extended_planes"] = False  # the module sends the five planes; nothing else to choose
     if not values["run_dir"]:
         values["run_dir"] = str(Path("runs") / time.strftime("%Y%m%d-%H%M%S"))
     settings = TrainSettings.from_dict(values)

@@ -1,0 +1,22 @@
+import numpy as np
+from engine_marks import needs_engine
+
+pytestmark = needs_engine
+
+
+def test_greedy_demonstrations_target_legal_tiles_and_the_game_s_outcome():
+    from tavrin_trainer.demonstrations import greedy_examples
+
+    dim = 6
+    examples = greedy_examples(3, dim, seed=0, extended=True)
+    assert examples.planes.shape[1:] == (90, dim, dim)
+    legal = examples.planes[:, 4].reshape(len(examples), -1)
+    np.testing.assert_allclose(examples.policy.sum(axis=1), 1, atol=1e-6)
+    assert not examples.policy[~legal].any()
+    # The first position of every game is the empty board, player 0 to move,
+    # whose greedy targets are the cells of the largest pieces through the corner.
+    first = np.flatnonzero(~examples.planes[:, :4].any(axis=(1, 2, 3)) & ~examples.planes[:, 5].any(axis=(1, 2)))
+    assert len(first) == 3 and examples.policy[first[0], 0] > 0
+    for plane in range(4):  # final owners line up with every mover's view
+        assert (examples.owners[examples.planes[:, plane]] == plane).all()
+    np.testing.assert_allclose(examples.value.sum(axis=1), 1, atol=1e-6)
