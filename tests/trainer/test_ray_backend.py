@@ -26,7 +26,7 @@ from ray.cluster_utils import Cluster  # noqa: E402
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=6, selfplay_processes=2,
             train_steps=3, train_batch_size=32, eval_random_games=4, eval_greedy_games=4, saved_games=2,
-            time_limit_minutes=0, generations=3)
+            time_limit_minutes=0, generations=3, warm_start_games=0)
 
 
 @pytest.fixture(scope="module")

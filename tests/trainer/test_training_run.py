@@ -17,7 +17,7 @@ from tavrin_trainer.generation_loop import run_training
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2, selfplay_processes=2,
             train_steps=3, train_batch_size=32, eval_random_games=4, eval_greedy_games=4, saved_games=2,
-            time_limit_minutes=0)
+            time_limit_minutes=0, warm_start_games=0)
 
 
 def tiny(run_dir: Path, **changes) -> TrainSettings:
@@ -138,15 +138,16 @@ def test_ctrl_c_stops_every_process_and_keeps_the_last_checkpoint(tmp_path):
 @needs_engine
 def test_a_curriculum_run_with_every_learning_option_moves_its_board_and_resumes(tmp_path):
     run = RunDirectory(tmp_path / "run")
-    options = dict(board_schedule="5:1,6:1", extended_planes=True, ownership_loss_weight=1.0,
+    options = dict(board_schedule="5:1,6:1", extended_planes=True, warm_start_games=2, warm_start_steps=2, ownership_loss_weight=1.0,
                    score_loss_weight=1.0, lr_schedule="cosine", skip_single_tile=True, full_search_fraction=0.5,
                    reduced_sims=2)
     run_training(tiny(run.root, dim=7, generations=2, **options), show_progress=False)
     run_training(tiny(run.root, dim=7, generations=3, **options), show_progress=False)
     rows = metrics(run)
     assert [r["selfplay_side"] for r in rows] == ["", "5", "6", "7"]
-    # A new side starts an empty buffer; within a side the positions add up.
-    assert [int(r["buffer_positions"]) for r in rows[1:]] == [int(r["selfplay_positions"]) for r in rows[1:]]
+    # The warm start's greedy games share the first side's buffer; a new side starts an empty one.
+    buffered, played = ([int(r[key]) for r in rows[1:]] for key in ("buffer_positions", "selfplay_positions"))
+    assert buffered[0] > played[0] and buffered[1:] == played[1:]
     for row in rows[1:]:
         assert float(row["ownership_loss"]) > 0 and float(row["score_loss"]) > 0
     assert [float(r["learning_rate"]) for r in rows[1:]] == sorted((float(r["learning_rate"]) for r in rows[1:]),

@@ -133,7 +133,7 @@ class TrainSettings:
     value_score_mix: float = _setting(0.0, "Share of a soft ranking of the final scores (two squares of lead "
                                       "= odds of e to 1) blended into the value target beside the payoffs.",
                                       "training")
-    warm_start_games: int = _setting(0, "A fresh run first fills the replay buffer with this many games of greedy "
+    warm_start_games: int = _setting(400, "A fresh run first fills the replay buffer with this many games of greedy "
                                      "players (their best placements as policy targets) and trains "
                                      "--warm-start-steps on them: generation 0 is that network. 0 starts "
                                      "from scratch.", "training", fixed=True)
