@@ -30,7 +30,7 @@ def settings_for(run_dir: Path, backend: str, args: argparse.Namespace):
         run_dir=str(run_dir), backend=backend, generations=args.generations, time_limit_minutes=0,
         dim=args.dim, channels=args.channels, blocks=args.blocks, sims_per_move=args.sims,
         games_per_generation=args.games, pool_games=args.pool_games, train_steps=args.train_steps,
-        train_batch_size=64, eval_random_games=args.eval_games, eval_greedy_games=args.eval_games,
+        train_batch_size=args.train_batch_size, eval_random_games=args.eval_games, eval_greedy_games=args.eval_games,
         saved_games=1, device="cpu")
     settings.validate()
     return settings
@@ -44,6 +44,13 @@ def mean_positions_per_s(run_dir: Path) -> float:
     return sum(float(row["positions_per_s"]) for row in rows) / len(rows)
 
 
+def strength_curve(run_dir: Path) -> str:
+    """Mean payoff against greedy players per generation, with its standard error."""
+    with open(run_dir / "metrics.csv", newline="") as source:
+        rows = list(csv.DictReader(source))
+    return " ".join(f"{float(r['vs_greedy_mean_payoff']):.2f}±{float(r['vs_greedy_stderr']):.2f}" for r in rows)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--generations", type=int, default=3)
@@ -54,6 +61,7 @@ def main() -> None:
     parser.add_argument("--blocks", type=int, default=1)
     parser.add_argument("--sims", type=int, default=16)
     parser.add_argument("--train-steps", type=int, default=5)
+    parser.add_argument("--train-batch-size", type=int, default=64)
     parser.add_argument("--eval-games", type=int, default=8)
     args = parser.parse_args()
 
@@ -72,7 +80,8 @@ def main() -> None:
                 train_on_ray(settings, show_progress=False)
             figures[backend] = mean_positions_per_s(run_dir)
             print(f"{backend}: {args.generations} generations in {time.perf_counter() - started:.1f} s, "
-                  f"self-play {figures[backend]:.0f} positions/s", flush=True)
+                  f"self-play {figures[backend]:.0f} positions/s; vs greedy by generation "
+                  f"{strength_curve(run_dir)}", flush=True)
     print(f"positions_per_s local={figures['local']:.0f} ray={figures['ray']:.0f} "
           f"ratio={figures['ray'] / figures['local']:.2f}")
 

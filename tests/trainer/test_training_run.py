@@ -72,6 +72,11 @@ def test_resumed_settings_keep_the_run_and_refuse_a_new_network_shape(tmp_path):
         resolve_settings({"channels": 64}, saved)
     with pytest.raises(ValueError, match="--dirichlet-alpha must be greater than 0"):
         resolve_settings({"dirichlet_alpha": 0.0}, None)
+    # A run saved before the extended planes and auxiliary heads keeps its network.
+    older = {k: v for k, v in saved.items() if k not in ("extended_planes", "aux_heads", "ownership_loss_weight",
+                                                         "score_loss_weight", "lr_schedule", "warm_start_games")}
+    resumed = resolve_settings({}, older)
+    assert not resumed.extended_planes and not resumed.aux_heads and resumed.ownership_loss_weight == 0
 
 
 @needs_engine

@@ -18,9 +18,12 @@ checkpoint is saved and scored in seat-rotated games against random and
 greedy players (parity, a player against copies of itself, is 0.25).
 
 With no arguments it trains a small network on a side-8 board on the CPU, for
-40 generations or ten minutes. Everything lands in the run directory:
+40 generations or ten minutes, starting from 400 games of greedy players
+(--warm-start-games) that bring generation 0 to greedy level before self-play
+takes over; docs/LEARNING.md tells what each learning setting did. Everything
+lands in the run directory:
   settings.json          the settings of the run (reused on resume)
-  checkpoints/           generation-NNNN.pt, one per generation (0 = initial)
+  checkpoints/           generation-NNNN.pt, one per generation (0 = after the warm start)
   metrics.csv            one row per generation: throughput, losses, strength
   plots/loss.png         training losses
   plots/win_rate.png     mean payoff against random and greedy players, seats rotated

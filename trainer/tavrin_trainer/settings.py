@@ -251,6 +251,11 @@ class TrainSettings:
 # Settings of earlier versions that a resumed run may still carry; ignored.
 RETIRED_SETTINGS = {"eval_versus_games"}
 
+# What a run saved before these settings existed was trained with: resuming it
+# keeps its five-plane network without auxiliary heads and its schedule.
+SETTINGS_BEFORE_THEY_EXISTED = {"extended_planes": False, "aux_heads": False, "ownership_loss_weight": 0.0,
+                                "score_loss_weight": 0.0, "lr_schedule": "constant", "warm_start_games": 0}
+
 GROUP_TITLES = {
     "run": "run",
     "game": "game and search (passed to the engine)",
@@ -318,6 +323,7 @@ def resolve_settings(explicit: dict[str, Any], saved: dict[str, Any] | None) -> 
     positions of an existing run is refused."""
     values = dataclasses.asdict(TrainSettings())
     if saved is not None:
+        values.update({k: v for k, v in SETTINGS_BEFORE_THEY_EXISTED.items() if k not in saved})
         values.update(saved)
         for f in fields(TrainSettings):
             if f.metadata["fixed"] and f.name in explicit and explicit[f.name] != saved.get(f.name):
