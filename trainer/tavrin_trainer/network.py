@@ -45,18 +45,19 @@ class ResidualBlock(nn.Module):
 
 
 class TavrinNet(nn.Module):
-    """Input (N, 5, dim, dim) planes-first or (N, dim, dim, 5) planes-last
-    (``planes_last=True``), bool or float. Output (policy logits (N, dim*dim),
+    """Input (N, P, dim, dim) planes-first or (N, dim, dim, P) planes-last
+    (``planes_last=True``), bool or float, P the shape's ``input_planes`` (5,
+    or the engine's 90 extended planes). Output (policy logits (N, dim*dim),
     value logits (N, 4)), both relative to the player to move."""
 
     def __init__(self, shape: NetworkShape) -> None:
         super().__init__()
         self.shape = shape
         c = shape.channels
-        # A constant plane of ones lets the zero padding mark the board's edge.
         if shape.input_planes not in (INPUT_PLANES, EXTENDED_PLANES):
             raise ValueError(f"a network reads {INPUT_PLANES} or {EXTENDED_PLANES} planes, not {shape.input_planes}")
         self.board_planes = INPUT_PLANES if shape.input_planes == INPUT_PLANES else BOARD_PLANES_EXTENDED
+        # A constant plane of ones lets the zero padding mark the board's edge.
         self.stem = nn.Sequential(nn.Conv2d(self.board_planes + 1, c, 3, padding=1, bias=False),
                                   nn.BatchNorm2d(c), nn.ReLU())
         if shape.input_planes == EXTENDED_PLANES:

@@ -9,7 +9,9 @@ exactly what the engine sent the network. The targets:
 
 * policy: the visit shares, zero elsewhere;
 * value: the payoffs seen from the player p of the action (entry k belongs to
-  player p+k).
+  player p+k);
+* owners and score (the auxiliary heads'): the final owner of every cell and
+  the final score margins, seen from the same player.
 
 Replaying checks the record too: every move must be legal for the player
 recorded, every policy tile legal, the game must end with the last move and
