@@ -172,21 +172,16 @@ void Game::write_extended_state(bool planes_last, std::span<std::uint8_t> out) c
     const std::uint32_t held = board_.hand((current_player_ + k) % kPlayers).id_bits();
     for (std::uint64_t id = 0; id < kPieceCount; ++id) constant[1 + k * kPieceCount + id] = (held >> id) & 1U;
   }
+  write_game_state(planes_last, out);
   if (planes_last) {
-    std::array<std::uint8_t, kStatePlanes> five{};
-    for (std::uint64_t tile = 0; tile < cells; ++tile) {
-      // The five of each cell first, then widen the cell in place.
-      std::span<std::uint8_t> cell = out.subspan(tile * kExtendedStatePlanes, kExtendedStatePlanes);
-      const std::uint8_t byte = board_.cell(tile);
-      five.fill(0);
-      if ((byte & 0x0F) != 0) five[static_cast<std::uint8_t>(byte - 1 - current_player_) & 3U] = 1;
-      five[4] = is_legal(tile) ? 1 : 0;
-      std::copy(five.begin(), five.end(), cell.begin());
-      std::copy(constant.begin(), constant.end(), cell.begin() + kStatePlanes);
+    // Widen each five-wide cell in place, last cell first, so that no cell
+    // is overwritten before it has moved.
+    for (std::uint64_t tile = cells; tile-- > 0;) {
+      std::memmove(&out[tile * kExtendedStatePlanes], &out[tile * kStatePlanes], kStatePlanes);
+      std::copy(constant.begin(), constant.end(), out.begin() + static_cast<std::ptrdiff_t>(tile * kExtendedStatePlanes + kStatePlanes));
     }
     for (std::uint16_t tile : chosen_squares()) out[tile * kExtendedStatePlanes + kStatePlanes] = 1;
   } else {
-    write_game_state(false, out);
     for (std::uint64_t plane = kStatePlanes; plane < kExtendedStatePlanes; ++plane) {
       auto values = out.subspan(plane * cells, cells);
       std::fill(values.begin(), values.end(), constant[plane - kStatePlanes]);

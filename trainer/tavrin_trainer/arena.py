@@ -129,6 +129,11 @@ def rotated_seatings(candidate: Player, opponent: Player, games: int) -> list[li
     return seatings
 
 
+def payoff_stderr(payoffs: np.ndarray) -> float:
+    """Standard error of a mean payoff; NaN for a single game."""
+    return float(payoffs.std(ddof=1) / math.sqrt(len(payoffs))) if len(payoffs) > 1 else math.nan
+
+
 def play_match(candidate: Player, opponent: Player, games: int, dim: int, workers: int = 1,
                show_progress: bool = False, seed: int | None = None) -> MatchResult:
     """The candidate in seat k mod 4 of game k, three copies of the opponent elsewhere."""
@@ -140,6 +145,6 @@ def play_match(candidate: Player, opponent: Player, games: int, dim: int, worker
     payoffs = np.array([r.payoffs[k % SEATS] for k, r in enumerate(results)])
     seat_means = tuple(float(payoffs[s::SEATS].mean()) if len(payoffs[s::SEATS]) else math.nan
                        for s in range(SEATS))
-    stderr = float(payoffs.std(ddof=1) / math.sqrt(games)) if games > 1 else math.nan
-    return MatchResult(candidate.name, opponent.name, dim, games, float(payoffs.mean()), stderr, seat_means,
+    return MatchResult(candidate.name, opponent.name, dim, games, float(payoffs.mean()), payoff_stderr(payoffs),
+                       seat_means,
                        time.perf_counter() - started)

@@ -100,13 +100,16 @@ def warm_start(state: TrainingState) -> None:
     examples = greedy_examples(settings.warm_start_games, side, settings.seed, settings.extended_planes)
     state.buffer.add(examples)
     say(f"warm start: {settings.warm_start_games} greedy games, {len(examples)} positions", state.show_progress)
-    weights = LossWeights(settings.value_loss_weight, settings.ownership_loss_weight, settings.score_loss_weight,
-                          settings.value_score_mix)
     for group in state.optimizer.param_groups:
         group["lr"] = settings.learning_rate
     with progress_bar(settings.warm_start_steps, "warm start", state.show_progress) as bar:
         train_steps(state.model, state.optimizer, state.buffer, settings.warm_start_steps,
-                    settings.train_batch_size, weights, state.rng, bar)
+                    settings.train_batch_size, loss_weights(settings), state.rng, bar)
+
+
+def loss_weights(settings: TrainSettings) -> LossWeights:
+    return LossWeights(settings.value_loss_weight, settings.ownership_loss_weight, settings.score_loss_weight,
+                       settings.value_score_mix)
 
 
 def save_generation(state: TrainingState) -> None:
@@ -162,11 +165,9 @@ def train(state: TrainingState) -> dict[str, Any]:
     rate = learning_rate(settings.learning_rate, settings.lr_schedule, state.generation + 1, settings.generations)
     for group in state.optimizer.param_groups:
         group["lr"] = rate
-    weights = LossWeights(settings.value_loss_weight, settings.ownership_loss_weight, settings.score_loss_weight,
-                          settings.value_score_mix)
     with progress_bar(settings.train_steps, "training", state.show_progress) as bar:
         losses = train_steps(state.model, state.optimizer, state.buffer, settings.train_steps,
-                             settings.train_batch_size, weights, state.rng, bar)
+                             settings.train_batch_size, loss_weights(settings), state.rng, bar)
     return {"train_steps": settings.train_steps, "learning_rate": rate, "policy_loss": losses.policy,
             "value_loss": losses.value, "ownership_loss": losses.ownership, "score_loss": losses.score,
             "buffer_positions": len(state.buffer), "train_s": time.perf_counter() - started}

@@ -65,18 +65,23 @@ class ReplayBuffer:
         self.next = int((self.next + len(slots)) % self.capacity)
         self.size = min(self.capacity, self.size + len(slots))
 
-    def _examples(self, rows: np.ndarray) -> Examples:
-        planes = self.planes[rows]
+    def _examples(self, rows: np.ndarray, rng: np.random.Generator | None = None) -> Examples:
+        """The stored positions of ``rows``, each under a random quarter turn
+        when ``rng`` is given. Only the board planes turn: the hand planes are
+        constant, so they are widened afterwards."""
+        examples = Examples(self.planes[rows], *(getattr(self, name)[rows] for name in TARGETS))
+        if rng is not None:
+            examples = randomly_rotated(examples, rng)
         if self.hands.shape[1]:
             hands = np.broadcast_to(self.hands[rows][:, :, None, None], (len(rows), self.hands.shape[1], self.dim, self.dim))
-            planes = np.concatenate([planes, hands], axis=1)
-        return Examples(planes, *(getattr(self, name)[rows] for name in TARGETS))
+            examples.planes = np.concatenate([examples.planes, hands], axis=1)
+        return examples
 
     def sample(self, count: int, rng: np.random.Generator) -> Examples:
         """``count`` positions drawn uniformly, each under a random quarter turn."""
         if self.size == 0:
             raise ValueError("cannot sample from an empty replay buffer")
-        return randomly_rotated(self._examples(rng.integers(0, self.size, size=count)), rng)
+        return self._examples(rng.integers(0, self.size, size=count), rng)
 
     def save(self, path: Path) -> None:
         order = self._oldest_first()

@@ -18,7 +18,7 @@ from typing import Any
 import numpy as np
 import ray
 
-from ..arena import SEATS, play_games, rotated_seatings
+from ..arena import SEATS, payoff_stderr, play_games, rotated_seatings
 from ..generation_loop import TrainingState, evaluation_matches
 from ..players import NetworkPlayer, player_from_name
 from .actor_group import ActorGroup
@@ -70,10 +70,8 @@ class _Match:
 
 def match_row(key: str, payoffs: np.ndarray, seconds: float) -> dict[str, Any]:
     """The columns of one match, scored as ``arena.play_match`` scores it."""
-    games = len(payoffs)
-    stderr = float(payoffs.std(ddof=1) / math.sqrt(games)) if games > 1 else math.nan
-    return {f"vs_{key}_games": games, f"vs_{key}_mean_payoff": float(payoffs.mean()),
-            f"vs_{key}_stderr": stderr, f"vs_{key}_s": seconds}
+    return {f"vs_{key}_games": len(payoffs), f"vs_{key}_mean_payoff": float(payoffs.mean()),
+            f"vs_{key}_stderr": payoff_stderr(payoffs), f"vs_{key}_s": seconds}
 
 
 class RayEvaluator:
