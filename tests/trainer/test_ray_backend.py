@@ -139,13 +139,16 @@ def answers(group, items) -> dict[int, int]:
     return results
 
 
-def test_actor_groups_move_work_off_dead_actors_and_give_up_on_crash_loops(two_nodes):
+def test_actor_groups_move_work_off_dead_actors_and_give_up_on_crash_loops(two_nodes, tmp_path):
     from tavrin_trainer.ray_backend.actor_group import MAX_DEATHS_IN_A_ROW, ActorGroup
 
     @ray.remote(num_cpus=0, max_restarts=-1, max_task_retries=0)
     class Doubler:
-        def __init__(self, crash: bool) -> None:
+        def __init__(self, crash: bool, crash_once: str = "") -> None:
             self.crash, self.incarnation = crash, uuid.uuid4().hex
+            if crash_once and not os.path.exists(crash_once):
+                open(crash_once, "w").close()
+                self.crash = True
 
         def ready(self) -> str:
             return self.incarnation
@@ -159,6 +162,13 @@ def test_actor_groups_move_work_off_dead_actors_and_give_up_on_crash_loops(two_n
     healthy, gone = Doubler.remote(False), Doubler.remote(False)
     ray.kill(gone)
     assert answers(ActorGroup([gone, healthy], "test"), [Item(v) for v in range(5)]) == {v: 2 * v for v in range(5)}
+
+    # A death is counted when it is seen, even if the run ends before the
+    # restarted actor is up (nothing left to hand it).
+    group = ActorGroup([Doubler.remote(False, str(tmp_path / "crashed"))], "test")
+    assert list(group.run([Item(1)], lambda actor, item: actor.double.remote(item.value), lambda item: None)) == []
+    assert group.replaced == 1
+    ray.kill(group.actors[0])
 
     # One that dies on every call is restarted, counted, then given up on.
     group = ActorGroup([Doubler.remote(True)], "test")

@@ -6,8 +6,10 @@ and to whichever actor is free next, so a node that is gone for good stops no
 generation. An actor whose replacements die again and again without finishing
 anything ends the run.
 
-Every actor method called through a group answers ``(incarnation, value)``;
-a new incarnation of an actor seen before counts as a replaced process.
+Every actor method called through a group answers ``(incarnation, value)``.
+A replaced process is counted when a call finds its actor dead (Ray is
+restarting it, whether or not the group waits to see the new one), or when an
+actor seen before answers as a new incarnation (it died while idle).
 """
 
 from __future__ import annotations
@@ -125,6 +127,8 @@ class ActorGroup:
         if self._deaths_in_a_row[index] > MAX_DEATHS_IN_A_ROW:
             raise ActorFailure(f"{self.label} actor {index} died {self._deaths_in_a_row[index]} times in a row; "
                                f"the last time: {str(death).splitlines()[0]}")
+        self.replaced += 1
+        self._incarnations[index] = None  # its next incarnation is this replacement, not another
         self._starting[self.actors[index].ready.remote()] = index
 
     def _seen(self, index: int, incarnation: str) -> None:
