@@ -13,7 +13,7 @@ inline std::optional<std::string> prepare_root(Evaluator& network, SearchNode& r
   if (root.is_expanded()) return std::nullopt;
   const Evaluation evaluation = network.evaluate(game);
   if (const auto* failure = failure_of(evaluation)) return "Error evaluating root node: " + failure->display_text;
-  expand_with_priors(root, game, std::get<LeafValues>(evaluation).priors);
+  expand_with_evaluation(root, game, std::get<LeafValues>(evaluation));
   return std::nullopt;
 }
 

@@ -82,6 +82,33 @@ TEST(Search, EverySimulationCountsAtTheRootAndVisitsOneRootChild) {
   EXPECT_EQ(network.players_asked.size(), 25U);  // root, then one leaf per simulation
 }
 
+std::size_t visited_root_children(const SearchNode& root) {
+  std::size_t visited = 0;
+  for (const SearchNode& child : root.children) visited += child.visit_count > 0 ? 1 : 0;
+  return visited;
+}
+
+TEST(Search, FirstPlayValueFromTheParentWidensTheSearch) {
+  // Even priors, every value 1/4: a tried child is worth 1/4 to its chooser.
+  const Game game = Game::reset(20);
+  auto visited_with = [&](std::optional<float> reduction) {
+    FakeNetwork network;
+    Search search(1.5F, reduction);
+    SearchNode root;
+    EXPECT_FALSE(testing::prepare_root(network, root, game));
+    EXPECT_FLOAT_EQ(root.value_estimate, 0.25F);
+    EXPECT_FALSE(testing::run_simulations(network, search, root, game, 12));
+    return visited_root_children(root);
+  };
+  // Valued at 0, untried children trail every tried one: few are tried.
+  EXPECT_LE(visited_with(std::nullopt), 6U);
+  // Valued at the parent's 1/4, the exploration term picks a new one each
+  // time (the first tile has 15 children).
+  EXPECT_EQ(visited_with(0.0F), 12U);
+  // A reduction at least the parent's value is the rule of 0 again.
+  EXPECT_EQ(visited_with(0.25F), visited_with(std::nullopt));
+}
+
 TEST(Search, KeptSubtreeNeedsNoRootEvaluationAndKeepsItsCounts) {
   FakeNetwork network;
   Game game = Game::reset(20);

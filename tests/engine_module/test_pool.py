@@ -148,6 +148,17 @@ def test_position_searches_choose_one_tile_each():
         te.SelfPlayPool.for_positions([te.Game(8), te.Game(9)], Config())
 
 
+def test_first_play_from_the_parent_value_widens_position_searches():
+    def visited(reduction):
+        pool = te.SelfPlayPool.for_positions([te.Game(8)], Config(dim=0, sims_per_move=32),
+                                             first_play_reduction=reduction)
+        return int((drain(pool)[0]["policy_shares"] > 0).sum())
+
+    assert visited(0.0) > visited(None)
+    with pytest.raises(ValueError, match="first_play_reduction must be a finite number"):
+        te.SelfPlayPool(Config(), first_play_reduction=float("nan"))
+
+
 @pytest.mark.parametrize("change, message", [
     (dict(rep=3), "config.rep must be 1 or 2"),
     (dict(dim=3), "config.dim must be 4 to 128"),

@@ -38,6 +38,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--simulations", type=int, default=0,
                         help="Search simulations per action of network players (default: 0, the most "
                              "probable legal tile).")
+    parser.add_argument("--first-play-reduction", type=float, metavar="R",
+                        help="Network players' search values an unvisited child at its parent's network value "
+                             "minus R (default: at 0, a loss).")
     parser.add_argument("--parity", action="store_true",
                         help="Also measure each opponent against three copies of itself.")
     parser.add_argument("--ladder", metavar="RUN_DIR",
@@ -72,8 +75,9 @@ def main(argv: list[str] | None = None) -> int:
     try:
         if args.ladder:
             return ladder(args, parser)
-        candidate = player_from_name(args.candidate, args.simulations, args.seed)
-        opponents = [player_from_name(name, args.simulations, None if args.seed is None else args.seed + 1 + i)
+        candidate = player_from_name(args.candidate, args.simulations, args.seed, args.first_play_reduction)
+        opponents = [player_from_name(name, args.simulations, None if args.seed is None else args.seed + 1 + i,
+                                      args.first_play_reduction)
                      for i, name in enumerate(args.opponent or ["random", "greedy"])]
     except (FileNotFoundError, ValueError, NotImplementedError) as error:
         parser.error(str(error))
@@ -102,7 +106,8 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     if not generations:
         parser.error(f"{run.root} holds no checkpoints")
     chosen = generations_to_rate(generations, args.ladder_generations)
-    entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations) for g in chosen]
+    entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations,
+                                              first_play_reduction=args.first_play_reduction) for g in chosen]
     entrants += [player_from_name(name.strip(), seed=args.seed) for name in args.ladder_players.split(",") if name]
     if len(entrants) < 4:
         parser.error("a ladder needs at least four players: add generations or fixed players")

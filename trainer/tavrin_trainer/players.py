@@ -93,10 +93,12 @@ class NetworkPlayer(Player):
     to the lower tile). Otherwise the module's search with that many
     simulations per action, no root noise, the most visited tile; all the
     positions of one ``choose_many`` call are searched together, one network
-    batch per round (tavrin_engine.SelfPlayPool)."""
+    batch per round (tavrin_engine.SelfPlayPool). ``first_play_reduction``:
+    the search values an unvisited child at its parent's network value minus
+    this, instead of 0."""
 
     def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
-                 c_puct: float = 1.5) -> None:
+                 c_puct: float = 1.5, first_play_reduction: float | None = None) -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
         self.model = model.to(device).eval()
@@ -104,17 +106,22 @@ class NetworkPlayer(Player):
         shape = getattr(model, "shape", None)
         self.extended_planes = getattr(shape, "input_planes", None) == EXTENDED_PLANES
         self.name = name if simulations == 0 else f"{name}@{simulations}"
+        if simulations and first_play_reduction is not None:
+            self.name += f",fpu-{first_play_reduction:g}"
         self.simulations = simulations
         self.device = device
         self.c_puct = c_puct
+        self.first_play_reduction = first_play_reduction
 
     @classmethod
-    def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu") -> "NetworkPlayer":
+    def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
+                        first_play_reduction: float | None = None) -> "NetworkPlayer":
         from .run_directory import load_checkpoint
         from .network import model_from_checkpoint
 
         model = model_from_checkpoint(load_checkpoint(path))
-        return cls(model, name=Path(path).stem, simulations=simulations, device=device)
+        return cls(model, name=Path(path).stem, simulations=simulations, device=device,
+                   first_play_reduction=first_play_reduction)
 
     def choose(self, game: te.Game) -> int:
         return self.choose_many([game])[0]
@@ -148,7 +155,8 @@ class NetworkPlayer(Player):
         config = SearchConfig(dim=games[0].dim, rep=1, sims_per_move=self.simulations, sample_moves=0,
                               c_puct=self.c_puct, dirichlet_alpha=1.0, exploration_fraction=0.0)
         pool = te.SelfPlayPool.for_positions(list(games), config,
-                                             extended_planes=self.extended_planes)
+                                             extended_planes=self.extended_planes,
+                                             first_play_reduction=self.first_play_reduction)
         with torch.inference_mode():
             while not pool.done():
                 policy, values = self.model(torch.from_numpy(pool.next_batch()).to(self.device))
@@ -164,7 +172,8 @@ class NetworkPlayer(Player):
         return state
 
 
-def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None) -> Player:
+def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
+                     first_play_reduction: float | None = None) -> Player:
     """'random', 'greedy', 'rollout:N' or a checkpoint file / run directory."""
     if name == "random":
         return RandomPlayer(seed)
@@ -177,4 +186,5 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
         return RolloutPlayer(int(count), seed)
     from .run_directory import resolve_checkpoint
 
-    return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations)
+    return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations,
+                                         first_play_reduction=first_play_reduction)

@@ -51,8 +51,14 @@ Config read_config(nb::handle source, bool with_dim = true) {
   return config;
 }
 
+std::optional<float> read_first_play_reduction(std::optional<double> reduction) {
+  if (reduction && !std::isfinite(*reduction)) throw nb::value_error("first_play_reduction must be a finite number");
+  if (!reduction) return std::nullopt;
+  return static_cast<float>(*reduction);
+}
+
 SelfPlayOptions read_options(bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims,
-                             bool extended_planes) {
+                             bool extended_planes, std::optional<double> first_play_reduction) {
   if (!(full_search_fraction > 0 && full_search_fraction <= 1)) {
     throw nb::value_error("full_search_fraction must lie in (0, 1]");
   }
@@ -65,6 +71,7 @@ SelfPlayOptions read_options(bool skip_single_tile, double full_search_fraction,
   options.full_search_fraction = static_cast<float>(full_search_fraction);
   options.reduced_sims = static_cast<std::uint64_t>(reduced_sims);
   options.extended_planes = extended_planes;
+  options.first_play_reduction = read_first_play_reduction(first_play_reduction);
   return options;
 }
 
@@ -162,29 +169,33 @@ void bind_pool(nb::module_& module) {
       "Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position "
       "of every game waiting on the network; submit() takes the answers for exactly that batch and plays every "
       "game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The "
-      "search is the module's: same selection, backup, root noise, sampling and tree reuse.")
+      "search is the module's: same selection, backup, root noise, sampling and tree reuse, unless "
+      "first_play_reduction is given.")
       .def("__init__",
            [](SelfPlayPool* self, nb::handle config, std::int64_t games, std::optional<std::int64_t> total_games,
               bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims,
-              bool extended_planes) {
+              bool extended_planes, std::optional<double> first_play_reduction) {
              if (games < 1) throw nb::value_error("games must be at least 1");
              const std::int64_t total = total_games.value_or(games);
              if (total < 0) throw nb::value_error("total_games must not be negative");
              const Config read = read_config(config);
              const SelfPlayOptions options =
-                 read_options(skip_single_tile, full_search_fraction, reduced_sims, extended_planes);
+                 read_options(skip_single_tile, full_search_fraction, reduced_sims, extended_planes,
+                              first_play_reduction);
              new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total), options);
            },
            "config"_a, "games"_a = 64, "total_games"_a = nb::none(), "skip_single_tile"_a = false,
            "full_search_fraction"_a = 1.0, "reduced_sims"_a = 0, "extended_planes"_a = false,
+           "first_play_reduction"_a = nb::none(),
            "`config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, "
            "dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are "
            "done. Options: skip_single_tile plays one-tile actions without search or policy target; "
            "full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target; "
-           "extended_planes sends Game.state(extended=True) planes to the network.")
+           "extended_planes sends Game.state(extended=True) planes to the network; first_play_reduction values "
+           "an unvisited child at its parent's network value minus this (None: at 0, the module's rule).")
       .def_static(
           "for_positions",
-          [](nb::list positions, nb::handle config, bool extended_planes) {
+          [](nb::list positions, nb::handle config, bool extended_planes, std::optional<double> first_play_reduction) {
             std::vector<Game> starts;
             for (nb::handle item : positions) {
               const Game& game = nb::cast<const Game&>(item);
@@ -198,9 +209,10 @@ void bind_pool(nb::module_& module) {
             SelfPlayOptions options;
             options.action_limit = 1;
             options.extended_planes = extended_planes;
+            options.first_play_reduction = read_first_play_reduction(first_play_reduction);
             return SelfPlayPool(read, std::move(starts), options);
           },
-          "positions"_a, "config"_a, "extended_planes"_a = false,
+          "positions"_a, "config"_a, "extended_planes"_a = false, "first_play_reduction"_a = nb::none(),
           "One search of one action from each position (copied), e.g. a player's move choice. The chosen tile "
           "of position i is the single move of the finished record whose index is i. config.dim is ignored.")
       .def("done", &SelfPlayPool::done, "True once every game has ended.")

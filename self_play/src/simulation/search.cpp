@@ -9,14 +9,14 @@
 
 namespace tavrin {
 
-std::size_t select_child(const SearchNode& node, float c_puct) {
+std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q) {
   const float exploration = c_puct * std::sqrt(static_cast<float>(node.visit_count));
   std::size_t best = 0;
   float best_score = 0.0F;
   for (std::size_t i = 0; i < node.children.size(); ++i) {
     const SearchNode& child = node.children[i];
     const float visits = static_cast<float>(child.visit_count);
-    const float q = child.visit_count > 0 ? child.value_sum / visits : 0.0F;
+    const float q = child.visit_count > 0 ? child.value_sum / visits : unvisited_q;
     const float u = child.prior * (exploration / (visits + 1.0F));
     const float score = u + q;
     if (!std::isfinite(score)) throw InternalError("NaN/Inf in UCB score");
@@ -46,6 +46,16 @@ void expand_with_priors(SearchNode& node, const Game& game, std::span<const floa
   expand(node, game.current_player(), game.get_legal_tiles(), priors);
 }
 
+void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation) {
+  const std::uint64_t player = game.current_player();
+  expand(node, player, game.get_legal_tiles(), evaluation.priors);
+  if (player >= evaluation.values.size()) {
+    throw InternalError("index out of range: no value for player " + std::to_string(player) + " among " +
+                        std::to_string(evaluation.values.size()));
+  }
+  node.value_estimate = evaluation.values[player];
+}
+
 const Game* Search::descend(SearchNode& root, const Game& game) {
   // Copy-assignment reuses the scratch game's buffers.
   if (scratch_) {
@@ -58,7 +68,8 @@ const Game* Search::descend(SearchNode& root, const Game& game) {
   SearchNode* node = &root;
   path_.push_back(node);
   while (node->is_expanded()) {
-    node = &node->children[select_child(*node, c_puct_)];
+    const float unvisited_q = first_play_reduction_ ? node->value_estimate - *first_play_reduction_ : 0.0F;
+    node = &node->children[select_child(*node, c_puct_, unvisited_q)];
     copy.apply(node->action);  // children are legal tiles of their parent's position
     path_.push_back(node);
   }
@@ -70,7 +81,7 @@ const Game* Search::descend(SearchNode& root, const Game& game) {
 
 void Search::complete(const LeafValues& evaluation) {
   if (path_.empty() || !scratch_) throw InternalError("Search::complete without a pending leaf");
-  expand_with_priors(*path_.back(), *scratch_, evaluation.priors);
+  expand_with_evaluation(*path_.back(), *scratch_, evaluation);
   backup(path_, evaluation.values);
   path_.clear();
 }

@@ -25,12 +25,15 @@ struct RootChild {
 using RootVisits = std::vector<RootChild>;
 
 // Position in `node.children` of the child with the greatest PUCT score;
-// ties go to the larger action. A NaN or infinite score is an internal error.
-std::size_t select_child(const SearchNode& node, float c_puct);
+// ties go to the larger action. An unvisited child's value is `unvisited_q`
+// (the module's rule: 0, a loss). A NaN or infinite score is an internal error.
+std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q = 0.0F);
 
 // Gives `node` the player to move in `game` and a child per legal tile whose
 // prior (parallel to the legal tiles) is positive.
 void expand_with_priors(SearchNode& node, const Game& game, std::span<const float> priors);
+// The same, and the node's value estimate for the player to move.
+void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation);
 
 // PUCT simulations that can stop at a leaf while its evaluation is pending:
 // `descend` walks down from the root on a scratch copy of the game, and
@@ -40,7 +43,13 @@ void expand_with_priors(SearchNode& node, const Game& game, std::span<const floa
 // once warm.
 class Search {
  public:
-  explicit Search(float c_puct) : c_puct_(c_puct) {}
+  // `first_play_reduction`: when set, an unvisited child is valued at its
+  // parent's value estimate minus this reduction instead of 0. With payoffs
+  // averaging 1/4, the value 0 makes every explored child look better than
+  // any unexplored one, and the search hardly widens beyond the first
+  // children it tries.
+  explicit Search(float c_puct, std::optional<float> first_play_reduction = std::nullopt)
+      : c_puct_(c_puct), first_play_reduction_(first_play_reduction) {}
 
   // Starts a simulation. A terminal leaf is backed up with its payoff at once
   // and nullptr returned; otherwise the leaf position, which must be
@@ -50,6 +59,7 @@ class Search {
 
  private:
   float c_puct_;
+  std::optional<float> first_play_reduction_;
   std::optional<Game> scratch_;
   std::vector<SearchNode*> path_;
   std::array<float, kPlayers> payoff_{};

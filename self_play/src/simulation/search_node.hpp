@@ -13,6 +13,9 @@ struct SearchNode {
   std::vector<SearchNode> children;
   float value_sum = 0.0F;
   float prior = 0.0F;  // network probability of the action leading here
+  // The network's value of this position for `player`, written on expansion
+  // by the batched search (the module's search never reads it).
+  float value_estimate = 0.0F;
   std::uint32_t visit_count = 0;
   std::uint32_t action = 0;  // tile leading here from the parent
   std::uint8_t player = 0;   // player to move here, written on expansion

@@ -9,7 +9,7 @@ SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options)
     : SelfPlayGame(config, options, Game::reset(config.dim)) {}
 
 SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options, Game start)
-    : config_(config), options_(options), game_(std::move(start)), search_(config.c_puct) {}
+    : config_(config), options_(options), game_(std::move(start)), search_(config.c_puct, options.first_play_reduction) {}
 
 void SelfPlayGame::play(std::uint64_t tile) {
   apply_chosen_tile(game_, tile);
@@ -81,7 +81,7 @@ const Game* SelfPlayGame::advance() {
 
 void SelfPlayGame::provide(const LeafValues& evaluation) {
   if (phase_ == Phase::kRootPending) {
-    expand_with_priors(root_, game_, evaluation.priors);
+    expand_with_evaluation(root_, game_, evaluation);
     phase_ = Phase::kBeginSimulations;
   } else if (phase_ == Phase::kLeafPending) {
     search_.complete(evaluation);

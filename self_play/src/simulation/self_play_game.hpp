@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "config.hpp"
@@ -30,6 +31,9 @@ struct SelfPlayOptions {
   // The network sees the extended planes (pieces in hand, the squares of the
   // piece being laid) after the five.
   bool extended_planes = false;
+  // Unvisited children valued at the parent's value estimate minus this,
+  // instead of 0 (see Search).
+  std::optional<float> first_play_reduction;
 };
 
 // One self-play game as a state machine around the shared search: it plays
