@@ -80,15 +80,17 @@ def test_eval_command_scores_seat_rotated_matches_and_rates_a_run(tmp_path, caps
     run = RunDirectory(tmp_path / "run")
     for generation in (0, 1):
         save_checkpoint(run.checkpoint_path(generation), {"model": TavrinNet(NetworkShape(8, 1)).state_dict(),
-                                                          "shape": {"channels": 8, "blocks": 1}})
+                                                          "shape": {"channels": 8, "blocks": 1}, "dim": 6})
     assert cli_eval.main([str(run.root), "--opponent", "random", "--opponent", str(run.checkpoint_path(0)),
                           "--games", "6", "--workers", "2", "--dim", "6", "--quiet", "--seed", "1"]) == 0
     out = capsys.readouterr().out
     assert "generation-0001 vs 3x random on side 6: " in out and "over 6 games, seats rotated" in out
     assert "generation-0001 vs 3x generation-0000 on side 6" in out
 
+    # Without --dim, the side the networks were trained for.
     assert cli_eval.main(["--ladder", str(run.root), "--ladder-players", "random,greedy", "--rounds", "1",
-                          "--dim", "6", "--workers", "1", "--quiet"]) == 0
+                          "--workers", "1", "--quiet"]) == 0
+    assert "on side 6" in capsys.readouterr().out
     table = (run.root / "ladder.txt").read_text()
     assert all(name in table for name in ("generation-0000", "generation-0001", "random", "greedy"))
     assert (run.plot_dir / "ladder.png").read_bytes()[:4] == b"\x89PNG"

@@ -19,7 +19,7 @@ Players: random, greedy, rollout:N (UCT with N random playouts per action),
 or a checkpoint file / run directory (its latest generation), which takes the
 network's most probable legal tile.
 
-  tavrin-eval runs/X                                   # vs random and greedy, side 8
+  tavrin-eval runs/X                                   # vs random and greedy, on its training side
   tavrin-eval runs/X --opponent rollout:64 --dim 20 --games 200
   tavrin-eval greedy --opponent random --opponent greedy
   tavrin-eval --ladder runs/X                          # ratings of the run's generations
@@ -34,7 +34,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--opponent", action="append", metavar="PLAYER",
                         help="Opponent in the three other seats; repeat for several (default: random and greedy).")
     parser.add_argument("--games", type=int, default=400, help="Games per opponent (default: 400).")
-    parser.add_argument("--dim", type=int, default=8, help="Board side, 4 to 128 (default: 8).")
+    parser.add_argument("--dim", type=int, help="Board side, 4 to 128 (default: the side the network was "
+                        "trained for, or the trainer's default side 10 when no network plays).")
     parser.add_argument("--simulations", type=int, default=0,
                         help="Search simulations per action of network players (default: 0, the most "
                              "probable legal tile).")
@@ -65,7 +66,7 @@ def main(argv: list[str] | None = None) -> int:
         parser.error("give either a candidate or --ladder RUN_DIR")
     if args.games < 1 or args.workers < 1 or args.rounds < 1 or args.ladder_generations < 2:
         parser.error("--games, --workers and --rounds must be at least 1, --ladder-generations at least 2")
-    if not 4 <= args.dim <= 128:
+    if args.dim is not None and not 4 <= args.dim <= 128:
         parser.error(f"--dim must be 4 to 128, got {args.dim}")
     if args.simulations < 0:
         parser.error("--simulations must not be negative")
@@ -84,6 +85,7 @@ def main(argv: list[str] | None = None) -> int:
 
     from .arena import play_match
 
+    args.dim = args.dim or side_of(candidate, *opponents)
     show = not args.quiet
     try:
         for opponent in opponents:
@@ -94,6 +96,14 @@ def main(argv: list[str] | None = None) -> int:
         print("\ninterrupted", file=sys.stderr)
         return 130
     return 0
+
+
+def side_of(*players) -> int:
+    """The side the first network among ``players`` was trained for, else the trainer's default."""
+    from .settings import TrainSettings
+
+    sides = [p.trained_side for p in players if getattr(p, "trained_side", None)]
+    return sides[0] if sides else TrainSettings().dim
 
 
 def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
@@ -109,6 +119,7 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations,
                                               first_play_reduction=args.first_play_reduction) for g in chosen]
     entrants += [player_from_name(name.strip(), seed=args.seed) for name in args.ladder_players.split(",") if name]
+    args.dim = args.dim or side_of(*entrants)
     if len(entrants) < 4:
         parser.error("a ladder needs at least four players: add generations or fixed players")
     print(f"rating {', '.join(p.name for p in entrants)} on side {args.dim}")

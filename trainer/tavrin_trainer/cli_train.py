@@ -17,8 +17,8 @@ server); the positions go into a replay buffer; the network trains on it; the ne
 checkpoint is saved and scored in seat-rotated games against random and
 greedy players (parity, a player against copies of itself, is 0.25).
 
-With no arguments it trains a small network on a side-8 board on the CPU, for
-40 generations or ten minutes, starting from 400 games of greedy players
+With no arguments it trains a small network on a side-10 board on the CPU, for
+26 generations or ten minutes, starting from 400 games of greedy players
 (--warm-start-games) that bring generation 0 to greedy level before self-play
 takes over; docs/LEARNING.md tells what each learning setting did. Everything
 lands in the run directory:

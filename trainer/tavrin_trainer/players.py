@@ -112,6 +112,7 @@ class NetworkPlayer(Player):
         self.device = device
         self.c_puct = c_puct
         self.first_play_reduction = first_play_reduction
+        self.trained_side: int | None = None  # the evaluation side of the run that trained it, when known
 
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
@@ -119,9 +120,11 @@ class NetworkPlayer(Player):
         from .run_directory import load_checkpoint
         from .network import model_from_checkpoint
 
-        model = model_from_checkpoint(load_checkpoint(path))
-        return cls(model, name=Path(path).stem, simulations=simulations, device=device,
-                   first_play_reduction=first_play_reduction)
+        checkpoint = load_checkpoint(path)
+        player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
+                     device=device, first_play_reduction=first_play_reduction)
+        player.trained_side = checkpoint.get("dim")
+        return player
 
     def choose(self, game: te.Game) -> int:
         return self.choose_many([game])[0]

@@ -46,7 +46,7 @@ class TrainSettings:
         "", "Run directory for checkpoints, metrics, plots and saved games. If it already holds a "
         "checkpoint, training resumes from its latest generation. Default: runs/<date>-<time>.", "run")
     generations: int = _setting(
-        40, "Generations to train in total (a resumed run counts the ones already done). Each "
+        26, "Generations to train in total (a resumed run counts the ones already done). Each "
         "generation is one round of self-play, training, checkpoint and evaluation.", "run")
     time_limit_minutes: float = _setting(
         10.0, "Wall-time budget of this invocation: no new generation starts if, judged by the "
@@ -62,7 +62,7 @@ class TrainSettings:
                                 "empty starts a private one on this machine, bound to loopback.", "run")
 
     # Game and search (what the engine reads)
-    dim: int = _setting(8, "Board side for self-play and for the evaluation games (besides the "
+    dim: int = _setting(10, "Board side for self-play and for the evaluation games (besides the "
                         "optional side-20 ones).", "game", fixed=True)
     board_schedule: str = _setting(
         "", "Board curriculum, e.g. '8:20,14:10': self-play on side 8 for the first 20 generations, then on "
