@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Seat-rotated parity and cross results of the fixed players at sides 8 and
-# 20 (the README's table). About forty minutes on two cores.
+# Seat-rotated parity and cross results of the fixed players at sides 8, 10
+# (the default board) and 20 (the README's tables). About fifty minutes on two
+# cores.
 #
 #   bash benchmarks/fixed_players.sh [workers]
 set -euo pipefail
@@ -14,6 +15,11 @@ eval_ greedy --opponent rollout:512 --dim 8 --games 200
 eval_ rollout:64 --opponent random --opponent greedy --dim 8 --games 400
 eval_ rollout:64 --opponent rollout:512 --dim 8 --games 200
 eval_ rollout:512 --opponent random --opponent greedy --opponent rollout:64 --dim 8 --games 200
+
+# Side 10, the default board.
+eval_ random --opponent random --opponent greedy --parity --dim 10 --games 400
+eval_ greedy --opponent random --dim 10 --games 400
+eval_ rollout:64 --opponent random --opponent greedy --dim 10 --games 200
 
 # Side 20: rollout players are costly on the full board, so fewer games.
 eval_ random --opponent random --opponent greedy --parity --dim 20 --games 200
