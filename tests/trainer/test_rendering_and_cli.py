@@ -99,6 +99,7 @@ def test_eval_command_scores_seat_rotated_matches_and_rates_a_run(tmp_path, caps
 @pytest.mark.parametrize("flags, message", [
     (["greedy", "--opponent", "rollout:x"], "rollout:N"),
     (["greedy", "--dim", "3"], "--dim must be 4 to 128"),
+    (["greedy", "--first-play-reduction", "0.1"], "give --simulations too"),
     ([], "either a candidate or --ladder"),
     (["no-such-run"], "no checkpoint or run directory"),
 ])

@@ -70,6 +70,8 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"--dim must be 4 to 128, got {args.dim}")
     if args.simulations < 0:
         parser.error("--simulations must not be negative")
+    if args.first_play_reduction is not None and args.simulations == 0:
+        parser.error("--first-play-reduction changes the search: give --simulations too")
 
     from .players import player_from_name
 
