@@ -49,11 +49,8 @@ void expand_with_priors(SearchNode& node, const Game& game, std::span<const floa
 void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation) {
   const std::uint64_t player = game.current_player();
   expand(node, player, game.get_legal_tiles(), evaluation.priors);
-  if (player >= evaluation.values.size()) {
-    throw InternalError("index out of range: no value for player " + std::to_string(player) + " among " +
-                        std::to_string(evaluation.values.size()));
-  }
-  node.value_estimate = evaluation.values[player];
+  // A short value list is the backup's error to report, where the module reports it.
+  if (player < evaluation.values.size()) node.value_estimate = evaluation.values[player];
 }
 
 const Game* Search::descend(SearchNode& root, const Game& game) {
