@@ -143,9 +143,9 @@ def test_ctrl_c_stops_every_process_and_keeps_the_last_checkpoint(tmp_path):
 @needs_engine
 def test_a_curriculum_run_with_every_learning_option_moves_its_board_and_resumes(tmp_path):
     run = RunDirectory(tmp_path / "run")
-    options = dict(board_schedule="5:1,6:1", extended_planes=True, warm_start_games=2, warm_start_steps=2, ownership_loss_weight=1.0,
-                   score_loss_weight=1.0, lr_schedule="cosine", skip_single_tile=True, full_search_fraction=0.5,
-                   reduced_sims=2)
+    options = dict(board_schedule="5:1,6:1", extended_planes=True, warm_start_games=2, warm_start_steps=2,
+                   ownership_loss_weight=1.0, score_loss_weight=1.0, lr_schedule="cosine", skip_single_tile=True,
+                   full_search_fraction=0.5, reduced_sims=2)
     run_training(tiny(run.root, dim=7, generations=2, **options), show_progress=False)
     run_training(tiny(run.root, dim=7, generations=3, **options), show_progress=False)
     rows = metrics(run)

@@ -146,5 +146,4 @@ def play_match(candidate: Player, opponent: Player, games: int, dim: int, worker
     seat_means = tuple(float(payoffs[s::SEATS].mean()) if len(payoffs[s::SEATS]) else math.nan
                        for s in range(SEATS))
     return MatchResult(candidate.name, opponent.name, dim, games, float(payoffs.mean()), payoff_stderr(payoffs),
-                       seat_means,
-                       time.perf_counter() - started)
+                       seat_means, time.perf_counter() - started)

@@ -32,13 +32,14 @@ def greedy_examples(games: int, dim: int, seed: int, extended: bool = False) -> 
         planes, policies, values, movers = [], [], [], []
         while not game.is_terminal():
             chosen = set(game.chosen_squares)
-            targets = sorted({t for placement in te.greedy_placements(game) for t in placement} - chosen)
+            best = te.greedy_placements(game)
+            targets = sorted({t for placement in best for t in placement} - chosen)
             policy = np.zeros(cells, dtype=np.float32)
             policy[targets] = 1.0 / len(targets)
             planes.append(game.state(extended=extended))
             policies.append(policy)
             movers.append(game.current_player)
-            game.apply(player.choose(game))
+            game.apply(player.choose_among(best, chosen))
         payoffs = np.asarray(game.payoff(), dtype=np.float32)
         values = [np.roll(payoffs, -p) for p in movers]
         owners, score = final_targets(game, np.asarray(movers, dtype=np.int8), dim)

@@ -100,11 +100,15 @@ def warm_start(state: TrainingState) -> None:
     examples = greedy_examples(settings.warm_start_games, side, settings.seed, settings.extended_planes)
     state.buffer.add(examples)
     say(f"warm start: {settings.warm_start_games} greedy games, {len(examples)} positions", state.show_progress)
-    for group in state.optimizer.param_groups:
-        group["lr"] = settings.learning_rate
+    set_learning_rate(state.optimizer, settings.learning_rate)
     with progress_bar(settings.warm_start_steps, "warm start", state.show_progress) as bar:
         train_steps(state.model, state.optimizer, state.buffer, settings.warm_start_steps,
                     settings.train_batch_size, loss_weights(settings), state.rng, bar)
+
+
+def set_learning_rate(optimizer: torch.optim.Optimizer, rate: float) -> None:
+    for group in optimizer.param_groups:
+        group["lr"] = rate
 
 
 def loss_weights(settings: TrainSettings) -> LossWeights:
@@ -163,8 +167,7 @@ def train(state: TrainingState) -> dict[str, Any]:
     settings = state.settings
     started = time.perf_counter()
     rate = learning_rate(settings.learning_rate, settings.lr_schedule, state.generation + 1, settings.generations)
-    for group in state.optimizer.param_groups:
-        group["lr"] = rate
+    set_learning_rate(state.optimizer, rate)
     with progress_bar(settings.train_steps, "training", state.show_progress) as bar:
         losses = train_steps(state.model, state.optimizer, state.buffer, settings.train_steps,
                              settings.train_batch_size, loss_weights(settings), state.rng, bar)

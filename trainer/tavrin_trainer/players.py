@@ -64,11 +64,14 @@ class GreedyPlayer(_SeededPlayer):
     name = "greedy"
 
     def choose(self, game: te.Game) -> int:
-        best = te.greedy_placements(game)
+        return self.choose_among(te.greedy_placements(game), set(game.chosen_squares))
+
+    def choose_among(self, best: Sequence[Sequence[int]], chosen: set[int]) -> int:
+        """The choice, given the position's greedy placements and the squares
+        already laid for the current piece."""
         if not best:
             raise ValueError("the game is over: there is no tile to choose")
         placement = best[self.rng.integers(len(best))] if len(best) > 1 else best[0]
-        chosen = set(game.chosen_squares)
         return min(tile for tile in placement if tile not in chosen)
 
 
