@@ -32,8 +32,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
     import torch
 
-    from tavrin_trainer.run_directory import save_checkpoint
-    from tavrin_trainer.network import NetworkShape, TavrinNet
+    from tavrin_trainer.run.directory import save_checkpoint
+    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 
     torch.manual_seed(0)
     model = TavrinNet(NetworkShape(channels, blocks))
@@ -47,9 +47,9 @@ def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
 
 
 def module_run(checkpoint: Path, config, args: argparse.Namespace, log_dir: Path) -> float:
-    from tavrin_trainer.cluster import Cluster, ClusterOptions
-    from tavrin_trainer.inference_server import ServerOptions
-    from tavrin_trainer.worker import SELF_PLAY
+    from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterOptions
+    from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
+    from tavrin_trainer.selfplay.module_engine.game_worker import SELF_PLAY
 
     server = ServerOptions(channels=args.channels, blocks=args.blocks, rep=1, batch_size=args.workers,
                            wait_s=0.001, threads=1)
@@ -64,8 +64,8 @@ def pool_process(checkpoint: str, config, games: int, total: int, start, results
     import torch
 
     import tavrin_engine as te
-    from tavrin_trainer.run_directory import load_checkpoint
-    from tavrin_trainer.network import inference_copy, model_from_checkpoint
+    from tavrin_trainer.run.directory import load_checkpoint
+    from tavrin_trainer.learning.network import inference_copy, model_from_checkpoint
 
     torch.set_num_threads(1)
     model = inference_copy(model_from_checkpoint(load_checkpoint(checkpoint)))  # as the trainer's self-play processes run it
@@ -104,7 +104,7 @@ def pool_run(checkpoint: Path, config, args: argparse.Namespace) -> tuple[float,
 
 
 def main() -> None:
-    from tavrin_trainer.settings import TrainSettings
+    from tavrin_trainer.run.settings import TrainSettings
 
     defaults = TrainSettings()
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -124,7 +124,8 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as folder:
         checkpoint = make_checkpoint(Path(folder), args.channels, args.blocks)
         for side in args.sides:
-            config = dataclasses.replace(defaults.search_config(side), sims_per_move=args.sims_per_move)
+            config = dataclasses.replace(defaults.search_settings(side), sims_per_move=args.sims_per_move,
+                                         extended_planes=False)  # the module sends five planes
             scale = 4 if side >= 16 else 1
             side_args = argparse.Namespace(**{**vars(args), "module_games": max(args.workers, args.module_games // scale),
                                               "pool_total": max(args.pool_games // scale, args.pool_total // scale),

@@ -39,8 +39,8 @@ def example_position(dim: int, rep: int) -> list:
 def bench_server(checkpoint: str, args: argparse.Namespace, clients: int) -> dict:
     import multiprocessing
 
-    from tavrin_trainer.cluster import ServerHandle
-    from tavrin_trainer.inference_server import ServerOptions
+    from tavrin_trainer.selfplay.module_engine.supervisor import ServerHandle
+    from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
 
     ctx = multiprocessing.get_context("spawn")
     options = ServerOptions(channels=args.channels, blocks=args.blocks, rep=args.rep, batch_size=clients,
@@ -76,7 +76,7 @@ def bench_batch_parts(args: argparse.Namespace, batch: int, repeats: int = 50) -
     import numpy as np
     import torch
 
-    from tavrin_trainer.network import NetworkShape, TavrinNet
+    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 
     torch.set_num_threads(args.threads)
     model = TavrinNet(NetworkShape(args.channels, args.blocks)).eval()
@@ -112,8 +112,8 @@ def main() -> None:
 
     import torch
 
-    from tavrin_trainer.run_directory import save_checkpoint
-    from tavrin_trainer.network import NetworkShape, TavrinNet
+    from tavrin_trainer.run.directory import save_checkpoint
+    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 
     print(f"side {args.dim}, rep {args.rep}, network {args.channels}x{args.blocks}, "
           f"{args.threads} server thread(s), wait {args.wait_ms} ms")

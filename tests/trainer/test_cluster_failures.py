@@ -6,12 +6,12 @@ from pathlib import Path
 import pytest
 from engine_marks import ENGINES, needs_engine
 
-from tavrin_trainer.run_directory import save_checkpoint
-from tavrin_trainer.cluster import Cluster, ClusterFailure, ClusterOptions
-from tavrin_trainer.inference_server import ServerOptions
-from tavrin_trainer.network import NetworkShape, TavrinNet
-from tavrin_trainer.settings import TrainSettings
-from tavrin_trainer.worker import SELF_PLAY
+from tavrin_trainer.run.directory import save_checkpoint
+from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterFailure, ClusterOptions
+from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.selfplay.module_engine.game_worker import SELF_PLAY
 
 DIM = 6
 
@@ -25,7 +25,7 @@ def cluster(tmp_path: Path, engine: str, workers: int = 2) -> Cluster:
 
 
 def config(**changes):
-    return TrainSettings(dim=DIM, sims_per_move=4, **changes).search_config()
+    return TrainSettings(dim=DIM, sims_per_move=4, **changes).search_settings()
 
 
 @pytest.mark.parametrize("engine", ENGINES)

@@ -5,7 +5,7 @@ pytestmark = needs_engine
 
 
 def test_greedy_demonstrations_target_legal_tiles_and_the_game_s_outcome():
-    from tavrin_trainer.demonstrations import greedy_examples
+    from tavrin_trainer.selfplay.demonstrations import greedy_examples
 
     dim = 6
     examples = greedy_examples(3, dim, seed=0, extended=True)

@@ -5,8 +5,8 @@ import pytest
 from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
-from tavrin_trainer.records import RecordError, examples_from_record
-from tavrin_trainer.settings import SearchConfig
+from tavrin_trainer.learning.examples import RecordError, examples_from_record
+from tavrin_trainer.run.settings import SearchSettings
 
 pytestmark = needs_engine
 
@@ -15,7 +15,7 @@ def engine_record(dim: int, rep: int, sims: int = 12):
     import tavrin_self_play
 
     network, results = CapturedRequests(seed=dim * 10 + rep), Collector()
-    config = SearchConfig(dim=dim, rep=rep, sims_per_move=sims, sample_moves=8, c_puct=1.5,
+    config = SearchSettings(dim=dim, rep=rep, sims_per_move=sims, sample_moves=8, c_puct=1.5,
                           dirichlet_alpha=0.5, exploration_fraction=0.25)
     assert tavrin_self_play.play_training_game(3, config, results, network.queue(), network) == 0
     (worker_id, record), = results.items
@@ -49,8 +49,8 @@ def test_targets_of_an_engine_record():
 
 
 def test_auxiliary_targets_are_the_final_board_seen_by_each_mover():
-    from tavrin_trainer.records import EMPTY
-    from tavrin_trainer.symmetry import randomly_rotated
+    from tavrin_trainer.learning.examples import EMPTY
+    from tavrin_trainer.learning.symmetry import randomly_rotated
 
     dim = 8
     record, _ = engine_record(dim, rep=1)

@@ -16,7 +16,7 @@ import pytest
 from engine_marks import needs_engine
 from test_training_run import TINY, default_sigint, tiny
 
-from tavrin_trainer.run_directory import RunDirectory, load_checkpoint, save_checkpoint
+from tavrin_trainer.run.directory import RunDirectory, load_checkpoint, save_checkpoint
 
 pytestmark = needs_engine
 
@@ -41,12 +41,12 @@ def test_a_dead_self_play_process_is_replaced_and_counted(tmp_path, monkeypatch)
 
 
 def test_processes_that_keep_dying_stop_self_play_naming_one(tmp_path):
-    from tavrin_trainer.network import NetworkShape, TavrinNet
-    from tavrin_trainer.pool_workers import PoolWorkerOptions, PoolWorkers, SelfPlayFailure
+    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+    from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers, SelfPlayFailure
 
     broken = tmp_path / "broken.pt"
     save_checkpoint(broken, {"model": {}, "shape": {"channels": 8, "blocks": 1}})  # weights that do not load
-    config = tiny(tmp_path).search_config()
+    config = tiny(tmp_path).search_settings()
     with PoolWorkers(PoolWorkerOptions(processes=1, concurrent_games=2, max_restarts=2)) as workers:
         with pytest.raises(SelfPlayFailure, match=r"self-play process 0 \(pid \d+\) exited with code 1; "
                                                   r"its last 2 replacements died too"):
@@ -86,7 +86,7 @@ def test_a_trainer_killed_at_any_moment_resumes_losing_at_most_one_generation(tm
     tests_dir = Path(__file__).parent
     env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(tests_dir.parents[1] / "trainer"), str(tests_dir)])}
     flags = [f"--{k.replace('_', '-')}={v}" for k, v in TINY.items()]
-    command = [sys.executable, "-c", "import sys, tavrin_trainer.cli_train as c; sys.exit(c.main(sys.argv[1:]))",
+    command = [sys.executable, "-c", "import sys, tavrin_trainer.cli.train as c; sys.exit(c.main(sys.argv[1:]))",
                "--run-dir", str(run.root), "--quiet", *flags]
     rng = random.Random(11)
     latest = 0

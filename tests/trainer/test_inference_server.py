@@ -7,11 +7,11 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.run_directory import save_checkpoint
-from tavrin_trainer.cluster import ClusterFailure, ServerHandle
-from tavrin_trainer.inference_server import ServerOptions, collect_batch
-from tavrin_trainer.network import NetworkShape, TavrinNet
-from tavrin_trainer.worker import ReplyPipe, ServerGone
+from tavrin_trainer.run.directory import save_checkpoint
+from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure, ServerHandle
+from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions, collect_batch
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+from tavrin_trainer.selfplay.module_engine.game_worker import ReplyPipe, ServerGone
 import multiprocessing
 
 SHAPE = NetworkShape(channels=8, blocks=1)

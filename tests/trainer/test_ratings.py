@@ -5,7 +5,7 @@ from collections import Counter, namedtuple
 
 import pytest
 
-import tavrin_trainer
+import tavrin_trainer.evaluation
 from tavrin_trainer import ratings
 
 Result = namedtuple("Result", "seats scores payoffs")  # the fields of arena.GameResult that rate() reads
@@ -51,10 +51,10 @@ def test_shared_win_updates_tied_players_alike():
 def arena_calls(monkeypatch):
     """Replaces the arena (the engine's games) with a recorder of what it was asked to play."""
     calls = []
-    fake = types.ModuleType("tavrin_trainer.arena")
+    fake = types.ModuleType("tavrin_trainer.evaluation.arena")
     fake.play_games = lambda seatings, dim, workers=1, **options: calls.append((list(seatings), dim, workers)) or []
-    monkeypatch.setitem(sys.modules, "tavrin_trainer.arena", fake)
-    monkeypatch.setattr(tavrin_trainer, "arena", fake, raising=False)
+    monkeypatch.setitem(sys.modules, "tavrin_trainer.evaluation.arena", fake)
+    monkeypatch.setattr(tavrin_trainer.evaluation, "arena", fake, raising=False)
     return calls
 
 

@@ -6,10 +6,10 @@ import pytest
 from engine_marks import needs_engine
 
 from tavrin_trainer import cli_eval, cli_render, cli_train
-from tavrin_trainer.run_directory import RunDirectory, save_checkpoint
-from tavrin_trainer.network import NetworkShape, TavrinNet
-from tavrin_trainer.saved_games import SavedGame, outline_segments, write_rendering
-from tavrin_trainer.settings import TrainSettings, flag_name
+from tavrin_trainer.run.directory import RunDirectory, save_checkpoint
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+from tavrin_trainer.run.saved_games import SavedGame, outline_segments, write_rendering
+from tavrin_trainer.run.settings import TrainSettings, flag_name
 
 
 @pytest.mark.parametrize("cells, expected", [

@@ -2,7 +2,7 @@ import numpy as np
 import pytest
 from test_network_and_training import random_examples
 
-from tavrin_trainer.replay_buffer import ReplayBuffer
+from tavrin_trainer.learning.replay_buffer import ReplayBuffer
 
 
 def test_a_full_buffer_keeps_the_newest_positions_across_save_and_load(tmp_path):
@@ -45,7 +45,7 @@ def test_positions_of_another_board_side_are_refused(tmp_path):
 def test_extended_positions_come_back_whole_with_their_targets(tmp_path):
     import tavrin_engine as te
 
-    from tavrin_trainer.records import Examples
+    from tavrin_trainer.learning.examples import Examples
 
     games = [te.Game(6) for _ in range(3)]
     for moves, game in enumerate(games):

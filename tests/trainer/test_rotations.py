@@ -3,9 +3,9 @@ import pytest
 from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
-from tavrin_trainer.records import Examples, examples_from_record
-from tavrin_trainer.settings import SearchConfig
-from tavrin_trainer.symmetry import randomly_rotated, rotate_examples, rotate_planes
+from tavrin_trainer.learning.examples import Examples, examples_from_record
+from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.learning.symmetry import randomly_rotated, rotate_examples, rotate_planes
 
 
 def first_position_of_each_player(positions):
@@ -28,7 +28,7 @@ def test_a_quarter_turn_carries_each_start_corner_to_the_next_player():
     import tavrin_self_play
 
     network = CapturedRequests(seed=7)
-    config = SearchConfig(dim=20, rep=1, sims_per_move=1, sample_moves=0, c_puct=1.0,
+    config = SearchSettings(dim=20, rep=1, sims_per_move=1, sample_moves=0, c_puct=1.0,
                           dirichlet_alpha=0.3, exploration_fraction=0.0)
     tavrin_self_play.play_test_game(0, config, Collector(), network.queue("model"), network.queue("baseline"),
                                     network)
@@ -63,7 +63,7 @@ def test_rotated_policy_targets_stay_on_the_rotated_legal_tiles():
     import tavrin_self_play
 
     network, results = CapturedRequests(seed=3), Collector()
-    config = SearchConfig(dim=8, rep=1, sims_per_move=8, sample_moves=20, c_puct=1.5,
+    config = SearchSettings(dim=8, rep=1, sims_per_move=8, sample_moves=20, c_puct=1.5,
                           dirichlet_alpha=0.5, exploration_fraction=0.25)
     assert tavrin_self_play.play_training_game(0, config, results, network.queue(), network) == 0
     examples = examples_from_record(results.items[0][1], 8)

@@ -10,9 +10,9 @@ import pytest
 from engine_marks import needs_engine
 
 from tavrin_trainer import cli_render
-from tavrin_trainer.run_directory import RunDirectory, load_checkpoint
-from tavrin_trainer.cluster import ClusterFailure
-from tavrin_trainer.settings import TrainSettings, resolve_settings
+from tavrin_trainer.run.directory import RunDirectory, load_checkpoint
+from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure
+from tavrin_trainer.run.settings import TrainSettings, resolve_settings
 from tavrin_trainer.generation_loop import run_training
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2, selfplay_processes=2,
@@ -121,7 +121,7 @@ def test_ctrl_c_stops_every_process_and_keeps_the_last_checkpoint(tmp_path):
     run_dir = tmp_path / "run"
     tests_dir = Path(__file__).parent
     env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(tests_dir.parents[1] / "trainer"), str(tests_dir)])}
-    code = "import sys, tavrin_trainer.cli_train as c; sys.exit(c.main(sys.argv[1:]))"
+    code = "import sys, tavrin_trainer.cli.train as c; sys.exit(c.main(sys.argv[1:]))"
     flags = [f"--{k.replace('_', '-')}={v}" for k, v in TINY.items()]
     process = subprocess.Popen([sys.executable, "-c", code, "--run-dir", str(run_dir), "--generations", "1000",
                                 "--quiet", *flags], env=env, stderr=subprocess.PIPE, text=True,

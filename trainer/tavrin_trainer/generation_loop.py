@@ -18,20 +18,21 @@ from typing import Any, Callable
 import numpy as np
 import torch
 
-from .run_directory import RunDirectory, atomic_write, load_checkpoint, save_checkpoint
-from .arena import play_match
-from .interrupts import CtrlC
-from .metrics import EVALUATION_OPPONENTS, MetricsLog
-from .network import NetworkShape, TavrinNet
-from .players import NetworkPlayer, player_from_name
-from .plots import write_plots
-from .progress import progress_bar, say
-from .records import EXTENDED_PLANES, PLANES, RecordError
-from .saved_games import game_from_record
-from .selfplay_engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
-from .replay_buffer import ReplayBuffer, saved_side
-from .settings import TrainSettings
-from .optimisation import LossWeights, learning_rate, train_steps
+from tavrin_trainer.run.directory import RunDirectory, atomic_write, load_checkpoint, save_checkpoint
+from tavrin_trainer.evaluation.arena import play_match
+from tavrin_trainer.run.interrupts import CtrlC
+from tavrin_trainer.run.metrics import EVALUATION_OPPONENTS, MetricsLog
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+from tavrin_trainer.run.plots import write_plots
+from tavrin_trainer.run.progress import progress_bar, say
+from tavrin_trainer.learning.examples import EXTENDED_PLANES, PLANES, RecordError
+from tavrin_trainer.run.saved_games import game_from_record
+from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
+from tavrin_trainer.selfplay.interface import SelfPlayEngine
+from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
+from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.learning.optimisation import LossWeights, learning_rate, train_steps
 
 FULL_BOARD_SIDE = 20
 
@@ -93,7 +94,7 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
 
 def warm_start(state: TrainingState) -> None:
     """Greedy players' games into the buffer and a first round of training on them."""
-    from .demonstrations import greedy_examples
+    from tavrin_trainer.selfplay.demonstrations import greedy_examples
 
     settings = state.settings
     side = settings.side_of_generation(1)
@@ -125,7 +126,7 @@ def save_generation(state: TrainingState) -> None:
         "dim": state.settings.dim})
 
 
-def self_play(state: TrainingState, engine: PoolSelfPlay | ModuleSelfPlay) -> dict[str, Any]:
+def self_play(state: TrainingState, engine: SelfPlayEngine) -> dict[str, Any]:
     settings = state.settings
     started = time.perf_counter()
     games = positions = rejected = 0
@@ -136,7 +137,8 @@ def self_play(state: TrainingState, engine: PoolSelfPlay | ModuleSelfPlay) -> di
         say(f"self-play moves to side {side}", state.show_progress)
         state.buffer = ReplayBuffer(settings.replay_capacity, side, state.buffer.input_planes)
     with progress_bar(settings.games_per_generation, "self-play", state.show_progress) as bar:
-        for record in engine.play(checkpoint, settings.search_config(side), settings.games_per_generation):
+        for record in engine.play(checkpoint, settings.search_settings(side, state.generation + 1),
+                                  settings.games_per_generation):
             bar.update(1)
             try:
                 examples = engine.examples(record, side)
@@ -178,7 +180,7 @@ def train(state: TrainingState) -> dict[str, Any]:
 
 def evaluation_matches(settings: TrainSettings) -> list[tuple[str, str, int, int]]:
     """(column key, opponent name, games, board side) of every match of a
-    generation, in order; the index of a match seeds its opponent."""
+    generation, in order; the index of a match seeds its games."""
     return [("random", "random", settings.eval_random_games, settings.dim),
             ("greedy", "greedy", settings.eval_greedy_games, settings.dim),
             ("random_side20", "random", settings.eval_full_board_games, FULL_BOARD_SIDE),
@@ -194,8 +196,8 @@ def evaluate(state: TrainingState) -> dict[str, Any]:
     row: dict[str, Any] = {}
     for index, (key, opponent, games, dim) in enumerate(evaluation_matches(settings)):
         if games:
-            result = play_match(network, player_from_name(opponent, seed=[settings.seed, state.generation, index]),
-                                games, dim, show_progress=state.show_progress)
+            result = play_match(network, player_from_name(opponent), games, dim, show_progress=state.show_progress,
+                                seed=[settings.seed, state.generation, index])
             row.update({f"vs_{key}_games": result.games, f"vs_{key}_mean_payoff": result.mean,
                         f"vs_{key}_stderr": result.stderr, f"vs_{key}_s": result.seconds})
     return row
@@ -232,11 +234,11 @@ def out_of_time(state: TrainingState, last_generation_s: float | None) -> bool:
     return time.perf_counter() - state.started + last_generation_s > limit
 
 
-def self_play_engine(state: TrainingState, engine_module: str) -> PoolSelfPlay | ModuleSelfPlay:
+def self_play_engine(state: TrainingState, engine_module: str) -> SelfPlayEngine:
     if state.settings.engine == "module":
         return ModuleSelfPlay(state.settings, state.run.log_dir, engine_module,
                               state.run.checkpoint_path(state.generation))
-    return PoolSelfPlay(state.settings, state.device)
+    return PoolSelfPlay.local(state.settings, state.device)
 
 
 def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play",
@@ -249,8 +251,8 @@ def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play
     killed outright resumes from it.
 
     ``make_engine`` and ``evaluator`` replace where self-play and evaluation
-    run (the Ray backend passes actors); an engine is a context manager with
-    the methods of ``PoolSelfPlay``, an evaluator returns ``evaluate``'s row."""
+    run (the Ray backend passes actors); an engine is a ``SelfPlayEngine``,
+    an evaluator returns ``evaluate``'s row."""
     state = open_state(settings, show_progress)
     try:
         engine_context = make_engine(state) if make_engine else self_play_engine(state, engine_module)

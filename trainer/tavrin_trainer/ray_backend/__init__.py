@@ -13,11 +13,11 @@ faults        what the backend raises
 Only ``driver`` and what it loads import Ray; this module does not.
 """
 
-from .faults import ActorFailure, RayBackendError
+from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
 
 
 def train_on_ray(settings, show_progress: bool = True) -> int:
-    from .driver import train_on_ray as train
+    from tavrin_trainer.ray_backend.driver import train_on_ray as train
 
     return train(settings, show_progress)
 

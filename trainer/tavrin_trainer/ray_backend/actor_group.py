@@ -22,7 +22,7 @@ from typing import Any, Callable, Iterable, Iterator, Protocol
 import ray
 from ray.exceptions import ActorDiedError, RayActorError
 
-from .faults import ActorFailure, StopRequested
+from tavrin_trainer.ray_backend.faults import ActorFailure, StopRequested
 
 # How often a waiting learner looks for a stop request.
 WAIT_S = 0.5

@@ -4,7 +4,8 @@ shared out.
 Game k of a match seats the candidate in seat k mod 4 wherever it is played;
 each actor plays an interleaved share of the game numbers and answers the
 candidate's payoffs, which are put back in game order and scored as
-``arena.play_match`` scores them. The answer is the row ``evaluate`` gives.
+``arena.play_match`` scores them. Each game draws from the stream it has in a
+local match, so the answer is the row ``evaluate`` gives.
 """
 
 from __future__ import annotations
@@ -18,12 +19,12 @@ from typing import Any
 import numpy as np
 import ray
 
-from ..arena import SEATS, payoff_stderr, play_games, rotated_seatings
-from ..generation_loop import TrainingState, evaluation_matches
-from ..players import NetworkPlayer, player_from_name
-from .actor_group import ActorGroup
-from .progress_bars import actor_progress_bar
-from .weights import WeightsPublisher, load_published
+from tavrin_trainer.evaluation.arena import SEATS, payoff_stderr, play_games, rotated_seatings
+from tavrin_trainer.generation_loop import TrainingState, evaluation_matches
+from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+from tavrin_trainer.ray_backend.actor_group import ActorGroup
+from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
+from tavrin_trainer.ray_backend.weights import WeightsPublisher, load_published
 
 
 @ray.remote
@@ -45,8 +46,8 @@ class EvaluationActor:
         if weights_key != self.weights_key:
             self.candidate = load_published(weights, NetworkPlayer.from_checkpoint)
             self.weights_key = weights_key
-        seatings = rotated_seatings(self.candidate, player_from_name(opponent, seed=seed), max(games) + 1)
-        results = play_games([seatings[k] for k in games], dim)
+        seatings = rotated_seatings(self.candidate, player_from_name(opponent), max(games) + 1)
+        results = play_games([seatings[k] for k in games], dim, seed=seed, numbers=games)
         return self.incarnation, [result.payoffs[k % SEATS] for k, result in zip(games, results)]
 
 
@@ -94,8 +95,8 @@ class RayEvaluator:
 
         def call(actor: Any, share: _Share) -> Any:
             match = matches[share.match]
-            # Each share its own opponent stream, as worker processes of a local match have.
-            seed = [settings.seed, state.generation, share.match, share.games[0]]
+            # The seed of the local match: every game the same stream as there.
+            seed = [settings.seed, state.generation, share.match]
             return actor.play.remote(weights_key, weights, match.opponent, seed, match.dim, share.games)
 
         started = time.perf_counter()

@@ -13,12 +13,13 @@ from typing import Any
 
 import ray
 
-from ..generation_loop import run_training
-from ..settings import TrainSettings
-from .actor_group import ActorGroup
-from .evaluation import RayEvaluator
-from .selfplay_engine import RaySelfPlay, RaySelfPlayWorkers
-from .weights import WeightsPublisher
+from tavrin_trainer.generation_loop import run_training
+from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.selfplay.engines import PoolSelfPlay
+from tavrin_trainer.ray_backend.actor_group import ActorGroup
+from tavrin_trainer.ray_backend.evaluation import RayEvaluator
+from tavrin_trainer.ray_backend.selfplay_engine import RaySelfPlayWorkers
+from tavrin_trainer.ray_backend.weights import WeightsPublisher
 
 
 # Two threads: one trains, the other takes a stop request.
@@ -40,7 +41,7 @@ class Learner:
         evaluator = RayEvaluator(ActorGroup(self.evaluation_actors, "evaluation", self.stopping), publisher,
                                  self.show_progress)
         state = run_training(self.settings, show_progress=self.show_progress,
-                             make_engine=lambda state: RaySelfPlay(state.settings, workers), evaluator=evaluator)
+                             make_engine=lambda state: PoolSelfPlay(workers, state.settings.extended_planes), evaluator=evaluator)
         return state.generation
 
     def stop(self) -> None:

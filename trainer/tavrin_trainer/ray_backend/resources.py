@@ -15,8 +15,8 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-from ..settings import TrainSettings
-from .faults import RayBackendError
+from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.ray_backend.faults import RayBackendError
 
 MAX_EVALUATION_ACTORS = 64
 

@@ -19,8 +19,11 @@ from typing import Any
 
 import ray
 
-from ..pool_workers import PoolWorkerOptions, _load_model, _play
-from .weights import load_published
+from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.selfplay.interface import GameShare
+from tavrin_trainer.selfplay.pool_loop import load_inference_model, play_pool
+from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
+from tavrin_trainer.ray_backend.weights import load_published
 
 # Most records in one answer.
 CHUNK_RECORDS = 8
@@ -60,11 +63,12 @@ class _CancellableModel:
 
 
 class _Job:
-    def __init__(self, job_id: str, model: Any, options: PoolWorkerOptions, config: Any, games: int) -> None:
+    def __init__(self, job_id: str, model: Any, options: PoolWorkerOptions, search: SearchSettings,
+                 share: GameShare) -> None:
         self.id = job_id
         self.outbox: queue.Queue = queue.Queue(BUFFERED_RECORDS)
         self.cancelled = threading.Event()
-        self.thread = threading.Thread(target=self._run, args=(model, options, config, games), daemon=True)
+        self.thread = threading.Thread(target=self._run, args=(model, options, search, share), daemon=True)
         self.thread.start()
 
     def _put(self, item: Any) -> None:
@@ -76,10 +80,10 @@ class _Job:
                 pass
         raise _Cancelled
 
-    def _run(self, model: Any, options: PoolWorkerOptions, config: Any, games: int) -> None:
+    def _run(self, model: Any, options: PoolWorkerOptions, search: SearchSettings, share: GameShare) -> None:
         try:
-            stats = _play(_CancellableModel(model, self.cancelled), options.device, config, games, options,
-                          self._put)
+            stats = play_pool(_CancellableModel(model, self.cancelled), options.device, search, share.games,
+                              share.first_game, options.concurrent_games, self._put)
         except _Cancelled:
             return
         except BaseException as error:  # handed to the learner with the next pull
@@ -130,16 +134,16 @@ class SelfPlayActor:
     def ready(self) -> str:
         return self.incarnation
 
-    def next_chunk(self, job_id: str, weights_key: str, weights: list, config: Any,
-                   games: int) -> tuple[str, tuple[list[dict], dict[str, float] | None]]:
+    def next_chunk(self, job_id: str, weights_key: str, weights: list, search: SearchSettings,
+                   share: GameShare) -> tuple[str, tuple[list[dict], dict[str, float] | None]]:
         """The next records of job ``job_id``, started here if it is new (a
         new job replaces an unfinished one); the counters come with the last."""
         if self.job is None or self.job.id != job_id:
             self.cancel()
             if weights_key != self.weights_key:
-                self.model = load_published(weights, lambda path: _load_model(path, self.options.device))
+                self.model = load_published(weights, lambda path: load_inference_model(path, self.options.device))
                 self.weights_key = weights_key
-            self.job = _Job(job_id, self.model, self.options, config, games)
+            self.job = _Job(job_id, self.model, self.options, search, share)
         try:
             records, stats = self.job.take()
         except BaseException:

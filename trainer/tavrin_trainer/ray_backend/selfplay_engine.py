@@ -1,9 +1,9 @@
-"""Self-play on actors, behind the same interface as the local pool engine.
-
-``RaySelfPlay`` is a ``PoolSelfPlay`` whose processes are self-play actors
-anywhere on the cluster: the generation loop reads its records, examples and
-throughput columns exactly as in a local run. The games of a generation are
-shared out evenly; those of an actor that dies go to the next free actor.
+"""Self-play on actors: ``RaySelfPlayWorkers`` is a ``SelfPlayWorkers`` whose
+processes are self-play actors anywhere on the cluster, so a ``PoolSelfPlay``
+over it gives the generation loop its records, examples and throughput
+columns exactly as in a local run. The games of a generation are shared out
+as among local processes; those of an actor that dies go to the next free
+actor, under game numbers no share used.
 """
 
 from __future__ import annotations
@@ -14,24 +14,24 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Iterator
 
-from ..pool_workers import SelfPlayStats
-from ..selfplay_engines import PoolSelfPlay
-from ..settings import TrainSettings
-from .actor_group import ActorGroup
-from .progress_bars import actor_progress_bar
-from .weights import WeightsPublisher
+from tavrin_trainer.selfplay.pool_processes import SelfPlayStats
+from tavrin_trainer.selfplay.engines import PoolSelfPlay
+from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.ray_backend.actor_group import ActorGroup
+from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
+from tavrin_trainer.ray_backend.weights import WeightsPublisher
 
 
 @dataclass
 class _Share:
     job_id: str
-    games: int
+    games: GameShare
     received: int = 0
     finished: bool = False
 
 
 class RaySelfPlayWorkers:
-    """What ``PoolSelfPlay`` needs of its workers: ``play`` and ``stats``."""
+    """The self-play actors as ``SelfPlayWorkers``."""
 
     def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool) -> None:
         self.group = group
@@ -47,21 +47,24 @@ class RaySelfPlayWorkers:
     def __exit__(self, *exc_info: Any) -> None:
         self.group.call_all("cancel", timeout_s=30)
 
-    def play(self, checkpoint: str | Path, config: Any, games: int) -> Iterator[dict]:
+    def play(self, checkpoint: str | Path, search: SearchSettings, games: int) -> Iterator[dict]:
         self.stats = SelfPlayStats()
         replaced_before = self.group.replaced
         weights_key, weights = self.publisher.publish(checkpoint)
-        count = len(self.group.actors)
-        shares = [games // count + (1 if i < games % count else 0) for i in range(count)]
+        next_game = games
 
         def call(actor: Any, share: _Share) -> Any:
-            return actor.next_chunk.remote(share.job_id, weights_key, weights, config, share.games)
+            return actor.next_chunk.remote(share.job_id, weights_key, weights, search, share.games)
 
         def leftover(share: _Share) -> _Share | None:
-            rest = share.games - share.received
-            return _Share(next(self._jobs), rest) if rest else None
+            nonlocal next_game
+            rest = share.games.games - share.received
+            if not rest:
+                return None
+            next_game += rest
+            return _Share(next(self._jobs), GameShare(next_game - rest, rest))
 
-        work = [_Share(next(self._jobs), share) for share in shares if share]
+        work = [_Share(next(self._jobs), share) for share in share_games(games, len(self.group.actors))]
         with actor_progress_bar(games, "self-play", self.show_progress) as bar:
             for share, (records, stats) in self.group.run(work, call, leftover):
                 share.received += len(records)
@@ -72,10 +75,3 @@ class RaySelfPlayWorkers:
                 self.stats.replaced = self.group.replaced - replaced_before
                 yield from records
         self.stats.replaced = self.group.replaced - replaced_before
-
-
-class RaySelfPlay(PoolSelfPlay):
-    def __init__(self, settings: TrainSettings, workers: RaySelfPlayWorkers) -> None:
-        # The local engine's own reading of the settings; its processes are never started.
-        super().__init__(settings, "cpu")
-        self.workers = workers  # type: ignore[assignment]

@@ -2,8 +2,8 @@
 
 A worker takes tasks from the task queue, plays each as one call into the
 engine and posts exactly one ``TaskResult`` per task. It never imports torch.
-The engine writes its messages (and the printed board of the side-20 game) to
-standard output, which is redirected to the worker's log file.
+The engine writes its messages to standard output, which is redirected to the
+worker's log file.
 """
 
 from __future__ import annotations
@@ -20,8 +20,6 @@ from multiprocessing.connection import Connection, wait
 from typing import Any
 
 SELF_PLAY = "self-play"
-VERSUS_RANDOM = "versus-random"
-VERSUS_BASELINE = "versus-baseline"
 # How often an idle worker checks that its parent is still there.
 IDLE_POLL_S = 0.5
 
@@ -39,7 +37,7 @@ class TaskResult:
     task_id: int
     kind: str
     status: int
-    # self-play: the record (moves, policies, payoffs); versus games: player 0's payoff.
+    # the record (moves, policies, payoffs)
     payload: Any
     error: str
     seconds: float
@@ -106,18 +104,11 @@ def last_line(path: str) -> str:
 
 
 def play(engine: Any, worker_id: int, task: Task, requests: dict[str, Any], pipe: ReplyPipe) -> tuple[int, Any, str]:
+    if task.kind != SELF_PLAY:
+        raise ValueError(f"unknown task kind {task.kind!r}")
     collector = ResultCollector()
-    if task.kind == SELF_PLAY:
-        status = engine.play_training_game(worker_id, task.config, collector, requests["model"], pipe)
-        return status, (collector.items[0][1] if status == 0 and collector.items else None), ""
-    if task.kind == VERSUS_RANDOM:
-        status = engine.play_test_against_random(worker_id, task.config, collector, requests["model"], pipe)
-        return status, (collector.items[0][1] if status == 0 and collector.items else None), ""
-    if task.kind == VERSUS_BASELINE:
-        payoff = engine.play_test_game(worker_id, task.config, collector, requests["model"],
-                                       requests["baseline"], pipe)
-        return 0, float(payoff), ""
-    raise ValueError(f"unknown task kind {task.kind!r}")
+    status = engine.play_training_game(worker_id, task.config, collector, requests["model"], pipe)
+    return status, (collector.items[0][1] if status == 0 and collector.items else None), ""
 
 
 def worker_main(worker_id: int, engine_module: str, tasks: Any, results: Any, stop: Any,

@@ -3,9 +3,9 @@
 A player has a ``name`` and ``choose(game) -> int``, the tile it plays for the
 player to move. It keeps no memory between calls and depends on nothing but
 the game it is shown, so one instance can sit in any seat of any game. Only
-its random generator advances; ``reseed`` gives a copy in another process its
-own stream. ``choose_many(games)`` answers several games at once; the arena
-uses it so that a network evaluates all its pending positions in one batch.
+its random generator advances. ``choose_many(games, streams)`` answers
+several games at once; the arena uses it so that a network evaluates all its
+pending positions in one batch, and hands each game's random stream with it.
 """
 
 from __future__ import annotations
@@ -17,7 +17,7 @@ from typing import Sequence
 import numpy as np
 import tavrin_engine as te
 
-from .records import EXTENDED_PLANES
+from tavrin_trainer.learning.examples import EXTENDED_PLANES
 
 
 class Player:
@@ -26,11 +26,12 @@ class Player:
     def choose(self, game: te.Game) -> int:
         raise NotImplementedError
 
-    def choose_many(self, games: Sequence[te.Game]) -> list[int]:
+    def choose_many(self, games: Sequence[te.Game],
+                    streams: Sequence[np.random.Generator] | None = None) -> list[int]:
+        """One tile per game. ``streams``, one per game, are what a player
+        with random choices draws from instead of its own generator; players
+        without any ignore them."""
         return [self.choose(game) for game in games]
-
-    def reseed(self, seed: int | None) -> None:
-        """Restarts the player's random stream (players without one ignore it)."""
 
     def __repr__(self) -> str:
         return f"<{type(self).__name__} {self.name}>"
@@ -40,10 +41,21 @@ class _SeededPlayer(Player):
     """``seed``: anything numpy's default_rng takes; None draws a fresh one."""
 
     def __init__(self, seed=None) -> None:
-        self.reseed(seed)
-
-    def reseed(self, seed=None) -> None:
         self.rng = np.random.default_rng(seed)
+
+    def choose_many(self, games: Sequence[te.Game],
+                    streams: Sequence[np.random.Generator] | None = None) -> list[int]:
+        if streams is None:
+            return super().choose_many(games)
+        own = self.rng
+        try:
+            tiles = []
+            for game, stream in zip(games, streams, strict=True):
+                self.rng = stream
+                tiles.append(self.choose(game))
+            return tiles
+        finally:
+            self.rng = own
 
 
 class RandomPlayer(_SeededPlayer):
@@ -120,8 +132,8 @@ class NetworkPlayer(Player):
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
                         first_play_reduction: float | None = None) -> "NetworkPlayer":
-        from .run_directory import load_checkpoint
-        from .network import model_from_checkpoint
+        from tavrin_trainer.run.directory import load_checkpoint
+        from tavrin_trainer.learning.network import model_from_checkpoint
 
         checkpoint = load_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
@@ -132,10 +144,11 @@ class NetworkPlayer(Player):
     def choose(self, game: te.Game) -> int:
         return self.choose_many([game])[0]
 
-    def choose_many(self, games: Sequence[te.Game]) -> list[int]:
+    def choose_many(self, games: Sequence[te.Game],
+                    streams: Sequence[np.random.Generator] | None = None) -> list[int]:
         import torch
 
-        from .network import legal_masked
+        from tavrin_trainer.learning.network import legal_masked
 
         if not games:
             return []
@@ -156,13 +169,12 @@ class NetworkPlayer(Player):
     def _search(self, games: Sequence[te.Game]) -> list[int]:
         import torch
 
-        from .settings import SearchConfig
+        from tavrin_trainer.run.settings import SearchSettings
 
-        config = SearchConfig(dim=games[0].dim, rep=1, sims_per_move=self.simulations, sample_moves=0,
-                              c_puct=self.c_puct, dirichlet_alpha=1.0, exploration_fraction=0.0)
-        pool = te.SelfPlayPool.for_positions(list(games), config,
-                                             extended_planes=self.extended_planes,
-                                             first_play_reduction=self.first_play_reduction)
+        search = SearchSettings(dim=games[0].dim, sims_per_move=self.simulations, c_puct=self.c_puct,
+                                extended_planes=self.extended_planes,
+                                first_play_reduction=self.first_play_reduction)
+        pool = te.SelfPlayPool.for_positions(list(games), search)
         with torch.inference_mode():
             while not pool.done():
                 policy, values = self.model(torch.from_numpy(pool.next_batch()).to(self.device))
@@ -190,7 +202,7 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
         if not count.isdigit() or int(count) < 1:
             raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {name!r}")
         return RolloutPlayer(int(count), seed)
-    from .run_directory import resolve_checkpoint
+    from tavrin_trainer.run.directory import resolve_checkpoint
 
     return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations,
                                          first_play_reduction=first_play_reduction)

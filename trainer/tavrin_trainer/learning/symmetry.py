@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import numpy as np
 
-from .records import Examples
+from tavrin_trainer.learning.examples import Examples
 
 
 def rotate_planes(planes: np.ndarray, quarter_turns: int) -> np.ndarray:

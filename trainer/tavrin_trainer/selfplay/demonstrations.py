@@ -12,7 +12,7 @@ from __future__ import annotations
 
 import numpy as np
 
-from .records import Examples, final_targets
+from tavrin_trainer.learning.examples import Examples, final_targets
 
 
 def greedy_examples(games: int, dim: int, seed: int, extended: bool = False) -> Examples:
@@ -20,7 +20,7 @@ def greedy_examples(games: int, dim: int, seed: int, extended: bool = False) -> 
     at random, so the games differ)."""
     import tavrin_engine as te
 
-    from .players import GreedyPlayer
+    from tavrin_trainer.evaluation.players import GreedyPlayer
 
     if games < 1:
         raise ValueError(f"greedy demonstrations need at least 1 game, got {games}")

@@ -1,10 +1,10 @@
 """The two ways the trainer plays its self-play games.
 
-* ``PoolSelfPlay`` (the default): processes that each host a batched pool
-  and their own copy of the network (pool_workers).
+* ``PoolSelfPlay`` (the default): batched pools, each with its own copy of
+  the network, in local processes (pool_processes) or Ray actors.
 * ``ModuleSelfPlay``: the tavrin_self_play module in game worker processes,
   one request in flight each, fed by an inference server over a queue and
-  pipes (cluster), for users who bring their own server and for comparison.
+  pipes (module_engine), for users who bring their own server and for comparison.
 
 Both take the checkpoint of the generation to play with, and yield the
 records of the games as they finish; ``stats`` then gives the throughput
@@ -17,8 +17,9 @@ import os
 from pathlib import Path
 from typing import Any, Iterator
 
-from .records import Examples, examples_from_pool_record, examples_from_record, pool_record_lists
-from .settings import TrainSettings
+from tavrin_trainer.learning.examples import Examples, examples_from_pool_record, examples_from_record, pool_record_lists
+from tavrin_trainer.run.settings import SearchSettings, TrainSettings
+from tavrin_trainer.selfplay.interface import SelfPlayWorkers
 
 
 def resolve_device(requested: str) -> str:
@@ -33,26 +34,30 @@ def resolve_device(requested: str) -> str:
 
 
 def pool_worker_options(settings: TrainSettings, device: str, processes: int | None = None):
-    """What each self-play process needs from the settings; ``processes``
-    defaults to one per CPU core, or one on a GPU."""
-    from .pool_workers import PoolWorkerOptions
+    """What each self-play process is; ``processes`` defaults to one per CPU
+    core, or one on a GPU."""
+    from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
 
     on_gpu = device.startswith("cuda")
     if processes is None:
         processes = settings.selfplay_processes or (1 if on_gpu else os.cpu_count() or 1)
     concurrent = settings.games_per_generation if on_gpu else settings.pool_games
-    return PoolWorkerOptions(
-        processes=processes, concurrent_games=concurrent, device=device,
-        skip_single_tile=settings.skip_single_tile, full_search_fraction=settings.full_search_fraction,
-        reduced_sims=settings.reduced_sims, extended_planes=settings.extended_planes)
+    return PoolWorkerOptions(processes=processes, concurrent_games=concurrent, device=device)
 
 
 class PoolSelfPlay:
-    def __init__(self, settings: TrainSettings, device: str) -> None:
-        from .pool_workers import PoolWorkers
+    """Batched pools over any ``SelfPlayWorkers``: local processes
+    (``local``) or Ray actors."""
 
-        self.workers = PoolWorkers(pool_worker_options(settings, device))
-        self.extended_planes = settings.extended_planes
+    def __init__(self, workers: SelfPlayWorkers, extended_planes: bool) -> None:
+        self.workers = workers
+        self.extended_planes = extended_planes
+
+    @classmethod
+    def local(cls, settings: TrainSettings, device: str) -> "PoolSelfPlay":
+        from tavrin_trainer.selfplay.pool_processes import PoolWorkers
+
+        return cls(PoolWorkers(pool_worker_options(settings, device)), settings.extended_planes)
 
     def __enter__(self) -> "PoolSelfPlay":
         self.workers.__enter__()
@@ -61,8 +66,8 @@ class PoolSelfPlay:
     def __exit__(self, *exc_info: Any) -> None:
         self.workers.__exit__(*exc_info)
 
-    def play(self, checkpoint: Path, config: Any, games: int) -> Iterator[Any]:
-        return self.workers.play(str(checkpoint), config, games)
+    def play(self, checkpoint: Path, search: SearchSettings, games: int) -> Iterator[Any]:
+        return self.workers.play(checkpoint, search, games)
 
     def examples(self, record: Any, dim: int) -> Examples:
         return examples_from_pool_record(record, dim, self.extended_planes)
@@ -81,8 +86,8 @@ class PoolSelfPlay:
 
 class ModuleSelfPlay:
     def __init__(self, settings: TrainSettings, log_dir: Path, engine_module: str, checkpoint: Path) -> None:
-        from .cluster import Cluster, ClusterOptions
-        from .inference_server import ServerOptions
+        from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterOptions
+        from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
 
         server = ServerOptions(channels=settings.channels, blocks=settings.blocks, rep=settings.rep,
                                batch_size=settings.effective_batch_size, wait_s=settings.batch_wait_ms / 1000,
@@ -99,15 +104,16 @@ class ModuleSelfPlay:
     def __exit__(self, *exc_info: Any) -> None:
         self.cluster.__exit__(*exc_info)
 
-    def play(self, checkpoint: Path, config: Any, games: int) -> Iterator[Any]:
-        from .worker import SELF_PLAY
+    def play(self, checkpoint: Path, search: SearchSettings, games: int) -> Iterator[Any]:
+        """The module reads the first seven fields of ``search``; it draws its own random numbers."""
+        from tavrin_trainer.selfplay.module_engine.game_worker import SELF_PLAY
 
         server = self.cluster.servers["model"]
         if checkpoint != self.loaded:
             server.load(checkpoint)
             self.loaded = checkpoint
         server.take_stats()  # start the throughput counters afresh
-        for result in self.cluster.run(SELF_PLAY, [config] * games):
+        for result in self.cluster.run(SELF_PLAY, [search] * games):
             yield result.payload
 
     @staticmethod

@@ -6,7 +6,7 @@ import csv
 from pathlib import Path
 from typing import Any
 
-from .run_directory import atomic_write
+from tavrin_trainer.run.directory import atomic_write
 
 # Seat-rotated evaluation: on the training board, and optionally on side 20.
 EVALUATION_OPPONENTS = ("random", "greedy", "random_side20", "greedy_side20")

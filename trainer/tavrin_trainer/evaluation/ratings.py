@@ -11,8 +11,8 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Sequence
 
 if TYPE_CHECKING:
-    from .arena import GameResult
-    from .players import Player
+    from tavrin_trainer.evaluation.arena import GameResult
+    from tavrin_trainer.evaluation.players import Player
 
 SEATS = 4
 GENERATION_NAME = re.compile(r"generation-(\d+)")
@@ -47,7 +47,7 @@ def round_robin(entrants: Sequence[Player], dim: int, rounds: int = 1, workers: 
                 seatings.append(table[shift:] + table[:shift])
 
     # Imported here so that the rating half of this module stands without the game engine.
-    from . import arena
+    from tavrin_trainer.evaluation import arena
 
     return arena.play_games(seatings, dim, workers=workers, show_progress=show_progress,
                             label="round robin")

@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import sys
 
-from .settings import TrainSettings, add_setting_flags, explicit_settings, resolve_settings
+from tavrin_trainer.run.settings import TrainSettings, add_setting_flags, explicit_settings, resolve_settings
 
 DESCRIPTION = """\
 Train a policy-value network for the four-player polyomino game by self-play.
@@ -48,7 +48,7 @@ def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     explicit = explicit_settings(args)
-    from .run_directory import RunDirectory
+    from tavrin_trainer.run.directory import RunDirectory
 
     saved = RunDirectory(explicit["run_dir"]).saved_settings() if explicit.get("run_dir") else None
     try:
@@ -60,11 +60,11 @@ def main(argv: list[str] | None = None) -> int:
 
 def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
     # Imported here so that --help and bad flags answer at once, without PyTorch.
-    from .run_directory import RunDirectory
-    from .cluster import ClusterFailure
-    from .generation_loop import run_training
-    from .pool_workers import SelfPlayFailure
-    from .ray_backend import RayBackendError, train_on_ray
+    from tavrin_trainer.run.directory import RunDirectory
+    from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure
+    from tavrin_trainer.generation_loop import run_training
+    from tavrin_trainer.selfplay.pool_processes import SelfPlayFailure
+    from tavrin_trainer.ray_backend import RayBackendError, train_on_ray
 
     run = RunDirectory(settings.run_dir)
     try:

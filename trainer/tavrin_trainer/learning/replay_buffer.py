@@ -6,9 +6,9 @@ from pathlib import Path
 
 import numpy as np
 
-from .run_directory import atomic_write
-from .records import BOARD_PLANES_EXTENDED, EXTENDED_PLANES, PLANES, PLAYERS, UNKNOWN, Examples
-from .symmetry import randomly_rotated
+from tavrin_trainer.run.directory import atomic_write
+from tavrin_trainer.learning.examples import BOARD_PLANES_EXTENDED, EXTENDED_PLANES, PLANES, PLAYERS, UNKNOWN, Examples
+from tavrin_trainer.learning.symmetry import randomly_rotated
 
 TARGETS = ("policy", "value", "owners", "score")
 

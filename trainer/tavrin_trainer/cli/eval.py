@@ -73,7 +73,7 @@ def main(argv: list[str] | None = None) -> int:
     if args.first_play_reduction is not None and args.simulations == 0:
         parser.error("--first-play-reduction changes the search: give --simulations too")
 
-    from .players import player_from_name
+    from tavrin_trainer.evaluation.players import player_from_name
 
     try:
         if args.ladder:
@@ -85,7 +85,7 @@ def main(argv: list[str] | None = None) -> int:
     except (FileNotFoundError, ValueError, NotImplementedError) as error:
         parser.error(str(error))
 
-    from .arena import play_match
+    from tavrin_trainer.evaluation.arena import play_match
 
     args.dim = args.dim or side_of(candidate, *opponents)
     show = not args.quiet
@@ -102,16 +102,16 @@ def main(argv: list[str] | None = None) -> int:
 
 def side_of(*players) -> int:
     """The side the first network among ``players`` was trained for, else the trainer's default."""
-    from .settings import TrainSettings
+    from tavrin_trainer.run.settings import TrainSettings
 
     sides = [p.trained_side for p in players if getattr(p, "trained_side", None)]
     return sides[0] if sides else TrainSettings().dim
 
 
 def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
-    from .run_directory import RunDirectory
-    from .players import NetworkPlayer, player_from_name
-    from .ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
+    from tavrin_trainer.run.directory import RunDirectory
+    from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+    from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
 
     run = RunDirectory(args.ladder)
     generations = run.generations()

@@ -59,7 +59,7 @@ def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
 
 
 def _save(figure, path: Path, plt) -> Path:
-    from .run_directory import atomic_write
+    from tavrin_trainer.run.directory import atomic_write
 
     figure.tight_layout()
     atomic_write(path, lambda temporary: figure.savefig(temporary, dpi=110, format="png"))

@@ -10,6 +10,9 @@ expectation; ``play_match(opponent, opponent, ...)`` measures it.
 Games run in lockstep: every round, each player answers all the games
 waiting on it with one ``choose_many`` call, so a network evaluates its
 positions in batches. ``workers`` > 1 splits the games over processes.
+Every game draws its random choices from a stream of its own, seeded from the
+match's seed and the game's number, so a seeded match plays the same games
+however many processes share it.
 """
 
 from __future__ import annotations
@@ -24,8 +27,8 @@ from typing import Callable, Sequence
 import numpy as np
 import tavrin_engine as te
 
-from .players import Player
-from .progress import progress_bar
+from tavrin_trainer.evaluation.players import Player
+from tavrin_trainer.run.progress import progress_bar
 
 SEATS = 4
 
@@ -54,9 +57,18 @@ class MatchResult:
                 f"over {self.games} games, seats rotated (per seat {seats}; parity 0.25)")
 
 
+def game_streams(seed: int | Sequence[int] | None, numbers: Sequence[int]) -> list[np.random.Generator]:
+    """The random stream of each numbered game of a match; None draws the
+    match's seed from the operating system."""
+    entropy = np.random.SeedSequence(seed).entropy
+    return [np.random.default_rng(np.random.SeedSequence(entropy, spawn_key=(n,))) for n in numbers]
+
+
 def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
-                  on_finished: Callable[[int], None] | None = None) -> list[GameResult]:
-    """Plays one game per seating in this process, all at once."""
+                  on_finished: Callable[[int], None] | None = None,
+                  streams: Sequence[np.random.Generator] | None = None) -> list[GameResult]:
+    """Plays every seating's game in this process; ``streams``, one per game,
+    are what its players draw from (default: their own generators)."""
     games = [te.Game(dim) for _ in seatings]
     results: list[GameResult | None] = [None] * len(seatings)
     active = list(range(len(games)))
@@ -66,7 +78,8 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
             player = seatings[index][games[index].current_player]
             waiting.setdefault(id(player), (player, []))[1].append(index)
         for player, indices in waiting.values():
-            tiles = player.choose_many([games[i] for i in indices])
+            tiles = player.choose_many([games[i] for i in indices],
+                                       None if streams is None else [streams[i] for i in indices])
             for index, tile in zip(indices, tiles):
                 games[index].apply(tile)
         still = []
@@ -82,37 +95,43 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
     return results  # type: ignore[return-value]
 
 
-def _play_share(seatings: Sequence[Sequence[Player]], dim: int, seed: int) -> list[GameResult]:
-    """A worker process's share: its own random streams, one torch thread."""
+def _play_share(seatings: Sequence[Sequence[Player]], dim: int, entropy: int | Sequence[int],
+                numbers: Sequence[int]) -> list[GameResult]:
+    """A worker process's share of the games, one torch thread."""
     torch = sys.modules.get("torch")  # loaded by a network player's weights
     if torch is not None:
         torch.set_num_threads(1)
-    for offset, player in enumerate({id(p): p for seating in seatings for p in seating}.values()):
-        player.reseed(seed + offset)
-    return play_lockstep(seatings, dim)
+    return play_lockstep(seatings, dim, streams=game_streams(entropy, numbers))
 
 
 def play_games(seatings: Sequence[Sequence[Player]], dim: int, workers: int = 1, show_progress: bool = False,
-               label: str = "games", seed: int | None = None) -> list[GameResult]:
-    """One game per seating (four players, seat order); results in the same order."""
+               label: str = "games", seed: int | Sequence[int] | None = None,
+               numbers: Sequence[int] | None = None) -> list[GameResult]:
+    """One game per seating (four players, seat order); results in the same
+    order. ``numbers`` (default 0, 1, ...) name the games' random streams:
+    the same seed and numbers give the same games whatever ``workers`` is."""
     for seating in seatings:
         if len(seating) != SEATS:
             raise ValueError(f"a game seats {SEATS} players, got {len(seating)}")
     if workers < 1:
         raise ValueError(f"workers must be at least 1, got {workers}")
+    numbers = list(range(len(seatings))) if numbers is None else list(numbers)
+    if len(numbers) != len(seatings):
+        raise ValueError(f"{len(seatings)} games need as many numbers, got {len(numbers)}")
+    entropy = np.random.SeedSequence(seed).entropy
     workers = min(workers, len(seatings)) or 1
     with progress_bar(len(seatings), label, show_progress) as bar:
         if workers == 1:
-            return play_lockstep(seatings, dim, bar.update)
+            return play_lockstep(seatings, dim, bar.update, game_streams(entropy, numbers))
         # Interleaved shares balance the seats and the game lengths.
         shares = [list(range(w, len(seatings), workers)) for w in range(workers)]
-        base = int(np.random.SeedSequence(seed).generate_state(1)[0])
         results: list[GameResult | None] = [None] * len(seatings)
         import multiprocessing
 
         with ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("spawn")) as pool:
-            futures = [pool.submit(_play_share, [seatings[i] for i in share], dim, base + 1000 * w)
-                       for w, share in enumerate(shares)]
+            futures = [pool.submit(_play_share, [seatings[i] for i in share], dim, entropy,
+                                   [numbers[i] for i in share])
+                       for share in shares]
             for share, future in zip(shares, futures):
                 for index, result in zip(share, future.result()):
                     results[index] = result
@@ -135,7 +154,7 @@ def payoff_stderr(payoffs: np.ndarray) -> float:
 
 
 def play_match(candidate: Player, opponent: Player, games: int, dim: int, workers: int = 1,
-               show_progress: bool = False, seed: int | None = None) -> MatchResult:
+               show_progress: bool = False, seed: int | Sequence[int] | None = None) -> MatchResult:
     """The candidate in seat k mod 4 of game k, three copies of the opponent elsewhere."""
     if games < 1:
         raise ValueError(f"a match needs at least 1 game, got {games}")

@@ -18,7 +18,7 @@ from torch.nn import functional as F
 INPUT_PLANES = 5
 PLAYERS = 4
 OWNER_CLASSES = PLAYERS + 1
-from .records import BOARD_PLANES_EXTENDED, EXTENDED_PLANES
+from tavrin_trainer.learning.examples import BOARD_PLANES_EXTENDED, EXTENDED_PLANES
 
 
 @dataclass(frozen=True)

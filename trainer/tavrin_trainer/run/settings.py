@@ -26,17 +26,32 @@ def _setting(default: Any, help: str, group: str, fixed: bool = False) -> Any:
     return field(default=default, metadata={"help": help, "group": group, "fixed": fixed})
 
 
-@dataclass
-class SearchConfig:
-    """The seven attributes the engine reads from its ``config`` argument."""
+@dataclass(frozen=True)
+class SearchSettings:
+    """What one search reads, whoever runs it: the self-play pools, the
+    network player's search and the Ray actors take this one object.
+
+    The first seven fields are the attributes the ``tavrin_self_play`` module
+    reads from its ``config`` argument, so an instance is also a module
+    config; the module ignores the rest. The defaults choose a move as a
+    player does: no root noise, no sampling, the most visited tile."""
 
     dim: int
-    rep: int
-    sims_per_move: int
-    sample_moves: int
-    c_puct: float
-    dirichlet_alpha: float
-    exploration_fraction: float
+    rep: int = 1
+    sims_per_move: int = 32
+    sample_moves: int = 0
+    c_puct: float = 1.5
+    dirichlet_alpha: float = 0.5
+    exploration_fraction: float = 0.0
+    # Read by the batched pool only.
+    skip_single_tile: bool = False
+    full_search_fraction: float = 1.0
+    reduced_sims: int = 0
+    extended_planes: bool = False
+    first_play_reduction: float | None = None
+    # Game number n of a pool draws its noise and samples from its own stream
+    # seeded from (seed, n); None draws from the operating system.
+    seed: int | None = None
 
 
 @dataclass
@@ -52,8 +67,10 @@ class TrainSettings:
         10.0, "Wall-time budget of this invocation: no new generation starts if, judged by the "
         "last one, it would end past the budget; 0 means no limit.", "run")
     seed: int = _setting(
-        0, "Seed for the network's initial weights and the training batches. The engine draws "
-        "its own random numbers from the operating system, so games are not reproducible.", "run")
+        0, "Seed for the network's initial weights, the training batches, the self-play games' root noise "
+        "and sampling, and the evaluation opponents: the same seed plays the same self-play games however "
+        "many processes share them (given the same network answers). The module engine draws its own "
+        "random numbers from the operating system.", "run")
 
     backend: str = _setting("local", "Where the run's processes live: 'local', this machine; 'ray', actors on a Ray "
                             "cluster (pip install \".[ray]\"): one learner, self-play actors and evaluation "
@@ -174,11 +191,20 @@ class TrainSettings:
                 return side
         return self.dim
 
-    def search_config(self, dim: int | None = None) -> SearchConfig:
-        return SearchConfig(
+    def search_settings(self, dim: int | None = None, generation: int | None = None) -> SearchSettings:
+        """The self-play search on side ``dim`` (default --dim); with
+        ``generation``, seeded from --seed and that generation."""
+        seed = None
+        if generation is not None:
+            import numpy as np
+
+            seed = int(np.random.SeedSequence([self.seed, generation]).generate_state(1, np.uint64)[0])
+        return SearchSettings(
             dim=self.dim if dim is None else dim, rep=self.rep, sims_per_move=self.sims_per_move,
             sample_moves=self.sample_moves, c_puct=self.c_puct, dirichlet_alpha=self.dirichlet_alpha,
-            exploration_fraction=self.exploration_fraction)
+            exploration_fraction=self.exploration_fraction, skip_single_tile=self.skip_single_tile,
+            full_search_fraction=self.full_search_fraction, reduced_sims=self.reduced_sims,
+            extended_planes=self.extended_planes, seed=seed)
 
     @property
     def effective_batch_size(self) -> int:

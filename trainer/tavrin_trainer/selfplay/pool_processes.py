@@ -3,7 +3,8 @@
 Every process holds a ``tavrin_engine.SelfPlayPool`` and a copy of the
 network (on the CPU with one torch thread, or on a GPU) and plays the games
 it is handed, one network batch per round. New weights arrive as the path of
-the generation's checkpoint. Records come back as dicts of numpy arrays.
+the generation's checkpoint; the ``SearchSettings`` and the numbered games to
+play come with each task. Records come back as dicts of numpy arrays.
 
 A process that dies is replaced and handed the games it had not finished;
 only if the replacements of one process keep dying does ``play`` give up,
@@ -18,7 +19,12 @@ import signal
 import time
 from dataclasses import dataclass, field
 from multiprocessing.connection import Connection, wait
+from pathlib import Path
 from typing import Any, Iterator
+
+from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.selfplay.interface import GameShare, SelfPlayStats, share_games
+from tavrin_trainer.selfplay.pool_loop import load_inference_model, play_pool
 
 # How often the parent checks its processes while waiting for records.
 WATCH_INTERVAL_S = 0.5
@@ -30,63 +36,14 @@ class SelfPlayFailure(RuntimeError):
 
 @dataclass(frozen=True)
 class PoolWorkerOptions:
+    """What a self-play process is, as opposed to what it plays (the
+    ``SearchSettings`` of each generation)."""
+
     processes: int
     concurrent_games: int  # games each process plays at once (its batch size)
     device: str = "cpu"
     torch_threads: int = 1
-    skip_single_tile: bool = False
-    full_search_fraction: float = 1.0
-    reduced_sims: int = 0
-    extended_planes: bool = False
     max_restarts: int = 3  # replacements in a row of one process before giving up
-
-
-@dataclass
-class SelfPlayStats:
-    positions: int = 0
-    evaluations: int = 0
-    batches: int = 0
-    network_s: float = 0.0
-    process_s: float = 0.0
-    replaced: int = 0
-
-    def add(self, other: dict[str, float]) -> None:
-        for name, value in other.items():
-            setattr(self, name, getattr(self, name) + value)
-
-
-def _load_model(checkpoint: str, device: str):
-    from .network import inference_copy, model_from_checkpoint
-    from .run_directory import load_checkpoint
-
-    return inference_copy(model_from_checkpoint(load_checkpoint(checkpoint))).to(device)
-
-
-def _play(model, device: str, config: Any, games: int, options: PoolWorkerOptions, send) -> dict[str, float]:
-    import torch
-
-    import tavrin_engine as te
-
-    pool = te.SelfPlayPool(config, games=min(options.concurrent_games, games), total_games=games,
-                           skip_single_tile=options.skip_single_tile,
-                           full_search_fraction=options.full_search_fraction, reduced_sims=options.reduced_sims,
-                           extended_planes=options.extended_planes)
-    started = time.perf_counter()
-    stats = {"evaluations": 0, "batches": 0, "network_s": 0.0}
-    with torch.inference_mode():
-        while not pool.done():
-            planes = torch.from_numpy(pool.next_batch()).to(device)
-            before = time.perf_counter()
-            policy, values = model(planes, planes_last=config.rep == 2)
-            policy, values = policy.float().cpu(), values.float().cpu()
-            stats["network_s"] += time.perf_counter() - before
-            stats["batches"] += 1
-            stats["evaluations"] += len(planes)
-            pool.submit(policy, values)
-            for record in pool.take_finished():
-                send(record)
-    stats["process_s"] = time.perf_counter() - started
-    return stats
 
 
 def worker_main(connection: Connection, options: PoolWorkerOptions) -> None:
@@ -109,18 +66,18 @@ def worker_main(connection: Connection, options: PoolWorkerOptions) -> None:
             return
         if task is None:
             return
-        task_id, checkpoint, config, games = task
+        task_id, checkpoint, search, share = task
         if checkpoint != loaded:
-            model, loaded = _load_model(checkpoint, options.device), checkpoint
-        stats = _play(model, options.device, config, games, options,
-                      lambda record: connection.send(("record", task_id, record)))
+            model, loaded = load_inference_model(checkpoint, options.device), checkpoint
+        stats = play_pool(model, options.device, search, share.games, share.first_game, options.concurrent_games,
+                          lambda record: connection.send(("record", task_id, record)))
         connection.send(("done", task_id, stats))
 
 
 @dataclass
 class _Assignment:
     task_id: int
-    games: int
+    share: GameShare
     received: int = 0
     finished: bool = False
 
@@ -136,6 +93,7 @@ class PoolWorkers:
         self.ctx = multiprocessing.get_context("spawn")
         self.connections: list[Connection] = []
         self._next_task = 0
+        self._next_game = 0
         self.stats = SelfPlayStats()
 
     def __enter__(self) -> "PoolWorkers":
@@ -169,19 +127,21 @@ class PoolWorkers:
                 process.kill()
                 process.join()
 
-    def _send(self, index: int, checkpoint: str, config: Any, games: int) -> _Assignment:
-        assignment = _Assignment(self._next_task, games)
+    def _send(self, index: int, checkpoint: str, search: SearchSettings, share: GameShare) -> _Assignment:
+        assignment = _Assignment(self._next_task, share)
         self._next_task += 1
-        self.connections[index].send((assignment.task_id, checkpoint, config, games))
+        self.connections[index].send((assignment.task_id, checkpoint, search, share))
         return assignment
 
-    def play(self, checkpoint: str, config: Any, games: int) -> Iterator[dict]:
+    def play(self, checkpoint: str | Path, search: SearchSettings, games: int) -> Iterator[dict]:
         """Plays ``games`` games with the weights of ``checkpoint`` and yields
         their records as they finish; ``self.stats`` then holds the counts."""
         self.stats = SelfPlayStats()
-        count = len(self.processes)
-        shares = [games // count + (1 if i < games % count else 0) for i in range(count)]
-        assignments = {i: self._send(i, checkpoint, config, share) for i, share in enumerate(shares) if share}
+        checkpoint = str(checkpoint)
+        shares = share_games(games, len(self.processes))
+        # A replacement plays the games its process left under numbers no share used.
+        self._next_game = games
+        assignments = {i: self._send(i, checkpoint, search, share) for i, share in enumerate(shares)}
         restarts = dict.fromkeys(assignments, 0)
         while not all(a.finished for a in assignments.values()):
             waiting = {self.connections[i]: i for i, a in assignments.items() if not a.finished}
@@ -203,10 +163,10 @@ class PoolWorkers:
                     assignment.finished = True
                     restarts[index] = 0
                     self.stats.add(payload)
-            self._replace_dead(assignments, restarts, checkpoint, config)
+            self._replace_dead(assignments, restarts, checkpoint, search)
 
     def _replace_dead(self, assignments: dict[int, _Assignment], restarts: dict[int, int], checkpoint: str,
-                      config: Any) -> None:
+                      search: SearchSettings) -> None:
         for index, assignment in assignments.items():
             process = self.processes[index]
             if assignment.finished or process.is_alive():
@@ -219,6 +179,9 @@ class PoolWorkers:
             self.stats.replaced += 1
             self.connections[index].close()
             self.processes[index], self.connections[index] = self._spawn()
-            remaining = assignment.games - assignment.received
-            assignments[index] = self._send(index, checkpoint, config, remaining) if remaining else \
-                _Assignment(assignment.task_id, 0, finished=True)
+            remaining = assignment.share.games - assignment.received
+            if remaining:
+                assignments[index] = self._send(index, checkpoint, search, GameShare(self._next_game, remaining))
+                self._next_game += remaining
+            else:
+                assignments[index] = _Assignment(assignment.task_id, assignment.share, finished=True)

@@ -1,0 +1,45 @@
+"""One batched self-play pool driven by one network: the loop that a local
+self-play process and a Ray self-play actor both run."""
+
+from __future__ import annotations
+
+import time
+from typing import Any, Callable
+
+from tavrin_trainer.run.settings import SearchSettings
+
+
+def load_inference_model(checkpoint: str, device: str) -> Any:
+    """The checkpoint's network, ready to answer positions on ``device``."""
+    from tavrin_trainer.learning.network import inference_copy, model_from_checkpoint
+    from tavrin_trainer.run.directory import load_checkpoint
+
+    return inference_copy(model_from_checkpoint(load_checkpoint(checkpoint))).to(device)
+
+
+def play_pool(model: Any, device: str, search: SearchSettings, games: int, first_game: int,
+              concurrent_games: int, send: Callable[[dict], None]) -> dict[str, float]:
+    """Plays games ``first_game`` to ``first_game + games - 1``,
+    ``concurrent_games`` at a time, one network batch per round; hands every
+    finished record to ``send``. Returns the counters of ``SelfPlayStats``."""
+    import torch
+
+    import tavrin_engine as te
+
+    pool = te.SelfPlayPool(search, games=min(concurrent_games, games), total_games=games, first_game=first_game)
+    started = time.perf_counter()
+    stats = {"evaluations": 0, "batches": 0, "network_s": 0.0}
+    with torch.inference_mode():
+        while not pool.done():
+            planes = torch.from_numpy(pool.next_batch()).to(device)
+            before = time.perf_counter()
+            policy, values = model(planes, planes_last=search.rep == 2)
+            policy, values = policy.float().cpu(), values.float().cpu()
+            stats["network_s"] += time.perf_counter() - before
+            stats["batches"] += 1
+            stats["evaluations"] += len(planes)
+            pool.submit(policy, values)
+            for record in pool.take_finished():
+                send(record)
+    stats["process_s"] = time.perf_counter() - started
+    return stats
