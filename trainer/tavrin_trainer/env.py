@@ -49,9 +49,8 @@ from gymnasium import spaces
 from pettingzoo import AECEnv
 from pettingzoo.utils import wrappers
 
-PLAYERS = 4
-# The observation planes: 0-3 the squares of players agent + k (mod 4), 4 the legal tiles.
-PLANES = 5
+# The observation planes (tavrin_engine.STATE_PLANES): 0-3 the squares of
+# players agent + k (mod 4), 4 the legal tiles.
 
 
 def env(dim: int = 20, render_mode: str | None = None) -> AECEnv:
@@ -86,14 +85,14 @@ class raw_env(AECEnv):  # noqa: N801 - PettingZoo's naming convention
         self._game = tavrin_engine.Game(dim)  # raises ValueError for a side outside 4..128
         self.dim = self._game.dim
         self.render_mode = render_mode
-        self.possible_agents = [f"player_{p}" for p in range(PLAYERS)]
+        self.possible_agents = [f"player_{p}" for p in range(tavrin_engine.PLAYERS)]
         self.agents: list[str] = []
         self._seat = {agent: p for p, agent in enumerate(self.possible_agents)}
         cells = self.dim * self.dim
         # One space object per agent, returned every time: seeding a space must stick.
         self.observation_spaces = {
             agent: spaces.Dict({
-                "observation": spaces.Box(0, 1, (PLANES, self.dim, self.dim), dtype=np.bool_),
+                "observation": spaces.Box(0, 1, (tavrin_engine.STATE_PLANES, self.dim, self.dim), dtype=np.bool_),
                 "action_mask": spaces.Box(0, 1, (cells,), dtype=np.int8),
             })
             for agent in self.possible_agents
@@ -169,7 +168,7 @@ class raw_env(AECEnv):  # noqa: N801 - PettingZoo's naming convention
         legal piece, so they are out. Empty while the mover's piece is unfinished."""
         if self._game.chosen_squares:
             return []
-        following = [(mover + k) % PLAYERS for k in range(1, PLAYERS + 1)]
+        following = [(mover + k) % tavrin_engine.PLAYERS for k in range(1, tavrin_engine.PLAYERS + 1)]
         return following[:following.index(self._game.current_player)]
 
     def observe(self, agent: str) -> dict[str, np.ndarray]:
@@ -178,11 +177,11 @@ class raw_env(AECEnv):  # noqa: N801 - PettingZoo's naming convention
         mover = self._game.current_player
         seat = self._seat[agent]
         if seat == mover and not self._game.is_terminal():
-            mask = state[PLANES - 1].reshape(-1).astype(np.int8)
+            mask = state[tavrin_engine.STATE_PLANES - 1].reshape(-1).astype(np.int8)
             return {"observation": state, "action_mask": mask}
         # The engine's planes are from the mover's seat: plane k is player mover + k.
         planes = np.zeros_like(state)
-        planes[:PLAYERS] = np.roll(state[:PLAYERS], mover - seat, axis=0)
+        planes[:tavrin_engine.PLAYERS] = np.roll(state[:tavrin_engine.PLAYERS], mover - seat, axis=0)
         return {"observation": planes, "action_mask": np.zeros(self.dim * self.dim, dtype=np.int8)}
 
     def render(self) -> str | None:

@@ -16,23 +16,24 @@ from dataclasses import dataclass, field
 from typing import Any, Callable
 
 import numpy as np
+import tavrin_engine as te
 import torch
 
-from tavrin_trainer.run.directory import RunDirectory, atomic_write, load_checkpoint, save_checkpoint
 from tavrin_trainer.evaluation.arena import play_match
+from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+from tavrin_trainer.learning.examples import RecordError
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+from tavrin_trainer.learning.optimisation import LossWeights, learning_rate, train_steps
+from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
+from tavrin_trainer.run.directory import RunDirectory, atomic_write, load_checkpoint, save_checkpoint
 from tavrin_trainer.run.interrupts import CtrlC
 from tavrin_trainer.run.metrics import EVALUATION_OPPONENTS, MetricsLog
-from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
 from tavrin_trainer.run.plots import write_plots
 from tavrin_trainer.run.progress import progress_bar, say
-from tavrin_trainer.learning.examples import EXTENDED_PLANES, PLANES, RecordError
 from tavrin_trainer.run.saved_games import game_from_record
+from tavrin_trainer.run.settings import TrainSettings
 from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
 from tavrin_trainer.selfplay.interface import SelfPlayEngine
-from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
-from tavrin_trainer.run.settings import TrainSettings
-from tavrin_trainer.learning.optimisation import LossWeights, learning_rate, train_steps
 
 FULL_BOARD_SIDE = 20
 
@@ -60,7 +61,7 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     device = resolve_device(settings.device)
     torch.manual_seed(settings.seed)
     torch.set_num_threads(settings.effective_train_threads)
-    planes = EXTENDED_PLANES if settings.extended_planes else PLANES
+    planes = te.EXTENDED_STATE_PLANES if settings.extended_planes else te.STATE_PLANES
     model = TavrinNet(NetworkShape(settings.channels, settings.blocks, settings.aux_heads, planes)).to(device)
     optimizer = torch.optim.Adam(model.parameters(), lr=settings.learning_rate, weight_decay=settings.weight_decay)
     metrics = MetricsLog(run.metrics_path)

@@ -54,7 +54,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--rounds", type=int, default=2,
                         help="Ladder: times each table of four plays all four seat rotations (default: 2).")
     parser.add_argument("--workers", type=int, default=2, help="Game processes (default: 2).")
-    parser.add_argument("--seed", type=int, help="Seed of the random players (default: fresh each run).")
+    parser.add_argument("--seed", type=int,
+                        help="Seed of the games' random choices: the same seed plays the same games whatever "
+                             "--workers is (default: fresh each run).")
     parser.add_argument("--quiet", action="store_true", help="No progress bars.")
     return parser
 
@@ -90,10 +92,11 @@ def main(argv: list[str] | None = None) -> int:
     args.dim = args.dim or side_of(candidate, *opponents)
     show = not args.quiet
     try:
-        for opponent in opponents:
+        for index, opponent in enumerate(opponents):
+            seed = None if args.seed is None else [args.seed, index]
             if args.parity:
-                print(play_match(opponent, opponent, args.games, args.dim, args.workers, show, args.seed).describe())
-            print(play_match(candidate, opponent, args.games, args.dim, args.workers, show, args.seed).describe())
+                print(play_match(opponent, opponent, args.games, args.dim, args.workers, show, seed).describe())
+            print(play_match(candidate, opponent, args.games, args.dim, args.workers, show, seed).describe())
     except KeyboardInterrupt:
         print("\ninterrupted", file=sys.stderr)
         return 130
@@ -109,9 +112,9 @@ def side_of(*players) -> int:
 
 
 def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
-    from tavrin_trainer.run.directory import RunDirectory
     from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
     from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
+    from tavrin_trainer.run.directory import RunDirectory
 
     run = RunDirectory(args.ladder)
     generations = run.generations()
@@ -125,7 +128,7 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     if len(entrants) < 4:
         parser.error("a ladder needs at least four players: add generations or fixed players")
     print(f"rating {', '.join(p.name for p in entrants)} on side {args.dim}")
-    results = round_robin(entrants, args.dim, args.rounds, args.workers, not args.quiet)
+    results = round_robin(entrants, args.dim, args.rounds, args.workers, not args.quiet, seed=args.seed)
     ratings = rate(results)
     table = format_table(ratings)
     print(table)

@@ -60,11 +60,11 @@ def main(argv: list[str] | None = None) -> int:
 
 def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
     # Imported here so that --help and bad flags answer at once, without PyTorch.
+    from tavrin_trainer.generation_loop import run_training
+    from tavrin_trainer.ray_backend import RayBackendError, train_on_ray
     from tavrin_trainer.run.directory import RunDirectory
     from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure
-    from tavrin_trainer.generation_loop import run_training
     from tavrin_trainer.selfplay.pool_processes import SelfPlayFailure
-    from tavrin_trainer.ray_backend import RayBackendError, train_on_ray
 
     run = RunDirectory(settings.run_dir)
     try:

@@ -30,7 +30,7 @@ import tavrin_engine as te
 from tavrin_trainer.evaluation.players import Player
 from tavrin_trainer.run.progress import progress_bar
 
-SEATS = 4
+SEATS = te.PLAYERS  # a seat per player
 
 
 @dataclass(frozen=True)

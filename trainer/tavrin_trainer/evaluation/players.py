@@ -17,8 +17,6 @@ from typing import Sequence
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.learning.examples import EXTENDED_PLANES
-
 
 class Player:
     name = "player"
@@ -119,7 +117,7 @@ class NetworkPlayer(Player):
         self.model = model.to(device).eval()
         # Any module mapping planes to (policy, value) plays; a TavrinNet says which planes it reads.
         shape = getattr(model, "shape", None)
-        self.extended_planes = getattr(shape, "input_planes", None) == EXTENDED_PLANES
+        self.extended_planes = getattr(shape, "input_planes", None) == te.EXTENDED_STATE_PLANES
         self.name = name if simulations == 0 else f"{name}@{simulations}"
         if simulations and first_play_reduction is not None:
             self.name += f",fpu-{first_play_reduction:g}"
@@ -132,8 +130,8 @@ class NetworkPlayer(Player):
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
                         first_play_reduction: float | None = None) -> "NetworkPlayer":
-        from tavrin_trainer.run.directory import load_checkpoint
         from tavrin_trainer.learning.network import model_from_checkpoint
+        from tavrin_trainer.run.directory import load_checkpoint
 
         checkpoint = load_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,

@@ -10,11 +10,13 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import TYPE_CHECKING, Sequence
 
+import tavrin_engine as te
+
 if TYPE_CHECKING:
     from tavrin_trainer.evaluation.arena import GameResult
     from tavrin_trainer.evaluation.players import Player
 
-SEATS = 4
+SEATS = te.PLAYERS  # a seat per player
 GENERATION_NAME = re.compile(r"generation-(\d+)")
 
 
@@ -29,9 +31,10 @@ class Rating:
 
 
 def round_robin(entrants: Sequence[Player], dim: int, rounds: int = 1, workers: int = 1,
-                show_progress: bool = False) -> list[GameResult]:
+                show_progress: bool = False, seed: int | Sequence[int] | None = None) -> list[GameResult]:
     """Plays every 4-subset of the entrants in all four cyclic seat rotations,
-    `rounds` times, so that no entrant gains from its seat."""
+    `rounds` times, so that no entrant gains from its seat; ``seed`` as in
+    ``arena.play_games``."""
     if len(entrants) < SEATS:
         raise ValueError(f"a round robin needs at least {SEATS} entrants, got {len(entrants)}")
     duplicates = sorted(name for name, count in Counter(p.name for p in entrants).items() if count > 1)
@@ -50,7 +53,7 @@ def round_robin(entrants: Sequence[Player], dim: int, rounds: int = 1, workers: 
     from tavrin_trainer.evaluation import arena
 
     return arena.play_games(seatings, dim, workers=workers, show_progress=show_progress,
-                            label="round robin")
+                            label="round robin", seed=seed)
 
 
 def _ranks(scores: Sequence[int]) -> list[int]:

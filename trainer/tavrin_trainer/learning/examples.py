@@ -26,13 +26,8 @@ from dataclasses import dataclass
 from typing import Any, Sequence
 
 import numpy as np
+import tavrin_engine as te
 
-PLANES = 5
-# The engine's extended input (Game.state(extended=True)): the five, the
-# squares of the piece being laid, then 84 constant planes of the hands.
-EXTENDED_PLANES = 90
-BOARD_PLANES_EXTENDED = 6
-PLAYERS = 4
 # Shares are 32-bit visit fractions; their sum drifts from 1 by rounding only.
 SHARE_SUM_TOLERANCE = 1e-3
 
@@ -64,7 +59,7 @@ class Examples:
         if self.owners is None:
             self.owners = np.full((count, dim, dim), UNKNOWN, dtype=np.int8)
         if self.score is None:
-            self.score = np.full((count, PLAYERS), np.nan, dtype=np.float32)
+            self.score = np.full((count, te.PLAYERS), np.nan, dtype=np.float32)
 
     def __len__(self) -> int:
         return len(self.planes)
@@ -83,7 +78,7 @@ def score_margins(scores: Sequence[int], dim: int) -> np.ndarray:
     the squares one player could hold (a quarter of the board), so that the
     target has the same scale on every board side."""
     values = np.asarray(scores, dtype=np.float32)
-    return ((values - values.mean()) / (dim * dim / PLAYERS)).astype(np.float32)
+    return ((values - values.mean()) / (dim * dim / te.PLAYERS)).astype(np.float32)
 
 
 def examples_from_record(record: Any, dim: int) -> Examples:
@@ -121,8 +116,6 @@ def pool_record_lists(record: dict) -> tuple[list, list, list]:
 
 def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, targets_optional: bool,
             extended: bool = False) -> Examples:
-    import tavrin_engine
-
     cells = dim * dim
     payoffs = _check_payoffs(payoffs)
     steps = len(moves)
@@ -131,10 +124,10 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
     if steps > cells:
         raise RecordError(f"{steps} moves do not fit a board of {cells} cells")
 
-    game = tavrin_engine.Game(dim)
-    planes = np.empty((steps, EXTENDED_PLANES if extended else PLANES, dim, dim), dtype=bool)
+    game = te.Game(dim)
+    planes = np.empty((steps, te.EXTENDED_STATE_PLANES if extended else te.STATE_PLANES, dim, dim), dtype=bool)
     policy = np.zeros((steps, cells), dtype=np.float32)
-    value = np.zeros((steps, PLAYERS), dtype=np.float32)
+    value = np.zeros((steps, te.PLAYERS), dtype=np.float32)
     movers = np.zeros(steps, dtype=np.int8)
     kept = 0
     for step, (move, entries) in enumerate(zip(moves, policies)):
@@ -170,16 +163,16 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
 def final_targets(game: Any, movers: np.ndarray, dim: int) -> tuple[np.ndarray, np.ndarray]:
     """Ownership and score targets of every kept position from the final
     board, each relative to the position's player to move."""
-    final = game.state()[:PLAYERS]  # relative to the final current player
+    final = game.state()[:te.PLAYERS]  # relative to the final current player
     absolute = np.full((dim, dim), EMPTY, dtype=np.int8)
-    for plane in range(PLAYERS):
-        absolute[final[plane]] = (plane + game.current_player) % PLAYERS
+    for plane in range(te.PLAYERS):
+        absolute[final[plane]] = (plane + game.current_player) % te.PLAYERS
     occupied = absolute != EMPTY
     owners = np.repeat(absolute[None], len(movers), axis=0)
-    owners[:, occupied] = (owners[:, occupied] - movers[:, None]) % PLAYERS
+    owners[:, occupied] = (owners[:, occupied] - movers[:, None]) % te.PLAYERS
     margins = score_margins(game.scores(), dim)
     score = np.stack([np.roll(margins, -int(p)) for p in movers]) if len(movers) else \
-        np.zeros((0, PLAYERS), dtype=np.float32)
+        np.zeros((0, te.PLAYERS), dtype=np.float32)
     return owners, score
 
 
@@ -193,7 +186,7 @@ def _unpack(record: Any) -> tuple[Sequence, Sequence, Sequence]:
 
 def _check_payoffs(payoffs: Sequence) -> np.ndarray:
     values = np.asarray(payoffs, dtype=np.float64)
-    if values.shape != (PLAYERS,):
+    if values.shape != (te.PLAYERS,):
         raise RecordError(f"payoffs must be four numbers, got shape {values.shape}")
     if not np.all(np.isfinite(values)) or values.min() < 0 or abs(values.sum() - 1) > SHARE_SUM_TOLERANCE:
         raise RecordError(f"payoffs must be non-negative and sum to 1, got {values.tolist()}")
@@ -205,7 +198,7 @@ def _check_move(move: Any, step: int, cells: int) -> tuple[int, int]:
         player, tile = int(move[0]), int(move[1])
     except (TypeError, ValueError, IndexError) as error:
         raise RecordError(f"action {step}: a move is (player, tile), got {move!r}") from error
-    if not 0 <= player < PLAYERS:
+    if not 0 <= player < te.PLAYERS:
         raise RecordError(f"action {step}: player {player} is not 0 to 3")
     if not 0 <= tile < cells:
         raise RecordError(f"action {step}: tile {tile} is off the board")

@@ -11,14 +11,13 @@ from __future__ import annotations
 import copy
 from dataclasses import dataclass
 
+import tavrin_engine as te
 import torch
 from torch import nn
 from torch.nn import functional as F
 
-INPUT_PLANES = 5
-PLAYERS = 4
-OWNER_CLASSES = PLAYERS + 1
-from tavrin_trainer.learning.examples import BOARD_PLANES_EXTENDED, EXTENDED_PLANES
+# The final owner of a cell: one of the players, relative to the mover, or nobody.
+OWNER_CLASSES = te.PLAYERS + 1
 
 
 @dataclass(frozen=True)
@@ -28,7 +27,7 @@ class NetworkShape:
     # Heads trained on the final board (owner of every cell) and the final
     # scores: denser targets than the payoff alone. Inference never runs them.
     aux_heads: bool = False
-    input_planes: int = INPUT_PLANES  # or EXTENDED_PLANES
+    input_planes: int = te.STATE_PLANES  # or te.EXTENDED_STATE_PLANES
 
 
 class ResidualBlock(nn.Module):
@@ -54,25 +53,26 @@ class TavrinNet(nn.Module):
         super().__init__()
         self.shape = shape
         c = shape.channels
-        if shape.input_planes not in (INPUT_PLANES, EXTENDED_PLANES):
-            raise ValueError(f"a network reads {INPUT_PLANES} or {EXTENDED_PLANES} planes, not {shape.input_planes}")
-        self.board_planes = INPUT_PLANES if shape.input_planes == INPUT_PLANES else BOARD_PLANES_EXTENDED
+        if shape.input_planes not in (te.STATE_PLANES, te.EXTENDED_STATE_PLANES):
+            raise ValueError(f"a network reads {te.STATE_PLANES} or {te.EXTENDED_STATE_PLANES} planes, "
+                             f"not {shape.input_planes}")
+        self.board_planes = te.STATE_PLANES if shape.input_planes == te.STATE_PLANES else te.EXTENDED_BOARD_PLANES
         # A constant plane of ones lets the zero padding mark the board's edge.
         self.stem = nn.Sequential(nn.Conv2d(self.board_planes + 1, c, 3, padding=1, bias=False),
                                   nn.BatchNorm2d(c), nn.ReLU())
-        if shape.input_planes == EXTENDED_PLANES:
+        if shape.input_planes == te.EXTENDED_STATE_PLANES:
             # The hand planes are constant over the board: read once, they
             # shift every cell's features alike, at the cost of one small layer.
-            self.hands_fc = nn.Linear(EXTENDED_PLANES - BOARD_PLANES_EXTENDED, c)
+            self.hands_fc = nn.Linear(te.EXTENDED_STATE_PLANES - te.EXTENDED_BOARD_PLANES, c)
         self.trunk = nn.Sequential(*(ResidualBlock(c) for _ in range(shape.blocks)))
         self.policy_head = nn.Sequential(nn.Conv2d(c, 8, 1, bias=False), nn.BatchNorm2d(8), nn.ReLU(),
                                          nn.Conv2d(8, 1, 1))
         self.value_conv = nn.Sequential(nn.Conv2d(c, 8, 1, bias=False), nn.BatchNorm2d(8), nn.ReLU())
-        self.value_fc = nn.Sequential(nn.Linear(2 * 8, c), nn.ReLU(), nn.Linear(c, PLAYERS))
+        self.value_fc = nn.Sequential(nn.Linear(2 * 8, c), nn.ReLU(), nn.Linear(c, te.PLAYERS))
         if shape.aux_heads:
             # Owner classes per cell: the four players relative to the mover, then empty.
             self.ownership_head = nn.Conv2d(c, OWNER_CLASSES, 1)
-            self.score_head = nn.Linear(2 * 8, PLAYERS)
+            self.score_head = nn.Linear(2 * 8, te.PLAYERS)
         # Uniform priors and values at the start: an untrained network's
         # arbitrary preferences can be strong or weak by luck of the seed,
         # which would make generation 0 a meaningless yardstick.
@@ -100,8 +100,8 @@ class TavrinNet(nn.Module):
         x = planes[:, :self.board_planes].float()
         ones = torch.ones_like(x[:, :1])
         x = self.stem(torch.cat([x, ones], dim=1))
-        if expected == EXTENDED_PLANES:
-            x = x + self.hands_fc(planes[:, BOARD_PLANES_EXTENDED:, 0, 0].float())[:, :, None, None]
+        if expected == te.EXTENDED_STATE_PLANES:
+            x = x + self.hands_fc(planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0].float())[:, :, None, None]
         x = self.trunk(x)
         policy = self.policy_head(x).flatten(1)
         v = self.value_conv(x)

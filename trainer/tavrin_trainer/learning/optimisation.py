@@ -9,8 +9,8 @@ import numpy as np
 import torch
 from torch.nn import functional as F
 
-from tavrin_trainer.learning.network import TavrinNet, legal_masked
 from tavrin_trainer.learning.examples import UNKNOWN, Examples
+from tavrin_trainer.learning.network import TavrinNet, legal_masked
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer
 
 # The cosine schedule ends at this share of the starting rate, not at zero,

@@ -5,10 +5,11 @@ from __future__ import annotations
 from pathlib import Path
 
 import numpy as np
+import tavrin_engine as te
 
-from tavrin_trainer.run.directory import atomic_write
-from tavrin_trainer.learning.examples import BOARD_PLANES_EXTENDED, EXTENDED_PLANES, PLANES, PLAYERS, UNKNOWN, Examples
+from tavrin_trainer.learning.examples import UNKNOWN, Examples
 from tavrin_trainer.learning.symmetry import randomly_rotated
+from tavrin_trainer.run.directory import atomic_write
 
 TARGETS = ("policy", "value", "owners", "score")
 
@@ -24,20 +25,21 @@ class ReplayBuffer:
     84 hand planes of an extended position are constant over the board, so
     the buffer keeps one bit of each and widens them again when sampling."""
 
-    def __init__(self, capacity: int, dim: int, input_planes: int = PLANES) -> None:
-        if input_planes not in (PLANES, EXTENDED_PLANES):
-            raise ValueError(f"positions have {PLANES} or {EXTENDED_PLANES} planes, not {input_planes}")
+    def __init__(self, capacity: int, dim: int, input_planes: int = te.STATE_PLANES) -> None:
+        if input_planes not in (te.STATE_PLANES, te.EXTENDED_STATE_PLANES):
+            raise ValueError(f"positions have {te.STATE_PLANES} or {te.EXTENDED_STATE_PLANES} planes, "
+                             f"not {input_planes}")
         self.capacity = capacity
         self.dim = dim
         self.input_planes = input_planes
-        extended = input_planes == EXTENDED_PLANES
-        self.board_planes = BOARD_PLANES_EXTENDED if extended else PLANES
+        extended = input_planes == te.EXTENDED_STATE_PLANES
+        self.board_planes = te.EXTENDED_BOARD_PLANES if extended else te.STATE_PLANES
         self.planes = np.zeros((capacity, self.board_planes, dim, dim), dtype=bool)
         self.hands = np.zeros((capacity, input_planes - self.board_planes), dtype=bool)
         self.policy = np.zeros((capacity, dim * dim), dtype=np.float32)
-        self.value = np.zeros((capacity, PLAYERS), dtype=np.float32)
+        self.value = np.zeros((capacity, te.PLAYERS), dtype=np.float32)
         self.owners = np.full((capacity, dim, dim), UNKNOWN, dtype=np.int8)
-        self.score = np.full((capacity, PLAYERS), np.nan, dtype=np.float32)
+        self.score = np.full((capacity, te.PLAYERS), np.nan, dtype=np.float32)
         self.size = 0
         self.next = 0  # slot of the next insertion; the oldest position once full
 
@@ -95,12 +97,12 @@ class ReplayBuffer:
         atomic_write(path, write)
 
     @classmethod
-    def load(cls, path: Path, capacity: int, dim: int, input_planes: int = PLANES) -> "ReplayBuffer":
+    def load(cls, path: Path, capacity: int, dim: int, input_planes: int = te.STATE_PLANES) -> "ReplayBuffer":
         buffer = cls(capacity, dim, input_planes)
         with np.load(path) as saved:
             if int(saved["dim"]) != dim:
                 raise ValueError(f"{path} holds positions of board side {int(saved['dim'])}, not {dim}")
-            saved_planes = int(saved["input_planes"]) if "input_planes" in saved.files else PLANES
+            saved_planes = int(saved["input_planes"]) if "input_planes" in saved.files else te.STATE_PLANES
             if saved_planes != input_planes:
                 raise ValueError(f"{path} holds positions of {saved_planes} planes, not {input_planes}")
             size = int(saved["size"])
@@ -114,7 +116,7 @@ class ReplayBuffer:
                      else np.zeros(size * hand_bits, dtype=bool))
             # Buffers saved before the auxiliary targets existed load without them.
             owners = saved["owners"] if "owners" in saved.files else np.full((size, dim, dim), UNKNOWN, np.int8)
-            score = saved["score"] if "score" in saved.files else np.full((size, PLAYERS), np.nan, np.float32)
+            score = saved["score"] if "score" in saved.files else np.full((size, te.PLAYERS), np.nan, np.float32)
             buffer._store(np.arange(len(keep)), planes.reshape(size, buffer.board_planes, dim, dim)[keep],
                           hands.reshape(size, hand_bits)[keep], saved["policy"][keep], saved["value"][keep],
                           owners[keep], score[keep])

@@ -17,10 +17,10 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.run.progress import say
-from tavrin_trainer.run.directory import RunDirectory
-from tavrin_trainer.run.settings import TrainSettings
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
+from tavrin_trainer.run.directory import RunDirectory
+from tavrin_trainer.run.progress import say
+from tavrin_trainer.run.settings import TrainSettings
 
 # Learner deaths in a row, with no generation finished in between, before giving up.
 MAX_LEARNER_DEATHS = 3
@@ -105,11 +105,11 @@ def _learner_node() -> tuple[str, dict[str, float]]:
 def _train(settings: TrainSettings, show_progress: bool) -> int:
     import ray
 
-    from tavrin_trainer.selfplay.engines import pool_worker_options
     from tavrin_trainer.ray_backend.evaluation import EvaluationActor
     from tavrin_trainer.ray_backend.learner import Learner
     from tavrin_trainer.ray_backend.resources import plan_actors
     from tavrin_trainer.ray_backend.selfplay_actor import SelfPlayActor
+    from tavrin_trainer.selfplay.engines import pool_worker_options
 
     node_id, node_resources = _learner_node()
     plan = plan_actors(settings, ray.cluster_resources(), node_resources)

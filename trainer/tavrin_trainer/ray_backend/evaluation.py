@@ -20,8 +20,8 @@ import numpy as np
 import ray
 
 from tavrin_trainer.evaluation.arena import SEATS, payoff_stderr, play_games, rotated_seatings
-from tavrin_trainer.generation_loop import TrainingState, evaluation_matches
 from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+from tavrin_trainer.generation_loop import TrainingState, evaluation_matches
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
 from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
 from tavrin_trainer.ray_backend.weights import WeightsPublisher, load_published

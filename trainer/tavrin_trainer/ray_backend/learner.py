@@ -14,12 +14,12 @@ from typing import Any
 import ray
 
 from tavrin_trainer.generation_loop import run_training
-from tavrin_trainer.run.settings import TrainSettings
-from tavrin_trainer.selfplay.engines import PoolSelfPlay
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
 from tavrin_trainer.ray_backend.evaluation import RayEvaluator
 from tavrin_trainer.ray_backend.selfplay_engine import RaySelfPlayWorkers
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
+from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.selfplay.engines import PoolSelfPlay
 
 
 # Two threads: one trains, the other takes a stop request.
@@ -40,8 +40,8 @@ class Learner:
                                      self.show_progress)
         evaluator = RayEvaluator(ActorGroup(self.evaluation_actors, "evaluation", self.stopping), publisher,
                                  self.show_progress)
-        state = run_training(self.settings, show_progress=self.show_progress,
-                             make_engine=lambda state: PoolSelfPlay(workers, state.settings.extended_planes), evaluator=evaluator)
+        state = run_training(self.settings, show_progress=self.show_progress, evaluator=evaluator,
+                             make_engine=lambda state: PoolSelfPlay(workers, state.settings.extended_planes))
         return state.generation
 
     def stop(self) -> None:

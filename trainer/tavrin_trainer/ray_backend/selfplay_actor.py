@@ -19,11 +19,11 @@ from typing import Any
 
 import ray
 
+from tavrin_trainer.ray_backend.weights import load_published
 from tavrin_trainer.run.settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare
 from tavrin_trainer.selfplay.pool_loop import load_inference_model, play_pool
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
-from tavrin_trainer.ray_backend.weights import load_published
 
 # Most records in one answer.
 CHUNK_RECORDS = 8

@@ -17,7 +17,12 @@ import os
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.learning.examples import Examples, examples_from_pool_record, examples_from_record, pool_record_lists
+from tavrin_trainer.learning.examples import (
+    Examples,
+    examples_from_pool_record,
+    examples_from_record,
+    pool_record_lists,
+)
 from tavrin_trainer.run.settings import SearchSettings, TrainSettings
 from tavrin_trainer.selfplay.interface import SelfPlayWorkers
 
@@ -86,8 +91,8 @@ class PoolSelfPlay:
 
 class ModuleSelfPlay:
     def __init__(self, settings: TrainSettings, log_dir: Path, engine_module: str, checkpoint: Path) -> None:
-        from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterOptions
         from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
+        from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterOptions
 
         server = ServerOptions(channels=settings.channels, blocks=settings.blocks, rep=settings.rep,
                                batch_size=settings.effective_batch_size, wait_s=settings.batch_wait_ms / 1000,

@@ -22,9 +22,8 @@ def play_pool(model: Any, device: str, search: SearchSettings, games: int, first
     """Plays games ``first_game`` to ``first_game + games - 1``,
     ``concurrent_games`` at a time, one network batch per round; hands every
     finished record to ``send``. Returns the counters of ``SelfPlayStats``."""
-    import torch
-
     import tavrin_engine as te
+    import torch
 
     pool = te.SelfPlayPool(search, games=min(concurrent_games, games), total_games=games, first_game=first_game)
     started = time.perf_counter()

@@ -104,8 +104,8 @@ def collect_batch(requests: Any, first: Any, batch_size: int, wait_s: float) -> 
 def build_model(options: ServerOptions, checkpoint: str) -> Any:
     import torch
 
-    from tavrin_trainer.run.directory import load_model_weights
     from tavrin_trainer.learning.network import model_from_weights
+    from tavrin_trainer.run.directory import load_model_weights
 
     torch.set_num_threads(options.threads)
     model = model_from_weights(options.channels, options.blocks, load_model_weights(checkpoint))

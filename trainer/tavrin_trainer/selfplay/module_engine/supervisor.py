@@ -17,8 +17,8 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Iterable, Iterator
 
-from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions, serve
 from tavrin_trainer.selfplay.module_engine.game_worker import Task, TaskResult, worker_main
+from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions, serve
 
 START_TIMEOUT_S = 120.0
 CONTROL_TIMEOUT_S = 60.0
