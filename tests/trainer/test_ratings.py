@@ -6,7 +6,7 @@ from collections import Counter, namedtuple
 import pytest
 
 import tavrin_trainer.evaluation
-from tavrin_trainer import ratings
+from tavrin_trainer.evaluation import ratings
 
 Result = namedtuple("Result", "seats scores payoffs")  # the fields of arena.GameResult that rate() reads
 Entrant = namedtuple("Entrant", "name")

@@ -5,7 +5,9 @@ import numpy as np
 import pytest
 from engine_marks import needs_engine
 
-from tavrin_trainer import cli_eval, cli_render, cli_train
+from tavrin_trainer.cli import eval as cli_eval
+from tavrin_trainer.cli import render as cli_render
+from tavrin_trainer.cli import train as cli_train
 from tavrin_trainer.run.directory import RunDirectory, save_checkpoint
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 from tavrin_trainer.run.saved_games import SavedGame, outline_segments, write_rendering

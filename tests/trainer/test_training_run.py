@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 from engine_marks import needs_engine
 
-from tavrin_trainer import cli_render
+from tavrin_trainer.cli import render as cli_render
 from tavrin_trainer.run.directory import RunDirectory, load_checkpoint
 from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure
 from tavrin_trainer.run.settings import TrainSettings, resolve_settings
@@ -158,3 +158,25 @@ def test_a_curriculum_run_with_every_learning_option_moves_its_board_and_resumes
     assert [float(r["learning_rate"]) for r in rows[1:]] == sorted((float(r["learning_rate"]) for r in rows[1:]),
                                                                    reverse=True)
     assert load_checkpoint(run.checkpoint_path(3))["shape"]["input_planes"] == 90
+
+
+@needs_engine
+def test_a_seeded_generation_plays_the_same_games_however_many_processes_share_them(tmp_path):
+    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+    from tavrin_trainer.run.directory import save_checkpoint
+    from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers
+
+    checkpoint = tmp_path / "net.pt"
+    save_checkpoint(checkpoint, {"model": TavrinNet(NetworkShape(8, 1)).state_dict(),
+                                 "shape": {"channels": 8, "blocks": 1}})
+    settings = tiny(tmp_path, extended_planes=False, sample_moves=30)
+
+    def games(processes: int, generation: int) -> list[tuple]:
+        with PoolWorkers(PoolWorkerOptions(processes=processes, concurrent_games=2)) as workers:
+            records = workers.play(checkpoint, settings.search_settings(6, generation), 5)
+            return sorted((int(r["index"]), r["moves"].tolist(), r["policy_shares"].tolist()) for r in records)
+
+    one = games(1, generation=1)
+    assert [index for index, *_ in one] == list(range(5))
+    assert games(2, generation=1) == one
+    assert games(1, generation=2) != one
