@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "drivers.hpp"
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "network_output.hpp"
 #include "softmax.hpp"
 

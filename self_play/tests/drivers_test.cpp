@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "fake_network.hpp"
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "fake_network.hpp"
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "search.hpp"
 
 namespace tavrin {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <numeric>
 
-#include "game.hpp"
+#include "engine/game.hpp"
 #include "greedy.hpp"
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "rollout_search.hpp"
 
 namespace tavrin::players {

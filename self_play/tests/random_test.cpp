@@ -8,7 +8,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {

@@ -1,10 +1,10 @@
 // Single-thread engine throughput: whole random games, the search's
-// copy-and-descend step, full placement enumeration and reset.
+// copy-and-descend step, game copy, reset and the network-input encoding.
 #include <benchmark/benchmark.h>
 
 #include <random>
 
-#include "game.hpp"
+#include "engine/game.hpp"
 
 namespace {
 
@@ -67,15 +67,6 @@ void BM_GameCopy(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_GameCopy)->Arg(20)->Arg(10);
-
-void BM_GetTileMoves(benchmark::State& state) {
-  const auto dim = static_cast<std::uint64_t>(state.range(0));
-  const Game game = random_position(dim, static_cast<int>(dim * dim / 4), 9);
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(tavrin::get_tile_moves(game.board(), game.current_player()));
-  }
-}
-BENCHMARK(BM_GetTileMoves)->Arg(20)->Arg(10)->Unit(benchmark::kMicrosecond);
 
 void BM_Reset(benchmark::State& state) {
   const auto dim = static_cast<std::uint64_t>(state.range(0));

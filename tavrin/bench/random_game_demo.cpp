@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "game.hpp"
-#include "internal_error.hpp"
+#include "engine/game.hpp"
+#include "engine/internal_error.hpp"
 
 int main(int argc, char** argv) {
   const std::uint64_t dim = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 20;

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "game.hpp"
-#include "reference_checker.hpp"
+#include "engine/game.hpp"
+#include "engine_testing/reference_checker.hpp"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "game.hpp"
-#include "internal_error.hpp"
+#include "engine/game.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {

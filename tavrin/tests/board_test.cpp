@@ -4,13 +4,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "board.hpp"
-#include "internal_error.hpp"
-#include "test_helpers.hpp"
+#include "engine/board.hpp"
+#include "engine/internal_error.hpp"
+#include "engine_testing/matrix_text.hpp"
+#include "engine_testing/placement_rule.hpp"
 
 namespace tavrin {
 namespace {
 
+using testing::is_valid_move;
 using Tiles = std::vector<std::uint64_t>;
 
 const PieceVariant& monomino(const Board& board) { return board.hand(0)[0].variants[0]; }
@@ -81,24 +83,24 @@ TEST(IsValidMove, PlacementRule) {
   Board board = Board::make(20);
   const Hand hand = board.hand(0);
   const PieceVariant& single = monomino(board);
-  EXPECT_TRUE(board.is_valid_move(0, single, 0));
-  EXPECT_FALSE(board.is_valid_move(0, single, 1));  // not on the start corner
-  EXPECT_FALSE(board.is_valid_move(1, single, 0));
-  EXPECT_TRUE(board.is_valid_move(1, single, 19));
+  EXPECT_TRUE(is_valid_move(board, 0, single, 0));
+  EXPECT_FALSE(is_valid_move(board, 0, single, 1));  // not on the start corner
+  EXPECT_FALSE(is_valid_move(board, 1, single, 0));
+  EXPECT_TRUE(is_valid_move(board, 1, single, 19));
   board.place_tile(0, 0);
-  EXPECT_TRUE(board.is_valid_move(0, single, 21));
-  EXPECT_FALSE(board.is_valid_move(0, single, 1));   // shares an edge
-  EXPECT_FALSE(board.is_valid_move(0, single, 20));  // shares an edge
-  EXPECT_FALSE(board.is_valid_move(0, single, 22));  // not on a corner
-  EXPECT_FALSE(board.is_valid_move(0, single, 0));   // occupied
-  EXPECT_TRUE(board.is_valid_move(1, single, 19));
-  EXPECT_FALSE(board.is_valid_move(1, single, 1));
-  EXPECT_THROW(board.is_valid_move(4, single, 0), InternalError);
+  EXPECT_TRUE(is_valid_move(board, 0, single, 21));
+  EXPECT_FALSE(is_valid_move(board, 0, single, 1));   // shares an edge
+  EXPECT_FALSE(is_valid_move(board, 0, single, 20));  // shares an edge
+  EXPECT_FALSE(is_valid_move(board, 0, single, 22));  // not on a corner
+  EXPECT_FALSE(is_valid_move(board, 0, single, 0));   // occupied
+  EXPECT_TRUE(is_valid_move(board, 1, single, 19));
+  EXPECT_FALSE(is_valid_move(board, 1, single, 1));
+  EXPECT_THROW(is_valid_move(board, 4, single, 0), InternalError);
 
   // Cell 1 is blocked for player 0 only: player 1 may cover it.
   const PieceVariant& horizontal_five = hand[9].variants[0];  // XXXXX
-  EXPECT_TRUE(board.is_valid_move(1, horizontal_five, 15));
-  EXPECT_FALSE(board.is_valid_move(1, horizontal_five, 14));  // misses the corner
+  EXPECT_TRUE(is_valid_move(board, 1, horizontal_five, 15));
+  EXPECT_FALSE(is_valid_move(board, 1, horizontal_five, 14));  // misses the corner
 }
 
 TEST(IsValidMove, PiecesMayNotLeaveTheBoard) {
@@ -107,11 +109,11 @@ TEST(IsValidMove, PiecesMayNotLeaveTheBoard) {
   const PieceVariant& domino = hand[1].variants[0];  // XX
   // Starting in the last column the domino would wrap onto cell 20 of row 1:
   // illegal even though cell 19 is player 1's corner.
-  EXPECT_FALSE(board.is_valid_move(1, domino, 19));
-  EXPECT_TRUE(board.is_valid_move(1, domino, 18));
+  EXPECT_FALSE(is_valid_move(board, 1, domino, 19));
+  EXPECT_TRUE(is_valid_move(board, 1, domino, 18));
   const PieceVariant& vertical = hand[1].variants[1];  // X/X
-  EXPECT_FALSE(board.is_valid_move(2, vertical, 399));  // runs past the last cell
-  EXPECT_TRUE(board.is_valid_move(2, vertical, 379));
+  EXPECT_FALSE(is_valid_move(board, 2, vertical, 399));  // runs past the last cell
+  EXPECT_TRUE(is_valid_move(board, 2, vertical, 379));
 }
 
 TEST(Scores, BonusForAnEmptyHandAndForTheSingleSquareLast) {
@@ -140,18 +142,18 @@ TEST(PrintBoard, OneSymbolPerCellAndATrailingEmptyLine) {
   Board board = Board::make(4);
   const std::string white = "\u2B1C";
   const std::string row = white + white + white + white + "\n";
-  EXPECT_EQ(board.board_text(), row + row + row + row);
+  EXPECT_EQ(board.get_text(), row + row + row + row);
 
   board.place_tile(0, 0);
   board.place_tile(15, 2);
-  EXPECT_EQ(board.board_text(),
+  EXPECT_EQ(board.get_text(),
             "\U0001F7E5" + white + white + white + "\n" + row + row + white + white + white + "\U0001F7E8\n");
 
   // print_board writes the text plus one more newline to standard output.
   std::fflush(stdout);
   ::testing::internal::CaptureStdout();
   board.print_board();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), board.board_text() + "\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), board.get_text() + "\n");
 }
 
 }  // namespace

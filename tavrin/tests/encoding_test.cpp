@@ -2,12 +2,13 @@
 
 #include <random>
 
-#include "game.hpp"
+#include "engine/game.hpp"
+#include "engine_testing/encodings.hpp"
 
 namespace tavrin {
 namespace {
 
-std::vector<std::uint64_t> true_cells(const GameState& state, std::uint64_t plane) {
+std::vector<std::uint64_t> true_cells(const testing::PlaneTensor& state, std::uint64_t plane) {
   std::vector<std::uint64_t> cells;
   for (std::uint64_t r = 0; r < state.dim; ++r) {
     for (std::uint64_t c = 0; c < state.dim; ++c) {
@@ -24,7 +25,7 @@ std::vector<std::uint64_t> legal(const Game& game) {
 TEST(Encoding, FreshGameMarksOnlyTheLegalTiles) {
   const Game game = Game::reset(20);
   for (bool planes_last : {false, true}) {
-    const GameState state = game.get_game_state(planes_last);
+    const testing::PlaneTensor state = testing::get_game_state(game, planes_last);
     EXPECT_EQ(state.values.size(), 5U * 400U);
     for (std::uint64_t plane = 0; plane < 4; ++plane) EXPECT_TRUE(true_cells(state, plane).empty());
     EXPECT_EQ(true_cells(state, 4), legal(game));
@@ -35,7 +36,7 @@ TEST(Encoding, FreshGameMarksOnlyTheLegalTiles) {
 TEST(Encoding, PartlyLaidPieceIsTheMoversAndTheCornerLeavesTheLegalPlane) {
   Game game = Game::reset(20);
   ASSERT_EQ(game.apply(0), std::nullopt);
-  const GameState state = game.get_game_state(false);
+  const testing::PlaneTensor state = testing::get_game_state(game, false);
   EXPECT_EQ(true_cells(state, 0), (std::vector<std::uint64_t>{0}));
   EXPECT_FALSE(state.at(4, 0, 0));
   EXPECT_EQ(true_cells(state, 4), legal(game));
@@ -45,7 +46,7 @@ TEST(Encoding, PlanesFollowThePlayerToMove) {
   Game game = Game::reset(20);
   for (std::uint64_t tile : {0, 20, 40, 60, 80}) ASSERT_EQ(game.apply(tile), std::nullopt);
   ASSERT_EQ(game.current_player(), 1U);
-  const GameState state = game.get_game_state(true);
+  const testing::PlaneTensor state = testing::get_game_state(game, true);
   for (std::uint64_t plane = 0; plane < 3; ++plane) EXPECT_TRUE(true_cells(state, plane).empty());
   EXPECT_EQ(true_cells(state, 3), (std::vector<std::uint64_t>{0, 20, 40, 60, 80}));
   std::vector<std::uint64_t> mirrored;
@@ -58,7 +59,7 @@ TEST(Encoding, PlanesFollowThePlayerToMove) {
   // ahead and player 1 just behind.
   for (std::uint64_t tile : {19, 39, 59, 79, 99}) ASSERT_EQ(game.apply(tile), std::nullopt);
   ASSERT_EQ(game.current_player(), 2U);
-  const GameState later = game.get_game_state(false);
+  const testing::PlaneTensor later = testing::get_game_state(game, false);
   EXPECT_TRUE(true_cells(later, 0).empty());
   EXPECT_TRUE(true_cells(later, 1).empty());
   EXPECT_EQ(true_cells(later, 2), (std::vector<std::uint64_t>{0, 20, 40, 60, 80}));
@@ -69,8 +70,8 @@ TEST(Encoding, BothLayoutsHoldTheSameValuesThroughAWholeGame) {
   std::mt19937_64 rng(3);
   Game game = Game::reset(9);
   while (true) {
-    const GameState first = game.get_game_state(false);
-    const GameState last = game.get_game_state(true);
+    const testing::PlaneTensor first = testing::get_game_state(game, false);
+    const testing::PlaneTensor last = testing::get_game_state(game, true);
     std::size_t occupied = 0;
     for (std::uint64_t k = 0; k < 5; ++k) {
       for (std::uint64_t r = 0; r < 9; ++r) {
@@ -84,7 +85,7 @@ TEST(Encoding, BothLayoutsHoldTheSameValuesThroughAWholeGame) {
     std::size_t squares = 0;
     for (std::uint8_t cell : game.board().cells()) squares += (cell & 0x0F) != 0;
     ASSERT_EQ(occupied, squares);  // each square in exactly one player plane
-    const BoardRep rep = game.board().get_rep(true, game.current_player());
+    const testing::PlaneTensor rep = testing::get_rep(game.board(), true, game.current_player());
     for (std::uint64_t k = 0; k < 4; ++k) ASSERT_EQ(true_cells(first, k).size(), [&] {
         std::size_t n = 0;
         for (std::uint64_t t = 0; t < 81; ++t) n += rep.at(k, t / 9, t % 9);

@@ -4,13 +4,18 @@
 #include <map>
 #include <set>
 
-#include "game.hpp"
-#include "internal_error.hpp"
+#include "engine/game.hpp"
+#include "engine/internal_error.hpp"
+#include "engine_testing/tile_moves.hpp"
 #include <random>
 
 namespace tavrin {
 namespace {
 
+using testing::get_tile_moves;
+using testing::tile_moves;
+using testing::TileMoveMap;
+using testing::PlacementKey;
 using Tiles = std::vector<std::uint64_t>;
 
 Tiles legal(const Game& game) { return {game.get_legal_tiles().begin(), game.get_legal_tiles().end()}; }
@@ -18,7 +23,7 @@ Tiles legal(const Game& game) { return {game.get_legal_tiles().begin(), game.get
 // Sizes of the distinct placements listed in a tile-move map.
 std::map<std::uint64_t, int> placement_sizes(const Game& game) {
   std::set<PlacementKey> placements;
-  for (const auto& [tile, keys] : game.tile_moves()) placements.insert(keys.begin(), keys.end());
+  for (const auto& [tile, keys] : tile_moves(game)) placements.insert(keys.begin(), keys.end());
   std::map<std::uint64_t, int> sizes;
   const Hand hand = game.board().hand(game.current_player());
   for (const PlacementKey& key : placements) ++sizes[hand[key.piece_index].size];
@@ -38,7 +43,7 @@ TEST(FreshGame, PlayerZeroStartsFromTheCorner) {
   EXPECT_EQ(legal(game), expected);
   EXPECT_EQ(placement_sizes(game), (std::map<std::uint64_t, int>{{1, 1}, {2, 2}, {3, 5}, {4, 13}, {5, 37}}));
   // Every listed placement goes through the start corner.
-  const TileMoveMap moves = game.tile_moves();
+  const TileMoveMap moves = tile_moves(game);
   for (const auto& [tile, keys] : moves) {
     for (const PlacementKey& key : keys) EXPECT_TRUE(moves.at(0).count(key)) << tile;
   }
@@ -79,7 +84,7 @@ TEST(LayingAPiece, NarrowingKeepsOnlyPlacementsThroughEveryChosenSquare) {
   Game game = Game::reset(20);
   ASSERT_EQ(game.apply(2), std::nullopt);  // not the corner
   EXPECT_EQ(game.current_player(), 0U);
-  const TileMoveMap moves = game.tile_moves();
+  const TileMoveMap moves = tile_moves(game);
   for (std::uint64_t tile : game.get_legal_tiles()) {
     EXPECT_NE(tile, 2U);
     for (const PlacementKey& key : moves.at(tile)) {
@@ -103,7 +108,7 @@ TEST(LayingAPiece, TheSingleSquareCompletesOnlyWhereNothingLargerFits) {
     while (!game.is_terminal()) {
       const std::uint64_t player = game.current_player();
       if (game.chosen_squares().empty() && game.board().hand(player).contains(0)) {
-        for (const auto& [tile, keys] : game.tile_moves()) {
+        for (const auto& [tile, keys] : tile_moves(game)) {
           const Hand hand = game.board().hand(player);
           bool single = false;
           bool larger = false;
@@ -142,7 +147,7 @@ TEST(InvalidMove, ChangesNothingAndNamesPlayerAndTile) {
   EXPECT_TRUE(std::equal(game.board().cells().begin(), game.board().cells().end(), before.board().cells().begin()));
   EXPECT_EQ(game.history(), before.history());
   EXPECT_EQ(legal(game), legal(before));
-  EXPECT_EQ(game.tile_moves(), before.tile_moves());
+  EXPECT_EQ(tile_moves(game), tile_moves(before));
   EXPECT_EQ(game.current_player(), before.current_player());
   EXPECT_EQ(game.board().hand(0).id_bits(), before.board().hand(0).id_bits());
   for (std::uint64_t p = 0; p < kPlayers; ++p) EXPECT_EQ(game.board().corners(p), before.board().corners(p));

@@ -2,9 +2,9 @@
 
 #include <numeric>
 
-#include "internal_error.hpp"
-#include "pieces.hpp"
-#include "test_helpers.hpp"
+#include "engine/internal_error.hpp"
+#include "engine/pieces.hpp"
+#include "engine_testing/matrix_text.hpp"
 
 namespace tavrin {
 namespace {

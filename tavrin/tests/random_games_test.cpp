@@ -5,8 +5,8 @@
 #include <random>
 #include <set>
 
-#include "game.hpp"
-#include "reference_checker.hpp"
+#include "engine/game.hpp"
+#include "engine_testing/reference_checker.hpp"
 
 namespace tavrin {
 namespace {

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "bindings.hpp"
-#include "catalogue.hpp"
-#include "game.hpp"
+#include "engine/catalogue.hpp"
+#include "engine/engine_texts.hpp"
+#include "engine/game.hpp"
 #include "numpy_arrays.hpp"
 
 namespace tavrin::engine_module {
@@ -30,7 +31,7 @@ Game new_game(std::int64_t dim) {
 void apply_tile(Game& game, std::int64_t tile) {
   // Off-board and negative tiles get the engine's own message.
   if (tile < 0 || !game.is_legal(static_cast<std::uint64_t>(tile))) {
-    throw nb::value_error(invalid_move_text(game.current_player(), tile).c_str());
+    throw nb::value_error(output::invalid_move_text(game.current_player(), tile).c_str());
   }
   if (auto error = game.apply(static_cast<std::uint64_t>(tile))) throw nb::value_error(error->c_str());
 }
@@ -159,7 +160,7 @@ void bind_game(nb::module_& module) {
            "squares of players current + k (mod 4), plane 4 the legal tiles. extended adds 85 planes (90 in "
            "all): plane 5 the squares already laid for the piece being placed, then for each player current + "
            "k one constant plane per catalogue piece (ids 0-20), true while the piece is in that hand.")
-      .def("board_text", [](const Game& g) { return g.board().board_text(); }, "The board as printed text.")
+      .def("board_text", [](const Game& g) { return g.board().get_text(); }, "The board as printed text.")
       .def("copy", [](const Game& g) { return Game(g); }, "An independent copy.")
       .def("__copy__", [](const Game& g) { return Game(g); })
       .def("__deepcopy__", [](const Game& g, nb::handle) { return Game(g); }, "memo"_a)

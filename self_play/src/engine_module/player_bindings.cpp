@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bindings.hpp"
-#include "game.hpp"
+#include "engine/game.hpp"
 #include "greedy.hpp"
 #include "random.hpp"
 #include "rollout_search.hpp"

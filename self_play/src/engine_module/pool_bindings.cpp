@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bindings.hpp"
-#include "catalogue.hpp"
+#include "engine/catalogue.hpp"
 #include "numpy_arrays.hpp"
 #include "self_play_pool.hpp"
 

@@ -8,7 +8,7 @@
 #include "config_reader.hpp"
 #include "console.hpp"
 #include "drivers.hpp"
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "module_objects.hpp"
 #include "network_client.hpp"
 #include "result_poster.hpp"

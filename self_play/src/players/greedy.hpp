@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "game.hpp"
+#include "engine/game.hpp"
 
 namespace tavrin::players {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin::players {
 namespace {

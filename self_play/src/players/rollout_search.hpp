@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "game.hpp"
+#include "engine/game.hpp"
 #include "seeded_random.hpp"
 
 namespace tavrin::players {

@@ -1,6 +1,6 @@
 #include "network_client.hpp"
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "module_objects.hpp"
 #include "py_error.hpp"
 #include "reply_conversion.hpp"

@@ -10,7 +10,7 @@
 
 #include "config.hpp"
 #include "evaluator.hpp"
-#include "game.hpp"
+#include "engine/game.hpp"
 #include "self_play_game.hpp"
 
 namespace tavrin {

@@ -4,7 +4,7 @@
 #include <string>
 #include <variant>
 
-#include "game.hpp"
+#include "engine/game.hpp"
 
 namespace tavrin {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "softmax.hpp"
 
 namespace tavrin {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "evaluator.hpp"
-#include "game.hpp"
+#include "engine/game.hpp"
 
 namespace tavrin {
 

@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "xoshiro.hpp"
 
 namespace tavrin::random {

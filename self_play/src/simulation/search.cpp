@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "output_texts.hpp"
 #include "random.hpp"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "evaluator.hpp"
-#include "game.hpp"
+#include "engine/game.hpp"
 #include "search_node.hpp"
 
 namespace tavrin {

@@ -1,6 +1,6 @@
 #include "self_play_game.hpp"
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 #include "random.hpp"
 
 namespace tavrin {

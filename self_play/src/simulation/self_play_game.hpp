@@ -6,7 +6,7 @@
 
 #include "config.hpp"
 #include "evaluator.hpp"
-#include "game.hpp"
+#include "engine/game.hpp"
 #include "search.hpp"
 #include "search_node.hpp"
 

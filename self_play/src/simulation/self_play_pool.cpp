@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {

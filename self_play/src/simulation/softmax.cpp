@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 

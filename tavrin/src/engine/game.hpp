@@ -8,42 +8,34 @@
 #include <utility>
 #include <vector>
 
-#include "board.hpp"
-#include "tile_moves.hpp"
+#include "engine/board.hpp"
 
 namespace tavrin {
 
 // One action of the history: (player, tile), as the training record carries it.
 using HistoryEntry = std::pair<std::int32_t, std::int32_t>;
 
-inline constexpr std::uint64_t kStatePlanes = 5;
-
-// The refusal of an illegal tile, "Invalid move - Player {p}, Tile {tile}":
-// observable output that callers match.
-std::string invalid_move_text(std::uint64_t player, std::int64_t tile);
-
 // The players with the best score share the win: 1/k each, 0 for the others.
 std::array<float, kPlayers> payoff_from_scores(const std::array<std::int32_t, kPlayers>& scores);
 
 // The network input: planes 0-3 the squares of players current + k, plane 4
-// the legal tiles. Shape 5 x dim x dim, or dim x dim x 5 when planes_last.
-struct GameState {
-  std::uint64_t dim = 0;
-  bool planes_last = false;
-  std::vector<std::uint8_t> values;
-
-  bool at(std::uint64_t plane, std::uint64_t row, std::uint64_t column) const {
-    return planes_last ? values[(row * dim + column) * kStatePlanes + plane]
-                       : values[(plane * dim + row) * dim + column];
-  }
-};
-
-// What the five planes cannot show, after them: plane 5 the squares already
-// chosen for the piece being laid; then, for each player current + k in turn,
-// one constant plane per catalogue piece (ids 0-20), all true while that
-// piece is in the player's hand. Planes first or last as the five.
+// the legal tiles. Shape 5 x dim x dim, or dim x dim x 5 when planes last.
+inline constexpr std::uint64_t kStatePlanes = 5;
+// What the five planes cannot show, after them: the board planes end with
+// plane 5, the squares already chosen for the piece being laid; then come the
+// hand planes, for each player current + k in turn one constant plane per
+// catalogue piece (ids 0-20), all true while that piece is in the player's
+// hand. Planes first or last as the five.
+inline constexpr std::uint64_t kExtendedBoardPlanes = kStatePlanes + 1;
 inline constexpr std::uint64_t kHandPlanes = kPlayers * kPieceCount;
-inline constexpr std::uint64_t kExtendedStatePlanes = kStatePlanes + 1 + kHandPlanes;
+inline constexpr std::uint64_t kExtendedStatePlanes = kExtendedBoardPlanes + kHandPlanes;
+
+// Naming of Game and Board members: what the object holds or was built with
+// is read under its own name (dim, cell_count, cells, current_player,
+// history, finished); what follows from the play so far is a get_ query
+// (get_legal_tiles, get_payoff, get_scores, get_text), also where a cache
+// answers it. is_ marks a predicate, write_ fills a caller's buffer, and
+// operations are verbs (reset, apply, place_tile, remove_piece, print_board).
 
 // The whole state of one four-player game. A piece is laid one square (tile)
 // per action; the game tracks the placements that still agree with the
@@ -66,16 +58,11 @@ class Game {
   bool is_terminal() const { return finished_[0] && finished_[1] && finished_[2] && finished_[3]; }
   std::array<float, kPlayers> get_payoff() const;
 
-  GameState get_game_state(bool planes_last) const;
-  // get_game_state into a caller's buffer of at least 5 * dim * dim entries.
+  // The five planes into a caller's buffer of at least 5 * dim * dim entries.
   void write_game_state(bool planes_last, std::span<std::uint8_t> out) const;
   // The five planes and the extended ones into a buffer of at least
   // kExtendedStatePlanes * dim * dim entries.
   void write_extended_state(bool planes_last, std::span<std::uint8_t> out) const;
-
-  // The placements still possible for the piece being laid, keyed by every
-  // tile that would extend the squares chosen so far.
-  TileMoveMap tile_moves() const;
 
   const Board& board() const { return board_; }
   std::uint64_t dim() const { return board_.dim(); }
@@ -84,10 +71,10 @@ class Game {
   const std::array<std::uint32_t, kPlayers>& last_piece_sizes() const { return last_piece_sizes_; }
   const std::array<bool, kPlayers>& finished() const { return finished_; }
   // Squares already chosen for the piece being laid.
-  std::span<const std::uint16_t> chosen_squares() const { return {chosen_.data(), chosen_count_}; }
+  std::span<const std::uint16_t> chosen_squares() const { return {chosen_squares_.data(), chosen_count_}; }
   // Catalogue placement ids still possible for the piece being laid (each
   // covers every chosen square); in no particular order.
-  std::span<const std::uint32_t> piece_placements() const { return piece_moves_; }
+  std::span<const std::uint32_t> piece_placements() const { return piece_placements_; }
 
  private:
   explicit Game(Board board);
@@ -118,8 +105,8 @@ class Game {
   // Per player, the corner cells already turned into candidates.
   std::vector<std::uint64_t> processed_;
   // Placements of the piece being laid that cover every chosen square.
-  std::vector<std::uint32_t> piece_moves_;
-  std::array<std::uint16_t, 5> chosen_{};
+  std::vector<std::uint32_t> piece_placements_;
+  std::array<std::uint16_t, 5> chosen_squares_{};
   std::uint8_t chosen_count_ = 0;
   // A byte per tile, 1 when legal: plain stores while marking, no
   // read-modify-write chains on shared words.

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "pieces.hpp"
+#include "engine/pieces.hpp"
 
 namespace tavrin::testing {
 

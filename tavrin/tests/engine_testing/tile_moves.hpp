@@ -5,9 +5,9 @@
 #include <map>
 #include <set>
 
-#include "board.hpp"
+#include "engine/game.hpp"
 
-namespace tavrin {
+namespace tavrin::testing {
 
 // A whole-piece placement as the rules name it: the piece's index in the
 // player's current hand, the orientation's index in the piece's variants, and
@@ -23,7 +23,12 @@ struct PlacementKey {
 using TileMoveMap = std::map<std::uint64_t, std::set<PlacementKey>>;
 
 // Every legal placement of every piece in `player`'s hand, indexed by the
-// tiles it covers. An empty map means the player cannot move.
+// tiles it covers, found afresh from the corners. An empty map means the
+// player cannot move.
 TileMoveMap get_tile_moves(const Board& board, std::uint64_t player);
 
-}  // namespace tavrin
+// The placements the game still holds for the piece being laid, keyed by
+// every tile that would extend the squares chosen so far.
+TileMoveMap tile_moves(const Game& game);
+
+}  // namespace tavrin::testing

@@ -1,9 +1,10 @@
-#include "board.hpp"
+#include "engine/board.hpp"
 
 #include <cstdio>
 #include <string>
 
-#include "internal_error.hpp"
+#include "engine/engine_texts.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {
@@ -12,8 +13,7 @@ constexpr std::uint32_t kFullHand = (std::uint32_t{1} << kPieceCount) - 1;
 
 void check_player(std::uint64_t player, const char* where) {
   if (player >= kPlayers) {
-    throw InternalError(std::string(where) + ": index out of range: player " + std::to_string(player) +
-                        " (players are 0 to 3)");
+    throw InternalError(output::player_out_of_range(where, player));
   }
 }
 
@@ -25,8 +25,7 @@ std::uint8_t Hand::id_at(std::size_t index) const {
     if (skipped == index) return static_cast<std::uint8_t>(std::countr_zero(rest));
     rest &= rest - 1;
   }
-  throw InternalError("removal index (is " + std::to_string(index) + ") should be < len (is " +
-                      std::to_string(size()) + ")");
+  throw InternalError(output::hand_index_out_of_range(index, size()));
 }
 
 std::uint64_t Board::start_corner(std::uint64_t player, std::uint64_t dim) {
@@ -35,19 +34,19 @@ std::uint64_t Board::start_corner(std::uint64_t player, std::uint64_t dim) {
     case 1: return dim - 1;
     case 2: return dim * dim - 1;
     case 3: return dim * (dim - 1);
-    default: throw InternalError("Invalid player number");
+    default: throw InternalError(output::kInvalidPlayerNumber);
   }
 }
 
 Board::Board(const Catalogue& catalogue)
     : catalogue_(&catalogue),
       dim_(catalogue.dim()),
-      words_(bits::words_for(catalogue.cell_count())),
+      words_per_plane_(bits::words_for(catalogue.cell_count())),
       diagonals_{static_cast<std::int32_t>(dim_ + 1), -static_cast<std::int32_t>(dim_ + 1),
                  1 - static_cast<std::int32_t>(dim_), static_cast<std::int32_t>(dim_) - 1},
       hands_{kFullHand, kFullHand, kFullHand, kFullHand},
       cells_(catalogue.cell_count(), 0),
-      corners_(kPlayers * words_, 0) {
+      corners_(kPlayers * words_per_plane_, 0) {
   for (std::uint64_t player = 0; player < kPlayers; ++player) {
     bits::set(own_corner_words(player), start_corner(player, dim_));
   }
@@ -55,28 +54,11 @@ Board::Board(const Catalogue& catalogue)
 
 Board Board::make(std::uint64_t dim) { return Board(Catalogue::for_side(dim)); }
 
-bool Board::is_valid_move(std::uint64_t player, const PieceVariant& variant, std::uint64_t position) const {
-  check_player(player, "Board::is_valid_move");
-  const std::uint64_t cells = cell_count();
-  if (position + variant.mask.size() > cells) return false;
-  if (position % dim_ + variant.width > dim_) return false;
-  const std::uint8_t blocked = static_cast<std::uint8_t>(0x10U << player);
-  bool conflict = false;
-  for (std::uint64_t offset : variant.offsets) conflict = conflict || (cells_[position + offset] & blocked);
-  if (variant.offsets.empty()) return false;
-  const std::uint64_t* corners = corner_words(player);
-  for (std::uint64_t offset : variant.offsets) {
-    if (bits::test(corners, position + offset)) return !conflict;
-  }
-  return false;
-}
-
 void Board::place_tile(std::uint64_t position, std::uint64_t player) {
   check_player(player, "Board::place_tile");
   const std::uint64_t cells = cell_count();
   if (position >= cells) {
-    throw InternalError("Board::place_tile: index out of range: tile " + std::to_string(position) +
-                        " on a board of " + std::to_string(cells) + " cells");
+    throw InternalError(output::tile_out_of_range(position, cells));
   }
   const std::uint8_t blocked = static_cast<std::uint8_t>(0x10U << player);
   cells_[position] = static_cast<std::uint8_t>(kOccupiedBits + player + 1);
@@ -104,7 +86,8 @@ void Board::place_tile(std::uint64_t position, std::uint64_t player) {
   }
 }
 
-Window Board::blocked_window(std::uint64_t player, std::uint64_t centre, const std::uint64_t* also_excluded) const {
+Window Board::get_blocked_window(std::uint64_t player, std::uint64_t centre,
+                                 const std::uint64_t* also_excluded) const {
   const auto side = static_cast<std::int64_t>(dim_);
   const auto row = static_cast<std::int64_t>(centre / dim_);
   const auto column = static_cast<std::int64_t>(centre % dim_);
@@ -136,7 +119,7 @@ std::array<std::int32_t, kPlayers> Board::get_scores(const std::array<std::uint3
   for (std::uint8_t byte : cells_) {
     const std::uint8_t occupant = byte & 0x0F;
     if (occupant > kPlayers) {
-      throw InternalError("Board::get_scores: index out of range: cell occupant " + std::to_string(occupant));
+      throw InternalError(output::occupant_out_of_range(occupant));
     }
     ++counts[occupant];
   }
@@ -152,7 +135,7 @@ std::array<std::int32_t, kPlayers> Board::get_scores(const std::array<std::uint3
   return scores;
 }
 
-std::string Board::board_text() const {
+std::string Board::get_text() const {
   static constexpr const char* kSymbols[] = {"\u2B1C", "\U0001F7E5", "\U0001F7E6", "\U0001F7E8", "\U0001F7E9"};
   std::string text;
   text.reserve(cells_.size() * 4 + dim_);
@@ -167,7 +150,7 @@ std::string Board::board_text() const {
 }
 
 void Board::print_board() const {
-  const std::string text = board_text() + "\n";
+  const std::string text = get_text() + "\n";
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
@@ -176,7 +159,7 @@ std::vector<std::uint64_t> Board::corners(std::uint64_t player) const {
   check_player(player, "Board::corners");
   std::vector<std::uint64_t> tiles;
   const std::uint64_t* words = corner_words(player);
-  for (std::uint64_t w = 0; w < words_; ++w) {
+  for (std::uint64_t w = 0; w < words_per_plane_; ++w) {
     bits::for_each_bit(words[w], w * 64, [&](std::uint64_t tile) { tiles.push_back(tile); });
   }
   return tiles;
@@ -192,7 +175,7 @@ std::uint8_t Board::remove_piece(std::uint64_t player, std::size_t index) {
 void Board::write_rep(bool planes_last, std::uint64_t player, std::span<std::uint8_t> out) const {
   check_player(player, "Board::get_rep");
   const std::uint64_t cells = cell_count();
-  if (out.size() < 4 * cells) throw InternalError("Board::get_rep: index out of range: buffer too small");
+  if (out.size() < 4 * cells) throw InternalError(output::kRepBufferTooSmall);
   std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(4 * cells), std::uint8_t{0});
   for (std::uint64_t tile = 0; tile < cells; ++tile) {
     const std::uint8_t byte = cells_[tile];
@@ -200,12 +183,6 @@ void Board::write_rep(bool planes_last, std::uint64_t player, std::span<std::uin
     const std::uint64_t plane = static_cast<std::uint8_t>(byte - 1 - player) & 3U;
     out[planes_last ? tile * 4 + plane : plane * cells + tile] = 1;
   }
-}
-
-BoardRep Board::get_rep(bool planes_last, std::uint64_t player) const {
-  BoardRep rep{dim_, planes_last, std::vector<std::uint8_t>(4 * cell_count())};
-  write_rep(planes_last, player, rep.values);
-  return rep;
 }
 
 }  // namespace tavrin

@@ -1,10 +1,11 @@
-#include "pieces.hpp"
+#include "engine/pieces.hpp"
 
 #include <array>
 #include <string>
 #include <string_view>
 
-#include "internal_error.hpp"
+#include "engine/engine_texts.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {
@@ -36,7 +37,7 @@ CellMatrix catalogue_matrix(std::uint8_t id) {
 
 PieceVariant PieceVariant::make(CellMatrix shape, std::uint64_t dim) {
   if (shape.empty()) {
-    throw InternalError("PieceVariant: index out of range: the matrix has no rows");
+    throw InternalError(output::kVariantWithoutRows);
   }
   PieceVariant variant;
   for (std::size_t row = 0; row < shape.size(); ++row) {
@@ -44,9 +45,7 @@ PieceVariant PieceVariant::make(CellMatrix shape, std::uint64_t dim) {
     variant.mask.insert(variant.mask.end(), entries.begin(), entries.end());
     if (row + 1 < shape.size()) {
       if (entries.size() > dim) {
-        throw InternalError("PieceVariant: requested length out of range: a row of " +
-                            std::to_string(entries.size()) + " entries does not fit a board of side " +
-                            std::to_string(dim) + " (boards need a side of at least 4)");
+        throw InternalError(output::variant_row_too_long(entries.size(), dim));
       }
       variant.mask.insert(variant.mask.end(), dim - entries.size(), false);
     }
@@ -60,7 +59,7 @@ PieceVariant PieceVariant::make(CellMatrix shape, std::uint64_t dim) {
 }
 
 CellMatrix Piece::rotate(CellMatrix matrix) {
-  if (matrix.empty()) throw InternalError("Piece::rotate: index out of range: the matrix has no rows");
+  if (matrix.empty()) throw InternalError(output::kRotateWithoutRows);
   const std::size_t height = matrix.size();
   const std::size_t width = matrix[0].size();
   CellMatrix turned(width, std::vector<bool>(height));
@@ -68,8 +67,7 @@ CellMatrix Piece::rotate(CellMatrix matrix) {
     for (std::size_t k = 0; k < height; ++k) {
       const auto& source = matrix[height - 1 - k];
       if (j >= source.size()) {
-        throw InternalError("Piece::rotate: index out of range: row " + std::to_string(height - 1 - k) +
-                            " is shorter than the first row");
+        throw InternalError(output::rotate_row_too_short(height - 1 - k));
       }
       turned[j][k] = source[j];
     }

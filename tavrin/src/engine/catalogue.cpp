@@ -1,18 +1,18 @@
-#include "catalogue.hpp"
+#include "engine/catalogue.hpp"
 
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "internal_error.hpp"
+#include "engine/engine_texts.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 
 const Catalogue& Catalogue::for_side(std::uint64_t dim) {
   if (dim > kMaxSide) {
-    throw InternalError("Board side " + std::to_string(dim) + " is not supported: the largest side is " +
-                        std::to_string(kMaxSide));
+    throw InternalError(output::side_not_supported(dim, kMaxSide));
   }
   // Memoised immutable tables, one per side; never evicted, so references
   // handed out stay valid for the life of the process.

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "game.hpp"
+#include "engine/game.hpp"
+#include "engine_testing/tile_moves.hpp"
 
 namespace tavrin::testing {
 

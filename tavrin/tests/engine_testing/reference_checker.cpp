@@ -1,6 +1,8 @@
-#include "reference_checker.hpp"
+#include "engine_testing/reference_checker.hpp"
 
 #include <algorithm>
+
+#include "engine_testing/placement_rule.hpp"
 
 namespace tavrin::testing {
 namespace {
@@ -49,7 +51,7 @@ std::set<PlacementKey> placements_by_brute_force(const Board& board, std::uint64
     const auto& variants = hand[j].variants;
     for (std::size_t v = 0; v < variants.size(); ++v) {
       for (std::uint64_t position = 0; position < board.cell_count(); ++position) {
-        if (board.is_valid_move(player, variants[v], position)) found.insert({j, v, position});
+        if (is_valid_move(board, player, variants[v], position)) found.insert({j, v, position});
       }
     }
   }
@@ -79,7 +81,7 @@ std::optional<std::string> ReferenceChecker::check(const Game& game) const {
   if (!std::is_sorted(legal.begin(), legal.end())) return std::string("legal tiles out of order");
   if (std::set<std::uint64_t>(legal.begin(), legal.end()) != expected_tiles) return std::string("legal tiles differ");
   std::set<PlacementKey> listed;
-  for (const auto& [tile, keys] : game.tile_moves()) listed.insert(keys.begin(), keys.end());
+  for (const auto& [tile, keys] : tile_moves(game)) listed.insert(keys.begin(), keys.end());
   if (listed != expected_placements) return std::string("candidate placements differ");
   return std::nullopt;
 }
@@ -94,7 +96,7 @@ std::optional<std::string> ReferenceChecker::after_apply(const Game& game, std::
         return "player " + std::to_string(p) + " marked finished with a legal placement";
       }
     }
-    if (!game.is_terminal() && get_tile_moves(game.board(), game.current_player()) != game.tile_moves()) {
+    if (!game.is_terminal() && get_tile_moves(game.board(), game.current_player()) != tile_moves(game)) {
       return std::string("get_tile_moves differs from the game's own placements");
     }
     *this = ReferenceChecker(game);
@@ -107,7 +109,7 @@ std::optional<std::string> ReferenceChecker::difference(const Game& a, const Gam
   if (a.history() != b.history()) return std::string("histories differ");
   if (a.current_player() != b.current_player()) return std::string("players to move differ");
   if (!std::ranges::equal(a.get_legal_tiles(), b.get_legal_tiles())) return std::string("legal tiles differ");
-  if (a.tile_moves() != b.tile_moves()) return std::string("tile moves differ");
+  if (tile_moves(a) != tile_moves(b)) return std::string("tile moves differ");
   if (a.finished() != b.finished() || a.last_piece_sizes() != b.last_piece_sizes()) return std::string("turn state differs");
   for (std::uint64_t p = 0; p < kPlayers; ++p) {
     if (a.board().hand(p).id_bits() != b.board().hand(p).id_bits()) return std::string("hands differ");

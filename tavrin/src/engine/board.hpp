@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "bitboard.hpp"
-#include "catalogue.hpp"
-#include "pieces.hpp"
+#include "engine/bitboard.hpp"
+#include "engine/catalogue.hpp"
+#include "engine/pieces.hpp"
 
 namespace tavrin {
 
@@ -38,32 +38,21 @@ class Hand {
   const Catalogue* catalogue_;
 };
 
-// Who owns each cell, planes relative to `player`; shape 4 x dim x dim, or
-// dim x dim x 4 when planes_last.
-struct BoardRep {
-  std::uint64_t dim = 0;
-  bool planes_last = false;
-  std::vector<std::uint8_t> values;
-
-  bool at(std::uint64_t plane, std::uint64_t row, std::uint64_t column) const {
-    return planes_last ? values[(row * dim + column) * 4 + plane] : values[(plane * dim + row) * dim + column];
-  }
-};
-
 // The playing field: cells (occupant in bits 0-3, "blocked for player p" in
 // bit 4 + p), each player's hand, and each player's corner cells.
 class Board {
  public:
   static Board make(std::uint64_t dim);
 
-  bool is_valid_move(std::uint64_t player, const PieceVariant& variant, std::uint64_t position) const;
   void place_tile(std::uint64_t position, std::uint64_t player);
   std::array<std::int32_t, kPlayers> get_scores(const std::array<std::uint32_t, kPlayers>& last_sizes) const;
-  // Writes board_text() and an empty line to standard output in one write.
+  // Writes get_text() and an empty line to standard output in one write.
   void print_board() const;
-  std::string board_text() const;
-  BoardRep get_rep(bool planes_last, std::uint64_t player) const;
-  // get_rep into a caller's buffer of at least 4 * dim * dim entries (true = 1).
+  // One line of cell symbols per row.
+  std::string get_text() const;
+  // Who owns each cell, planes relative to `player` (shape 4 x dim x dim, or
+  // dim x dim x 4 when planes_last), into a caller's buffer of at least
+  // 4 * dim * dim entries (true = 1).
   void write_rep(bool planes_last, std::uint64_t player, std::span<std::uint8_t> out) const;
 
   std::uint64_t dim() const { return dim_; }
@@ -74,8 +63,8 @@ class Board {
   // The cells around `centre` that `player` may not cover, off-board cells
   // included, plus the cells other than `centre` set in `also_excluded` (a
   // bit per tile) when given.
-  Window blocked_window(std::uint64_t player, std::uint64_t centre,
-                        const std::uint64_t* also_excluded = nullptr) const;
+  Window get_blocked_window(std::uint64_t player, std::uint64_t centre,
+                            const std::uint64_t* also_excluded = nullptr) const;
   const std::array<std::int32_t, 4>& diagonals() const { return diagonals_; }
   const Catalogue& catalogue() const { return *catalogue_; }
 
@@ -87,8 +76,8 @@ class Board {
   bool is_corner(std::uint64_t player, std::uint64_t tile) const {
     return bits::test(corner_words(player), tile);
   }
-  const std::uint64_t* corner_words(std::uint64_t player) const { return corners_.data() + player * words_; }
-  std::uint64_t words_per_plane() const { return words_; }
+  const std::uint64_t* corner_words(std::uint64_t player) const { return corners_.data() + player * words_per_plane_; }
+  std::uint64_t words_per_plane() const { return words_per_plane_; }
   // The corner cells of `player`, ascending.
   std::vector<std::uint64_t> corners(std::uint64_t player) const;
 
@@ -96,15 +85,15 @@ class Board {
 
  private:
   explicit Board(const Catalogue& catalogue);
-  std::uint64_t* own_corner_words(std::uint64_t player) { return corners_.data() + player * words_; }
+  std::uint64_t* own_corner_words(std::uint64_t player) { return corners_.data() + player * words_per_plane_; }
 
   const Catalogue* catalogue_;
   std::uint64_t dim_;
-  std::uint64_t words_;
+  std::uint64_t words_per_plane_;
   std::array<std::int32_t, 4> diagonals_;
   std::array<std::uint32_t, kPlayers> hands_;
   std::vector<std::uint8_t> cells_;
-  std::vector<std::uint64_t> corners_;  // kPlayers planes of words_ words
+  std::vector<std::uint64_t> corners_;  // kPlayers planes of words_per_plane_ words
 };
 
 }  // namespace tavrin

@@ -1,9 +1,10 @@
-#include "game.hpp"
+#include "engine/game.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "internal_error.hpp"
+#include "engine/engine_texts.hpp"
+#include "engine/internal_error.hpp"
 
 namespace tavrin {
 namespace {
@@ -49,7 +50,7 @@ void Game::start_turn(std::uint64_t player) {
   const std::uint64_t* corners = board_.corner_words(player);
   for (std::uint64_t w = 0; w < board_.words_per_plane(); ++w) {
     bits::for_each_bit(corners[w] & ~processed[w], w * 64, [&](std::uint64_t corner) {
-      const Window excluded = board_.blocked_window(player, corner, processed);
+      const Window excluded = board_.get_blocked_window(player, corner, processed);
       bits::for_each_bit(hand.id_bits(), 0, [&](std::uint64_t piece) {
         for (const CoverPattern& pattern : catalogue.cover_patterns(static_cast<std::uint8_t>(piece))) {
           if ((pattern.squares & excluded) == 0) {
@@ -63,13 +64,13 @@ void Game::start_turn(std::uint64_t player) {
     });
   }
 
-  piece_moves_.assign(candidates.begin(), candidates.end());
+  piece_placements_.assign(candidates.begin(), candidates.end());
   chosen_count_ = 0;
   collect_legal_tiles();
 }
 
 void Game::collect_legal_tiles() {
-  for (std::uint8_t i = 0; i < chosen_count_; ++i) legal_[chosen_[i]] = 0;
+  for (std::uint8_t i = 0; i < chosen_count_; ++i) legal_[chosen_squares_[i]] = 0;
   legal_tiles_.clear();
   // Eight tiles per step: most of the board is not legal.
   const std::size_t cells = legal_.size();
@@ -87,15 +88,15 @@ void Game::collect_legal_tiles() {
 std::optional<std::string> Game::apply(std::uint64_t tile) {
   const std::uint64_t player = current_player_;
   if (!is_legal(tile)) {
-    return invalid_move_text(player, static_cast<std::int64_t>(tile));
+    return output::invalid_move_text(player, static_cast<std::int64_t>(tile));
   }
   board_.place_tile(tile, player);
   history_.emplace_back(static_cast<std::int32_t>(player), static_cast<std::int32_t>(tile));
-  chosen_[chosen_count_++] = static_cast<std::uint16_t>(tile);
+  chosen_squares_[chosen_count_++] = static_cast<std::uint16_t>(tile);
 
   const Catalogue& catalogue = board_.catalogue();
   std::fill(legal_.begin(), legal_.end(), 0);
-  std::erase_if(piece_moves_, [&](std::uint32_t id) {
+  std::erase_if(piece_placements_, [&](std::uint32_t id) {
     const Placement& placement = catalogue.placement(id);
     if (!placement.covers(tile)) return true;
     mark_legal(placement);
@@ -106,8 +107,8 @@ std::optional<std::string> Game::apply(std::uint64_t tile) {
 
   // No candidate reaches beyond the chosen squares: they form one whole
   // placement (distinct placements cover distinct cell sets).
-  if (piece_moves_.empty()) return std::string("valid_moves must be non-empty");
-  const Placement& completed = catalogue.placement(piece_moves_.front());
+  if (piece_placements_.empty()) return std::string(output::kNoPlacementLeft);
+  const Placement& completed = catalogue.placement(piece_placements_.front());
   board_.remove_piece(player, board_.hand(player).index_of(completed.piece));
   last_piece_sizes_[player] = completed.size;
   advance_player();
@@ -119,14 +120,10 @@ std::uint64_t Game::advance_player() {
     current_player_ = (current_player_ + 1) % kPlayers;
     if (finished_[current_player_]) continue;
     start_turn(current_player_);
-    if (!piece_moves_.empty()) return current_player_;
+    if (!piece_placements_.empty()) return current_player_;
     finished_[current_player_] = true;
   }
   return current_player_;
-}
-
-std::string invalid_move_text(std::uint64_t player, std::int64_t tile) {
-  return "Invalid move - Player " + std::to_string(player) + ", Tile " + std::to_string(tile);
 }
 
 std::array<float, kPlayers> payoff_from_scores(const std::array<std::int32_t, kPlayers>& scores) {
@@ -144,7 +141,7 @@ std::array<float, kPlayers> Game::get_payoff() const {
 void Game::write_game_state(bool planes_last, std::span<std::uint8_t> out) const {
   const std::uint64_t cells = board_.cell_count();
   if (out.size() < kStatePlanes * cells) {
-    throw InternalError("Game::get_game_state: index out of range: buffer too small");
+    throw InternalError(output::kStateBufferTooSmall);
   }
   if (planes_last) {
     // Occupants are written straight into the five-wide cells.
@@ -165,7 +162,7 @@ void Game::write_game_state(bool planes_last, std::span<std::uint8_t> out) const
 void Game::write_extended_state(bool planes_last, std::span<std::uint8_t> out) const {
   const std::uint64_t cells = board_.cell_count();
   if (out.size() < kExtendedStatePlanes * cells) {
-    throw InternalError("Game::write_extended_state: buffer too small");
+    throw InternalError(output::kExtendedStateBufferTooSmall);
   }
   std::array<std::uint8_t, kExtendedStatePlanes - kStatePlanes> constant{};  // per extended plane, 0 or 1
   for (std::uint64_t k = 0; k < kPlayers; ++k) {
@@ -188,26 +185,6 @@ void Game::write_extended_state(bool planes_last, std::span<std::uint8_t> out) c
     }
     for (std::uint16_t tile : chosen_squares()) out[kStatePlanes * cells + tile] = 1;
   }
-}
-
-GameState Game::get_game_state(bool planes_last) const {
-  GameState state{board_.dim(), planes_last, std::vector<std::uint8_t>(kStatePlanes * board_.cell_count())};
-  write_game_state(planes_last, state.values);
-  return state;
-}
-
-TileMoveMap Game::tile_moves() const {
-  const Catalogue& catalogue = board_.catalogue();
-  const Hand hand = board_.hand(current_player_);
-  TileMoveMap moves;
-  for (std::uint32_t id : piece_moves_) {
-    const Placement& placement = catalogue.placement(id);
-    const PlacementKey key{hand.index_of(placement.piece), placement.variant, placement.position};
-    for (std::uint16_t tile : placement.squares()) {
-      if (is_legal(tile)) moves[tile].insert(key);
-    }
-  }
-  return moves;
 }
 
 }  // namespace tavrin

@@ -5,12 +5,14 @@
 #include <span>
 #include <vector>
 
-#include "pieces.hpp"
+#include "engine/pieces.hpp"
 
 namespace tavrin {
 
-// The largest board side the engine builds tables for: tiles then fit 16 bits
-// and the placement tables stay under about 40 MB.
+// The board sides the game is played on. Below 4 a piece's four-square row
+// cannot be laid out at the board's row stride; above 128 tiles no longer fit
+// 16 bits and the placement tables would pass about 40 MB.
+inline constexpr std::uint64_t kMinSide = 4;
 inline constexpr std::uint64_t kMaxSide = 128;
 
 // One in-bounds position of one orientation of one catalogue piece; 16 bytes,
@@ -66,7 +68,6 @@ class Catalogue {
   std::uint64_t cell_count() const { return dim_ * dim_; }
   const std::vector<Piece>& pieces() const { return pieces_; }
   const Piece& piece(std::uint8_t id) const { return pieces_[id]; }
-  std::size_t placement_count() const { return placements_.size(); }
   const Placement& placement(std::uint32_t id) const { return placements_[id]; }
 
   // The ways catalogue piece `piece` can cover a cell, independent of the cell.

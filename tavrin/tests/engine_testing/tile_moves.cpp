@@ -1,11 +1,11 @@
-#include "tile_moves.hpp"
+#include "engine_testing/tile_moves.hpp"
 
 #include <string>
 #include <vector>
 
-#include "internal_error.hpp"
+#include "engine/internal_error.hpp"
 
-namespace tavrin {
+namespace tavrin::testing {
 
 TileMoveMap get_tile_moves(const Board& board, std::uint64_t player) {
   if (player >= kPlayers) {
@@ -18,7 +18,7 @@ TileMoveMap get_tile_moves(const Board& board, std::uint64_t player) {
   for (std::size_t index = 0; index < hand.size(); ++index) {
     const std::uint8_t piece = hand.id_at(index);
     for (std::uint64_t corner : corners) {
-      const Window blocked = board.blocked_window(player, corner);
+      const Window blocked = board.get_blocked_window(player, corner);
       for (const CoverPattern& pattern : catalogue.cover_patterns(piece)) {
         if ((pattern.squares & blocked) != 0) continue;
         const Placement& placement = catalogue.placement(catalogue.placement_at(pattern.variant_slot, corner - pattern.offset));
@@ -30,4 +30,18 @@ TileMoveMap get_tile_moves(const Board& board, std::uint64_t player) {
   return moves;
 }
 
-}  // namespace tavrin
+TileMoveMap tile_moves(const Game& game) {
+  const Catalogue& catalogue = game.board().catalogue();
+  const Hand hand = game.board().hand(game.current_player());
+  TileMoveMap moves;
+  for (std::uint32_t id : game.piece_placements()) {
+    const Placement& placement = catalogue.placement(id);
+    const PlacementKey key{hand.index_of(placement.piece), placement.variant, placement.position};
+    for (std::uint16_t tile : placement.squares()) {
+      if (game.is_legal(tile)) moves[tile].insert(key);
+    }
+  }
+  return moves;
+}
+
+}  // namespace tavrin::testing
