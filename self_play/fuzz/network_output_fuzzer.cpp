@@ -27,10 +27,10 @@
 #include <string_view>
 #include <vector>
 
-#include "drivers.hpp"
+#include "selfplay/drivers.hpp"
 #include "engine/internal_error.hpp"
-#include "network_output.hpp"
-#include "softmax.hpp"
+#include "search/network_output.hpp"
+#include "search/softmax.hpp"
 
 namespace tavrin {
 namespace {

@@ -1,11 +1,11 @@
-#include "drivers.hpp"
+#include "selfplay/drivers.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "fake_network.hpp"
+#include "search_testing/fake_network.hpp"
 #include "engine/internal_error.hpp"
 
 namespace tavrin {

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "fake_network.hpp"
+#include "search_testing/fake_network.hpp"
 #include "engine/internal_error.hpp"
-#include "search.hpp"
+#include "search/search.hpp"
 
 namespace tavrin {
 namespace {

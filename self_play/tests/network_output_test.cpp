@@ -1,4 +1,4 @@
-#include "network_output.hpp"
+#include "search/network_output.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "engine/internal_error.hpp"
-#include "search.hpp"
-#include "softmax.hpp"
+#include "search/search.hpp"
+#include "search/softmax.hpp"
 
 namespace tavrin {
 namespace {

@@ -4,9 +4,9 @@
 #include <numeric>
 
 #include "engine/game.hpp"
-#include "greedy.hpp"
+#include "players/greedy.hpp"
 #include "engine/internal_error.hpp"
-#include "rollout_search.hpp"
+#include "players/rollout_search.hpp"
 
 namespace tavrin::players {
 namespace {

@@ -1,4 +1,4 @@
-#include "random.hpp"
+#include "search/random.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -2,10 +2,10 @@
 
 #include <limits>
 
-#include "blocking_search.hpp"
-#include "fake_network.hpp"
+#include "search_testing/blocking_search.hpp"
+#include "search_testing/fake_network.hpp"
 #include "engine/internal_error.hpp"
-#include "search.hpp"
+#include "search/search.hpp"
 
 namespace tavrin {
 namespace {

@@ -1,4 +1,4 @@
-#include "softmax.hpp"
+#include "search/softmax.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,11 +8,11 @@
 #include <tuple>
 #include <vector>
 
-#include "bindings.hpp"
+#include "engine_module/bindings.hpp"
 #include "engine/catalogue.hpp"
 #include "engine/engine_texts.hpp"
 #include "engine/game.hpp"
-#include "numpy_arrays.hpp"
+#include "engine_module/numpy_arrays.hpp"
 
 namespace tavrin::engine_module {
 namespace {

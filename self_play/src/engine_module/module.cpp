@@ -1,6 +1,6 @@
 #include <nanobind/nanobind.h>
 
-#include "bindings.hpp"
+#include "engine_module/bindings.hpp"
 
 NB_MODULE(tavrin_engine, module) {
   module.doc() =

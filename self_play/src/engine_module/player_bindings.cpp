@@ -3,11 +3,11 @@
 #include <optional>
 #include <string>
 
-#include "bindings.hpp"
+#include "engine_module/bindings.hpp"
 #include "engine/game.hpp"
-#include "greedy.hpp"
-#include "random.hpp"
-#include "rollout_search.hpp"
+#include "players/greedy.hpp"
+#include "search/random.hpp"
+#include "players/rollout_search.hpp"
 
 namespace tavrin::engine_module {
 namespace {

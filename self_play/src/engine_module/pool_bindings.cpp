@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "bindings.hpp"
+#include "engine_module/bindings.hpp"
 #include "engine/catalogue.hpp"
-#include "numpy_arrays.hpp"
-#include "self_play_pool.hpp"
+#include "engine_module/numpy_arrays.hpp"
+#include "selfplay/self_play_pool.hpp"
 
 namespace tavrin::engine_module {
 namespace {

@@ -1,4 +1,4 @@
-#include "greedy.hpp"
+#include "players/greedy.hpp"
 
 #include <algorithm>
 #include <array>

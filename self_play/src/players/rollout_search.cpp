@@ -1,4 +1,4 @@
-#include "rollout_search.hpp"
+#include "players/rollout_search.hpp"
 
 #include <algorithm>
 #include <cmath>

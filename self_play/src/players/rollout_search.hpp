@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/game.hpp"
-#include "seeded_random.hpp"
+#include "players/seeded_random.hpp"
 
 namespace tavrin::players {
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "xoshiro.hpp"
+#include "search/xoshiro.hpp"
 
 namespace tavrin::players {
 

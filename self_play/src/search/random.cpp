@@ -1,0 +1,128 @@
+#include "search/random.hpp"
+
+#include <pthread.h>
+#include <sys/random.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <random>
+#include <string>
+
+#include "engine/internal_error.hpp"
+#include "search/xoshiro.hpp"
+
+namespace tavrin::random {
+namespace {
+
+constexpr std::uint64_t kBytesPerSeed = 65536;
+
+// Bumped in the child after every fork; a generator seeded under another
+// value is stale.
+std::atomic<std::uint64_t> fork_generation{0};
+std::once_flag fork_handler_registered;
+
+void on_fork_child() { fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+bool read_device(const char* path, void* buffer, std::size_t size) {
+  std::FILE* device = std::fopen(path, "rb");
+  if (device == nullptr) return false;
+  const bool complete = std::fread(buffer, 1, size, device) == size;
+  std::fclose(device);
+  return complete;
+}
+
+void fill_from_entropy(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t filled = 0;
+  while (filled < size) {
+    const ssize_t got = getrandom(bytes + filled, size - filled, 0);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  if (filled == size) return;
+  if (read_device("/dev/urandom", buffer, size) || read_device("/dev/random", buffer, size)) return;
+  throw InternalError("no entropy source available to seed the random generator");
+}
+
+// xoshiro256**, reseeded from the system as described above.
+class Generator {
+ public:
+  std::uint64_t next() {
+    const std::uint64_t generation = fork_generation.load(std::memory_order_relaxed);
+    if (!seeded_ || generation != generation_ || bytes_since_seed_ >= kBytesPerSeed) reseed();
+    bytes_since_seed_ += sizeof(std::uint64_t);
+    return xoshiro256_next(state_);
+  }
+
+ private:
+  void reseed() {
+    std::call_once(fork_handler_registered, [] { pthread_atfork(nullptr, nullptr, on_fork_child); });
+    generation_ = fork_generation.load(std::memory_order_relaxed);
+    do {
+      fill_from_entropy(state_.data(), sizeof(state_));
+    } while ((state_[0] | state_[1] | state_[2] | state_[3]) == 0);  // the one state that never moves
+    bytes_since_seed_ = 0;
+    seeded_ = true;
+  }
+
+  std::array<std::uint64_t, 4> state_{};
+  std::uint64_t bytes_since_seed_ = 0;
+  std::uint64_t generation_ = 0;
+  bool seeded_ = false;
+};
+
+thread_local Generator generator;
+
+// Adapts the generator to the standard distributions.
+struct Engine {
+  using result_type = std::uint64_t;
+  static constexpr result_type min() { return 0; }
+  static constexpr result_type max() { return std::numeric_limits<result_type>::max(); }
+  result_type operator()() { return next_u64(); }
+};
+
+}  // namespace
+
+std::uint64_t next_u64() { return generator.next(); }
+
+float uniform_float() { return static_cast<float>(next_u64() >> 41) * 0x1.0p-23F; }
+
+std::uint64_t uniform_index(std::uint64_t bound) {
+  if (bound == 0) throw InternalError("cannot sample empty range");
+  // Lemire's multiply-and-reject: the rejected low range removes the bias.
+  const std::uint64_t threshold = (0 - bound) % bound;
+  while (true) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(next_u64()) * bound;
+    if (static_cast<std::uint64_t>(product) >= threshold) return static_cast<std::uint64_t>(product >> 64);
+  }
+}
+
+std::vector<double> dirichlet(double alpha, std::size_t count) {
+  if (!(alpha > 0.0)) throw InternalError("Dirichlet concentration must be greater than 0, got " + std::to_string(alpha));
+  Engine engine;
+  std::gamma_distribution<double> gamma(alpha, 1.0);
+  std::vector<double> sample(count);
+  double sum = 0.0;
+  for (double& component : sample) {
+    component = gamma(engine);
+    sum += component;
+  }
+  if (sum > 0.0) {
+    for (double& component : sample) component /= sum;
+  } else if (count > 0) {
+    // Every draw underflowed (tiny alpha): the limit puts all mass on one component.
+    sample[uniform_index(count)] = 1.0;
+  }
+  return sample;
+}
+
+}  // namespace tavrin::random

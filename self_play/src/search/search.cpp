@@ -1,0 +1,156 @@
+#include "search/search.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "engine/internal_error.hpp"
+#include "search/output_texts.hpp"
+#include "search/random.hpp"
+
+namespace tavrin {
+
+std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q) {
+  const float exploration = c_puct * std::sqrt(static_cast<float>(node.visit_count));
+  std::size_t best = 0;
+  float best_score = 0.0F;
+  for (std::size_t i = 0; i < node.children.size(); ++i) {
+    const SearchNode& child = node.children[i];
+    const float visits = static_cast<float>(child.visit_count);
+    const float q = child.visit_count > 0 ? child.value_sum / visits : unvisited_q;
+    const float u = child.prior * (exploration / (visits + 1.0F));
+    const float score = u + q;
+    if (!std::isfinite(score)) throw InternalError("NaN/Inf in UCB score");
+    // Children ascend by action, so `>=` hands ties to the larger action.
+    if (i == 0 || score >= best_score) {
+      best = i;
+      best_score = score;
+    }
+  }
+  return best;
+}
+
+void backup(std::span<SearchNode* const> path, std::span<const float> values) {
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    const std::uint64_t chooser = path[i - 1]->player;
+    if (chooser >= values.size()) {
+      throw InternalError("index out of range: no value for player " + std::to_string(chooser) + " among " +
+                          std::to_string(values.size()));
+    }
+    path[i]->visit_count += 1;
+    path[i]->value_sum += values[chooser];
+  }
+  path.front()->visit_count += 1;
+}
+
+void expand_with_priors(SearchNode& node, const Game& game, std::span<const float> priors) {
+  expand(node, game.current_player(), game.get_legal_tiles(), priors);
+}
+
+void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation) {
+  const std::uint64_t player = game.current_player();
+  expand(node, player, game.get_legal_tiles(), evaluation.priors);
+  // A short value list is the backup's error to report, where the module reports it.
+  if (player < evaluation.values.size()) node.value_estimate = evaluation.values[player];
+}
+
+const Game* Search::descend(SearchNode& root, const Game& game) {
+  // Copy-assignment reuses the scratch game's buffers.
+  if (scratch_) {
+    *scratch_ = game;
+  } else {
+    scratch_.emplace(game);
+  }
+  Game& copy = *scratch_;
+  path_.clear();
+  SearchNode* node = &root;
+  path_.push_back(node);
+  while (node->is_expanded()) {
+    const float unvisited_q = first_play_reduction_ ? node->value_estimate - *first_play_reduction_ : 0.0F;
+    node = &node->children[select_child(*node, c_puct_, unvisited_q)];
+    copy.apply(node->action);  // children are legal tiles of their parent's position
+    path_.push_back(node);
+  }
+  if (!copy.is_terminal()) return &copy;
+  payoff_ = copy.get_payoff();
+  backup(path_, payoff_);
+  return nullptr;
+}
+
+void Search::complete(const LeafValues& evaluation) {
+  if (path_.empty() || !scratch_) throw InternalError("Search::complete without a pending leaf");
+  expand_with_evaluation(*path_.back(), *scratch_, evaluation);
+  backup(path_, evaluation.values);
+  path_.clear();
+}
+
+void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep) {
+  const std::vector<double> noise = random::dirichlet(alpha, root.children.size());
+  for (std::size_t l = 0; l < root.children.size(); ++l) {
+    SearchNode& child = root.children[l];
+    const float kept = keep * child.prior;
+    const float mixed = fraction * static_cast<float>(noise[l]);
+    child.prior = kept + mixed;
+  }
+}
+
+RootVisits root_visits(const SearchNode& root) {
+  if (root.children.empty()) throw InternalError("assertion failed: visit_dist.len() > 0");
+  std::uint32_t total = 0;
+  for (const SearchNode& child : root.children) total += child.visit_count;
+  RootVisits visits;
+  visits.reserve(root.children.size());
+  for (const SearchNode& child : root.children) {
+    const float share = total > 0 ? static_cast<float>(child.visit_count) / static_cast<float>(total) : 0.0F;
+    visits.push_back({child.action, child.visit_count, share});
+  }
+  return visits;
+}
+
+std::uint64_t sample_action(const RootVisits& visits) {
+  if (visits.empty()) throw InternalError("assertion failed: visit_dist.len() > 0");
+  const float draw = random::uniform_float();
+  float running = 0.0F;
+  for (const RootChild& child : visits) {
+    running += child.share;
+    if (running > draw) return child.action;
+  }
+  return visits.back().action;
+}
+
+std::uint64_t greedy_action(const RootVisits& visits) {
+  if (visits.empty()) throw InternalError("visit_dist should not be empty");
+  const RootChild* best = &visits.front();
+  for (const RootChild& child : visits) {
+    if (child.visits >= best->visits) best = &child;
+  }
+  return best->action;
+}
+
+void advance_root(SearchNode& root, std::uint64_t action) {
+  SearchNode* child = root.find_child(action);
+  if (child == nullptr) throw InternalError("Child should have corresponding action");
+  SearchNode chosen = std::move(*child);
+  root = std::move(chosen);  // drops the old root's other children
+}
+
+std::variant<std::uint64_t, std::string> best_action(Evaluator& evaluator, const Game& game) {
+  const Evaluation evaluation = evaluator.evaluate(game);
+  if (const auto* failure = failure_of(evaluation)) {
+    return std::string(output::kRootEvaluationError) + failure->debug_text;
+  }
+  const auto tiles = game.get_legal_tiles();
+  const auto priors = std::get<LeafValues>(evaluation).priors;
+  // Only tiles of positive prior count, as only they would become children.
+  std::optional<std::size_t> best;
+  for (std::size_t k = 0; k < tiles.size(); ++k) {
+    if (priors[k] > 0.0F && (!best || priors[k] > priors[*best])) best = k;
+  }
+  if (!best) return std::string(output::kRootEvaluationError) + std::string(output::kNoPositivePrior);
+  return tiles[*best];
+}
+
+void apply_chosen_tile(Game& game, std::uint64_t tile) {
+  if (auto error = game.apply(tile)) throw InternalError("chosen tile refused by the game: " + *error);
+}
+
+}  // namespace tavrin

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "search/evaluator.hpp"
+#include "engine/game.hpp"
+#include "search/search_node.hpp"
+
+namespace tavrin {
+
+// One child of the search root: the action, its visits and its share of the
+// root children's visits (0 when nothing was visited). In child order, that
+// is ascending action. The one list behind the policy record, sampling and
+// the greedy choice.
+struct RootChild {
+  std::uint64_t action = 0;
+  std::uint32_t visits = 0;
+  float share = 0.0F;
+};
+using RootVisits = std::vector<RootChild>;
+
+// Position in `node.children` of the child with the greatest PUCT score;
+// ties go to the larger action. An unvisited child's value is `unvisited_q`
+// (the module's rule: 0, a loss). A NaN or infinite score is an internal error.
+std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q = 0.0F);
+
+// Gives `node` the player to move in `game` and a child per legal tile whose
+// prior (parallel to the legal tiles) is positive.
+void expand_with_priors(SearchNode& node, const Game& game, std::span<const float> priors);
+// The same, and the node's value estimate for the player to move.
+void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation);
+
+// PUCT simulations that can stop at a leaf while its evaluation is pending:
+// `descend` walks down from the root on a scratch copy of the game, and
+// `complete` expands the leaf and backs up the values. Whoever evaluates the
+// leaf (a blocking network call, or a batch of games) only reads positions.
+// Keeps its scratch game and path between simulations: nothing is allocated
+// once warm.
+class Search {
+ public:
+  // `first_play_reduction`: when set, an unvisited child is valued at its
+  // parent's value estimate minus this reduction instead of 0. With payoffs
+  // averaging 1/4, the value 0 makes every explored child look better than
+  // any unexplored one, and the search hardly widens beyond the first
+  // children it tries.
+  explicit Search(float c_puct, std::optional<float> first_play_reduction = std::nullopt)
+      : c_puct_(c_puct), first_play_reduction_(first_play_reduction) {}
+
+  // Starts a simulation. A terminal leaf is backed up with its payoff at once
+  // and nullptr returned; otherwise the leaf position, which must be
+  // evaluated and handed to `complete` before the next `descend`.
+  const Game* descend(SearchNode& root, const Game& game);
+  void complete(const LeafValues& evaluation);
+
+ private:
+  float c_puct_;
+  std::optional<float> first_play_reduction_;
+  std::optional<Game> scratch_;
+  std::vector<SearchNode*> path_;
+  std::array<float, kPlayers> payoff_{};
+};
+
+// Each child receives the value of the player who chose the action leading
+// to it, that is its parent's player; the root counts one more visit.
+void backup(std::span<SearchNode* const> path, std::span<const float> values);
+
+// Mixes a symmetric Dirichlet vector into the priors of the root's children:
+// prior = keep * prior + fraction * noise, keep being 1 - fraction.
+void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep);
+
+// The root's children with their visits and shares; an internal error when
+// the root has none.
+RootVisits root_visits(const SearchNode& root);
+// An action drawn in proportion to the visit counts; the last entry when no
+// running share exceeds the draw (all counts zero, or rounding).
+std::uint64_t sample_action(const RootVisits& visits);
+// The most visited action; ties go to the later entry.
+std::uint64_t greedy_action(const RootVisits& visits);
+// Makes the child for `action` the root, keeping its subtree and freeing the
+// old root with every other subtree.
+void advance_root(SearchNode& root, std::uint64_t action);
+
+// The legal tile with the highest prior from a single evaluation (ties go to
+// the lower tile), or the error text.
+std::variant<std::uint64_t, std::string> best_action(Evaluator& evaluator, const Game& game);
+
+// Applies a tile the caller knows to be legal; a refusal is an internal error.
+void apply_chosen_tile(Game& game, std::uint64_t tile);
+
+}  // namespace tavrin

@@ -1,0 +1,95 @@
+#include "selfplay/self_play_game.hpp"
+
+#include "engine/internal_error.hpp"
+#include "search/random.hpp"
+
+namespace tavrin {
+
+SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options)
+    : SelfPlayGame(config, options, Game::reset(config.dim)) {}
+
+SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options, Game start)
+    : config_(config), options_(options), game_(std::move(start)), search_(config.c_puct, options.first_play_reduction) {}
+
+void SelfPlayGame::play(std::uint64_t tile) {
+  apply_chosen_tile(game_, tile);
+  if (root_.find_child(tile) != nullptr) {
+    advance_root(root_, tile);
+  } else {
+    root_ = SearchNode{};  // an action taken without search: nothing to keep
+  }
+  phase_ = Phase::kStartAction;
+}
+
+const Game* SelfPlayGame::advance() {
+  while (true) {
+    switch (phase_) {
+      case Phase::kOver:
+        return nullptr;
+      case Phase::kRootPending:
+      case Phase::kLeafPending:
+        throw InternalError("SelfPlayGame::advance while an evaluation is pending");
+      case Phase::kStartAction: {
+        if (game_.is_terminal() || (options_.action_limit > 0 && actions() >= options_.action_limit)) {
+          phase_ = Phase::kOver;
+          return nullptr;
+        }
+        if (options_.skip_single_tile && game_.get_legal_tiles().size() == 1) {
+          policies_.emplace_back();
+          play(game_.get_legal_tiles().front());
+          break;
+        }
+        full_search_ = options_.full_search_fraction >= 1.0F ||
+                       random::uniform_float() < options_.full_search_fraction;
+        simulations_ = full_search_ ? config_.sims_per_move : options_.reduced_sims;
+        if (!root_.is_expanded()) {
+          phase_ = Phase::kRootPending;
+          return &game_;
+        }
+        phase_ = Phase::kBeginSimulations;
+        break;
+      }
+      case Phase::kBeginSimulations: {
+        if (full_search_ && root_.children.size() >= 2) {
+          mix_root_noise(root_, config_.dirichlet_alpha, config_.exploration_fraction,
+                         1.0F - config_.exploration_fraction);
+        }
+        simulations_done_ = 0;
+        phase_ = Phase::kSimulating;
+        break;
+      }
+      case Phase::kSimulating: {
+        while (simulations_done_ < simulations_) {
+          if (const Game* leaf = search_.descend(root_, game_)) {
+            phase_ = Phase::kLeafPending;
+            return leaf;
+          }
+          ++simulations_done_;  // a finished game, backed up at once
+        }
+        const RootVisits visits = root_visits(root_);
+        PolicyTarget& target = policies_.emplace_back();
+        if (full_search_) {
+          target.reserve(visits.size());
+          for (const RootChild& child : visits) target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
+        }
+        play(policies_.size() < config_.sample_moves ? sample_action(visits) : greedy_action(visits));
+        break;
+      }
+    }
+  }
+}
+
+void SelfPlayGame::provide(const LeafValues& evaluation) {
+  if (phase_ == Phase::kRootPending) {
+    expand_with_evaluation(root_, game_, evaluation);
+    phase_ = Phase::kBeginSimulations;
+  } else if (phase_ == Phase::kLeafPending) {
+    search_.complete(evaluation);
+    ++simulations_done_;
+    phase_ = Phase::kSimulating;
+  } else {
+    throw InternalError("SelfPlayGame::provide without a pending evaluation");
+  }
+}
+
+}  // namespace tavrin
