@@ -31,9 +31,15 @@
 #include "engine/internal_error.hpp"
 #include "search/network_output.hpp"
 #include "search/softmax.hpp"
+#include "search_testing/softmax_vectors.hpp"
+#include "search_testing/tree.hpp"
 
 namespace tavrin {
 namespace {
+
+using testing::expand_with_priors;
+using testing::masked_softmax;
+using testing::softmax;
 
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "network output fuzzer: %s\n", what.c_str());

@@ -7,10 +7,14 @@
 
 #include "engine/internal_error.hpp"
 #include "search/search.hpp"
-#include "search/softmax.hpp"
+#include "search_testing/softmax_vectors.hpp"
+#include "search_testing/tree.hpp"
 
 namespace tavrin {
 namespace {
+
+using testing::expand_with_priors;
+using testing::softmax;
 
 Game game_with_player_to_move(std::uint64_t player) {
   Game game = Game::reset(20);

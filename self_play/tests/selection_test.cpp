@@ -6,10 +6,12 @@
 #include "search_testing/fake_network.hpp"
 #include "engine/internal_error.hpp"
 #include "search/search.hpp"
+#include "search_testing/tree.hpp"
 
 namespace tavrin {
 namespace {
 
+using testing::count_nodes;
 using testing::FakeNetwork;
 
 SearchNode node_with_children(std::vector<std::pair<std::uint32_t, float>> action_priors) {

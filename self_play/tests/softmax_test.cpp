@@ -6,9 +6,13 @@
 #include <limits>
 
 #include "engine/internal_error.hpp"
+#include "search_testing/softmax_vectors.hpp"
 
 namespace tavrin {
 namespace {
+
+using testing::masked_softmax;
+using testing::softmax;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();

@@ -13,17 +13,16 @@
 #include "engine/engine_texts.hpp"
 #include "engine/game.hpp"
 #include "engine_module/numpy_arrays.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::engine_module {
 namespace {
 
 using namespace nb::literals;
 
-constexpr std::int64_t kSmallestSide = 4;
-
 Game new_game(std::int64_t dim) {
-  if (dim < kSmallestSide || dim > static_cast<std::int64_t>(kMaxSide)) {
-    throw nb::value_error(("board side must be 4 to 128, got " + std::to_string(dim)).c_str());
+  if (dim < static_cast<std::int64_t>(kMinSide) || dim > static_cast<std::int64_t>(kMaxSide)) {
+    throw nb::value_error(output::board_side_out_of_range(dim).c_str());
   }
   return Game::reset(static_cast<std::uint64_t>(dim));
 }
@@ -109,9 +108,7 @@ nb::list history(const Game& game) {
 }
 
 std::string describe(const Game& game) {
-  std::string text = "Game(dim=" + std::to_string(game.dim()) + ", " + std::to_string(game.history().size()) +
-                     " actions, ";
-  return text + (game.is_terminal() ? "over)" : "player " + std::to_string(game.current_player()) + " to move)");
+  return output::game_repr(game.dim(), game.history().size(), game.is_terminal(), game.current_player());
 }
 
 }  // namespace

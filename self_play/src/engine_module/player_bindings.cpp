@@ -8,6 +8,7 @@
 #include "players/greedy.hpp"
 #include "search/random.hpp"
 #include "players/rollout_search.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::engine_module {
 namespace {
@@ -20,9 +21,9 @@ std::uint64_t seed_or_entropy(std::optional<std::uint64_t> seed) {
 
 std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
   if (simulations < 1) {
-    throw nb::value_error(("simulations must be at least 1, got " + std::to_string(simulations)).c_str());
+    throw nb::value_error(output::too_few_simulations(simulations).c_str());
   }
-  if (game.is_terminal()) throw nb::value_error("the game is over: there is no tile to choose");
+  if (game.is_terminal()) throw nb::value_error(output::kNoTileToChoose);
   players::SeededRandom random(seed_or_entropy(seed));
   // The search works on its own copy, so other threads may use `game` meanwhile.
   const Game root = game;

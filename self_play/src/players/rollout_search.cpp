@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/internal_error.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::players {
 namespace {
@@ -69,13 +70,13 @@ void random_playout(Game& game, SeededRandom& random) {
   while (!game.is_terminal()) {
     const auto tiles = game.get_legal_tiles();
     const std::uint64_t tile = tiles[random.below(tiles.size())];
-    if (game.apply(tile)) throw InternalError("random_playout: a legal tile was refused");
+    if (game.apply(tile)) throw InternalError(output::kPlayoutTileRefused);
   }
 }
 
 RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, SeededRandom& random) {
-  if (game.is_terminal()) throw InternalError("rollout_search: the game is over");
-  if (simulations == 0) throw InternalError("rollout_search: at least one simulation is needed");
+  if (game.is_terminal()) throw InternalError(output::kRolloutGameOver);
+  if (simulations == 0) throw InternalError(output::kRolloutWithoutSimulations);
   Tree tree(simulations);
   auto& nodes = tree.nodes();
   nodes.push_back(Node{});
@@ -94,7 +95,7 @@ RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, Seeded
       }
       index = tree.select(index);
       path.push_back(index);
-      if (scratch.apply(nodes[index].tile)) throw InternalError("rollout_search: a legal tile was refused");
+      if (scratch.apply(nodes[index].tile)) throw InternalError(output::kRolloutTileRefused);
     }
     random_playout(scratch, random);
     const auto payoff = scratch.get_payoff();

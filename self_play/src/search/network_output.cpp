@@ -4,6 +4,7 @@
 
 #include "engine/internal_error.hpp"
 #include "search/softmax.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin {
 
@@ -18,8 +19,7 @@ LeafValues NetworkOutputDecoder::decode(const Game& game, std::span<const float>
   softmax_in_place(relative_values_);
   const std::size_t count = relative_values_.size();
   if (count < player) {
-    throw InternalError("index out of range: " + std::to_string(count) + " value logits cannot be rotated by player " +
-                        std::to_string(player));
+    throw InternalError(output::values_not_rotatable(count, player));
   }
   values_.resize(count);
   for (std::size_t k = 0; k < count; ++k) values_[(k + player) % count] = relative_values_[k];

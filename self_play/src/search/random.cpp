@@ -14,6 +14,7 @@
 
 #include "engine/internal_error.hpp"
 #include "search/xoshiro.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::random {
 namespace {
@@ -50,7 +51,7 @@ void fill_from_entropy(void* buffer, std::size_t size) {
   }
   if (filled == size) return;
   if (read_device("/dev/urandom", buffer, size) || read_device("/dev/random", buffer, size)) return;
-  throw InternalError("no entropy source available to seed the random generator");
+  throw InternalError(output::kNoEntropySource);
 }
 
 // xoshiro256**, reseeded from the system as described above.
@@ -97,7 +98,7 @@ std::uint64_t next_u64() { return generator.next(); }
 float uniform_float() { return static_cast<float>(next_u64() >> 41) * 0x1.0p-23F; }
 
 std::uint64_t uniform_index(std::uint64_t bound) {
-  if (bound == 0) throw InternalError("cannot sample empty range");
+  if (bound == 0) throw InternalError(output::kEmptyRange);
   // Lemire's multiply-and-reject: the rejected low range removes the bias.
   const std::uint64_t threshold = (0 - bound) % bound;
   while (true) {
@@ -107,7 +108,7 @@ std::uint64_t uniform_index(std::uint64_t bound) {
 }
 
 std::vector<double> dirichlet(double alpha, std::size_t count) {
-  if (!(alpha > 0.0)) throw InternalError("Dirichlet concentration must be greater than 0, got " + std::to_string(alpha));
+  if (!(alpha > 0.0)) throw InternalError(output::dirichlet_concentration_not_positive(alpha));
   Engine engine;
   std::gamma_distribution<double> gamma(alpha, 1.0);
   std::vector<double> sample(count);

@@ -19,7 +19,7 @@ std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q
     const float q = child.visit_count > 0 ? child.value_sum / visits : unvisited_q;
     const float u = child.prior * (exploration / (visits + 1.0F));
     const float score = u + q;
-    if (!std::isfinite(score)) throw InternalError("NaN/Inf in UCB score");
+    if (!std::isfinite(score)) throw InternalError(output::kNonFiniteScore);
     // Children ascend by action, so `>=` hands ties to the larger action.
     if (i == 0 || score >= best_score) {
       best = i;
@@ -33,17 +33,12 @@ void backup(std::span<SearchNode* const> path, std::span<const float> values) {
   for (std::size_t i = 1; i < path.size(); ++i) {
     const std::uint64_t chooser = path[i - 1]->player;
     if (chooser >= values.size()) {
-      throw InternalError("index out of range: no value for player " + std::to_string(chooser) + " among " +
-                          std::to_string(values.size()));
+      throw InternalError(output::no_value_for_player(chooser, values.size()));
     }
     path[i]->visit_count += 1;
     path[i]->value_sum += values[chooser];
   }
   path.front()->visit_count += 1;
-}
-
-void expand_with_priors(SearchNode& node, const Game& game, std::span<const float> priors) {
-  expand(node, game.current_player(), game.get_legal_tiles(), priors);
 }
 
 void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation) {
@@ -77,7 +72,7 @@ const Game* Search::descend(SearchNode& root, const Game& game) {
 }
 
 void Search::complete(const LeafValues& evaluation) {
-  if (path_.empty() || !scratch_) throw InternalError("Search::complete without a pending leaf");
+  if (path_.empty() || !scratch_) throw InternalError(output::kCompleteWithoutLeaf);
   expand_with_evaluation(*path_.back(), *scratch_, evaluation);
   backup(path_, evaluation.values);
   path_.clear();
@@ -94,33 +89,33 @@ void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep) 
 }
 
 RootVisits root_visits(const SearchNode& root) {
-  if (root.children.empty()) throw InternalError("assertion failed: visit_dist.len() > 0");
+  if (root.children.empty()) throw InternalError(output::kEmptyVisitDistribution);
   std::uint32_t total = 0;
   for (const SearchNode& child : root.children) total += child.visit_count;
-  RootVisits visits;
-  visits.reserve(root.children.size());
+  RootVisits visit_dist;
+  visit_dist.reserve(root.children.size());
   for (const SearchNode& child : root.children) {
     const float share = total > 0 ? static_cast<float>(child.visit_count) / static_cast<float>(total) : 0.0F;
-    visits.push_back({child.action, child.visit_count, share});
+    visit_dist.push_back({child.action, child.visit_count, share});
   }
-  return visits;
+  return visit_dist;
 }
 
-std::uint64_t sample_action(const RootVisits& visits) {
-  if (visits.empty()) throw InternalError("assertion failed: visit_dist.len() > 0");
+std::uint64_t sample_action(const RootVisits& visit_dist) {
+  if (visit_dist.empty()) throw InternalError(output::kEmptyVisitDistribution);
   const float draw = random::uniform_float();
   float running = 0.0F;
-  for (const RootChild& child : visits) {
+  for (const RootChild& child : visit_dist) {
     running += child.share;
     if (running > draw) return child.action;
   }
-  return visits.back().action;
+  return visit_dist.back().action;
 }
 
-std::uint64_t greedy_action(const RootVisits& visits) {
-  if (visits.empty()) throw InternalError("visit_dist should not be empty");
-  const RootChild* best = &visits.front();
-  for (const RootChild& child : visits) {
+std::uint64_t greedy_action(const RootVisits& visit_dist) {
+  if (visit_dist.empty()) throw InternalError(output::kNoVisitDistribution);
+  const RootChild* best = &visit_dist.front();
+  for (const RootChild& child : visit_dist) {
     if (child.visits >= best->visits) best = &child;
   }
   return best->action;
@@ -128,7 +123,7 @@ std::uint64_t greedy_action(const RootVisits& visits) {
 
 void advance_root(SearchNode& root, std::uint64_t action) {
   SearchNode* child = root.find_child(action);
-  if (child == nullptr) throw InternalError("Child should have corresponding action");
+  if (child == nullptr) throw InternalError(output::kMissingChild);
   SearchNode chosen = std::move(*child);
   root = std::move(chosen);  // drops the old root's other children
 }
@@ -150,7 +145,7 @@ std::variant<std::uint64_t, std::string> best_action(Evaluator& evaluator, const
 }
 
 void apply_chosen_tile(Game& game, std::uint64_t tile) {
-  if (auto error = game.apply(tile)) throw InternalError("chosen tile refused by the game: " + *error);
+  if (auto error = game.apply(tile)) throw InternalError(std::string(output::kChosenTileRefused) + *error);
 }
 
 }  // namespace tavrin

@@ -29,10 +29,9 @@ using RootVisits = std::vector<RootChild>;
 // (the module's rule: 0, a loss). A NaN or infinite score is an internal error.
 std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q = 0.0F);
 
-// Gives `node` the player to move in `game` and a child per legal tile whose
-// prior (parallel to the legal tiles) is positive.
-void expand_with_priors(SearchNode& node, const Game& game, std::span<const float> priors);
-// The same, and the node's value estimate for the player to move.
+// Gives `node` the player to move in `game`, a child per legal tile whose
+// prior (parallel to the legal tiles) is positive, and its value estimate for
+// the player to move.
 void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation);
 
 // PUCT simulations that can stop at a leaf while its evaluation is pending:
@@ -78,9 +77,9 @@ void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep);
 RootVisits root_visits(const SearchNode& root);
 // An action drawn in proportion to the visit counts; the last entry when no
 // running share exceeds the draw (all counts zero, or rounding).
-std::uint64_t sample_action(const RootVisits& visits);
+std::uint64_t sample_action(const RootVisits& visit_dist);
 // The most visited action; ties go to the later entry.
-std::uint64_t greedy_action(const RootVisits& visits);
+std::uint64_t greedy_action(const RootVisits& visit_dist);
 // Makes the child for `action` the root, keeping its subtree and freeing the
 // old root with every other subtree.
 void advance_root(SearchNode& root, std::uint64_t action);

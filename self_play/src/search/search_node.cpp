@@ -48,10 +48,4 @@ void expand(SearchNode& node, std::uint64_t player, std::span<const std::uint64_
   node.children = std::move(merged);
 }
 
-std::size_t count_nodes(const SearchNode& node) {
-  std::size_t total = 1;
-  for (const SearchNode& child : node.children) total += count_nodes(child);
-  return total;
-}
-
 }  // namespace tavrin

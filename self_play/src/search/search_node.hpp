@@ -32,7 +32,4 @@ struct SearchNode {
 void expand(SearchNode& node, std::uint64_t player, std::span<const std::uint64_t> tiles,
             std::span<const float> probabilities);
 
-// Number of nodes in the tree below and including `node`.
-std::size_t count_nodes(const SearchNode& node);
-
 }  // namespace tavrin

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "self_play_module/py_error.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {
@@ -20,8 +21,8 @@ void raise_missing(const char* function, std::span<const char* const> names, std
     list += names[i];
     list += '\'';
   }
-  PyErr_Format(PyExc_TypeError, "%s() missing %zu required argument%s: %s", function, missing,
-               missing == 1 ? "" : "s", list.c_str());
+  PyErr_Format(PyExc_TypeError, output::kMissingArgumentsFormat, function, missing, missing == 1 ? "" : "s",
+               list.c_str());
 }
 
 }  // namespace
@@ -30,7 +31,7 @@ bool bind_arguments(const char* function, std::span<const char* const> names, Py
                     Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> bound) {
   const auto count = static_cast<Py_ssize_t>(names.size());
   if (nargs > count) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given", function, count, nargs);
+    PyErr_Format(PyExc_TypeError, output::kTooManyPositionalFormat, function, count, nargs);
     return false;
   }
   for (auto& slot : bound) slot = nullptr;
@@ -46,11 +47,11 @@ bool bind_arguments(const char* function, std::span<const char* const> names, Py
       if (std::strcmp(names[i], text) == 0) slot = i;
     }
     if (slot == names.size()) {
-      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", function, text);
+      PyErr_Format(PyExc_TypeError, output::kUnexpectedKeywordFormat, function, text);
       return false;
     }
     if (bound[slot] != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function, text);
+      PyErr_Format(PyExc_TypeError, output::kDuplicateArgumentFormat, function, text);
       return false;
     }
     bound[slot] = args[nargs + k];
@@ -73,13 +74,12 @@ bool convert_id(PyObject* value, std::int32_t& id) {
       std::move(error).restore();
       return false;
     }
-    const std::string message = "argument 'id': " + str_of(error.value(), "<exception str() failed>");
+    const std::string message = std::string(output::kIdArgumentPrefix) + str_of(error.value(), output::kStrFailed);
     PyErr_SetString(PyExc_TypeError, message.c_str());
     return false;
   }
   if (converted > INT32_MAX || converted < INT32_MIN) {
-    PyErr_SetString(PyExc_OverflowError, converted > 0 ? "signed integer is greater than maximum"
-                                                       : "signed integer is less than minimum");
+    PyErr_SetString(PyExc_OverflowError, converted > 0 ? output::kIdAboveRange : output::kIdBelowRange);
     return false;
   }
   id = static_cast<std::int32_t>(converted);

@@ -1,4 +1,5 @@
 #include "self_play_module/config_reader.hpp"
+#include "search/output_texts.hpp"
 
 #include <array>
 #include <string>
@@ -36,7 +37,7 @@ bool to_double(PyObject* value, double& out) {
 // The pending conversion error, wrapped as the cause of the field's TypeError.
 PyError extraction_error(Field field) {
   PyError cause = PyError::fetch();
-  const std::string message = std::string("failed to extract field Config.") + kFieldNames[field];
+  const std::string message = std::string(output::kConfigFieldError) + kFieldNames[field];
   PyRef error = PyRef::steal(PyObject_CallFunction(PyExc_TypeError, "s", message.c_str()));
   if (!error) return PyError::fetch();
   Py_INCREF(cause.value());

@@ -3,6 +3,7 @@
 
 #include "self_play_module/entry_functions.hpp"
 #include "self_play_module/module_objects.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {
@@ -51,7 +52,7 @@ bool add_function(PyObject* module, PyMethodDef& definition, PyRef& all) {
 PyMODINIT_FUNC PyInit_tavrin_self_play() {
   using namespace tavrin::py;
   if (initialised) {
-    PyErr_SetString(PyExc_ImportError, "tavrin_self_play may only be initialised once per interpreter process");
+    PyErr_SetString(PyExc_ImportError, tavrin::output::kInitialisedTwice);
     return nullptr;
   }
   if (!create_internal_error_type()) return nullptr;

@@ -1,13 +1,11 @@
 #include "self_play_module/module_objects.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {
 
 PyObject* type_object = nullptr;  // lives for the process, like the module
 
-constexpr const char* kDoc =
-    "An impossible state inside the game or the search, or a config object that cannot be read.\n"
-    "Derived from BaseException so that `except Exception` does not catch it.";
 
 }  // namespace
 
@@ -25,7 +23,7 @@ PyObject* internal_error_type() { return type_object; }
 
 bool create_internal_error_type() {
   if (type_object != nullptr) return true;
-  type_object = PyErr_NewExceptionWithDoc("tavrin_self_play.InternalError", kDoc, PyExc_BaseException, nullptr);
+  type_object = PyErr_NewExceptionWithDoc(output::kInternalErrorName, output::kInternalErrorDoc, PyExc_BaseException, nullptr);
   return type_object != nullptr;
 }
 

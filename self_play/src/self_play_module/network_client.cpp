@@ -5,6 +5,7 @@
 #include "self_play_module/py_error.hpp"
 #include "self_play_module/reply_conversion.hpp"
 #include "self_play_module/tensor_lists.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {
@@ -38,7 +39,7 @@ PyRef NetworkClient::build_request(const Game& game, bool planes_last) {
 }
 
 Evaluation NetworkClient::evaluate(const Game& game) {
-  if (rep_ != 1 && rep_ != 2) throw InternalError("Invalid representation type");
+  if (rep_ != 1 && rep_ != 2) throw InternalError(output::kInvalidRepresentation);
 
   {
     PyRef request = build_request(game, rep_ == 2);

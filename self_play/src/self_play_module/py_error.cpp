@@ -1,6 +1,7 @@
 #include "self_play_module/py_error.hpp"
 
 #include "selfplay/console.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {
@@ -24,7 +25,7 @@ std::string formatted_traceback(PyObject* traceback) {
   PyRef lines = module ? PyRef::steal(PyObject_CallMethod(module.get(), "format_tb", "O", traceback)) : PyRef();
   PyRef empty = PyRef::steal(PyUnicode_FromString(""));
   PyRef joined = lines && empty ? PyRef::steal(PyUnicode_Join(empty.get(), lines.get())) : PyRef();
-  return "Traceback (most recent call last):\n" + text_of(std::move(joined), "<traceback formatting failed>\n");
+  return std::string(output::kTracebackHeader) + text_of(std::move(joined), output::kTracebackFailed);
 }
 
 }  // namespace
@@ -49,7 +50,7 @@ PyError PyError::fetch() {
   PyRef value = PyRef::steal(raw_value);
 #endif
   if (!value) {
-    value = PyRef::steal(PyObject_CallFunction(PyExc_SystemError, "s", "attempted to fetch exception but none was set"));
+    value = PyRef::steal(PyObject_CallFunction(PyExc_SystemError, "s", output::kFetchWithoutError));
     if (!value) return fetch();  // creating the SystemError failed: take that failure instead
   }
   return PyError(std::move(value));
@@ -59,19 +60,18 @@ bool PyError::is_exception() const { return PyErr_GivenExceptionMatches(value_.g
 
 std::string PyError::display_text() const {
   PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value_.get())), "__qualname__"));
-  return text_of(std::move(name), "<unknown>") + ": " + str_of(value_.get(), "<exception str() failed>");
+  const std::string type_name = text_of(std::move(name), output::kUnknownTypeName);
+  return output::display_text(type_name, str_of(value_.get(), output::kStrFailed));
 }
 
 std::string PyError::debug_text() const {
-  std::string text = "PyErr { type: ";
-  text += repr_of(reinterpret_cast<PyObject*>(Py_TYPE(value_.get())), "<type repr() failed>");
-  text += ", value: ";
-  text += repr_of(value_.get(), "<exception repr() failed>");
-  text += ", traceback: ";
+  // In this order: each rendering may run Python code.
+  const std::string type = repr_of(reinterpret_cast<PyObject*>(Py_TYPE(value_.get())), output::kTypeReprFailed);
+  const std::string value = repr_of(value_.get(), output::kValueReprFailed);
   PyRef traceback = PyRef::steal(PyException_GetTraceback(value_.get()));
-  text += traceback ? "Some(" + quoted(formatted_traceback(traceback.get())) + ")" : std::string("None");
-  text += " }";
-  return text;
+  const std::string rendered_traceback = traceback ? output::some_traceback(quoted(formatted_traceback(traceback.get())))
+                                                   : std::string(output::kNoTraceback);
+  return output::debug_text(type, value, rendered_traceback);
 }
 
 void PyError::restore() && {

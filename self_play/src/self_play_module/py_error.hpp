@@ -6,6 +6,7 @@
 
 #include "search/evaluator.hpp"
 #include "self_play_module/py_ref.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 
@@ -39,7 +40,7 @@ class PyError {
 class PropagatedPythonError : public std::exception {
  public:
   explicit PropagatedPythonError(PyError error) : error_(std::make_shared<PyError>(std::move(error))) {}
-  const char* what() const noexcept override { return "Python exception propagating to the caller"; }
+  const char* what() const noexcept override { return output::kPropagatingPythonError; }
   void restore() const { std::move(*error_).restore(); }
 
  private:

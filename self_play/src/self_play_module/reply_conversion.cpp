@@ -1,4 +1,5 @@
 #include "self_play_module/reply_conversion.hpp"
+#include "search/output_texts.hpp"
 
 #include <algorithm>
 
@@ -64,11 +65,11 @@ bool read_iterated(PyObject* sequence, std::vector<float>& out) {
 
 bool read_floats(PyObject* sequence, std::vector<float>& out) {
   if (PyUnicode_Check(sequence)) {
-    PyErr_SetString(PyExc_TypeError, "a str cannot be read as a sequence of numbers");
+    PyErr_SetString(PyExc_TypeError, output::kStrNotNumbers);
     return false;
   }
   if (!PySequence_Check(sequence)) {
-    PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'Sequence'", Py_TYPE(sequence)->tp_name);
+    PyErr_Format(PyExc_TypeError, output::kNotASequenceFormat, Py_TYPE(sequence)->tp_name);
     return false;
   }
   if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) return read_list_or_tuple(sequence, out);

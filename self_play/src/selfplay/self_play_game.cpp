@@ -2,6 +2,7 @@
 
 #include "engine/internal_error.hpp"
 #include "search/random.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin {
 
@@ -28,7 +29,7 @@ const Game* SelfPlayGame::advance() {
         return nullptr;
       case Phase::kRootPending:
       case Phase::kLeafPending:
-        throw InternalError("SelfPlayGame::advance while an evaluation is pending");
+        throw InternalError(output::kAdvanceWhilePending);
       case Phase::kStartAction: {
         if (game_.is_terminal() || (options_.action_limit > 0 && actions() >= options_.action_limit)) {
           phase_ = Phase::kOver;
@@ -66,13 +67,13 @@ const Game* SelfPlayGame::advance() {
           }
           ++simulations_done_;  // a finished game, backed up at once
         }
-        const RootVisits visits = root_visits(root_);
+        const RootVisits visit_dist = root_visits(root_);
         PolicyTarget& target = policies_.emplace_back();
         if (full_search_) {
-          target.reserve(visits.size());
-          for (const RootChild& child : visits) target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
+          target.reserve(visit_dist.size());
+          for (const RootChild& child : visit_dist) target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
         }
-        play(policies_.size() < config_.sample_moves ? sample_action(visits) : greedy_action(visits));
+        play(policies_.size() < config_.sample_moves ? sample_action(visit_dist) : greedy_action(visit_dist));
         break;
       }
     }
@@ -88,7 +89,7 @@ void SelfPlayGame::provide(const LeafValues& evaluation) {
     ++simulations_done_;
     phase_ = Phase::kSimulating;
   } else {
-    throw InternalError("SelfPlayGame::provide without a pending evaluation");
+    throw InternalError(output::kProvideWithoutPending);
   }
 }
 

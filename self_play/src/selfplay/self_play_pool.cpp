@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/internal_error.hpp"
+#include "search/output_texts.hpp"
 
 namespace tavrin {
 namespace {
@@ -36,7 +37,7 @@ SelfPlayPool::SelfPlayPool(const Config& config, std::vector<Game> starts, const
   if (!starts.empty()) dim_ = starts.front().dim();
   slots_.resize(starts.size());
   for (std::size_t i = 0; i < starts.size(); ++i) {
-    if (starts[i].dim() != dim_) throw InternalError("SelfPlayPool: positions of different board sides");
+    if (starts[i].dim() != dim_) throw InternalError(output::kPoolSidesDiffer);
     start(slots_[i], std::move(starts[i]));
   }
 }
@@ -72,7 +73,7 @@ std::size_t SelfPlayPool::write_batch(std::span<std::uint8_t> out) {
   batch_.clear();
   for (std::size_t s = 0; s < slots_.size(); ++s) {
     if (slots_[s].waiting == nullptr) continue;
-    if (out.size() < (batch_.size() + 1) * state_size) throw InternalError("SelfPlayPool: batch buffer too small");
+    if (out.size() < (batch_.size() + 1) * state_size) throw InternalError(output::kBatchBufferTooSmall);
     const auto row = out.subspan(batch_.size() * state_size, state_size);
     if (options_.extended_planes) {
       slots_[s].waiting->write_extended_state(planes_last(), row);
@@ -87,21 +88,20 @@ std::size_t SelfPlayPool::write_batch(std::span<std::uint8_t> out) {
 
 std::optional<std::string> SelfPlayPool::check_answers(std::span<const float> policy_logits,
                                                        std::span<const float> value_logits) const {
-  if (!batch_open_) return "no batch is waiting for answers: call next_batch() first";
+  if (!batch_open_) return output::kNoBatchOpen;
   const std::size_t cells = dim_ * dim_;
   if (policy_logits.size() != batch_.size() * cells || value_logits.size() != batch_.size() * kPlayers) {
-    return "answers must have " + std::to_string(batch_.size()) + " rows, one per position of the last batch";
+    return output::answer_rows_wrong(batch_.size());
   }
   for (std::size_t row = 0; row < batch_.size(); ++row) {
     for (std::uint64_t tile : slots_[batch_[row]].waiting->get_legal_tiles()) {
       if (!std::isfinite(policy_logits[row * cells + tile])) {
-        return "policy_logits row " + std::to_string(row) + " holds NaN or infinity at legal tile " +
-               std::to_string(tile);
+        return output::policy_not_finite(row, tile);
       }
     }
     for (std::size_t k = 0; k < kPlayers; ++k) {
       if (!std::isfinite(value_logits[row * kPlayers + k])) {
-        return "value_logits row " + std::to_string(row) + " holds NaN or infinity";
+        return output::values_not_finite(row);
       }
     }
   }
