@@ -101,15 +101,15 @@ class SelfPlayPool:
     Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position of every game waiting on the network; submit() takes the answers for exactly that batch and plays every game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The search is the module's: same selection, backup, root noise, sampling and tree reuse, unless first_play_reduction is given.
     """
 
-    def __init__(self, config: object, games: int = 64, total_games: int | None = None, skip_single_tile: bool = False, full_search_fraction: float = 1.0, reduced_sims: int = 0, extended_planes: bool = False, first_play_reduction: float | None = None) -> None:
+    def __init__(self, settings: object, games: int = 64, total_games: int | None = None, first_game: int = 0) -> None:
         """
-        `config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are done. Options: skip_single_tile plays one-tile actions without search or policy target; full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target; extended_planes sends Game.state(extended=True) planes to the network; first_play_reduction values an unvisited child at its parent's network value minus this (None: at 0, the module's rule).
+        `settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and optionally: skip_single_tile (default False) plays one-tile actions without search or policy target; full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no target; extended_planes (False) sends Game.state(extended=True) planes to the network; first_play_reduction (None) values an unvisited child at its parent's network value minus this (None: at 0, the module's rule); seed (None) gives game n its own random stream seeded from (seed, n), so that the same games come out however they are shared among pools (None: the system's entropy). `games` play at once until `total_games` (default `games`) are done; they are numbered from `first_game` in the order they start, and a record's index is its number.
         """
 
     @staticmethod
-    def for_positions(positions: list, config: object, extended_planes: bool = False, first_play_reduction: float | None = None) -> SelfPlayPool:
+    def for_positions(positions: list, settings: object) -> SelfPlayPool:
         """
-        One search of one action from each position (copied), e.g. a player's move choice. The chosen tile of position i is the single move of the finished record whose index is i. config.dim is ignored.
+        One search of one action from each position (copied), e.g. a player's move choice. The chosen tile of position i is the single move of the finished record whose index is i; with a seed, position i draws the stream of game i. `settings` as for the constructor; dim, skip_single_tile, full_search_fraction and reduced_sims are ignored.
         """
 
     def done(self) -> bool:

@@ -31,14 +31,15 @@ TEST(GreedyAction, MostVisitedWinsAndTiesGoToTheLaterEntry) {
 }
 
 TEST(SampleAction, FollowsTheCountsAndFallsBackToTheLastEntry) {
-  for (int i = 0; i < 200; ++i) EXPECT_EQ(sample_action(visits_of({{4, 0}, {9, 5}, {2, 0}})), 9U);
-  EXPECT_EQ(sample_action(visits_of({{4, 0}, {9, 0}, {2, 0}})), 2U);
-  EXPECT_THROW(sample_action({}), InternalError);
+  random::Generator generator = random::Generator::seeded(1);
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(sample_action(visits_of({{4, 0}, {9, 5}, {2, 0}}), generator), 9U);
+  EXPECT_EQ(sample_action(visits_of({{4, 0}, {9, 0}, {2, 0}}), generator), 2U);
+  EXPECT_THROW(sample_action({}, generator), InternalError);
 
   constexpr int kDraws = 8000;
   const RootVisits one_in_four = visits_of({{1, 1}, {2, 3}});
   int first = 0;
-  for (int i = 0; i < kDraws; ++i) first += sample_action(one_in_four) == 1U ? 1 : 0;
+  for (int i = 0; i < kDraws; ++i) first += sample_action(one_in_four, generator) == 1U ? 1 : 0;
   // Expected 2000, standard deviation about 39.
   EXPECT_NEAR(first, kDraws / 4, 250);
 }
@@ -65,13 +66,14 @@ SearchNode root_with_priors(const std::vector<float>& priors) {
 }
 
 TEST(RootNoise, MixesByFractionAndKeepsPriorsWhenTheFractionIsZero) {
+  random::Generator generator = random::Generator::seeded(2);
   const std::vector<float> priors{0.1F, 0.2F, 0.3F, 0.4F};
   SearchNode untouched = root_with_priors(priors);
-  mix_root_noise(untouched, 0.3, 0.0F, 1.0F);
+  mix_root_noise(untouched, 0.3, 0.0F, 1.0F, generator);
   for (std::size_t i = 0; i < priors.size(); ++i) EXPECT_EQ(untouched.children[i].prior, priors[i]);
 
   SearchNode noisy = root_with_priors(priors);
-  mix_root_noise(noisy, 0.3, 0.25F, 0.75F);
+  mix_root_noise(noisy, 0.3, 0.25F, 0.75F, generator);
   float total = 0.0F;
   for (std::size_t i = 0; i < priors.size(); ++i) {
     EXPECT_GE(noisy.children[i].prior, 0.75F * priors[i]);
@@ -82,9 +84,11 @@ TEST(RootNoise, MixesByFractionAndKeepsPriorsWhenTheFractionIsZero) {
 }
 
 TEST(RootNoise, ConcentrationMustBePositive) {
+  random::Generator generator = random::Generator::seeded(3);
   SearchNode root = root_with_priors({0.5F, 0.5F});
-  EXPECT_THROW(mix_root_noise(root, 0.0, 0.25F, 0.75F), InternalError);
-  EXPECT_THROW(mix_root_noise(root, std::numeric_limits<double>::quiet_NaN(), 0.25F, 0.75F), InternalError);
+  EXPECT_THROW(mix_root_noise(root, 0.0, 0.25F, 0.75F, generator), InternalError);
+  EXPECT_THROW(mix_root_noise(root, std::numeric_limits<double>::quiet_NaN(), 0.25F, 0.75F, generator),
+               InternalError);
 }
 
 TEST(BestAction, HighestPriorWinsAndTiesGoToTheLowerTile) {

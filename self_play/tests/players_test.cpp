@@ -13,10 +13,10 @@ namespace {
 
 Game advanced_game(std::uint64_t dim, std::uint64_t actions, std::uint64_t seed) {
   Game game = Game::reset(dim);
-  SeededRandom random(seed);
+  auto random = random::Generator::seeded(seed);
   for (std::uint64_t i = 0; i < actions && !game.is_terminal(); ++i) {
     const auto tiles = game.get_legal_tiles();
-    EXPECT_FALSE(game.apply(tiles[random.below(tiles.size())]));
+    EXPECT_FALSE(game.apply(tiles[random.uniform_index(tiles.size())]));
   }
   return game;
 }
@@ -24,7 +24,8 @@ Game advanced_game(std::uint64_t dim, std::uint64_t actions, std::uint64_t seed)
 TEST(RolloutSearch, SameSeedSameChoiceAndEverySimulationCounted) {
   for (std::uint64_t actions : {0, 9, 30}) {
     const Game game = advanced_game(8, actions, actions + 1);
-    SeededRandom first(42), second(42);
+    auto first = random::Generator::seeded(42);
+    auto second = random::Generator::seeded(42);
     const RolloutChoice a = rollout_search(game, 300, first);
     const RolloutChoice b = rollout_search(game, 300, second);
     EXPECT_EQ(a.tile, b.tile);
@@ -46,7 +47,7 @@ TEST(RolloutSearch, SameSeedSameChoiceAndEverySimulationCounted) {
 
 TEST(RolloutSearch, RefusesAFinishedGameAndZeroSimulations) {
   Game over = Game::reset(5);
-  SeededRandom random(1);
+  auto random = random::Generator::seeded(1);
   random_playout(over, random);
   ASSERT_TRUE(over.is_terminal());
   EXPECT_THROW(rollout_search(over, 10, random), InternalError);

@@ -15,7 +15,7 @@ namespace {
 
 TEST(UniformFloat, StaysInTheUnitIntervalOnTheTwentyThreeBitGrid) {
   for (int i = 0; i < 10000; ++i) {
-    const float u = random::uniform_float();
+    const float u = random::thread_generator().uniform_float();
     ASSERT_GE(u, 0.0F);
     ASSERT_LT(u, 1.0F);
     const float scaled = u * 0x1.0p23F;
@@ -24,22 +24,22 @@ TEST(UniformFloat, StaysInTheUnitIntervalOnTheTwentyThreeBitGrid) {
 }
 
 TEST(UniformIndex, CoversTheRangeEvenlyAndRefusesAnEmptyOne) {
-  EXPECT_THROW(random::uniform_index(0), InternalError);
-  EXPECT_EQ(random::uniform_index(1), 0U);
+  EXPECT_THROW(random::thread_generator().uniform_index(0), InternalError);
+  EXPECT_EQ(random::thread_generator().uniform_index(1), 0U);
   std::array<int, 7> counts{};
   constexpr int kDraws = 70000;
-  for (int i = 0; i < kDraws; ++i) ++counts.at(random::uniform_index(counts.size()));
+  for (int i = 0; i < kDraws; ++i) ++counts.at(random::thread_generator().uniform_index(counts.size()));
   for (int count : counts) EXPECT_NEAR(count, kDraws / 7, 600);  // about 6 standard deviations
 }
 
 TEST(Dirichlet, ComponentsArePositiveAndSumToOne) {
   for (double alpha : {0.03, 0.3, 5.0}) {
-    const auto sample = random::dirichlet(alpha, 10);
+    const auto sample = random::thread_generator().dirichlet(alpha, 10);
     ASSERT_EQ(sample.size(), 10U);
     for (double component : sample) EXPECT_GE(component, 0.0);
     EXPECT_NEAR(std::accumulate(sample.begin(), sample.end(), 0.0), 1.0, 1e-12);
   }
-  EXPECT_THROW(random::dirichlet(-1.0, 3), InternalError);
+  EXPECT_THROW(random::thread_generator().dirichlet(-1.0, 3), InternalError);
 }
 
 // Draws in a forked child and hands them back over a pipe.
@@ -49,7 +49,7 @@ std::array<std::uint64_t, 4> draws_in_child() {
   std::array<std::uint64_t, 4> draws{};
   const pid_t child = fork();
   if (child == 0) {
-    for (auto& draw : draws) draw = random::next_u64();
+    for (auto& draw : draws) draw = random::thread_generator().next_u64();
     const ssize_t written = write(fds[1], draws.data(), sizeof(draws));
     _exit(written == static_cast<ssize_t>(sizeof(draws)) ? 0 : 1);
   }
@@ -63,11 +63,11 @@ std::array<std::uint64_t, 4> draws_in_child() {
 }
 
 TEST(Generator, ForkedChildrenDrawTheirOwnSequences) {
-  random::next_u64();  // seed the parent before forking
+  random::thread_generator().next_u64();  // seed the parent before forking
   const auto first = draws_in_child();
   const auto second = draws_in_child();
   std::array<std::uint64_t, 4> parent{};
-  for (auto& draw : parent) draw = random::next_u64();
+  for (auto& draw : parent) draw = random::thread_generator().next_u64();
   EXPECT_NE(first, second);
   EXPECT_NE(first, parent);
   EXPECT_NE(second, parent);

@@ -1,4 +1,5 @@
 from dataclasses import dataclass, replace
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -14,6 +15,11 @@ class Config:
     c_puct: float = 1.5
     dirichlet_alpha: float = 0.3
     exploration_fraction: float = 0.0
+
+
+def with_options(config, **options):
+    """A settings object: the seven config attributes and the pool's optional ones."""
+    return SimpleNamespace(**vars(config), **options)
 
 
 def network(planes):
@@ -93,12 +99,12 @@ def test_records_carry_scores_and_owners_of_the_replayed_game():
 
 def test_options_leave_out_the_targets_of_actions_not_searched_in_full():
     config = Config(dim=8, sample_moves=6)
-    skipping, = drain(te.SelfPlayPool(config, games=1, skip_single_tile=True))
+    skipping, = drain(te.SelfPlayPool(with_options(config, skip_single_tile=True), games=1))
     game = te.Game(8)
     for (player, tile), policy in zip(skipping["moves"].tolist(), policies_of(skipping)):
         assert (policy == []) == (len(game.legal_tiles()) == 1)
         game.apply(tile)
-    capped, = drain(te.SelfPlayPool(config, games=1, full_search_fraction=0.25, reduced_sims=2))
+    capped, = drain(te.SelfPlayPool(with_options(config, full_search_fraction=0.25, reduced_sims=2), games=1))
     empty = sum(p == [] for p in policies_of(capped))
     assert 0 < empty < len(capped["moves"])
 
@@ -140,7 +146,7 @@ def test_position_searches_choose_one_tile_each():
         (player, tile), = record["moves"].tolist()
         assert player == game.current_player and tile in set(game.legal_tiles())
     for rep in (1, 2):
-        pool = te.SelfPlayPool.for_positions(games, Config(dim=0, rep=rep), extended_planes=True)
+        pool = te.SelfPlayPool.for_positions(games, with_options(Config(dim=0, rep=rep), extended_planes=True))
         wanted = np.stack([g.state(planes_last=rep == 2, extended=True) for g in games])
         assert pool.input_planes == 90
         np.testing.assert_array_equal(pool.next_batch(), wanted)
@@ -150,13 +156,57 @@ def test_position_searches_choose_one_tile_each():
 
 def test_first_play_from_the_parent_value_widens_position_searches():
     def visited(reduction):
-        pool = te.SelfPlayPool.for_positions([te.Game(8)], Config(dim=0, sims_per_move=32),
-                                             first_play_reduction=reduction)
+        pool = te.SelfPlayPool.for_positions(
+            [te.Game(8)], with_options(Config(dim=0, sims_per_move=32), first_play_reduction=reduction))
         return int((drain(pool)[0]["policy_shares"] > 0).sum())
 
     assert visited(0.0) > visited(None)
-    with pytest.raises(ValueError, match="first_play_reduction must be a finite number"):
-        te.SelfPlayPool(Config(), first_play_reduction=float("nan"))
+
+
+def test_a_seed_numbers_the_games_not_the_pools():
+    # Noise, sampling and the full-search coin all draw from the game's own
+    # stream, so splitting the games among pools changes nothing.
+    config = Config(sample_moves=12, exploration_fraction=0.25)
+
+    def games(seed, *shares):
+        settings = with_options(config, full_search_fraction=0.5, reduced_sims=2, seed=seed)
+        records = []
+        for first, count, concurrent in shares:
+            records += drain(te.SelfPlayPool(settings, games=concurrent, total_games=count, first_game=first))
+        return [(r["index"], r["moves"].tolist(), policies_of(r)) for r in records]
+
+    together = games(11, (0, 4, 4))
+    assert [index for index, _, _ in together] == [0, 1, 2, 3]
+    assert games(11, (0, 1, 1), (1, 3, 2)) == together
+    assert games(11, (2, 2, 1)) == together[2:]
+    assert len({str(moves) for _, moves, _ in together}) == 4  # every game its own stream
+    assert games(12, (0, 4, 4)) != together
+
+
+@pytest.mark.parametrize("settings, error, message", [
+    (SimpleNamespace(dim=7, rep=1, sims_per_move=4, sample_moves=0), AttributeError, "c_puct"),
+    (replace(Config(), dim=7.0), TypeError, "failed to extract field Config.dim"),
+    (replace(Config(), sims_per_move=-1), TypeError, "failed to extract field Config.sims_per_move"),
+    (with_options(Config(), full_search_fraction=0.0), ValueError, r"full_search_fraction must lie in \(0, 1\]"),
+    (with_options(Config(), full_search_fraction=0.5), ValueError, "reduced_sims must be at least 1 when"),
+    (with_options(Config(), reduced_sims=-1), ValueError, "reduced_sims must not be negative"),
+    (with_options(Config(), first_play_reduction=float("nan")), ValueError, "first_play_reduction must be a finite"),
+    (with_options(Config(), first_play_reduction=1e300), ValueError, "first_play_reduction must be a finite"),
+    (with_options(Config(), seed=-1), ValueError, "seed must be None or an integer"),
+    (with_options(Config(), seed=1.5), TypeError, "settings.seed must be None or an int"),
+    (with_options(Config(), skip_single_tile=1), TypeError, "settings.skip_single_tile must be a bool"),
+])
+def test_bad_settings_are_refused_before_any_game_starts(settings, error, message):
+    with pytest.raises(error, match=message) as raised:
+        te.SelfPlayPool(settings)
+    if message.startswith("failed to extract"):
+        assert isinstance(raised.value.__cause__, (TypeError, OverflowError))
+
+
+def test_position_searches_ignore_the_whole_game_settings():
+    settings = with_options(Config(dim=0), full_search_fraction=0.0, reduced_sims=-1, skip_single_tile="yes")
+    record, = drain(te.SelfPlayPool.for_positions([te.Game(8)], settings))
+    assert len(record["moves"]) == 1 and policies_of(record)[0]
 
 
 @pytest.mark.parametrize("change, message", [

@@ -16,7 +16,7 @@ namespace {
 using namespace nb::literals;
 
 std::uint64_t seed_or_entropy(std::optional<std::uint64_t> seed) {
-  return seed ? *seed : tavrin::random::next_u64();
+  return seed ? *seed : tavrin::random::thread_generator().next_u64();
 }
 
 std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
@@ -24,7 +24,7 @@ std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::opti
     throw nb::value_error(output::too_few_simulations(simulations).c_str());
   }
   if (game.is_terminal()) throw nb::value_error(output::kNoTileToChoose);
-  players::SeededRandom random(seed_or_entropy(seed));
+  auto random = tavrin::random::Generator::seeded(seed_or_entropy(seed));
   // The search works on its own copy, so other threads may use `game` meanwhile.
   const Game root = game;
   nb::gil_scoped_release unlocked;
@@ -43,7 +43,7 @@ nb::list greedy_placements(const Game& game) {
 }
 
 void play_out(Game& game, std::optional<std::uint64_t> seed) {
-  players::SeededRandom random(seed_or_entropy(seed));
+  auto random = tavrin::random::Generator::seeded(seed_or_entropy(seed));
   players::random_playout(game, random);
 }
 

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "engine_module/bindings.hpp"
-#include "engine/catalogue.hpp"
 #include "engine_module/numpy_arrays.hpp"
+#include "engine_module/pool_settings.hpp"
+#include "search/output_texts.hpp"
 #include "selfplay/self_play_pool.hpp"
 
 namespace tavrin::engine_module {
@@ -16,76 +17,16 @@ namespace {
 
 using namespace nb::literals;
 
-template <typename T>
-T read_attribute(nb::handle config, const char* name) {
-  if (!nb::hasattr(config, name)) throw nb::type_error(("config has no attribute '" + std::string(name) + "'").c_str());
-  return nb::cast<T>(config.attr(name));
-}
-
-// The seven settings the module reads, checked where the module would fail
-// later in the game.
-Config read_config(nb::handle source, bool with_dim = true) {
-  Config config;
-  const auto dim = read_attribute<std::int64_t>(source, "dim");
-  const auto rep = read_attribute<std::int64_t>(source, "rep");
-  const auto sims = read_attribute<std::int64_t>(source, "sims_per_move");
-  const auto sample_moves = read_attribute<std::int64_t>(source, "sample_moves");
-  config.c_puct = read_attribute<float>(source, "c_puct");
-  config.dirichlet_alpha = read_attribute<double>(source, "dirichlet_alpha");
-  config.exploration_fraction = read_attribute<float>(source, "exploration_fraction");
-  if (with_dim && (dim < 4 || dim > static_cast<std::int64_t>(kMaxSide))) {
-    throw nb::value_error(("config.dim must be 4 to 128, got " + std::to_string(dim)).c_str());
-  }
-  if (rep != 1 && rep != 2) throw nb::value_error(("config.rep must be 1 or 2, got " + std::to_string(rep)).c_str());
-  if (sims < 1) throw nb::value_error("config.sims_per_move must be at least 1");
-  if (sample_moves < 0) throw nb::value_error("config.sample_moves must not be negative");
-  if (!(config.dirichlet_alpha > 0)) throw nb::value_error("config.dirichlet_alpha must be greater than 0");
-  if (!(config.exploration_fraction >= 0 && config.exploration_fraction <= 1)) {
-    throw nb::value_error("config.exploration_fraction must lie in [0, 1]");
-  }
-  if (!std::isfinite(config.c_puct) || config.c_puct < 0) throw nb::value_error("config.c_puct must be a finite number >= 0");
-  config.dim = static_cast<std::uint64_t>(dim);
-  config.rep = static_cast<std::uint64_t>(rep);
-  config.sims_per_move = static_cast<std::uint64_t>(sims);
-  config.sample_moves = static_cast<std::uint64_t>(sample_moves);
-  return config;
-}
-
-std::optional<float> read_first_play_reduction(std::optional<double> reduction) {
-  if (reduction && !std::isfinite(*reduction)) throw nb::value_error("first_play_reduction must be a finite number");
-  if (!reduction) return std::nullopt;
-  return static_cast<float>(*reduction);
-}
-
-SelfPlayOptions read_options(bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims,
-                             bool extended_planes, std::optional<double> first_play_reduction) {
-  if (!(full_search_fraction > 0 && full_search_fraction <= 1)) {
-    throw nb::value_error("full_search_fraction must lie in (0, 1]");
-  }
-  if (full_search_fraction < 1 && reduced_sims < 1) {
-    throw nb::value_error("reduced_sims must be at least 1 when full_search_fraction is below 1");
-  }
-  if (reduced_sims < 0) throw nb::value_error("reduced_sims must not be negative");
-  SelfPlayOptions options;
-  options.skip_single_tile = skip_single_tile;
-  options.full_search_fraction = static_cast<float>(full_search_fraction);
-  options.reduced_sims = static_cast<std::uint64_t>(reduced_sims);
-  options.extended_planes = extended_planes;
-  options.first_play_reduction = read_first_play_reduction(first_play_reduction);
-  return options;
-}
-
 using AnyArray = nb::ndarray<nb::ro, nb::device::cpu>;
 
 // A float32 (rows, columns) array, numpy or torch on the CPU, copied row-major.
 std::vector<float> float_rows(const AnyArray& array, const char* name, std::size_t rows, std::size_t columns) {
-  if (array.dtype() != nb::dtype<float>()) throw nb::type_error((std::string(name) + " must be float32").c_str());
+  if (array.dtype() != nb::dtype<float>()) throw nb::type_error(output::not_float32(name).c_str());
   if (array.ndim() != 2 || array.shape(0) != rows || array.shape(1) != columns) {
     std::string shape = "(";
     for (std::size_t d = 0; d < array.ndim(); ++d) shape += (d ? ", " : "") + std::to_string(array.shape(d));
-    throw nb::value_error((std::string(name) + " must have shape (" + std::to_string(rows) + ", " +
-                           std::to_string(columns) + "), got " + shape + (array.ndim() == 1 ? ",)" : ")"))
-                              .c_str());
+    shape += array.ndim() == 1 ? ",)" : ")";
+    throw nb::value_error(output::shape_mismatch(name, rows, columns, shape).c_str());
   }
   std::vector<float> out(rows * columns);
   const auto* data = static_cast<const float*>(array.data());
@@ -172,49 +113,48 @@ void bind_pool(nb::module_& module) {
       "search is the module's: same selection, backup, root noise, sampling and tree reuse, unless "
       "first_play_reduction is given.")
       .def("__init__",
-           [](SelfPlayPool* self, nb::handle config, std::int64_t games, std::optional<std::int64_t> total_games,
-              bool skip_single_tile, double full_search_fraction, std::int64_t reduced_sims,
-              bool extended_planes, std::optional<double> first_play_reduction) {
-             if (games < 1) throw nb::value_error("games must be at least 1");
+           [](SelfPlayPool* self, nb::handle settings, std::int64_t games, std::optional<std::int64_t> total_games,
+              std::int64_t first_game) {
+             if (games < 1) throw nb::value_error(output::kTooFewGames);
              const std::int64_t total = total_games.value_or(games);
-             if (total < 0) throw nb::value_error("total_games must not be negative");
-             const Config read = read_config(config);
-             const SelfPlayOptions options =
-                 read_options(skip_single_tile, full_search_fraction, reduced_sims, extended_planes,
-                              first_play_reduction);
-             new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total), options);
+             if (total < 0) throw nb::value_error(output::kTotalGamesNegative);
+             if (first_game < 0) throw nb::value_error(output::kFirstGameNegative);
+             const SearchSettings read = read_pool_settings(settings, true);
+             new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total),
+                                     static_cast<std::uint64_t>(first_game));
            },
-           "config"_a, "games"_a = 64, "total_games"_a = nb::none(), "skip_single_tile"_a = false,
-           "full_search_fraction"_a = 1.0, "reduced_sims"_a = 0, "extended_planes"_a = false,
-           "first_play_reduction"_a = nb::none(),
-           "`config`: any object with the module's seven attributes (dim, rep, sims_per_move, sample_moves, c_puct, "
-           "dirichlet_alpha, exploration_fraction). `games` play at once until `total_games` (default `games`) are "
-           "done. Options: skip_single_tile plays one-tile actions without search or policy target; "
-           "full_search_fraction < 1 gives the other actions `reduced_sims` simulations and no target; "
-           "extended_planes sends Game.state(extended=True) planes to the network; first_play_reduction values "
-           "an unvisited child at its parent's network value minus this (None: at 0, the module's rule).")
+           "settings"_a, "games"_a = 64, "total_games"_a = nb::none(), "first_game"_a = 0,
+           "`settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, "
+           "sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and "
+           "optionally: skip_single_tile (default False) plays one-tile actions without search or policy target; "
+           "full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no "
+           "target; extended_planes (False) sends Game.state(extended=True) planes to the network; "
+           "first_play_reduction (None) values an unvisited child at its parent's network value minus this "
+           "(None: at 0, the module's rule); seed (None) gives game n its own random stream seeded from "
+           "(seed, n), so that the same games come out however they are shared among pools (None: the "
+           "system's entropy). `games` play at once until `total_games` (default `games`) are done; they are "
+           "numbered from `first_game` in the order they start, and a record's index is its number.")
       .def_static(
           "for_positions",
-          [](nb::list positions, nb::handle config, bool extended_planes, std::optional<double> first_play_reduction) {
+          [](nb::list positions, nb::handle settings) {
             std::vector<Game> starts;
             for (nb::handle item : positions) {
               const Game& game = nb::cast<const Game&>(item);
-              if (game.is_terminal()) throw nb::value_error("a position to search is already over");
+              if (game.is_terminal()) throw nb::value_error(output::kPositionOver);
               if (!starts.empty() && game.dim() != starts.front().dim()) {
-                throw nb::value_error("positions to search must share one board side");
+                throw nb::value_error(output::kPositionSidesDiffer);
               }
               starts.push_back(game);
             }
-            Config read = read_config(config, false);
-            SelfPlayOptions options;
-            options.action_limit = 1;
-            options.extended_planes = extended_planes;
-            options.first_play_reduction = read_first_play_reduction(first_play_reduction);
-            return SelfPlayPool(read, std::move(starts), options);
+            SearchSettings read = read_pool_settings(settings, false);
+            read.options.action_limit = 1;
+            return SelfPlayPool(read, std::move(starts));
           },
-          "positions"_a, "config"_a, "extended_planes"_a = false, "first_play_reduction"_a = nb::none(),
+          "positions"_a, "settings"_a,
           "One search of one action from each position (copied), e.g. a player's move choice. The chosen tile "
-          "of position i is the single move of the finished record whose index is i. config.dim is ignored.")
+          "of position i is the single move of the finished record whose index is i; with a seed, position i "
+          "draws the stream of game i. `settings` as for the constructor; dim, skip_single_tile, "
+          "full_search_fraction and reduced_sims are ignored.")
       .def("done", &SelfPlayPool::done, "True once every game has ended.")
       .def("next_batch", &next_batch,
            nb::sig("def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]"),

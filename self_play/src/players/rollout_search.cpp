@@ -27,7 +27,7 @@ class Tree {
 
   std::vector<Node>& nodes() { return nodes_; }
 
-  void expand(std::uint32_t index, const Game& game, SeededRandom& random) {
+  void expand(std::uint32_t index, const Game& game, random::Generator& random) {
     const auto tiles = game.get_legal_tiles();
     const auto first = static_cast<std::uint32_t>(nodes_.size());
     for (std::uint64_t tile : tiles) {
@@ -35,7 +35,7 @@ class Tree {
     }
     // Unvisited children are tried in a random order.
     for (std::uint32_t i = static_cast<std::uint32_t>(tiles.size()); i > 1; --i) {
-      std::swap(nodes_[first + i - 1], nodes_[first + random.below(i)]);
+      std::swap(nodes_[first + i - 1], nodes_[first + random.uniform_index(i)]);
     }
     Node& node = nodes_[index];
     node.first_child = first;
@@ -66,15 +66,15 @@ class Tree {
 
 }  // namespace
 
-void random_playout(Game& game, SeededRandom& random) {
+void random_playout(Game& game, random::Generator& random) {
   while (!game.is_terminal()) {
     const auto tiles = game.get_legal_tiles();
-    const std::uint64_t tile = tiles[random.below(tiles.size())];
+    const std::uint64_t tile = tiles[random.uniform_index(tiles.size())];
     if (game.apply(tile)) throw InternalError(output::kPlayoutTileRefused);
   }
 }
 
-RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, SeededRandom& random) {
+RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, random::Generator& random) {
   if (game.is_terminal()) throw InternalError(output::kRolloutGameOver);
   if (simulations == 0) throw InternalError(output::kRolloutWithoutSimulations);
   Tree tree(simulations);

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/game.hpp"
-#include "players/seeded_random.hpp"
+#include "search/random.hpp"
 
 namespace tavrin::players {
 
@@ -23,9 +23,9 @@ inline constexpr double kRolloutExploration = 1.0;
 // (and one player laying several squares in a row) back up correctly. Plays
 // the most visited root child, ties to the lower tile. Needs a game that is
 // not over and at least one simulation (InternalError otherwise).
-RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, SeededRandom& random);
+RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, random::Generator& random);
 
 // Plays uniformly random legal tiles until the game is over.
-void random_playout(Game& game, SeededRandom& random);
+void random_playout(Game& game, random::Generator& random);
 
 }  // namespace tavrin::players

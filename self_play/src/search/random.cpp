@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <sys/random.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -13,7 +12,6 @@
 #include <string>
 
 #include "engine/internal_error.hpp"
-#include "search/xoshiro.hpp"
 #include "search/output_texts.hpp"
 
 namespace tavrin::random {
@@ -54,50 +52,60 @@ void fill_from_entropy(void* buffer, std::size_t size) {
   throw InternalError(output::kNoEntropySource);
 }
 
-// xoshiro256**, reseeded from the system as described above.
-class Generator {
- public:
-  std::uint64_t next() {
-    const std::uint64_t generation = fork_generation.load(std::memory_order_relaxed);
-    if (!seeded_ || generation != generation_ || bytes_since_seed_ >= kBytesPerSeed) reseed();
-    bytes_since_seed_ += sizeof(std::uint64_t);
-    return xoshiro256_next(state_);
-  }
+// splitmix64: one step of the sequence that expands a seed into a state.
+std::uint64_t splitmix64(std::uint64_t& sequence) {
+  sequence += 0x9E3779B97F4A7C15ULL;
+  std::uint64_t z = sequence;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
 
- private:
-  void reseed() {
-    std::call_once(fork_handler_registered, [] { pthread_atfork(nullptr, nullptr, on_fork_child); });
-    generation_ = fork_generation.load(std::memory_order_relaxed);
-    do {
-      fill_from_entropy(state_.data(), sizeof(state_));
-    } while ((state_[0] | state_[1] | state_[2] | state_[3]) == 0);  // the one state that never moves
-    bytes_since_seed_ = 0;
-    seeded_ = true;
-  }
+thread_local Generator per_thread = Generator::from_entropy();
 
-  std::array<std::uint64_t, 4> state_{};
-  std::uint64_t bytes_since_seed_ = 0;
-  std::uint64_t generation_ = 0;
-  bool seeded_ = false;
-};
-
-thread_local Generator generator;
-
-// Adapts the generator to the standard distributions.
+// Adapts a generator to the standard distributions.
 struct Engine {
   using result_type = std::uint64_t;
   static constexpr result_type min() { return 0; }
   static constexpr result_type max() { return std::numeric_limits<result_type>::max(); }
-  result_type operator()() { return next_u64(); }
+  result_type operator()() { return generator.next_u64(); }
+  Generator& generator;
 };
 
 }  // namespace
 
-std::uint64_t next_u64() { return generator.next(); }
+Generator& thread_generator() { return per_thread; }
 
-float uniform_float() { return static_cast<float>(next_u64() >> 41) * 0x1.0p-23F; }
+Generator Generator::seeded(std::uint64_t seed) {
+  Generator generator(false);
+  for (std::uint64_t& word : generator.state_) word = splitmix64(seed);
+  return generator;
+}
 
-std::uint64_t uniform_index(std::uint64_t bound) {
+Generator Generator::for_game(std::uint64_t seed, std::uint64_t game) {
+  // An odd multiplier keeps distinct game numbers apart under one seed.
+  std::uint64_t sequence = seed;
+  return seeded(splitmix64(sequence) + game * 0xD1B54A32D192ED03ULL);
+}
+
+std::uint64_t Generator::next_from_entropy() {
+  const std::uint64_t generation = fork_generation.load(std::memory_order_relaxed);
+  if (!seeded_ || generation != fork_generation_ || bytes_since_seed_ >= kBytesPerSeed) reseed();
+  bytes_since_seed_ += sizeof(std::uint64_t);
+  return xoshiro256_next(state_);
+}
+
+void Generator::reseed() {
+  std::call_once(fork_handler_registered, [] { pthread_atfork(nullptr, nullptr, on_fork_child); });
+  fork_generation_ = fork_generation.load(std::memory_order_relaxed);
+  do {
+    fill_from_entropy(state_.data(), sizeof(state_));
+  } while ((state_[0] | state_[1] | state_[2] | state_[3]) == 0);  // the one state that never moves
+  bytes_since_seed_ = 0;
+  seeded_ = true;
+}
+
+std::uint64_t Generator::uniform_index(std::uint64_t bound) {
   if (bound == 0) throw InternalError(output::kEmptyRange);
   // Lemire's multiply-and-reject: the rejected low range removes the bias.
   const std::uint64_t threshold = (0 - bound) % bound;
@@ -107,9 +115,9 @@ std::uint64_t uniform_index(std::uint64_t bound) {
   }
 }
 
-std::vector<double> dirichlet(double alpha, std::size_t count) {
+std::vector<double> Generator::dirichlet(double alpha, std::size_t count) {
   if (!(alpha > 0.0)) throw InternalError(output::dirichlet_concentration_not_positive(alpha));
-  Engine engine;
+  Engine engine{*this};
   std::gamma_distribution<double> gamma(alpha, 1.0);
   std::vector<double> sample(count);
   double sum = 0.0;

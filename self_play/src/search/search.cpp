@@ -5,7 +5,6 @@
 
 #include "engine/internal_error.hpp"
 #include "search/output_texts.hpp"
-#include "search/random.hpp"
 
 namespace tavrin {
 
@@ -78,8 +77,8 @@ void Search::complete(const LeafValues& evaluation) {
   path_.clear();
 }
 
-void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep) {
-  const std::vector<double> noise = random::dirichlet(alpha, root.children.size());
+void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep, random::Generator& random) {
+  const std::vector<double> noise = random.dirichlet(alpha, root.children.size());
   for (std::size_t l = 0; l < root.children.size(); ++l) {
     SearchNode& child = root.children[l];
     const float kept = keep * child.prior;
@@ -101,9 +100,9 @@ RootVisits root_visits(const SearchNode& root) {
   return visit_dist;
 }
 
-std::uint64_t sample_action(const RootVisits& visit_dist) {
+std::uint64_t sample_action(const RootVisits& visit_dist, random::Generator& random) {
   if (visit_dist.empty()) throw InternalError(output::kEmptyVisitDistribution);
-  const float draw = random::uniform_float();
+  const float draw = random.uniform_float();
   float running = 0.0F;
   for (const RootChild& child : visit_dist) {
     running += child.share;

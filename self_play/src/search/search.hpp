@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "search/evaluator.hpp"
+#include "search/random.hpp"
 #include "engine/game.hpp"
 #include "search/search_node.hpp"
 
@@ -68,16 +69,17 @@ class Search {
 // to it, that is its parent's player; the root counts one more visit.
 void backup(std::span<SearchNode* const> path, std::span<const float> values);
 
-// Mixes a symmetric Dirichlet vector into the priors of the root's children:
-// prior = keep * prior + fraction * noise, keep being 1 - fraction.
-void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep);
+// Mixes a symmetric Dirichlet vector drawn from `random` into the priors of
+// the root's children: prior = keep * prior + fraction * noise, keep being
+// 1 - fraction.
+void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep, random::Generator& random);
 
 // The root's children with their visits and shares; an internal error when
 // the root has none.
 RootVisits root_visits(const SearchNode& root);
-// An action drawn in proportion to the visit counts; the last entry when no
-// running share exceeds the draw (all counts zero, or rounding).
-std::uint64_t sample_action(const RootVisits& visit_dist);
+// An action drawn from `random` in proportion to the visit counts; the last
+// entry when no running share exceeds the draw (all counts zero, or rounding).
+std::uint64_t sample_action(const RootVisits& visit_dist, random::Generator& random);
 // The most visited action; ties go to the later entry.
 std::uint64_t greedy_action(const RootVisits& visit_dist);
 // Makes the child for `action` the root, keeping its subtree and freeing the

@@ -25,7 +25,8 @@ std::uint8_t posted_or_reported(const std::optional<std::string>& post_error) {
 }  // namespace
 
 std::uint8_t training_game(Evaluator& network, ResultSink& results, const Config& config) {
-  SelfPlayGame play(config, SelfPlayOptions{});
+  // The module's game: no options, the calling thread's generator.
+  SelfPlayGame play(SearchSettings{config, {}, std::nullopt}, random::RandomSource());
   while (const Game* position = play.advance()) {
     const Evaluation evaluation = network.evaluate(*position);
     if (const auto* failure = failure_of(evaluation)) {
@@ -48,7 +49,7 @@ std::uint8_t test_against_random(Evaluator& network, ResultSink& results, const 
       action = std::get<std::uint64_t>(choice);
     } else {
       const auto legal = game.get_legal_tiles();
-      action = legal[random::uniform_index(legal.size())];
+      action = legal[random::thread_generator().uniform_index(legal.size())];
     }
     apply_chosen_tile(game, action);
   }

@@ -1,16 +1,19 @@
 #include "selfplay/self_play_game.hpp"
 
 #include "engine/internal_error.hpp"
-#include "search/random.hpp"
 #include "search/output_texts.hpp"
 
 namespace tavrin {
 
-SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options)
-    : SelfPlayGame(config, options, Game::reset(config.dim)) {}
+SelfPlayGame::SelfPlayGame(const SearchSettings& settings, random::RandomSource random)
+    : SelfPlayGame(settings, std::move(random), Game::reset(settings.config.dim)) {}
 
-SelfPlayGame::SelfPlayGame(const Config& config, const SelfPlayOptions& options, Game start)
-    : config_(config), options_(options), game_(std::move(start)), search_(config.c_puct, options.first_play_reduction) {}
+SelfPlayGame::SelfPlayGame(const SearchSettings& settings, random::RandomSource random, Game start)
+    : config_(settings.config),
+      options_(settings.options),
+      random_(std::move(random)),
+      game_(std::move(start)),
+      search_(settings.config.c_puct, settings.options.first_play_reduction) {}
 
 void SelfPlayGame::play(std::uint64_t tile) {
   apply_chosen_tile(game_, tile);
@@ -41,7 +44,7 @@ const Game* SelfPlayGame::advance() {
           break;
         }
         full_search_ = options_.full_search_fraction >= 1.0F ||
-                       random::uniform_float() < options_.full_search_fraction;
+                       random_.generator().uniform_float() < options_.full_search_fraction;
         simulations_ = full_search_ ? config_.sims_per_move : options_.reduced_sims;
         if (!root_.is_expanded()) {
           phase_ = Phase::kRootPending;
@@ -53,7 +56,7 @@ const Game* SelfPlayGame::advance() {
       case Phase::kBeginSimulations: {
         if (full_search_ && root_.children.size() >= 2) {
           mix_root_noise(root_, config_.dirichlet_alpha, config_.exploration_fraction,
-                         1.0F - config_.exploration_fraction);
+                         1.0F - config_.exploration_fraction, random_.generator());
         }
         simulations_done_ = 0;
         phase_ = Phase::kSimulating;
@@ -73,7 +76,8 @@ const Game* SelfPlayGame::advance() {
           target.reserve(visit_dist.size());
           for (const RootChild& child : visit_dist) target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
         }
-        play(policies_.size() < config_.sample_moves ? sample_action(visit_dist) : greedy_action(visit_dist));
+        const bool sampled = policies_.size() < config_.sample_moves;
+        play(sampled ? sample_action(visit_dist, random_.generator()) : greedy_action(visit_dist));
         break;
       }
     }

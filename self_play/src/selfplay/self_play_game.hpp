@@ -4,37 +4,17 @@
 #include <optional>
 #include <vector>
 
-#include "search/config.hpp"
-#include "search/evaluator.hpp"
 #include "engine/game.hpp"
+#include "search/evaluator.hpp"
+#include "search/random.hpp"
 #include "search/search.hpp"
 #include "search/search_node.hpp"
+#include "search/search_settings.hpp"
 
 namespace tavrin {
 
 // (tile, share of the root's visits) for every root child at one action.
 using PolicyTarget = std::vector<std::pair<std::int32_t, float>>;
-
-// Choices beyond the module's training game, all off by default.
-struct SelfPlayOptions {
-  // An action with a single legal tile is played without search and records
-  // no policy target.
-  bool skip_single_tile = false;
-  // Playout cap randomisation: an action gets the full `sims_per_move` with
-  // this probability and records its policy target; otherwise
-  // `reduced_sims` simulations, no root noise and no target.
-  float full_search_fraction = 1.0F;
-  std::uint64_t reduced_sims = 0;
-  // Stop after this many actions (0: play to the end); with a given start
-  // position, a search of one action is a player's move choice.
-  std::uint64_t action_limit = 0;
-  // The network sees the extended planes (pieces in hand, the squares of the
-  // piece being laid) after the five.
-  bool extended_planes = false;
-  // Unvisited children valued at the parent's value estimate minus this,
-  // instead of 0 (see Search).
-  std::optional<float> first_play_reduction;
-};
 
 // One self-play game as a state machine around the shared search: it plays
 // until the network must evaluate a position, hands that position out, and
@@ -42,9 +22,10 @@ struct SelfPlayOptions {
 // it with blocking network calls; the batched pool drives many at once.
 class SelfPlayGame {
  public:
-  SelfPlayGame(const Config& config, const SelfPlayOptions& options);
+  // `settings.seed` is the caller's: the game draws from `random`.
+  SelfPlayGame(const SearchSettings& settings, random::RandomSource random);
   // From a position other than the start; `config.dim` is ignored.
-  SelfPlayGame(const Config& config, const SelfPlayOptions& options, Game start);
+  SelfPlayGame(const SearchSettings& settings, random::RandomSource random, Game start);
 
   // Plays on until a position needs the network (returned; valid until
   // `provide`) or the game is over (nullptr).
@@ -70,6 +51,7 @@ class SelfPlayGame {
 
   Config config_;
   SelfPlayOptions options_;
+  random::RandomSource random_;
   Game game_;
   SearchNode root_;
   Search search_;

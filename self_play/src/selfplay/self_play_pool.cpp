@@ -25,15 +25,15 @@ FinishedGame finished_record(const SelfPlayGame& play, std::uint64_t index) {
 
 }  // namespace
 
-SelfPlayPool::SelfPlayPool(const Config& config, std::size_t concurrent, std::size_t total_games,
-                           const SelfPlayOptions& options)
-    : config_(config), options_(options), dim_(config.dim), total_games_(total_games) {
+SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::size_t concurrent, std::size_t total_games,
+                           std::uint64_t first_game)
+    : settings_(settings), first_game_(first_game), dim_(settings.config.dim), total_games_(total_games) {
   slots_.resize(std::min(concurrent, total_games));
   for (Slot& slot : slots_) start(slot, std::nullopt);
 }
 
-SelfPlayPool::SelfPlayPool(const Config& config, std::vector<Game> starts, const SelfPlayOptions& options)
-    : config_(config), options_(options), total_games_(starts.size()) {
+SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts)
+    : settings_(settings), total_games_(starts.size()) {
   if (!starts.empty()) dim_ = starts.front().dim();
   slots_.resize(starts.size());
   for (std::size_t i = 0; i < starts.size(); ++i) {
@@ -43,11 +43,12 @@ SelfPlayPool::SelfPlayPool(const Config& config, std::vector<Game> starts, const
 }
 
 void SelfPlayPool::start(Slot& slot, std::optional<Game> start) {
-  slot.index = started_++;
+  slot.index = first_game_ + started_++;
+  auto random = random::RandomSource::for_game(settings_.seed, slot.index);
   if (start) {
-    slot.game.emplace(config_, options_, std::move(*start));
+    slot.game.emplace(settings_, std::move(random), std::move(*start));
   } else {
-    slot.game.emplace(config_, options_);
+    slot.game.emplace(settings_, std::move(random));
   }
   ++active_;
   resume(slot);
@@ -75,7 +76,7 @@ std::size_t SelfPlayPool::write_batch(std::span<std::uint8_t> out) {
     if (slots_[s].waiting == nullptr) continue;
     if (out.size() < (batch_.size() + 1) * state_size) throw InternalError(output::kBatchBufferTooSmall);
     const auto row = out.subspan(batch_.size() * state_size, state_size);
-    if (options_.extended_planes) {
+    if (settings_.options.extended_planes) {
       slots_[s].waiting->write_extended_state(planes_last(), row);
     } else {
       slots_[s].waiting->write_game_state(planes_last(), row);

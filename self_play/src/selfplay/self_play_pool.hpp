@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "search/config.hpp"
 #include "search/network_output.hpp"
+#include "search/search_settings.hpp"
 #include "selfplay/self_play_game.hpp"
 
 namespace tavrin {
@@ -16,7 +16,7 @@ namespace tavrin {
 // A game the pool finished, with what training needs beyond the module's
 // record: every player's score and the final owner of every cell.
 struct FinishedGame {
-  std::uint64_t index = 0;  // games are numbered in the order they started
+  std::uint64_t index = 0;  // the game number (see SelfPlayPool)
   std::vector<HistoryEntry> moves;
   std::vector<PolicyTarget> policies;  // empty where an action carries no target
   std::array<float, kPlayers> payoffs{};
@@ -27,19 +27,25 @@ struct FinishedGame {
 // Many self-play games in one thread, evaluated in batches: each round every
 // game that waits on the network contributes one position, and the answers
 // for the whole batch resume them all. The games share the search code of the
-// module's training game, one SelfPlayGame each.
+// module's training game, one SelfPlayGame each. With a seed in the
+// settings, each game draws from the stream of its game number, so the same
+// numbered games come out the same however they are shared among pools.
 class SelfPlayPool {
  public:
-  // `concurrent` games at a time until `total_games` have been played.
-  SelfPlayPool(const Config& config, std::size_t concurrent, std::size_t total_games, const SelfPlayOptions& options);
-  // One game from each start position (its own side), e.g. one searched
-  // action per position with `options.action_limit` = 1.
-  SelfPlayPool(const Config& config, std::vector<Game> starts, const SelfPlayOptions& options);
+  // `concurrent` games at a time until `total_games` have been played,
+  // numbered from `first_game` in the order they start.
+  SelfPlayPool(const SearchSettings& settings, std::size_t concurrent, std::size_t total_games,
+               std::uint64_t first_game = 0);
+  // One game from each start position (its own side), game i from position
+  // i, e.g. one searched action per position with `options.action_limit` = 1.
+  SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts);
 
   bool done() const { return active_ == 0; }
   std::uint64_t dim() const { return dim_; }
-  bool planes_last() const { return config_.rep == 2; }
-  std::uint64_t input_planes() const { return options_.extended_planes ? kExtendedStatePlanes : kStatePlanes; }
+  bool planes_last() const { return settings_.config.rep == 2; }
+  std::uint64_t input_planes() const {
+    return settings_.options.extended_planes ? kExtendedStatePlanes : kStatePlanes;
+  }
   std::size_t pending() const;
   // Fills `out` (pending() x input_planes() x dim x dim bytes, or planes last) with the
   // positions waiting on the network; their order is the order `submit` reads.
@@ -68,8 +74,8 @@ class SelfPlayPool {
   // the slot when the game ends.
   void resume(Slot& slot);
 
-  Config config_;
-  SelfPlayOptions options_;
+  SearchSettings settings_;
+  std::uint64_t first_game_ = 0;
   std::uint64_t dim_ = 0;
   std::size_t total_games_ = 0;
   std::size_t started_ = 0;

@@ -1,0 +1,93 @@
+#include "engine_module/pool_settings.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+#include "search/output_texts.hpp"
+#include "self_play_module/config_reader.hpp"
+
+namespace tavrin::engine_module {
+namespace {
+
+namespace nb = nanobind;
+
+// The attribute, or nothing when the object has none; any other failure of
+// the access propagates.
+std::optional<nb::object> optional_attribute(nb::handle source, const char* name) {
+  PyObject* value = PyObject_GetAttrString(source.ptr(), name);
+  if (value != nullptr) return nb::steal(value);
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+  PyErr_Clear();
+  return std::nullopt;
+}
+
+template <typename T>
+T converted(const nb::object& value, const char* name, const char* wanted) {
+  T out{};
+  if (!nb::try_cast<T>(value, out)) {
+    throw nb::type_error(output::setting_of_wrong_type(name, wanted, Py_TYPE(value.ptr())->tp_name).c_str());
+  }
+  return out;
+}
+
+// Present and not None.
+std::optional<nb::object> given_attribute(nb::handle source, const char* name) {
+  auto value = optional_attribute(source, name);
+  if (value && value->is_none()) return std::nullopt;
+  return value;
+}
+
+std::uint64_t seed_of(const nb::object& value) {
+  if (!PyIndex_Check(value.ptr())) {
+    throw nb::type_error(output::setting_of_wrong_type("seed", "None or an int", Py_TYPE(value.ptr())->tp_name).c_str());
+  }
+  nb::object index = nb::steal(PyNumber_Index(value.ptr()));
+  if (!index.is_valid()) throw nb::python_error();
+  const unsigned long long seed = PyLong_AsUnsignedLongLong(index.ptr());
+  if (seed == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    PyErr_Clear();
+    throw nb::value_error(output::kSeedOutOfRange);
+  }
+  return seed;
+}
+
+}  // namespace
+
+SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
+  SearchSettings settings;
+  auto config = py::read_config(source.ptr());
+  if (auto* error = std::get_if<py::PyError>(&config)) {
+    std::move(*error).restore();
+    throw nb::python_error();
+  }
+  settings.config = std::get<Config>(config);
+
+  SelfPlayOptions& options = settings.options;
+  if (whole_games) {
+    if (auto value = optional_attribute(source, "skip_single_tile")) {
+      options.skip_single_tile = converted<bool>(*value, "skip_single_tile", "a bool");
+    }
+    if (auto value = optional_attribute(source, "full_search_fraction")) {
+      options.full_search_fraction = static_cast<float>(converted<double>(*value, "full_search_fraction", "a number"));
+    }
+    if (auto value = optional_attribute(source, "reduced_sims")) {
+      const auto sims = converted<std::int64_t>(*value, "reduced_sims", "an int");
+      if (sims < 0) throw nb::value_error(output::kReducedSimsNegative);
+      options.reduced_sims = static_cast<std::uint64_t>(sims);
+    }
+  }
+  if (auto value = optional_attribute(source, "extended_planes")) {
+    options.extended_planes = converted<bool>(*value, "extended_planes", "a bool");
+  }
+  if (auto value = given_attribute(source, "first_play_reduction")) {
+    options.first_play_reduction =
+        static_cast<float>(converted<double>(*value, "first_play_reduction", "None or a number"));
+  }
+  if (auto value = given_attribute(source, "seed")) settings.seed = seed_of(*value);
+
+  if (auto problem = find_settings_problem(settings, whole_games)) throw nb::value_error(problem->c_str());
+  return settings;
+}
+
+}  // namespace tavrin::engine_module

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "search/config.hpp"
+
+namespace tavrin {
+
+// How a self-play game searches beyond the module's training game; all off
+// by default, which is the module's game.
+struct SelfPlayOptions {
+  // An action with a single legal tile is played without search and records
+  // no policy target.
+  bool skip_single_tile = false;
+  // Playout cap randomisation: an action gets the full `sims_per_move` with
+  // this probability and records its policy target; otherwise
+  // `reduced_sims` simulations, no root noise and no target.
+  float full_search_fraction = 1.0F;
+  std::uint64_t reduced_sims = 0;
+  // Stop after this many actions (0: play to the end); with a given start
+  // position, a search of one action is a player's move choice.
+  std::uint64_t action_limit = 0;
+  // The network sees the extended planes (pieces in hand, the squares of the
+  // piece being laid) after the five.
+  bool extended_planes = false;
+  // Unvisited children valued at the parent's value estimate minus this,
+  // instead of 0 (see Search).
+  std::optional<float> first_play_reduction;
+};
+
+// Everything that steers the searches of a batch of self-play games.
+struct SearchSettings {
+  Config config;
+  SelfPlayOptions options;
+  // With a seed, game number n draws every random number (root noise, move
+  // sampling, the full-search coin) from its own stream seeded from
+  // (seed, n); without one, from the generator of the thread that runs it.
+  std::optional<std::uint64_t> seed;
+};
+
+// The first setting outside what the search is built for, as the text the
+// caller reports, or nothing when every setting is sound. The module takes
+// any values and fails where one is used; batched self-play checks them up
+// front. `whole_games`: the board side and the per-action choices of whole
+// games are checked too (a search of one action from given positions uses
+// neither).
+std::optional<std::string> find_settings_problem(const SearchSettings& settings, bool whole_games);
+
+}  // namespace tavrin
