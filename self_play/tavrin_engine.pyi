@@ -10,6 +10,22 @@ import numpy.typing
 from numpy.typing import NDArray
 
 
+PLAYERS: int = 4
+
+PIECES: int = 21
+
+STATE_PLANES: int = 5
+
+EXTENDED_BOARD_PLANES: int = 6
+
+HAND_PLANES: int = 84
+
+EXTENDED_STATE_PLANES: int = 90
+
+MIN_SIDE: int = 4
+
+MAX_SIDE: int = 128
+
 class Game:
     """
     One four-player game, played one tile (row * dim + column) per action. Copies are independent; copy.copy, copy.deepcopy and pickle work.

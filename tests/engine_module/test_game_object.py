@@ -55,6 +55,24 @@ def test_placements_explain_the_legal_tiles_at_every_action_of_whole_games():
     assert all(len(sizes) == 1 for sizes in piece_sizes.values())
 
 
+def test_the_engine_constants_are_the_sizes_of_the_games_it_builds():
+    game = te.Game(te.MIN_SIDE)
+    assert len(game.hands) == te.PLAYERS and {len(hand) for hand in game.hands} == {te.PIECES}
+    assert game.state().shape == (te.STATE_PLANES, te.MIN_SIDE, te.MIN_SIDE)
+    game.apply(0)
+    assert game.chosen_squares == (0,)
+    extended = game.state(extended=True)
+    assert extended.shape[0] == te.EXTENDED_STATE_PLANES == te.EXTENDED_BOARD_PLANES + te.HAND_PLANES
+    assert te.HAND_PLANES == te.PLAYERS * te.PIECES
+    # The board planes end with the squares of the piece being laid; the hand planes follow.
+    assert np.flatnonzero(extended[te.EXTENDED_BOARD_PLANES - 1]).tolist() == [0]
+    assert extended[te.EXTENDED_BOARD_PLANES:].all(axis=(1, 2)).sum() == te.HAND_PLANES
+    assert te.Game(te.MAX_SIDE).dim == te.MAX_SIDE
+    for side in (te.MIN_SIDE - 1, te.MAX_SIDE + 1):
+        with pytest.raises(ValueError, match="board side must be"):
+            te.Game(side)
+
+
 @pytest.mark.parametrize("tile", [-1, 64, 10**6, "occupied", "not legal"])
 def test_an_illegal_tile_raises_and_changes_nothing(tile):
     game = random_game(8, 7, seed=4)
