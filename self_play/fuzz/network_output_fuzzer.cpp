@@ -27,12 +27,12 @@
 #include <string_view>
 #include <vector>
 
-#include "selfplay/drivers.hpp"
 #include "engine/internal_error.hpp"
 #include "search/network_output.hpp"
 #include "search/softmax.hpp"
 #include "search_testing/softmax_vectors.hpp"
 #include "search_testing/tree.hpp"
+#include "selfplay/drivers.hpp"
 
 namespace tavrin {
 namespace {

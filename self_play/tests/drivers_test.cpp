@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "search_testing/fake_network.hpp"
 #include "engine/internal_error.hpp"
+#include "search_testing/fake_network.hpp"
 
 namespace tavrin {
 namespace {

@@ -4,8 +4,8 @@
 #include <numeric>
 
 #include "engine/game.hpp"
-#include "players/greedy.hpp"
 #include "engine/internal_error.hpp"
+#include "players/greedy.hpp"
 #include "players/rollout_search.hpp"
 
 namespace tavrin::players {

@@ -2,10 +2,10 @@
 
 #include <limits>
 
-#include "search_testing/blocking_search.hpp"
-#include "search_testing/fake_network.hpp"
 #include "engine/internal_error.hpp"
 #include "search/search.hpp"
+#include "search_testing/blocking_search.hpp"
+#include "search_testing/fake_network.hpp"
 #include "search_testing/tree.hpp"
 
 namespace tavrin {

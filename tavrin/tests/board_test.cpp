@@ -12,6 +12,7 @@
 namespace tavrin {
 namespace {
 
+using testing::corner_tiles;
 using testing::is_valid_move;
 using Tiles = std::vector<std::uint64_t>;
 
@@ -21,10 +22,10 @@ TEST(BoardSetup, NewBoardIsEmptyWithStartCorners) {
   const Board board = Board::make(20);
   for (std::uint8_t cell : board.cells()) EXPECT_EQ(cell, 0);
   EXPECT_EQ(board.cells().size(), 400U);
-  EXPECT_EQ(board.corners(0), Tiles{0});
-  EXPECT_EQ(board.corners(1), Tiles{19});
-  EXPECT_EQ(board.corners(2), Tiles{399});
-  EXPECT_EQ(board.corners(3), Tiles{380});
+  EXPECT_EQ(corner_tiles(board, 0), Tiles{0});
+  EXPECT_EQ(corner_tiles(board, 1), Tiles{19});
+  EXPECT_EQ(corner_tiles(board, 2), Tiles{399});
+  EXPECT_EQ(corner_tiles(board, 3), Tiles{380});
   EXPECT_EQ(board.diagonals(), (std::array<std::int32_t, 4>{21, -21, -19, 19}));
   for (std::uint64_t p = 0; p < kPlayers; ++p) EXPECT_EQ(board.hand(p).size(), 21U);
   EXPECT_THROW(Board::start_corner(4, 20), InternalError);
@@ -51,30 +52,30 @@ TEST(PlaceTile, UpdatesCellsBlockedBitsAndCorners) {
   EXPECT_EQ(board.cell(0), 0xF1);
   EXPECT_EQ(board.cell(1), 0x10);
   EXPECT_EQ(board.cell(20), 0x10);
-  EXPECT_EQ(board.corners(0), Tiles{21});  // cell 19 would wrap; the upper diagonals are off the board
-  EXPECT_EQ(board.corners(1), Tiles{19});
-  EXPECT_EQ(board.corners(2), Tiles{399});
-  EXPECT_EQ(board.corners(3), Tiles{380});
+  EXPECT_EQ(corner_tiles(board, 0), Tiles{21});  // cell 19 would wrap; the upper diagonals are off the board
+  EXPECT_EQ(corner_tiles(board, 1), Tiles{19});
+  EXPECT_EQ(corner_tiles(board, 2), Tiles{399});
+  EXPECT_EQ(corner_tiles(board, 3), Tiles{380});
 
   // Another player's square removes the cell from every corner set and
   // blocks its edge neighbours for its owner only.
   board.place_tile(21, 1);
   EXPECT_EQ(board.cell(21), 0xF2);
-  EXPECT_EQ(board.corners(0), Tiles{});
+  EXPECT_EQ(corner_tiles(board, 0), Tiles{});
   EXPECT_EQ(board.cell(1), 0x30);
   EXPECT_EQ(board.cell(20), 0x30);
   EXPECT_EQ(board.cell(22), 0x20);
   EXPECT_EQ(board.cell(41), 0x20);
-  EXPECT_EQ(board.corners(1), (Tiles{2, 19, 40, 42}));
-  EXPECT_EQ(board.corners(2), Tiles{399});
+  EXPECT_EQ(corner_tiles(board, 1), (Tiles{2, 19, 40, 42}));
+  EXPECT_EQ(corner_tiles(board, 2), Tiles{399});
 }
 
 TEST(PlaceTile, DiagonalsNeverWrapAroundTheSides) {
   Board board = Board::make(6);
   board.place_tile(11, 0);  // row 1, last column
-  EXPECT_EQ(board.corners(0), (Tiles{0, 4, 16}));
+  EXPECT_EQ(corner_tiles(board, 0), (Tiles{0, 4, 16}));
   board.place_tile(12, 0);  // row 2, first column: its left diagonals would wrap
-  for (std::uint64_t tile : board.corners(0)) EXPECT_NE(tile % 6, 5U) << tile;
+  for (std::uint64_t tile : corner_tiles(board, 0)) EXPECT_NE(tile % 6, 5U) << tile;
   EXPECT_THROW(board.place_tile(36, 0), InternalError);
   EXPECT_THROW(board.place_tile(0, 4), InternalError);
 }

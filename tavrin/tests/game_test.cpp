@@ -6,12 +6,14 @@
 
 #include "engine/game.hpp"
 #include "engine/internal_error.hpp"
+#include "engine_testing/placement_rule.hpp"
 #include "engine_testing/tile_moves.hpp"
 #include <random>
 
 namespace tavrin {
 namespace {
 
+using testing::corner_tiles;
 using testing::get_tile_moves;
 using testing::tile_moves;
 using testing::TileMoveMap;
@@ -150,7 +152,9 @@ TEST(InvalidMove, ChangesNothingAndNamesPlayerAndTile) {
   EXPECT_EQ(tile_moves(game), tile_moves(before));
   EXPECT_EQ(game.current_player(), before.current_player());
   EXPECT_EQ(game.board().hand(0).id_bits(), before.board().hand(0).id_bits());
-  for (std::uint64_t p = 0; p < kPlayers; ++p) EXPECT_EQ(game.board().corners(p), before.board().corners(p));
+  for (std::uint64_t p = 0; p < kPlayers; ++p) {
+    EXPECT_EQ(corner_tiles(game.board(), p), corner_tiles(before.board(), p));
+  }
 }
 
 TEST(GameCopies, AreIndependent) {

@@ -8,10 +8,10 @@
 #include <tuple>
 #include <vector>
 
-#include "engine_module/bindings.hpp"
 #include "engine/catalogue.hpp"
 #include "engine/engine_texts.hpp"
 #include "engine/game.hpp"
+#include "engine_module/bindings.hpp"
 #include "engine_module/numpy_arrays.hpp"
 #include "search/output_texts.hpp"
 

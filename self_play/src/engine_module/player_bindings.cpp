@@ -3,12 +3,12 @@
 #include <optional>
 #include <string>
 
-#include "engine_module/bindings.hpp"
 #include "engine/game.hpp"
+#include "engine_module/bindings.hpp"
 #include "players/greedy.hpp"
-#include "search/random.hpp"
 #include "players/rollout_search.hpp"
 #include "search/output_texts.hpp"
+#include "search/random.hpp"
 
 namespace tavrin::engine_module {
 namespace {

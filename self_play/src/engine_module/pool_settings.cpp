@@ -40,7 +40,8 @@ std::optional<nb::object> given_attribute(nb::handle source, const char* name) {
 
 std::uint64_t seed_of(const nb::object& value) {
   if (!PyIndex_Check(value.ptr())) {
-    throw nb::type_error(output::setting_of_wrong_type("seed", "None or an int", Py_TYPE(value.ptr())->tp_name).c_str());
+    const char* given = Py_TYPE(value.ptr())->tp_name;
+    throw nb::type_error(output::setting_of_wrong_type("seed", "None or an int", given).c_str());
   }
   nb::object index = nb::steal(PyNumber_Index(value.ptr()));
   if (!index.is_valid()) throw nb::python_error();

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "engine/internal_error.hpp"
-#include "search/softmax.hpp"
 #include "search/output_texts.hpp"
+#include "search/softmax.hpp"
 
 namespace tavrin {
 

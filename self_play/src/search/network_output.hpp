@@ -3,8 +3,8 @@
 #include <span>
 #include <vector>
 
-#include "search/evaluator.hpp"
 #include "engine/game.hpp"
+#include "search/evaluator.hpp"
 
 namespace tavrin {
 

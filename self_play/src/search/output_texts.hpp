@@ -94,7 +94,8 @@ inline constexpr const char* kDirichletAlphaNotPositive = "config.dirichlet_alph
 inline constexpr const char* kExplorationFractionOutOfRange = "config.exploration_fraction must lie in [0, 1]";
 inline constexpr const char* kCPuctOutOfRange = "config.c_puct must be a finite number >= 0";
 inline constexpr const char* kFullSearchFractionOutOfRange = "full_search_fraction must lie in (0, 1]";
-inline constexpr const char* kReducedSimsTooSmall = "reduced_sims must be at least 1 when full_search_fraction is below 1";
+inline constexpr const char* kReducedSimsTooSmall =
+    "reduced_sims must be at least 1 when full_search_fraction is below 1";
 inline constexpr const char* kReducedSimsNegative = "reduced_sims must not be negative";
 inline constexpr const char* kFirstPlayReductionNotFinite = "first_play_reduction must be a finite number";
 inline constexpr const char* kSeedOutOfRange = "seed must be None or an integer from 0 to 2**64 - 1";
@@ -116,7 +117,8 @@ inline constexpr const char* kInternalErrorName = "tavrin_self_play.InternalErro
 inline constexpr const char* kInternalErrorDoc =
     "An impossible state inside the game or the search, or a config object that cannot be read.\n"
     "Derived from BaseException so that `except Exception` does not catch it.";
-inline constexpr const char* kInitialisedTwice = "tavrin_self_play may only be initialised once per interpreter process";
+inline constexpr const char* kInitialisedTwice =
+    "tavrin_self_play may only be initialised once per interpreter process";
 inline constexpr std::string_view kConfigFieldError = "failed to extract field Config.";
 inline constexpr const char* kInvalidRepresentation = "Invalid representation type";
 inline constexpr std::string_view kIdArgumentPrefix = "argument 'id': ";
@@ -177,7 +179,8 @@ inline constexpr const char* kPositionSidesDiffer = "positions to search must sh
 inline std::string not_float32(std::string_view name) { return std::string(name) + " must be float32"; }
 
 // `shape` as Python writes a tuple: "(3, 49)", "(49,)".
-inline std::string shape_mismatch(std::string_view name, std::size_t rows, std::size_t columns, std::string_view shape) {
+inline std::string shape_mismatch(std::string_view name, std::size_t rows, std::size_t columns,
+                                  std::string_view shape) {
   return std::string(name) + " must have shape (" + std::to_string(rows) + ", " + std::to_string(columns) + "), got " +
          std::string(shape);
 }

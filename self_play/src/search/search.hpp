@@ -7,9 +7,9 @@
 #include <variant>
 #include <vector>
 
+#include "engine/game.hpp"
 #include "search/evaluator.hpp"
 #include "search/random.hpp"
-#include "engine/game.hpp"
 #include "search/search_node.hpp"
 
 namespace tavrin {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "self_play_module/py_error.hpp"
 #include "search/output_texts.hpp"
+#include "self_play_module/py_error.hpp"
 
 namespace tavrin::py {
 namespace {

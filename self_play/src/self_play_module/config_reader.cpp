@@ -1,8 +1,9 @@
 #include "self_play_module/config_reader.hpp"
-#include "search/output_texts.hpp"
 
 #include <array>
 #include <string>
+
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -4,14 +4,14 @@
 #include <new>
 #include <variant>
 
+#include "engine/internal_error.hpp"
 #include "self_play_module/argument_binding.hpp"
 #include "self_play_module/config_reader.hpp"
-#include "selfplay/console.hpp"
-#include "selfplay/drivers.hpp"
-#include "engine/internal_error.hpp"
 #include "self_play_module/module_objects.hpp"
 #include "self_play_module/network_client.hpp"
 #include "self_play_module/result_poster.hpp"
+#include "selfplay/console.hpp"
+#include "selfplay/drivers.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -1,9 +1,9 @@
 // Definition of the extension module tavrin_self_play.
 #include <array>
 
+#include "search/output_texts.hpp"
 #include "self_play_module/entry_functions.hpp"
 #include "self_play_module/module_objects.hpp"
-#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -1,4 +1,5 @@
 #include "self_play_module/module_objects.hpp"
+
 #include "search/output_texts.hpp"
 
 namespace tavrin::py {
@@ -23,7 +24,8 @@ PyObject* internal_error_type() { return type_object; }
 
 bool create_internal_error_type() {
   if (type_object != nullptr) return true;
-  type_object = PyErr_NewExceptionWithDoc(output::kInternalErrorName, output::kInternalErrorDoc, PyExc_BaseException, nullptr);
+  type_object =
+      PyErr_NewExceptionWithDoc(output::kInternalErrorName, output::kInternalErrorDoc, PyExc_BaseException, nullptr);
   return type_object != nullptr;
 }
 

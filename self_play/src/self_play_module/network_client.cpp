@@ -1,11 +1,11 @@
 #include "self_play_module/network_client.hpp"
 
 #include "engine/internal_error.hpp"
+#include "search/output_texts.hpp"
 #include "self_play_module/module_objects.hpp"
 #include "self_play_module/py_error.hpp"
 #include "self_play_module/reply_conversion.hpp"
 #include "self_play_module/tensor_lists.hpp"
-#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -1,7 +1,7 @@
 #include "self_play_module/py_error.hpp"
 
-#include "selfplay/console.hpp"
 #include "search/output_texts.hpp"
+#include "selfplay/console.hpp"
 
 namespace tavrin::py {
 namespace {
@@ -69,8 +69,8 @@ std::string PyError::debug_text() const {
   const std::string type = repr_of(reinterpret_cast<PyObject*>(Py_TYPE(value_.get())), output::kTypeReprFailed);
   const std::string value = repr_of(value_.get(), output::kValueReprFailed);
   PyRef traceback = PyRef::steal(PyException_GetTraceback(value_.get()));
-  const std::string rendered_traceback = traceback ? output::some_traceback(quoted(formatted_traceback(traceback.get())))
-                                                   : std::string(output::kNoTraceback);
+  const std::string rendered_traceback =
+      traceback ? output::some_traceback(quoted(formatted_traceback(traceback.get()))) : std::string(output::kNoTraceback);
   return output::debug_text(type, value, rendered_traceback);
 }
 

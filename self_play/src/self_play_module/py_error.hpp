@@ -5,8 +5,8 @@
 #include <string>
 
 #include "search/evaluator.hpp"
-#include "self_play_module/py_ref.hpp"
 #include "search/output_texts.hpp"
+#include "self_play_module/py_ref.hpp"
 
 namespace tavrin::py {
 

@@ -1,7 +1,8 @@
 #include "self_play_module/reply_conversion.hpp"
-#include "search/output_texts.hpp"
 
 #include <algorithm>
+
+#include "search/output_texts.hpp"
 
 namespace tavrin::py {
 namespace {

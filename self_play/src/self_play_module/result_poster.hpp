@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "selfplay/drivers.hpp"
 #include "self_play_module/py_ref.hpp"
+#include "selfplay/drivers.hpp"
 
 namespace tavrin::py {
 

@@ -1,9 +1,9 @@
 #include "selfplay/drivers.hpp"
 
-#include "selfplay/console.hpp"
 #include "search/output_texts.hpp"
 #include "search/random.hpp"
 #include "search/search.hpp"
+#include "selfplay/console.hpp"
 
 namespace tavrin {
 namespace {

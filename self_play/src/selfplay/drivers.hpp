@@ -8,9 +8,9 @@
 #include <variant>
 #include <vector>
 
+#include "engine/game.hpp"
 #include "search/config.hpp"
 #include "search/evaluator.hpp"
-#include "engine/game.hpp"
 #include "selfplay/self_play_game.hpp"
 
 namespace tavrin {

@@ -74,7 +74,9 @@ const Game* SelfPlayGame::advance() {
         PolicyTarget& target = policies_.emplace_back();
         if (full_search_) {
           target.reserve(visit_dist.size());
-          for (const RootChild& child : visit_dist) target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
+          for (const RootChild& child : visit_dist) {
+            target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
+          }
         }
         const bool sampled = policies_.size() < config_.sample_moves;
         play(sampled ? sample_action(visit_dist, random_.generator()) : greedy_action(visit_dist));

@@ -36,7 +36,6 @@ class SelfPlayGame {
   // Whether the pending position is the search root (its failure reads
   // "Error evaluating root node: ...").
   bool awaiting_root() const { return phase_ == Phase::kRootPending; }
-  bool is_over() const { return phase_ == Phase::kOver; }
   const Game& game() const { return game_; }
   // Actions played by this game (from its start position).
   std::uint64_t actions() const { return policies_.size(); }

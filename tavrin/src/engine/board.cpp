@@ -46,7 +46,7 @@ Board::Board(const Catalogue& catalogue)
                  1 - static_cast<std::int32_t>(dim_), static_cast<std::int32_t>(dim_) - 1},
       hands_{kFullHand, kFullHand, kFullHand, kFullHand},
       cells_(catalogue.cell_count(), 0),
-      corners_(kPlayers * words_per_plane_, 0) {
+      corner_words_(kPlayers * words_per_plane_, 0) {
   for (std::uint64_t player = 0; player < kPlayers; ++player) {
     bits::set(own_corner_words(player), start_corner(player, dim_));
   }
@@ -153,16 +153,6 @@ void Board::print_board() const {
   const std::string text = get_text() + "\n";
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
-}
-
-std::vector<std::uint64_t> Board::corners(std::uint64_t player) const {
-  check_player(player, "Board::corners");
-  std::vector<std::uint64_t> tiles;
-  const std::uint64_t* words = corner_words(player);
-  for (std::uint64_t w = 0; w < words_per_plane_; ++w) {
-    bits::for_each_bit(words[w], w * 64, [&](std::uint64_t tile) { tiles.push_back(tile); });
-  }
-  return tiles;
 }
 
 std::uint8_t Board::remove_piece(std::uint64_t player, std::size_t index) {

@@ -76,16 +76,16 @@ class Board {
   bool is_corner(std::uint64_t player, std::uint64_t tile) const {
     return bits::test(corner_words(player), tile);
   }
-  const std::uint64_t* corner_words(std::uint64_t player) const { return corners_.data() + player * words_per_plane_; }
+  const std::uint64_t* corner_words(std::uint64_t player) const {
+    return corner_words_.data() + player * words_per_plane_;
+  }
   std::uint64_t words_per_plane() const { return words_per_plane_; }
-  // The corner cells of `player`, ascending.
-  std::vector<std::uint64_t> corners(std::uint64_t player) const;
 
   static std::uint64_t start_corner(std::uint64_t player, std::uint64_t dim);
 
  private:
   explicit Board(const Catalogue& catalogue);
-  std::uint64_t* own_corner_words(std::uint64_t player) { return corners_.data() + player * words_per_plane_; }
+  std::uint64_t* own_corner_words(std::uint64_t player) { return corner_words_.data() + player * words_per_plane_; }
 
   const Catalogue* catalogue_;
   std::uint64_t dim_;
@@ -93,7 +93,7 @@ class Board {
   std::array<std::int32_t, 4> diagonals_;
   std::array<std::uint32_t, kPlayers> hands_;
   std::vector<std::uint8_t> cells_;
-  std::vector<std::uint64_t> corners_;  // kPlayers planes of words_per_plane_ words
+  std::vector<std::uint64_t> corner_words_;  // kPlayers planes of words_per_plane_ words
 };
 
 }  // namespace tavrin

@@ -66,7 +66,6 @@ class Catalogue {
 
   std::uint64_t dim() const { return dim_; }
   std::uint64_t cell_count() const { return dim_ * dim_; }
-  const std::vector<Piece>& pieces() const { return pieces_; }
   const Piece& piece(std::uint8_t id) const { return pieces_[id]; }
   const Placement& placement(std::uint32_t id) const { return placements_[id]; }
 

@@ -30,12 +30,13 @@ inline constexpr std::uint64_t kExtendedBoardPlanes = kStatePlanes + 1;
 inline constexpr std::uint64_t kHandPlanes = kPlayers * kPieceCount;
 inline constexpr std::uint64_t kExtendedStatePlanes = kExtendedBoardPlanes + kHandPlanes;
 
-// Naming of Game and Board members: what the object holds or was built with
-// is read under its own name (dim, cell_count, cells, current_player,
-// history, finished); what follows from the play so far is a get_ query
-// (get_legal_tiles, get_payoff, get_scores, get_text), also where a cache
-// answers it. is_ marks a predicate, write_ fills a caller's buffer, and
-// operations are verbs (reset, apply, place_tile, remove_piece, print_board).
+// Naming of Game and Board members: what the object holds, or what is fixed
+// once the board side is known, is read under its own name (dim, cell_count,
+// cells, start_corner, current_player, history, finished); what follows from
+// the play so far is a get_ query (get_legal_tiles, get_payoff, get_scores,
+// get_text), also where a cache answers it. is_ marks a predicate, write_
+// fills a caller's buffer, and operations are verbs (reset, apply,
+// place_tile, remove_piece, print_board).
 
 // The whole state of one four-player game. A piece is laid one square (tile)
 // per action; the game tracks the placements that still agree with the

@@ -3,7 +3,8 @@
 namespace tavrin::testing {
 
 PlaneTensor get_game_state(const Game& game, bool planes_last) {
-  PlaneTensor state{game.dim(), kStatePlanes, planes_last, std::vector<std::uint8_t>(kStatePlanes * game.board().cell_count())};
+  PlaneTensor state{game.dim(), kStatePlanes, planes_last,
+                    std::vector<std::uint8_t>(kStatePlanes * game.board().cell_count())};
   game.write_game_state(planes_last, state.values);
   return state;
 }

@@ -19,4 +19,14 @@ bool is_valid_move(const Board& board, std::uint64_t player, const PieceVariant&
   return touches_corner;
 }
 
+std::vector<std::uint64_t> corner_tiles(const Board& board, std::uint64_t player) {
+  if (player >= kPlayers) throw InternalError(output::player_out_of_range("Board::corners", player));
+  std::vector<std::uint64_t> tiles;
+  const std::uint64_t* words = board.corner_words(player);
+  for (std::uint64_t w = 0; w < board.words_per_plane(); ++w) {
+    bits::for_each_bit(words[w], w * 64, [&](std::uint64_t tile) { tiles.push_back(tile); });
+  }
+  return tiles;
+}
+
 }  // namespace tavrin::testing

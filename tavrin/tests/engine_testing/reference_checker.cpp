@@ -113,7 +113,7 @@ std::optional<std::string> ReferenceChecker::difference(const Game& a, const Gam
   if (a.finished() != b.finished() || a.last_piece_sizes() != b.last_piece_sizes()) return std::string("turn state differs");
   for (std::uint64_t p = 0; p < kPlayers; ++p) {
     if (a.board().hand(p).id_bits() != b.board().hand(p).id_bits()) return std::string("hands differ");
-    if (a.board().corners(p) != b.board().corners(p)) return std::string("corner sets differ");
+    if (corner_tiles(a.board(), p) != corner_tiles(b.board(), p)) return std::string("corner sets differ");
   }
   return std::nullopt;
 }

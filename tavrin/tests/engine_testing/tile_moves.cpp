@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/internal_error.hpp"
+#include "engine_testing/placement_rule.hpp"
 
 namespace tavrin::testing {
 
@@ -13,7 +14,7 @@ TileMoveMap get_tile_moves(const Board& board, std::uint64_t player) {
   }
   const Catalogue& catalogue = board.catalogue();
   const Hand hand = board.hand(player);
-  const std::vector<std::uint64_t> corners = board.corners(player);
+  const std::vector<std::uint64_t> corners = corner_tiles(board, player);
   TileMoveMap moves;
   for (std::size_t index = 0; index < hand.size(); ++index) {
     const std::uint8_t piece = hand.id_at(index);
