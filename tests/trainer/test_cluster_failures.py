@@ -1,3 +1,4 @@
+import dataclasses
 import os
 import signal
 import time
@@ -71,9 +72,7 @@ def test_a_game_the_engine_cannot_play_is_reported_with_the_engine_error(tmp_pat
 
 
 def _bad_alpha():
-    bad = config()
-    bad.dirichlet_alpha = 0.0  # the engine aborts the game with an internal error
-    return bad
+    return dataclasses.replace(config(), dirichlet_alpha=0.0)  # the engine aborts the game with an internal error
 
 
 def test_a_missing_engine_module_is_named_before_anything_starts(tmp_path):
