@@ -42,6 +42,23 @@ TEST(Dirichlet, ComponentsArePositiveAndSumToOne) {
   EXPECT_THROW(random::thread_generator().dirichlet(-1.0, 3), InternalError);
 }
 
+TEST(SeededStreams, OneStreamPerSeedAndGameNumber) {
+  const auto draws = [](random::Generator generator) {
+    std::array<std::uint64_t, 4> out{};
+    for (auto& draw : out) draw = generator.next_u64();
+    return out;
+  };
+  EXPECT_EQ(draws(random::Generator::for_game(7, 3)), draws(random::Generator::for_game(7, 3)));
+  EXPECT_NE(draws(random::Generator::for_game(7, 3)), draws(random::Generator::for_game(7, 4)));
+  EXPECT_NE(draws(random::Generator::for_game(7, 3)), draws(random::Generator::for_game(8, 3)));
+  // A game with its own stream leaves the thread's generator alone; one without draws from it.
+  random::RandomSource own = random::RandomSource::for_game(7, 3);
+  random::RandomSource shared = random::RandomSource::for_game(std::nullopt, 3);
+  EXPECT_NE(&own.generator(), &random::thread_generator());
+  EXPECT_EQ(&shared.generator(), &random::thread_generator());
+  EXPECT_EQ(own.generator().next_u64(), draws(random::Generator::for_game(7, 3))[0]);
+}
+
 // Draws in a forked child and hands them back over a pipe.
 std::array<std::uint64_t, 4> draws_in_child() {
   int fds[2];

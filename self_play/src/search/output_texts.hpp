@@ -79,11 +79,14 @@ inline std::string values_not_finite(std::size_t row) {
   return "value_logits row " + std::to_string(row) + " holds NaN or infinity";
 }
 
-// Search settings the pool refuses; raised as ValueError.
-inline std::string dim_out_of_range(std::uint64_t dim) {
-  return "config.dim must be " + std::to_string(kMinSide) + " to " + std::to_string(kMaxSide) + ", got " +
-         std::to_string(dim);
+// "<what> must be 4 to 128, got <side>": a board side outside the engine's range.
+inline std::string side_out_of_range(std::string_view what, const std::string& side) {
+  return std::string(what) + " must be " + std::to_string(kMinSide) + " to " + std::to_string(kMaxSide) + ", got " +
+         side;
 }
+
+// Search settings the pool refuses; raised as ValueError.
+inline std::string dim_out_of_range(std::uint64_t dim) { return side_out_of_range("config.dim", std::to_string(dim)); }
 
 inline std::string rep_out_of_range(std::uint64_t rep) {
   return "config.rep must be 1 or 2, got " + std::to_string(rep);
@@ -161,8 +164,7 @@ inline constexpr const char* kDuplicateArgumentFormat = "%s() got multiple value
 // --- The module tavrin_engine --------------------------------------------
 
 inline std::string board_side_out_of_range(std::int64_t dim) {
-  return "board side must be " + std::to_string(kMinSide) + " to " + std::to_string(kMaxSide) + ", got " +
-         std::to_string(dim);
+  return side_out_of_range("board side", std::to_string(dim));
 }
 
 inline std::string too_few_simulations(std::int64_t simulations) {
