@@ -46,7 +46,7 @@ def test_processes_that_keep_dying_stop_self_play_naming_one(tmp_path):
 
     broken = tmp_path / "broken.pt"
     save_checkpoint(broken, {"model": {}, "shape": {"channels": 8, "blocks": 1}})  # weights that do not load
-    config = tiny(tmp_path).search_settings()
+    config = tiny(tmp_path, extended_planes=False).search_settings()  # five planes, as the networks below read
     with PoolWorkers(PoolWorkerOptions(processes=1, concurrent_games=2, max_restarts=2)) as workers:
         with pytest.raises(SelfPlayFailure, match=r"self-play process 0 \(pid \d+\) exited with code 1; "
                                                   r"its last 2 replacements died too"):

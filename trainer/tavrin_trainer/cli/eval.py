@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import argparse
 import sys
-from pathlib import Path
 
 DESCRIPTION = """\
 Measure strength honestly. The candidate sits in seat k mod 4 of game k and

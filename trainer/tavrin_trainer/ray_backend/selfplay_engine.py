@@ -17,9 +17,8 @@ from typing import Any, Iterator
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
 from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
-from tavrin_trainer.run.settings import TrainSettings
-from tavrin_trainer.selfplay.engines import PoolSelfPlay
-from tavrin_trainer.selfplay.pool_processes import SelfPlayStats
+from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.selfplay.interface import GameShare, SelfPlayStats, share_games
 
 
 @dataclass
