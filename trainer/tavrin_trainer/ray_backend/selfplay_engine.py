@@ -18,7 +18,7 @@ from tavrin_trainer.ray_backend.actor_group import ActorGroup
 from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
 from tavrin_trainer.run.settings import SearchSettings
-from tavrin_trainer.selfplay.interface import GameShare, SelfPlayStats, share_games
+from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 
 
 @dataclass
@@ -50,18 +50,14 @@ class RaySelfPlayWorkers:
         self.stats = SelfPlayStats()
         replaced_before = self.group.replaced
         weights_key, weights = self.publisher.publish(checkpoint)
-        next_game = games
+        leftovers = LeftoverNumbers(games)
 
         def call(actor: Any, share: _Share) -> Any:
             return actor.next_chunk.remote(share.job_id, weights_key, weights, search, share.games)
 
         def leftover(share: _Share) -> _Share | None:
-            nonlocal next_game
             rest = share.games.games - share.received
-            if not rest:
-                return None
-            next_game += rest
-            return _Share(next(self._jobs), GameShare(next_game - rest, rest))
+            return _Share(next(self._jobs), leftovers.share(rest)) if rest else None
 
         work = [_Share(next(self._jobs), share) for share in share_games(games, len(self.group.actors))]
         with actor_progress_bar(games, "self-play", self.show_progress) as bar:

@@ -57,6 +57,19 @@ def share_games(games: int, players: int, first_game: int = 0) -> list[GameShare
     return shares
 
 
+class LeftoverNumbers:
+    """Game numbers for the games a dead process or actor left unplayed:
+    past all of the generation's, so no seeded stream is played twice."""
+
+    def __init__(self, games: int) -> None:
+        self.next_game = games
+
+    def share(self, games: int) -> GameShare:
+        share = GameShare(self.next_game, games)
+        self.next_game += games
+        return share
+
+
 class SelfPlayWorkers(Protocol):
     """Plays a generation's games somewhere; use as a context manager."""
 

@@ -23,7 +23,7 @@ from pathlib import Path
 from typing import Any, Iterator
 
 from tavrin_trainer.run.settings import SearchSettings
-from tavrin_trainer.selfplay.interface import GameShare, SelfPlayStats, share_games
+from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 from tavrin_trainer.selfplay.pool_loop import load_inference_model, play_pool
 
 # How often the parent checks its processes while waiting for records.
@@ -93,7 +93,6 @@ class PoolWorkers:
         self.ctx = multiprocessing.get_context("spawn")
         self.connections: list[Connection] = []
         self._next_task = 0
-        self._next_game = 0
         self.stats = SelfPlayStats()
 
     def __enter__(self) -> "PoolWorkers":
@@ -139,8 +138,7 @@ class PoolWorkers:
         self.stats = SelfPlayStats()
         checkpoint = str(checkpoint)
         shares = share_games(games, len(self.processes))
-        # A replacement plays the games its process left under numbers no share used.
-        self._next_game = games
+        leftovers = LeftoverNumbers(games)
         assignments = {i: self._send(i, checkpoint, search, share) for i, share in enumerate(shares)}
         restarts = dict.fromkeys(assignments, 0)
         while not all(a.finished for a in assignments.values()):
@@ -163,10 +161,10 @@ class PoolWorkers:
                     assignment.finished = True
                     restarts[index] = 0
                     self.stats.add(payload)
-            self._replace_dead(assignments, restarts, checkpoint, search)
+            self._replace_dead(assignments, restarts, checkpoint, search, leftovers)
 
     def _replace_dead(self, assignments: dict[int, _Assignment], restarts: dict[int, int], checkpoint: str,
-                      search: SearchSettings) -> None:
+                      search: SearchSettings, leftovers: LeftoverNumbers) -> None:
         for index, assignment in assignments.items():
             process = self.processes[index]
             if assignment.finished or process.is_alive():
@@ -181,7 +179,6 @@ class PoolWorkers:
             self.processes[index], self.connections[index] = self._spawn()
             remaining = assignment.share.games - assignment.received
             if remaining:
-                assignments[index] = self._send(index, checkpoint, search, GameShare(self._next_game, remaining))
-                self._next_game += remaining
+                assignments[index] = self._send(index, checkpoint, search, leftovers.share(remaining))
             else:
                 assignments[index] = _Assignment(assignment.task_id, assignment.share, finished=True)
