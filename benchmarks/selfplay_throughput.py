@@ -1,18 +1,25 @@
-"""Self-play throughput two ways, same network and settings.
+"""Self-play throughput of the trainer's pool path, before and after, in one run.
 
-* module: the trainer's cluster, game worker processes calling
-  tavrin_self_play with one request in flight each, and one inference server
-  fed through a queue and pipes;
-* pool: one process per core, each hosting a tavrin_engine.SelfPlayPool and
-  its own copy of the network (one torch thread), one batch per round.
+Both paths run what the trainer runs: self-play processes (one per usable
+CPU), each with a tavrin_engine.SelfPlayPool and its own copy of the same
+network, and the parent turning every finished record into training
+examples, as the generation loop does, until the last game's examples are in.
 
+* before: the pool path as it was: fp32 torch on the full 90 input planes
+  (the hands widened over the board), no evaluation cache, every forced
+  action searched, and the parent replaying each record through te.Game;
+* after: the trainer's defaults now: the hands as 84 entries, the pool's
+  own examples (checked, not replayed), the evaluation cache,
+  --skip-single-tile and --inference as TrainSettings has them.
+
+With --changes, every change on its own, one after another, in between.
 Ends with one line per board side:
-  side D positions_per_s module=X pool=Y ratio=Z network_busy=W
-network_busy is the share of the pool processes' wall time spent in the
-network's forward pass.
+  side D positions_per_s before=X after=Y ratio=Z evaluations_per_position=E cache_hit_rate=H
+positions are training positions (examples) that reach the parent;
+evaluations_per_position and cache_hit_rate are the after path's.
 
-    python benchmarks/selfplay_throughput.py                 # sides 8 and 20
-    python benchmarks/selfplay_throughput.py --sides 8 --module-games 48
+    python benchmarks/selfplay_throughput.py                   # sides 10 and 20
+    python benchmarks/selfplay_throughput.py --sides 10 --changes
 """
 
 from __future__ import annotations
@@ -20,91 +27,124 @@ from __future__ import annotations
 import argparse
 import dataclasses
 import multiprocessing
-import os
 import sys
 import tempfile
 import time
+from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
 
+@dataclass(frozen=True)
+class SelfPlayPath:
+    """One way of running self-play."""
+
+    name: str
+    widened: bool  # network input: the full planes (before) or board planes and hands
+    replay: bool  # the parent replays each record (before) or checks the pool's examples
+    cache: int
+    skip_single_tile: bool
+    inference: str
+
+
+def paths(changes: bool) -> list[SelfPlayPath]:
+    from tavrin_trainer.run.settings import TrainSettings
+    from tavrin_trainer.selfplay.inference import resolve_backend
+
+    defaults = TrainSettings()
+    before = SelfPlayPath("before", True, True, 0, False, "fp32")
+    after = SelfPlayPath("after", False, False, defaults.evaluation_cache, defaults.skip_single_tile,
+                  resolve_backend(defaults.inference, "cpu"))
+    if not changes:
+        return [before, after]
+    steps = [before,
+             dataclasses.replace(before, name="+ pool examples, hands as a vector", widened=False, replay=False),
+             ]
+    steps.append(dataclasses.replace(steps[-1], name="+ evaluation cache", cache=after.cache))
+    if after.skip_single_tile:
+        steps.append(dataclasses.replace(steps[-1], name="+ forced actions skipped", skip_single_tile=True))
+    if after.inference != "fp32":
+        steps.append(dataclasses.replace(steps[-1], name=f"+ inference {after.inference}", inference=after.inference))
+    return steps + [after]
+
+
 def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
+    import tavrin_engine as te
     import torch
 
-    from tavrin_trainer.run.directory import save_checkpoint
     from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+    from tavrin_trainer.run.directory import save_checkpoint
 
     torch.manual_seed(0)
-    model = TavrinNet(NetworkShape(channels, blocks))
+    shape = NetworkShape(channels, blocks, aux_heads=True, input_planes=te.EXTENDED_STATE_PLANES)
+    model = TavrinNet(shape)
     # The zero-initialised heads would make every prior equal; random heads
     # give the search realistic, uneven trees.
     for head in (model.policy_head[-1], model.value_fc[-1]):
         torch.nn.init.normal_(head.weight, std=0.5)
     path = folder / "bench.pt"
-    save_checkpoint(path, {"model": model.state_dict(), "shape": {"channels": channels, "blocks": blocks}})
+    save_checkpoint(path, {"model": model.state_dict(), "shape": dataclasses.asdict(shape)})
     return path
 
 
-def module_run(checkpoint: Path, config, args: argparse.Namespace, log_dir: Path) -> float:
-    from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterOptions
-    from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
-    from tavrin_trainer.selfplay.module_engine.game_worker import SELF_PLAY
-
-    server = ServerOptions(channels=args.channels, blocks=args.blocks, rep=1, batch_size=args.workers,
-                           wait_s=0.001, threads=1)
-    options = ClusterOptions(workers=args.workers, server=server, log_dir=log_dir)
-    with Cluster(options, {"model": checkpoint}) as cluster:
-        started = time.perf_counter()
-        positions = sum(len(result.payload[0]) for result in cluster.run(SELF_PLAY, [config] * args.module_games))
-        return positions / (time.perf_counter() - started)
-
-
-def pool_process(checkpoint: str, config, games: int, total: int, start, results) -> None:
+def pool_process(checkpoint: str, search, path: SelfPlayPath, games: int, total: int, first: int, start, records) -> None:
+    import tavrin_engine as te
     import torch
 
-    import tavrin_engine as te
-    from tavrin_trainer.run.directory import load_checkpoint
-    from tavrin_trainer.learning.network import inference_copy, model_from_checkpoint
+    from tavrin_trainer.selfplay.pool_loop import load_inference, load_inference_model
 
     torch.set_num_threads(1)
-    model = inference_copy(model_from_checkpoint(load_checkpoint(checkpoint)))  # as the trainer's self-play processes run it
-    pool = te.SelfPlayPool(config, games=games, total_games=total)
+    if path.widened:
+        model = load_inference_model(checkpoint, "cpu")
+    else:
+        infer = load_inference(checkpoint, "cpu", path.inference, planes_last=False)
+    pool = te.SelfPlayPool(search, games=games, total_games=total, first_game=first)
     start.wait()
-    started = time.perf_counter()
-    network_s = 0.0
-    positions = 0
     with torch.inference_mode():
         while not pool.done():
-            planes = torch.from_numpy(pool.next_batch())
-            before = time.perf_counter()
-            policy, values = model(planes)
-            network_s += time.perf_counter() - before
+            if path.widened:
+                policy, values = model(torch.from_numpy(pool.next_batch()))
+            else:
+                policy, values = infer(*pool.next_inputs())
             pool.submit(policy, values)
-            positions += sum(len(record["moves"]) for record in pool.take_finished())
-    results.put((positions, time.perf_counter() - started, network_s))
+            for record in pool.take_finished():
+                records.put(record)
+    records.put(("done", pool.evaluations, pool.requests, pool.answered_without_network))
 
 
-def pool_run(checkpoint: Path, config, args: argparse.Namespace) -> tuple[float, float]:
+def run_path(checkpoint: Path, search, path: SelfPlayPath, processes: int, games: int, total: int) -> dict[str, float]:
+    from tavrin_trainer.learning.examples import examples_from_pool, examples_from_pool_record
+
     ctx = multiprocessing.get_context("spawn")
-    start, results = ctx.Event(), ctx.Queue()
-    processes = [ctx.Process(target=pool_process, args=(str(checkpoint), config, args.pool_games,
-                                                         args.pool_total, start, results))
-                 for _ in range(args.processes)]
-    for process in processes:
-        process.start()
-    time.sleep(0.5)
+    start, records = ctx.Event(), ctx.Queue()
+    search = dataclasses.replace(search, evaluation_cache=path.cache, skip_single_tile=path.skip_single_tile)
+    workers = [ctx.Process(target=pool_process, args=(str(checkpoint), search, path, games, total, i * total,
+                                                       start, records)) for i in range(processes)]
+    for worker in workers:
+        worker.start()
+    time.sleep(3.0)  # every process has loaded (and exported) its network
+    started = time.perf_counter()
     start.set()
-    outcomes = [results.get() for _ in processes]
-    for process in processes:
-        process.join()
-    wall = max(seconds for _, seconds, _ in outcomes)
-    busy = sum(network for _, _, network in outcomes) / sum(seconds for _, seconds, _ in outcomes)
-    return sum(positions for positions, _, _ in outcomes) / wall, busy
+    done, positions, counts = 0, 0, [0, 0, 0]
+    while done < processes:
+        item = records.get()
+        if isinstance(item, tuple):
+            done += 1
+            counts = [a + b for a, b in zip(counts, item[1:])]
+            continue
+        convert = examples_from_pool_record if path.replay else examples_from_pool
+        positions += len(convert(item, search.dim, extended=True))
+    seconds = time.perf_counter() - started
+    for worker in workers:
+        worker.join()
+    evaluations, requests, cached = counts
+    return {"positions_per_s": positions / seconds, "positions": positions, "seconds": seconds,
+            "evaluations_per_position": evaluations / max(positions, 1), "cache_hit_rate": cached / max(requests, 1)}
 
 
 def main() -> None:
-    from tavrin_trainer.run.settings import TrainSettings
+    from tavrin_trainer.run.settings import TrainSettings, usable_cpu_count
 
     defaults = TrainSettings()
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -112,30 +152,34 @@ def main() -> None:
     parser.add_argument("--channels", type=int, default=defaults.channels)
     parser.add_argument("--blocks", type=int, default=defaults.blocks)
     parser.add_argument("--sims-per-move", type=int, default=defaults.sims_per_move)
-    parser.add_argument("--workers", type=int, default=defaults.workers, help="module: game worker processes")
-    parser.add_argument("--module-games", type=int, default=48, help="module: games per side (a quarter on side 20)")
-    parser.add_argument("--processes", type=int, default=os.cpu_count() or 1, help="pool: processes")
-    parser.add_argument("--pool-games", type=int, default=64, help="pool: concurrent games per process")
-    parser.add_argument("--pool-total", type=int, default=128,
-                        help="pool: games per process per side (a quarter on side 20)")
+    parser.add_argument("--processes", type=int, default=usable_cpu_count(), help="self-play processes")
+    parser.add_argument("--pool-games", type=int, default=defaults.pool_games,
+                        help="concurrent games per process (a quarter on side 20)")
+    parser.add_argument("--games", type=int, default=96, help="games per process per side (a quarter on side 20)")
+    parser.add_argument("--changes", action="store_true", help="also measure every change on its own")
     args = parser.parse_args()
 
     lines = []
     with tempfile.TemporaryDirectory() as folder:
         checkpoint = make_checkpoint(Path(folder), args.channels, args.blocks)
         for side in args.sides:
-            config = dataclasses.replace(defaults.search_settings(side), sims_per_move=args.sims_per_move,
-                                         extended_planes=False)  # the module sends five planes
+            search = dataclasses.replace(defaults.search_settings(side, generation=1), sims_per_move=args.sims_per_move)
             scale = 4 if side >= 16 else 1
-            side_args = argparse.Namespace(**{**vars(args), "module_games": max(args.workers, args.module_games // scale),
-                                              "pool_total": max(args.pool_games // scale, args.pool_total // scale),
-                                              "pool_games": max(1, args.pool_games // scale)})
-            module = module_run(checkpoint, config, side_args, Path(folder) / "logs")
-            pool, busy = pool_run(checkpoint, config, side_args)
-            line = (f"side {side} positions_per_s module={module:.0f} pool={pool:.0f} ratio={pool / module:.2f} "
-                    f"network_busy={busy:.2f}")
-            print(line, flush=True)
-            lines.append(line)
+            games, total = max(1, args.pool_games // scale), max(1, args.games // scale)
+            results = {}
+            for path in paths(args.changes):
+                result = run_path(checkpoint, search, path, args.processes, min(games, total), total)
+                results[path.name] = result
+                print(f"side {side} {path.name}: {result['positions_per_s']:.0f} positions/s "
+                      f"({result['positions']} in {result['seconds']:.1f} s), "
+                      f"{result['evaluations_per_position']:.2f} evaluations per position, "
+                      f"cache hit rate {result['cache_hit_rate']:.3f}", flush=True)
+            before, after = results["before"], results["after"]
+            lines.append(f"side {side} positions_per_s before={before['positions_per_s']:.0f} "
+                         f"after={after['positions_per_s']:.0f} "
+                         f"ratio={after['positions_per_s'] / before['positions_per_s']:.2f} "
+                         f"evaluations_per_position={after['evaluations_per_position']:.2f} "
+                         f"cache_hit_rate={after['cache_hit_rate']:.3f}")
     print("\n".join(lines))
 
 

@@ -119,7 +119,7 @@ class SelfPlayPool:
 
     def __init__(self, settings: object, games: int = 64, total_games: int | None = None, first_game: int = 0) -> None:
         """
-        `settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and optionally: skip_single_tile (default False) plays one-tile actions without search or policy target; full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no target; extended_planes (False) sends Game.state(extended=True) planes to the network; first_play_reduction (None) values an unvisited child at its parent's network value minus this (None: at 0, the module's rule); seed (None) gives game n its own random stream seeded from (seed, n), so that the same games come out however they are shared among pools (None: the system's entropy). `games` play at once until `total_games` (default `games`) are done; they are numbered from `first_game` in the order they start, and a record's index is its number.
+        `settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and optionally: skip_single_tile (default False) plays one-tile actions without search or network call, recording the target a search would give (all on that tile); full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no target; extended_planes (False) sends Game.state(extended=True) planes to the network; first_play_reduction (None) values an unvisited child at its parent's network value minus this (None: at 0, the module's rule); seed (None) gives game n its own random stream seeded from (seed, n), so that the same games come out however they are shared among pools (None: the system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached again, and lets the games of one batch that wait on one position share its row. `games` play at once until `total_games` (default `games`) are done; they are numbered from `first_game` in the order they start, and a record's index is its number.
         """
 
     @staticmethod
@@ -136,6 +136,11 @@ class SelfPlayPool:
         A fresh bool array (B, P, dim, dim), or (B, dim, dim, P) with rep 2: the positions waiting on the network, one per game; P is input_planes. Asking again before submit() gives the same batch.
         """
 
+    def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], numpy.typing.NDArray[numpy.bool_]]:
+        """
+        The same batch with the hands not widened: bool (B, board_planes, dim, dim) (or planes last with rep 2), and bool (B, hand_entries), one entry per hand plane (none with five planes).
+        """
+
     def submit(self, policy_logits: Annotated[NDArray, dict(device='cpu', writable=False)], value_logits: Annotated[NDArray, dict(device='cpu', writable=False)]) -> None:
         """
         float32 (B, dim*dim) and (B, 4), numpy or torch on the CPU, rows in batch order, values relative to the player to move. NaN or infinity (on a legal tile, or among the values) and wrong shapes raise and change nothing.
@@ -143,7 +148,7 @@ class SelfPlayPool:
 
     def take_finished(self) -> list:
         """
-        Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty).
+        Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty); for a whole game, also its training positions, one per action with a target: example_planes (K, board_planes, dim, dim) bool planes first, example_hands (K, hand_entries) bool, example_policy (K, dim*dim), and relative to the player to move example_value (K, 4), example_owners (K, dim, dim) int8 (4 empty) and example_score (K, 4) score margins.
         """
 
     @property
@@ -155,7 +160,25 @@ class SelfPlayPool:
 
     @property
     def evaluations(self) -> int:
-        """Positions answered so far."""
+        """Network answers used so far (rows submitted)."""
+
+    @property
+    def requests(self) -> int:
+        """Positions the games asked the network about so far."""
+
+    @property
+    def answered_without_network(self) -> int:
+        """
+        Requests answered from the evaluation cache, or by sharing a batch row with a game waiting on the same position.
+        """
+
+    @property
+    def board_planes(self) -> int:
+        """Board planes per position: 5, or 6 extended."""
+
+    @property
+    def hand_entries(self) -> int:
+        """Hand entries per position: 0, or 84 extended."""
 
     @property
     def pending(self) -> int:

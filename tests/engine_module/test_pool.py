@@ -97,16 +97,71 @@ def test_records_carry_scores_and_owners_of_the_replayed_game():
         assert all(sum(s for _, s in p) == pytest.approx(1) for p in policies_of(record))
 
 
-def test_options_leave_out_the_targets_of_actions_not_searched_in_full():
+def test_forced_actions_skip_the_network_and_reduced_searches_leave_no_target():
     config = Config(dim=8, sample_moves=6)
-    skipping, = drain(te.SelfPlayPool(with_options(config, skip_single_tile=True), games=1))
-    game = te.Game(8)
+    searched = te.SelfPlayPool(with_options(config, seed=5), games=4)
+    searched_actions = sum(len(record["moves"]) for record in drain(searched))
+    skipping_pool = te.SelfPlayPool(with_options(config, skip_single_tile=True, seed=5), games=4)
+    skipping, *others = drain(skipping_pool)
+    skipping_actions = sum(len(record["moves"]) for record in [skipping, *others])
+    # About a fifth of the actions are forced: they ask the network nothing.
+    assert skipping_pool.requests / skipping_actions < 0.9 * searched.requests / searched_actions
+    game, forced = te.Game(8), 0
     for (player, tile), policy in zip(skipping["moves"].tolist(), policies_of(skipping)):
-        assert (policy == []) == (len(game.legal_tiles()) == 1)
+        if len(game.legal_tiles()) == 1:  # the target a search would give, without one
+            assert policy == [(tile, 1.0)]
+            forced += 1
         game.apply(tile)
+    assert forced > 0
+    assert len(skipping["example_policy"]) == len(skipping["moves"])
     capped, = drain(te.SelfPlayPool(with_options(config, full_search_fraction=0.25, reduced_sims=2), games=1))
     empty = sum(p == [] for p in policies_of(capped))
     assert 0 < empty < len(capped["moves"])
+    assert len(capped["example_policy"]) == len(capped["moves"]) - empty
+
+
+def first_five(network_answer):
+    """`network` for pools that send the extended planes: it reads the five."""
+    def answer(planes):
+        return network_answer(planes[:, :5] if planes.shape[1] in (5, 90) else planes[..., :5])
+    return answer
+
+
+@pytest.mark.parametrize("extended", [False, True])
+def test_the_evaluation_cache_saves_network_rows_and_changes_no_game(extended):
+    config = with_options(Config(dim=8, sample_moves=6, exploration_fraction=0.25), seed=11,
+                          extended_planes=extended, skip_single_tile=True)
+    plain, cached = te.SelfPlayPool(config, games=6, total_games=8), \
+        te.SelfPlayPool(with_options(config, evaluation_cache=4096), games=6, total_games=8)
+    without, with_cache = drain(plain, first_five(network)), drain(cached, first_five(network))
+    for a, b in zip(without, with_cache):
+        for key in a:
+            np.testing.assert_array_equal(a[key], b[key], err_msg=key)
+    assert cached.requests == plain.requests == plain.evaluations
+    assert cached.evaluations + cached.answered_without_network == cached.requests
+    assert cached.evaluations < 0.8 * plain.evaluations
+    # A tiny cache keeps answering correctly while it keeps replacing entries.
+    tiny = te.SelfPlayPool(with_options(config, evaluation_cache=1), games=6, total_games=8)
+    for a, b in zip(without, drain(tiny, first_five(network))):
+        np.testing.assert_array_equal(a["moves"], b["moves"])
+
+
+@pytest.mark.parametrize("rep", [1, 2])
+def test_the_inputs_with_hands_are_the_widened_planes(rep):
+    pool = te.SelfPlayPool(with_options(Config(dim=6, rep=rep), extended_planes=True, seed=2), games=3)
+    for _ in range(20):
+        planes = pool.next_batch()
+        board, hands = pool.next_inputs()
+        if rep == 2:
+            planes = planes.transpose(0, 3, 1, 2)
+            board = board.transpose(0, 3, 1, 2)
+        np.testing.assert_array_equal(board, planes[:, :6])
+        np.testing.assert_array_equal(hands, planes[:, 6:, 0, 0])
+        assert (planes[:, 6:] == planes[:, 6:, :1, :1]).all()
+        pool.submit(*first_five(network)(pool.next_batch()))
+    five = te.SelfPlayPool(Config(dim=6), games=2)
+    board, hands = five.next_inputs()
+    assert board.shape == (2, 5, 6, 6) and hands.shape == (2, 0)
 
 
 def test_bad_answers_raise_and_change_nothing():
@@ -195,6 +250,8 @@ def test_a_seed_numbers_the_games_not_the_pools():
     (with_options(Config(), seed=-1), ValueError, "seed must be None or an integer"),
     (with_options(Config(), seed=1.5), TypeError, "settings.seed must be None or an int"),
     (with_options(Config(), skip_single_tile=1), TypeError, "settings.skip_single_tile must be a bool"),
+    (with_options(Config(), evaluation_cache=-1), ValueError, "evaluation_cache must be from 0 to 2\\*\\*24"),
+    (with_options(Config(), evaluation_cache=1 << 25), ValueError, "evaluation_cache must be from 0 to 2\\*\\*24"),
 ])
 def test_bad_settings_are_refused_before_any_game_starts(settings, error, message):
     with pytest.raises(error, match=message) as raised:

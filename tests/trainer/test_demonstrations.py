@@ -9,7 +9,8 @@ def test_greedy_demonstrations_target_legal_tiles_and_the_game_s_outcome():
 
     dim = 6
     examples = greedy_examples(3, dim, seed=0, extended=True)
-    assert examples.planes.shape[1:] == (90, dim, dim)
+    assert examples.planes.shape[1:] == (6, dim, dim) and examples.hands.shape[1:] == (84,)
+    assert examples.hands[0].all()  # nothing laid yet: every piece in every hand
     legal = examples.planes[:, 4].reshape(len(examples), -1)
     np.testing.assert_allclose(examples.policy.sum(axis=1), 1, atol=1e-6)
     assert not examples.policy[~legal].any()

@@ -127,3 +127,50 @@ def test_corrupt_records_are_refused(small_record, change, message):
 def test_a_record_that_is_not_a_triple_is_refused():
     with pytest.raises(RecordError, match="moves, policies, payoffs"):
         examples_from_record(None, 5)
+
+
+def pool_records(extended: bool, rep: int, dim: int = 7):
+    import tavrin_engine as te
+
+    settings = SearchSettings(dim=dim, rep=rep, sims_per_move=8, sample_moves=6, exploration_fraction=0.25,
+                              skip_single_tile=True, full_search_fraction=0.5, reduced_sims=2,
+                              extended_planes=extended, evaluation_cache=1024, seed=4)
+    pool, rng = te.SelfPlayPool(settings, games=3), np.random.default_rng(0)
+    while not pool.done():
+        board, _ = pool.next_inputs()
+        pool.submit(rng.normal(size=(len(board), dim * dim)).astype(np.float32),
+                    rng.normal(size=(len(board), 4)).astype(np.float32))
+    return pool.take_finished()
+
+
+@pytest.mark.parametrize("extended, rep", [(False, 1), (True, 2)])
+def test_the_pool_s_own_examples_are_those_of_its_replayed_games(extended, rep):
+    from tavrin_trainer.learning.examples import FIELDS, examples_from_pool, examples_from_pool_record
+
+    for record in pool_records(extended, rep):
+        own, replayed = examples_from_pool(record, 7, extended), examples_from_pool_record(record, 7, extended)
+        assert 0 < len(own) < len(record["moves"])  # reduced searches give no position
+        for name in FIELDS:
+            np.testing.assert_allclose(getattr(own, name), getattr(replayed, name), atol=1e-6, err_msg=name)
+
+
+def moved_to_an_illegal_tile(record):
+    row = record["example_policy"][0]
+    row[np.flatnonzero(~record["example_planes"][0, 4].reshape(-1))[0]] += row.sum()
+    row /= row.sum()
+
+
+@pytest.mark.parametrize("change, message", [
+    (moved_to_an_illegal_tile, "not legal"),
+    (lambda r: r.__setitem__("example_value", r["example_value"][1:]), r"expected float32\["),
+    (lambda r: r["example_value"].__setitem__((0, 0), np.nan), "value target"),
+    (lambda r: r["example_owners"].__setitem__((0, 0, 0), 7), "ownership"),
+    (lambda r: r.pop("example_hands"), "lacks example_hands"),
+])
+def test_a_corrupt_pool_example_is_refused(change, message):
+    from tavrin_trainer.learning.examples import examples_from_pool
+
+    record = copy.deepcopy(pool_records(True, 1, dim=6)[0])
+    change(record)
+    with pytest.raises(RecordError, match=message):
+        examples_from_pool(record, 6, extended=True)

@@ -50,8 +50,8 @@ def test_the_policy_loss_ignores_the_logits_of_illegal_tiles():
     before = batch_losses(model, batch)["policy"]
     forward = model.forward_with_aux
 
-    def illegal_logits_changed(planes):
-        policy, value, aux = forward(planes)
+    def illegal_logits_changed(planes, hands=None):
+        policy, value, aux = forward(planes, hands)
         illegal = ~planes[:, 4].flatten(1)
         return policy + 50.0 * illegal * torch.randn_like(policy), value, aux
 

@@ -62,7 +62,7 @@ def test_the_network_player_takes_the_most_probable_legal_tile_lowest_on_ties():
     from tavrin_trainer.evaluation.players import NetworkPlayer
 
     class Preference(torch.nn.Module):
-        def forward(self, planes):  # prefers high tiles, with all tiles above 30 tied
+        def forward(self, planes, hands=None):  # prefers high tiles, with all tiles above 30 tied
             logits = torch.arange(planes.shape[2] * planes.shape[3], dtype=torch.float32).clamp(max=30)
             return logits.expand(len(planes), -1), torch.zeros(len(planes), 4)
 

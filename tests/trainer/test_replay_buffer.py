@@ -60,8 +60,10 @@ def test_extended_positions_come_back_whole_with_their_targets(tmp_path):
     buffer.save(tmp_path / "replay.npz")
     loaded = ReplayBuffer.load(tmp_path / "replay.npz", capacity=3, dim=6, input_planes=90)
     whole = loaded._examples(np.arange(3))
-    for name in ("planes", "policy", "value", "owners", "score"):
+    for name in ("planes", "policy", "value", "owners", "score", "hands"):
         np.testing.assert_array_equal(getattr(whole, name), getattr(examples, name))
-    assert loaded.sample(4, np.random.default_rng(0)).planes.shape == (4, 90, 6, 6)
+    np.testing.assert_array_equal(whole.hands, planes[:, 6:, 0, 0])
+    sample = loaded.sample(4, np.random.default_rng(0))
+    assert sample.planes.shape == (4, 6, 6, 6) and sample.hands.shape == (4, 84)
     with pytest.raises(ValueError, match="90 planes, not 5"):
         ReplayBuffer.load(tmp_path / "replay.npz", capacity=3, dim=6)

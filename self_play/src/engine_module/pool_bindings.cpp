@@ -1,6 +1,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -39,14 +40,27 @@ std::vector<float> float_rows(const AnyArray& array, const char* name, std::size
 }
 
 nb::object next_batch(SelfPlayPool& pool) {
-  const std::size_t dim = pool.dim(), count = pool.pending(), planes = pool.input_planes();
-  auto out = pool.planes_last() ? empty_array<bool>({count, dim, dim, planes}, "bool")
-                                : empty_array<bool>({count, planes, dim, dim}, "bool");
+  const std::size_t dim = pool.dim(), rows = pool.open_batch(), planes = pool.input_planes();
+  auto out = pool.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
+                                : empty_array<bool>({rows, planes, dim, dim}, "bool");
   {
     nb::gil_scoped_release unlocked;
     pool.write_batch({reinterpret_cast<std::uint8_t*>(out.values.data()), out.values.size()});
   }
   return out.array;
+}
+
+nb::tuple next_inputs(SelfPlayPool& pool) {
+  const std::size_t dim = pool.dim(), rows = pool.open_batch(), planes = pool.board_planes();
+  auto board = pool.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
+                                  : empty_array<bool>({rows, planes, dim, dim}, "bool");
+  auto hands = empty_array<bool>({rows, static_cast<std::size_t>(pool.hand_entries())}, "bool");
+  {
+    nb::gil_scoped_release unlocked;
+    pool.write_inputs({reinterpret_cast<std::uint8_t*>(board.values.data()), board.values.size()},
+                      {reinterpret_cast<std::uint8_t*>(hands.values.data()), hands.values.size()});
+  }
+  return nb::make_tuple(board.array, hands.array);
 }
 
 void submit(SelfPlayPool& pool, const AnyArray& policy_logits, const AnyArray& value_logits) {
@@ -68,7 +82,13 @@ nb::object numpy_of(const std::vector<T>& values, const char* dtype) {
   return out.array;
 }
 
-nb::dict record_of(const FinishedGame& game) {
+nb::object bool_array_of(const std::vector<std::uint8_t>& values) {
+  auto out = empty_array<bool>({values.size()}, "bool");
+  std::transform(values.begin(), values.end(), out.values.begin(), [](std::uint8_t bit) { return bit != 0; });
+  return out.array;
+}
+
+nb::dict record_of(const FinishedGame& game, std::size_t dim) {
   std::vector<std::int32_t> moves;
   std::vector<std::int32_t> tiles;
   std::vector<float> shares;
@@ -93,12 +113,22 @@ nb::dict record_of(const FinishedGame& game) {
   record["payoffs"] = numpy_of(std::vector<float>(game.payoffs.begin(), game.payoffs.end()), "float32");
   record["scores"] = numpy_of(std::vector<std::int32_t>(game.scores.begin(), game.scores.end()), "int32");
   record["owners"] = numpy_of(game.owners, "int8");
+  const TrainingExamples& examples = game.examples;
+  if (examples.count > 0) {
+    const std::size_t rows = examples.count;
+    record["example_planes"] = bool_array_of(examples.planes).attr("reshape")(rows, examples.board_planes, dim, dim);
+    record["example_hands"] = bool_array_of(examples.hands).attr("reshape")(rows, examples.hand_entries);
+    record["example_policy"] = numpy_of(examples.policy, "float32").attr("reshape")(rows, dim * dim);
+    record["example_value"] = numpy_of(examples.value, "float32").attr("reshape")(rows, kPlayers);
+    record["example_owners"] = numpy_of(examples.owners, "int8").attr("reshape")(rows, dim, dim);
+    record["example_score"] = numpy_of(examples.score, "float32").attr("reshape")(rows, kPlayers);
+  }
   return record;
 }
 
 nb::list take_finished(SelfPlayPool& pool) {
   nb::list out;
-  for (const FinishedGame& game : pool.take_finished()) out.append(record_of(game));
+  for (const FinishedGame& game : pool.take_finished()) out.append(record_of(game, pool.dim()));
   return out;
 }
 
@@ -126,13 +156,15 @@ void bind_pool(nb::module_& module) {
            "settings"_a, "games"_a = 64, "total_games"_a = nb::none(), "first_game"_a = 0,
            "`settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, "
            "sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and "
-           "optionally: skip_single_tile (default False) plays one-tile actions without search or policy target; "
+           "optionally: skip_single_tile (default False) plays one-tile actions without search or network call, "
+           "recording the target a search would give (all on that tile); "
            "full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no "
            "target; extended_planes (False) sends Game.state(extended=True) planes to the network; "
            "first_play_reduction (None) values an unvisited child at its parent's network value minus this "
            "(None: at 0, the module's rule); seed (None) gives game n its own random stream seeded from "
            "(seed, n), so that the same games come out however they are shared among pools (None: the "
-           "system's entropy). `games` play at once until `total_games` (default `games`) are done; they are "
+           "system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached "
+           "again, and lets the games of one batch that wait on one position share its row. `games` play at once until `total_games` (default `games`) are done; they are "
            "numbered from `first_game` in the order they start, and a record's index is its number.")
       .def_static(
           "for_positions",
@@ -160,6 +192,11 @@ void bind_pool(nb::module_& module) {
            nb::sig("def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]"),
            "A fresh bool array (B, P, dim, dim), or (B, dim, dim, P) with rep 2: the positions waiting on the "
            "network, one per game; P is input_planes. Asking again before submit() gives the same batch.")
+      .def("next_inputs", &next_inputs,
+           nb::sig("def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], "
+                   "numpy.typing.NDArray[numpy.bool_]]"),
+           "The same batch with the hands not widened: bool (B, board_planes, dim, dim) (or planes last with rep "
+           "2), and bool (B, hand_entries), one entry per hand plane (none with five planes).")
       .def("submit", &submit, "policy_logits"_a, "value_logits"_a,
            "float32 (B, dim*dim) and (B, 4), numpy or torch on the CPU, rows in batch order, values relative to "
            "the player to move. NaN or infinity (on a legal tile, or among the values) and wrong shapes raise "
@@ -167,10 +204,20 @@ void bind_pool(nb::module_& module) {
       .def("take_finished", &take_finished,
            "Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), "
            "policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: "
-           "no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty).")
+           "no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty); for a whole game, also "
+           "its training positions, one per action with a target: example_planes (K, board_planes, dim, dim) "
+           "bool planes first, example_hands (K, hand_entries) bool, example_policy (K, dim*dim), and relative "
+           "to the player to move example_value (K, 4), example_owners (K, dim, dim) int8 (4 empty) and "
+           "example_score (K, 4) score margins.")
       .def_prop_ro("dim", &SelfPlayPool::dim)
       .def_prop_ro("input_planes", &SelfPlayPool::input_planes, "Planes per position: 5, or 90 extended.")
-      .def_prop_ro("evaluations", &SelfPlayPool::evaluations, "Positions answered so far.")
+      .def_prop_ro("evaluations", &SelfPlayPool::evaluations, "Network answers used so far (rows submitted).")
+      .def_prop_ro("requests", &SelfPlayPool::requests, "Positions the games asked the network about so far.")
+      .def_prop_ro("answered_without_network", &SelfPlayPool::answered_without_network,
+                   "Requests answered from the evaluation cache, or by sharing a batch row with a game waiting on "
+                   "the same position.")
+      .def_prop_ro("board_planes", &SelfPlayPool::board_planes, "Board planes per position: 5, or 6 extended.")
+      .def_prop_ro("hand_entries", &SelfPlayPool::hand_entries, "Hand entries per position: 0, or 84 extended.")
       .def_prop_ro("pending", &SelfPlayPool::pending, "Games waiting on the network now.");
 }
 

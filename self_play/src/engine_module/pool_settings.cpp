@@ -12,6 +12,9 @@ namespace {
 
 namespace nb = nanobind;
 
+// A bound far above any useful cache, well below what would exhaust memory.
+constexpr std::int64_t kMaxCacheEntries = std::int64_t{1} << 24;
+
 // The attribute, or nothing when the object has none; any other failure of
 // the access propagates.
 std::optional<nb::object> optional_attribute(nb::handle source, const char* name) {
@@ -86,6 +89,11 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
         static_cast<float>(converted<double>(*value, "first_play_reduction", "None or a number"));
   }
   if (auto value = given_attribute(source, "seed")) settings.seed = seed_of(*value);
+  if (auto value = optional_attribute(source, "evaluation_cache")) {
+    const auto entries = converted<std::int64_t>(*value, "evaluation_cache", "an int");
+    if (entries < 0 || entries > kMaxCacheEntries) throw nb::value_error(output::kCacheEntriesOutOfRange);
+    options.evaluation_cache_entries = static_cast<std::uint64_t>(entries);
+  }
 
   if (auto problem = find_settings_problem(settings, whole_games)) throw nb::value_error(problem->c_str());
   return settings;

@@ -63,6 +63,9 @@ inline constexpr const char* kAdvanceWhilePending = "SelfPlayGame::advance while
 inline constexpr const char* kProvideWithoutPending = "SelfPlayGame::provide without a pending evaluation";
 inline constexpr const char* kPoolSidesDiffer = "SelfPlayPool: positions of different board sides";
 inline constexpr const char* kBatchBufferTooSmall = "SelfPlayPool: batch buffer too small";
+inline constexpr const char* kHashSideDiffers = "PositionHasher: a position of another board side";
+inline constexpr const char* kExamplesBeforeTheEnd = "ExampleRecorder: the game is not over";
+inline constexpr const char* kCachedValuesWrongSize = "EvaluationCache: an answer without four values";
 
 // Answers the pool cannot use; raised as ValueError.
 inline constexpr const char* kNoBatchOpen = "no batch is waiting for answers: call next_batch() first";
@@ -100,6 +103,7 @@ inline constexpr const char* kFullSearchFractionOutOfRange = "full_search_fracti
 inline constexpr const char* kReducedSimsTooSmall =
     "reduced_sims must be at least 1 when full_search_fraction is below 1";
 inline constexpr const char* kReducedSimsNegative = "reduced_sims must not be negative";
+inline constexpr const char* kCacheEntriesOutOfRange = "evaluation_cache must be from 0 to 2**24 entries";
 inline constexpr const char* kFirstPlayReductionNotFinite = "first_play_reduction must be a finite number";
 inline constexpr const char* kSeedOutOfRange = "seed must be None or an integer from 0 to 2**64 - 1";
 

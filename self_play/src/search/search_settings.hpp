@@ -11,8 +11,8 @@ namespace tavrin {
 // How a self-play game searches beyond the module's training game; all off
 // by default, which is the module's game.
 struct SelfPlayOptions {
-  // An action with a single legal tile is played without search and records
-  // no policy target.
+  // An action with a single legal tile is played without search or network
+  // call; it records the target a search would have given, all on that tile.
   bool skip_single_tile = false;
   // Playout cap randomisation: an action gets the full `sims_per_move` with
   // this probability and records its policy target; otherwise
@@ -28,6 +28,11 @@ struct SelfPlayOptions {
   // Unvisited children valued at the parent's value estimate minus this,
   // instead of 0 (see Search).
   std::optional<float> first_play_reduction;
+  // Set by the batched pool, not read from settings: the game keeps its
+  // training positions (SelfPlayGame::take_examples).
+  bool record_examples = false;
+  // Answers kept by the batched pool for positions reached again (0: none).
+  std::uint64_t evaluation_cache_entries = 0;
 };
 
 // Everything that steers the searches of a batch of self-play games.

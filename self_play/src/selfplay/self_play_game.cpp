@@ -13,7 +13,9 @@ SelfPlayGame::SelfPlayGame(const SearchSettings& settings, random::RandomSource 
       options_(settings.options),
       random_(std::move(random)),
       game_(std::move(start)),
-      search_(settings.config.c_puct, settings.options.first_play_reduction) {}
+      search_(settings.config.c_puct, settings.options.first_play_reduction) {
+  if (options_.record_examples) recorder_.emplace(game_.dim(), options_.extended_planes);
+}
 
 void SelfPlayGame::play(std::uint64_t tile) {
   apply_chosen_tile(game_, tile);
@@ -39,8 +41,12 @@ const Game* SelfPlayGame::advance() {
           return nullptr;
         }
         if (options_.skip_single_tile && game_.get_legal_tiles().size() == 1) {
-          policies_.emplace_back();
-          play(game_.get_legal_tiles().front());
+          // A search could only put every visit on the one tile: its target
+          // is known without one, and recorded as the search would have.
+          const std::uint64_t tile = game_.get_legal_tiles().front();
+          PolicyTarget& target = policies_.emplace_back(1, std::pair(static_cast<std::int32_t>(tile), 1.0F));
+          if (recorder_) recorder_->add(game_, target);
+          play(tile);
           break;
         }
         full_search_ = options_.full_search_fraction >= 1.0F ||
@@ -77,6 +83,7 @@ const Game* SelfPlayGame::advance() {
           for (const RootChild& child : visit_dist) {
             target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
           }
+          if (recorder_) recorder_->add(game_, target);
         }
         const bool sampled = policies_.size() < config_.sample_moves;
         play(sampled ? sample_action(visit_dist, random_.generator()) : greedy_action(visit_dist));

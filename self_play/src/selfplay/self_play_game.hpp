@@ -10,11 +10,9 @@
 #include "search/search.hpp"
 #include "search/search_node.hpp"
 #include "search/search_settings.hpp"
+#include "selfplay/training_examples.hpp"
 
 namespace tavrin {
-
-// (tile, share of the root's visits) for every root child at one action.
-using PolicyTarget = std::vector<std::pair<std::int32_t, float>>;
 
 // One self-play game as a state machine around the shared search: it plays
 // until the network must evaluate a position, hands that position out, and
@@ -42,6 +40,9 @@ class SelfPlayGame {
   // Per action, parallel to the history: the root visit shares, or empty
   // when the action was not searched in full.
   const std::vector<PolicyTarget>& policies() const { return policies_; }
+  // With `options.record_examples`, the position of every action that
+  // records a policy target, with all its targets; once the game is over.
+  TrainingExamples take_examples() { return recorder_ ? recorder_->finish(game_) : TrainingExamples{}; }
 
  private:
   enum class Phase { kStartAction, kRootPending, kBeginSimulations, kSimulating, kLeafPending, kOver };
@@ -55,6 +56,7 @@ class SelfPlayGame {
   SearchNode root_;
   Search search_;
   std::vector<PolicyTarget> policies_;
+  std::optional<ExampleRecorder> recorder_;
   Phase phase_ = Phase::kStartAction;
   bool full_search_ = true;
   std::uint64_t simulations_ = 0;

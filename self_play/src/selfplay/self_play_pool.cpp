@@ -1,5 +1,6 @@
 #include "selfplay/self_play_pool.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -9,11 +10,16 @@
 namespace tavrin {
 namespace {
 
-FinishedGame finished_record(const SelfPlayGame& play, std::uint64_t index) {
+FinishedGame finished_record(SelfPlayGame& play, std::uint64_t index) {
   const Game& game = play.game();
   const Board& board = game.board();
-  FinishedGame done{index, game.history(), play.policies(), game.get_payoff(),
-                    board.get_scores(game.last_piece_sizes()), std::vector<std::int8_t>(board.cell_count(), -1)};
+  FinishedGame done{index,
+                    game.history(),
+                    play.policies(),
+                    game.get_payoff(),
+                    board.get_scores(game.last_piece_sizes()),
+                    std::vector<std::int8_t>(board.cell_count(), -1),
+                    play.take_examples()};
   for (std::uint64_t tile = 0; tile < board.cell_count(); ++tile) {
     const std::uint8_t occupant = board.cell(tile) & 0x0F;
     if (occupant != 0) done.owners[tile] = static_cast<std::int8_t>(occupant - 1);
@@ -23,18 +29,30 @@ FinishedGame finished_record(const SelfPlayGame& play, std::uint64_t index) {
   return done;
 }
 
+SearchSettings recording_examples(SearchSettings settings) {
+  settings.options.record_examples = true;
+  return settings;
+}
+
 }  // namespace
 
 SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::size_t concurrent, std::size_t total_games,
                            std::uint64_t first_game)
-    : settings_(settings), first_game_(first_game), dim_(settings.config.dim), total_games_(total_games) {
+    : settings_(recording_examples(settings)),
+      first_game_(first_game),
+      dim_(settings.config.dim),
+      total_games_(total_games),
+      cache_(settings.options.evaluation_cache_entries) {
+  if (cache_.enabled()) hasher_.emplace(dim_);
   slots_.resize(std::min(concurrent, total_games));
   for (Slot& slot : slots_) start(slot, std::nullopt);
 }
 
 SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts)
-    : settings_(settings), total_games_(starts.size()) {
+    : settings_(settings), total_games_(starts.size()), cache_(settings.options.evaluation_cache_entries) {
+  settings_.options.record_examples = false;  // a game from a given position has no whole-game targets
   if (!starts.empty()) dim_ = starts.front().dim();
+  if (cache_.enabled()) hasher_.emplace(dim_);
   slots_.resize(starts.size());
   for (std::size_t i = 0; i < starts.size(); ++i) {
     if (starts[i].dim() != dim_) throw InternalError(output::kPoolSidesDiffer);
@@ -55,8 +73,14 @@ void SelfPlayPool::start(Slot& slot, std::optional<Game> start) {
 }
 
 void SelfPlayPool::resume(Slot& slot) {
-  slot.waiting = slot.game->advance();
-  if (slot.waiting != nullptr) return;
+  while ((slot.waiting = slot.game->advance()) != nullptr) {
+    ++requests_;
+    if (!cache_.enabled()) return;
+    slot.key = hasher_->hash(*slot.waiting);
+    const auto known = cache_.find(slot.key, slot.waiting->get_legal_tiles().size());
+    if (!known) return;
+    slot.game->provide(*known);
+  }
   finished_.push_back(finished_record(*slot.game, slot.index));
   slot.game.reset();
   --active_;
@@ -69,33 +93,71 @@ std::size_t SelfPlayPool::pending() const {
   return count;
 }
 
-std::size_t SelfPlayPool::write_batch(std::span<std::uint8_t> out) {
-  const std::size_t state_size = input_planes() * dim_ * dim_;
-  batch_.clear();
+std::size_t SelfPlayPool::open_batch() {
+  members_.clear();
+  rows_.clear();
   for (std::size_t s = 0; s < slots_.size(); ++s) {
-    if (slots_[s].waiting == nullptr) continue;
-    if (out.size() < (batch_.size() + 1) * state_size) throw InternalError(output::kBatchBufferTooSmall);
-    const auto row = out.subspan(batch_.size() * state_size, state_size);
-    if (settings_.options.extended_planes) {
-      slots_[s].waiting->write_extended_state(planes_last(), row);
+    if (slots_[s].waiting != nullptr) members_.push_back(s);
+  }
+  if (cache_.enabled()) {
+    // Equal keys side by side; among them, and between keys, slot order, so
+    // the rows are the same whenever the same games wait.
+    std::sort(members_.begin(), members_.end(), [this](std::size_t a, std::size_t b) {
+      return std::pair(slots_[a].key, a) < std::pair(slots_[b].key, b);
+    });
+  }
+  for (std::size_t i = 0; i < members_.size(); ++i) {
+    const bool shares = cache_.enabled() && !rows_.empty() &&
+                        slots_[members_[rows_.back().first]].key == slots_[members_[i]].key;
+    if (shares) {
+      ++rows_.back().count;
     } else {
-      slots_[s].waiting->write_game_state(planes_last(), row);
+      rows_.push_back(Row{i, 1});
     }
-    batch_.push_back(s);
   }
   batch_open_ = true;
-  return batch_.size();
+  return rows_.size();
+}
+
+void SelfPlayPool::write_batch(std::span<std::uint8_t> out) const {
+  const std::size_t row_size = input_planes() * dim_ * dim_;
+  if (out.size() < rows_.size() * row_size) throw InternalError(output::kBatchBufferTooSmall);
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    const auto row = out.subspan(r * row_size, row_size);
+    if (settings_.options.extended_planes) {
+      row_position(rows_[r]).write_extended_state(planes_last(), row);
+    } else {
+      row_position(rows_[r]).write_game_state(planes_last(), row);
+    }
+  }
+}
+
+void SelfPlayPool::write_inputs(std::span<std::uint8_t> board_out, std::span<std::uint8_t> hands_out) const {
+  const std::size_t board_size = board_planes() * dim_ * dim_;
+  if (board_out.size() < rows_.size() * board_size || hands_out.size() < rows_.size() * hand_entries()) {
+    throw InternalError(output::kBatchBufferTooSmall);
+  }
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    const Game& position = row_position(rows_[r]);
+    const auto board = board_out.subspan(r * board_size, board_size);
+    if (settings_.options.extended_planes) {
+      position.write_extended_board(planes_last(), board);
+      position.write_hands(hands_out.subspan(r * kHandPlanes, kHandPlanes));
+    } else {
+      position.write_game_state(planes_last(), board);
+    }
+  }
 }
 
 std::optional<std::string> SelfPlayPool::check_answers(std::span<const float> policy_logits,
                                                        std::span<const float> value_logits) const {
   if (!batch_open_) return output::kNoBatchOpen;
   const std::size_t cells = dim_ * dim_;
-  if (policy_logits.size() != batch_.size() * cells || value_logits.size() != batch_.size() * kPlayers) {
-    return output::answer_rows_wrong(batch_.size());
+  if (policy_logits.size() != rows_.size() * cells || value_logits.size() != rows_.size() * kPlayers) {
+    return output::answer_rows_wrong(rows_.size());
   }
-  for (std::size_t row = 0; row < batch_.size(); ++row) {
-    for (std::uint64_t tile : slots_[batch_[row]].waiting->get_legal_tiles()) {
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    for (std::uint64_t tile : row_position(rows_[row]).get_legal_tiles()) {
       if (!std::isfinite(policy_logits[row * cells + tile])) {
         return output::policy_not_finite(row, tile);
       }
@@ -114,12 +176,17 @@ std::optional<std::string> SelfPlayPool::submit(std::span<const float> policy_lo
   if (auto problem = check_answers(policy_logits, value_logits)) return problem;
   const std::size_t cells = dim_ * dim_;
   batch_open_ = false;
-  for (std::size_t row = 0; row < batch_.size(); ++row) {
-    Slot& slot = slots_[batch_[row]];
-    slot.game->provide(decoder_.decode(*slot.waiting, policy_logits.subspan(row * cells, cells),
-                                       value_logits.subspan(row * kPlayers, kPlayers)));
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    const Row& row = rows_[r];
+    const LeafValues answer = decoder_.decode(row_position(row), policy_logits.subspan(r * cells, cells),
+                                              value_logits.subspan(r * kPlayers, kPlayers));
+    if (cache_.enabled()) cache_.store(slots_[members_[row.first]].key, answer);
+    // Every member takes the answer before any plays on: resuming a game
+    // leaves the decoder's buffers alone but moves the members' positions.
+    for (std::size_t m = row.first; m < row.first + row.count; ++m) slots_[members_[m]].game->provide(answer);
+    for (std::size_t m = row.first; m < row.first + row.count; ++m) resume(slots_[members_[m]]);
     ++evaluations_;
-    resume(slot);
+    shared_rows_ += row.count - 1;
   }
   return std::nullopt;
 }

@@ -9,7 +9,10 @@
 
 #include "search/network_output.hpp"
 #include "search/search_settings.hpp"
+#include "selfplay/evaluation_cache.hpp"
+#include "selfplay/position_hash.hpp"
 #include "selfplay/self_play_game.hpp"
+#include "selfplay/training_examples.hpp"
 
 namespace tavrin {
 
@@ -22,6 +25,7 @@ struct FinishedGame {
   std::array<float, kPlayers> payoffs{};
   std::array<std::int32_t, kPlayers> scores{};
   std::vector<std::int8_t> owners;  // per cell: -1 empty, else the player
+  TrainingExamples examples;         // none for a game from a given position
 };
 
 // Many self-play games in one thread, evaluated in batches: each round every
@@ -30,6 +34,13 @@ struct FinishedGame {
 // module's training game, one SelfPlayGame each. With a seed in the
 // settings, each game draws from the stream of its game number, so the same
 // numbered games come out the same however they are shared among pools.
+//
+// With `options.evaluation_cache_entries`, a position reached again (in this
+// pool, by any game) is answered from the cache, and the games of one batch
+// that wait on the same position share one row: the network sees each
+// position once. The answers are the network's own, so the games play as
+// they would without the cache, given a network whose answer to a position
+// does not depend on the rest of its batch.
 class SelfPlayPool {
  public:
   // `concurrent` games at a time until `total_games` have been played,
@@ -47,24 +58,47 @@ class SelfPlayPool {
     return settings_.options.extended_planes ? kExtendedStatePlanes : kStatePlanes;
   }
   std::size_t pending() const;
-  // Fills `out` (pending() x input_planes() x dim x dim bytes, or planes last) with the
-  // positions waiting on the network; their order is the order `submit` reads.
-  std::size_t write_batch(std::span<std::uint8_t> out);
-  // Resumes every game of the last batch with its row of answers (dim * dim
+  // Gathers the games waiting on the network into the rows of a batch, one
+  // row per distinct position; returns the row count. Asking again before
+  // `submit` gives the same rows.
+  std::size_t open_batch();
+  // The open batch's rows: all input_planes() planes per row (the hands
+  // widened over the board as Game::write_extended_state does), into
+  // rows x input_planes() x dim x dim bytes, or planes last.
+  void write_batch(std::span<std::uint8_t> out) const;
+  // The open batch's rows with the hands as one entry per hand plane: the
+  // board planes into rows x board_planes() x dim x dim bytes (or planes
+  // last), the hands into rows x hand_entries() bytes.
+  void write_inputs(std::span<std::uint8_t> board_out, std::span<std::uint8_t> hands_out) const;
+  std::uint64_t board_planes() const { return settings_.options.extended_planes ? kExtendedBoardPlanes : kStatePlanes; }
+  std::uint64_t hand_entries() const { return settings_.options.extended_planes ? kHandPlanes : 0; }
+  // Resumes every game of the open batch with its row of answers (dim * dim
   // policy logits, 4 value logits); games play on until they wait on the
   // network again or end. Answers that cannot be used (wrong row count, NaN
   // or infinity on a legal tile or among the values) change nothing and come
   // back as the reason.
   std::optional<std::string> submit(std::span<const float> policy_logits, std::span<const float> value_logits);
   std::vector<FinishedGame> take_finished();
-  std::size_t batch_size() const { return batch_.size(); }
+  std::size_t batch_size() const { return rows_.size(); }
+  // Network answers used (rows submitted), positions the games asked for,
+  // and those of them answered without a row of their own (from the cache,
+  // or sharing a row of their batch).
   std::uint64_t evaluations() const { return evaluations_; }
+  std::uint64_t requests() const { return requests_; }
+  std::uint64_t answered_without_network() const { return cache_.hits() + shared_rows_; }
 
  private:
   struct Slot {
     std::optional<SelfPlayGame> game;
     const Game* waiting = nullptr;
+    std::uint64_t key = 0;  // of the waiting position, with the cache on
     std::uint64_t index = 0;
+  };
+  // The games of one batch row: members_[first, first + count), all waiting
+  // on one position.
+  struct Row {
+    std::size_t first = 0;
+    std::size_t count = 0;
   };
 
   std::optional<std::string> check_answers(std::span<const float> policy_logits,
@@ -73,6 +107,7 @@ class SelfPlayPool {
   // Advances the slot's game to its next request, finishing (and refilling)
   // the slot when the game ends.
   void resume(Slot& slot);
+  const Game& row_position(const Row& row) const { return *slots_[members_[row.first]].waiting; }
 
   SearchSettings settings_;
   std::uint64_t first_game_ = 0;
@@ -82,8 +117,13 @@ class SelfPlayPool {
   std::size_t active_ = 0;
   std::uint64_t evaluations_ = 0;
   std::vector<Slot> slots_;
-  std::vector<std::size_t> batch_;  // slot of each row of the last batch
+  std::vector<Row> rows_;
+  std::vector<std::size_t> members_;  // slots of the open batch, grouped by row
   bool batch_open_ = false;
+  std::optional<PositionHasher> hasher_;
+  EvaluationCache cache_;
+  std::uint64_t requests_ = 0;
+  std::uint64_t shared_rows_ = 0;
   std::vector<FinishedGame> finished_;
   NetworkOutputDecoder decoder_;
 };

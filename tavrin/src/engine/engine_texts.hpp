@@ -39,6 +39,8 @@ inline std::string occupant_out_of_range(unsigned occupant) {
 inline constexpr const char* kRepBufferTooSmall = "Board::get_rep: index out of range: buffer too small";
 inline constexpr const char* kStateBufferTooSmall = "Game::get_game_state: index out of range: buffer too small";
 inline constexpr const char* kExtendedStateBufferTooSmall = "Game::write_extended_state: buffer too small";
+inline constexpr const char* kExtendedBoardBufferTooSmall = "Game::write_extended_board: buffer too small";
+inline constexpr const char* kHandBufferTooSmall = "Game::write_hands: buffer too small";
 
 inline std::string side_not_supported(std::uint64_t dim, std::uint64_t largest) {
   return "Board side " + std::to_string(dim) + " is not supported: the largest side is " + std::to_string(largest);

@@ -159,31 +159,52 @@ void Game::write_game_state(bool planes_last, std::span<std::uint8_t> out) const
   }
 }
 
-void Game::write_extended_state(bool planes_last, std::span<std::uint8_t> out) const {
-  const std::uint64_t cells = board_.cell_count();
-  if (out.size() < kExtendedStatePlanes * cells) {
-    throw InternalError(output::kExtendedStateBufferTooSmall);
-  }
-  std::array<std::uint8_t, kExtendedStatePlanes - kStatePlanes> constant{};  // per extended plane, 0 or 1
+void Game::write_hands(std::span<std::uint8_t> out) const {
+  if (out.size() < kHandPlanes) throw InternalError(output::kHandBufferTooSmall);
   for (std::uint64_t k = 0; k < kPlayers; ++k) {
     const std::uint32_t held = board_.hand((current_player_ + k) % kPlayers).id_bits();
-    for (std::uint64_t id = 0; id < kPieceCount; ++id) constant[1 + k * kPieceCount + id] = (held >> id) & 1U;
+    for (std::uint64_t id = 0; id < kPieceCount; ++id) out[k * kPieceCount + id] = (held >> id) & 1U;
   }
+}
+
+void Game::write_extended_board(bool planes_last, std::span<std::uint8_t> out) const {
+  const std::uint64_t cells = board_.cell_count();
+  if (out.size() < kExtendedBoardPlanes * cells) throw InternalError(output::kExtendedBoardBufferTooSmall);
   write_game_state(planes_last, out);
   if (planes_last) {
     // Widen each five-wide cell in place, last cell first, so that no cell
     // is overwritten before it has moved.
     for (std::uint64_t tile = cells; tile-- > 0;) {
-      std::memmove(&out[tile * kExtendedStatePlanes], &out[tile * kStatePlanes], kStatePlanes);
-      std::copy(constant.begin(), constant.end(), out.begin() + static_cast<std::ptrdiff_t>(tile * kExtendedStatePlanes + kStatePlanes));
+      std::memmove(&out[tile * kExtendedBoardPlanes], &out[tile * kStatePlanes], kStatePlanes);
+      out[tile * kExtendedBoardPlanes + kStatePlanes] = 0;
     }
-    for (std::uint16_t tile : chosen_squares()) out[tile * kExtendedStatePlanes + kStatePlanes] = 1;
+    for (std::uint16_t tile : chosen_squares()) out[tile * kExtendedBoardPlanes + kStatePlanes] = 1;
   } else {
-    for (std::uint64_t plane = kStatePlanes; plane < kExtendedStatePlanes; ++plane) {
-      auto values = out.subspan(plane * cells, cells);
-      std::fill(values.begin(), values.end(), constant[plane - kStatePlanes]);
+    auto chosen = out.subspan(kStatePlanes * cells, cells);
+    std::fill(chosen.begin(), chosen.end(), std::uint8_t{0});
+    for (std::uint16_t tile : chosen_squares()) chosen[tile] = 1;
+  }
+}
+
+void Game::write_extended_state(bool planes_last, std::span<std::uint8_t> out) const {
+  const std::uint64_t cells = board_.cell_count();
+  if (out.size() < kExtendedStatePlanes * cells) {
+    throw InternalError(output::kExtendedStateBufferTooSmall);
+  }
+  std::array<std::uint8_t, kHandPlanes> hands{};
+  write_hands(hands);
+  write_extended_board(planes_last, out);
+  if (planes_last) {
+    // As above, from six-wide cells to the full width.
+    for (std::uint64_t tile = cells; tile-- > 0;) {
+      std::memmove(&out[tile * kExtendedStatePlanes], &out[tile * kExtendedBoardPlanes], kExtendedBoardPlanes);
+      std::copy(hands.begin(), hands.end(), out.begin() + static_cast<std::ptrdiff_t>(tile * kExtendedStatePlanes + kExtendedBoardPlanes));
     }
-    for (std::uint16_t tile : chosen_squares()) out[kStatePlanes * cells + tile] = 1;
+  } else {
+    for (std::uint64_t plane = 0; plane < kHandPlanes; ++plane) {
+      auto values = out.subspan((kExtendedBoardPlanes + plane) * cells, cells);
+      std::fill(values.begin(), values.end(), hands[plane]);
+    }
   }
 }
 

@@ -64,6 +64,11 @@ class Game {
   // The five planes and the extended ones into a buffer of at least
   // kExtendedStatePlanes * dim * dim entries.
   void write_extended_state(bool planes_last, std::span<std::uint8_t> out) const;
+  // The extended input without widening the hands: the six board planes into
+  // a buffer of at least kExtendedBoardPlanes * dim * dim entries, and the
+  // hands, one entry per hand plane, into one of at least kHandPlanes.
+  void write_extended_board(bool planes_last, std::span<std::uint8_t> out) const;
+  void write_hands(std::span<std::uint8_t> out) const;
 
   const Board& board() const { return board_; }
   std::uint64_t dim() const { return board_.dim(); }

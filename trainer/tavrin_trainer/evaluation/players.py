@@ -175,7 +175,8 @@ class NetworkPlayer(Player):
         pool = te.SelfPlayPool.for_positions(list(games), search)
         with torch.inference_mode():
             while not pool.done():
-                policy, values = self.model(torch.from_numpy(pool.next_batch()).to(self.device))
+                board, hands = (torch.from_numpy(array).to(self.device) for array in pool.next_inputs())
+                policy, values = self.model(board, hands if hands.shape[1] else None)
                 pool.submit(policy.float().cpu(), values.float().cpu())
         records = sorted(pool.take_finished(), key=lambda record: record["index"])
         return [int(record["moves"][0, 1]) for record in records]

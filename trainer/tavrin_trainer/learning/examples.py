@@ -3,9 +3,12 @@
 A record is ``(moves, policies, payoffs)``: ``moves`` the (player, tile) of
 every action in order, ``policies`` for every action the (tile, share) of each
 child of the search root, ``payoffs`` the final payoff of the four players.
-The positions themselves are not in the record: they are rebuilt by replaying
-the moves through the engine (``tavrin_engine.Game``), whose ``state()`` is
-exactly what the engine sent the network. The targets:
+The module's records do not hold the positions: they are rebuilt by
+replaying the moves through the engine (``tavrin_engine.Game``), whose
+``state()`` is exactly what the engine sent the network. The batched pool's
+records carry their positions and targets already (``examples_from_pool``);
+replaying them too (``examples_from_pool_record``) checks the pool. The
+targets:
 
 * policy: the visit shares, zero elsewhere;
 * value: the payoffs seen from the player p of the action (entry k belongs to
@@ -42,35 +45,53 @@ EMPTY = 4
 UNKNOWN = -1
 
 
+FIELDS = ("planes", "policy", "value", "owners", "score", "hands")
+
+
 @dataclass
 class Examples:
-    """Positions of one or more games, planes-first (N, 5, dim, dim), with
-    their targets. ``owners`` and ``score`` are the auxiliary targets; left
-    out, they are unknown (UNKNOWN owners, NaN scores) and train nothing."""
+    """Positions of one or more games with their targets: the board planes
+    planes-first (N, 5, dim, dim), or the 6 board planes of the extended input
+    with the 84 hand entries in ``hands`` (N, 84), one per hand plane, not
+    widened over the board. Given the 90 widened extended planes (as
+    ``te.Game.state(extended=True)`` gives them), the hands are split off.
+    ``owners`` and ``score`` are the auxiliary targets; left out, they are
+    unknown (UNKNOWN owners, NaN scores) and train nothing."""
 
     planes: np.ndarray  # bool
     policy: np.ndarray  # float32 (N, dim * dim)
     value: np.ndarray  # float32 (N, 4)
     owners: np.ndarray | None = None  # int8 (N, dim, dim): final owner class of each cell
     score: np.ndarray | None = None  # float32 (N, 4): final score margins, relative to the mover
+    hands: np.ndarray | None = None  # bool (N, 84) with the extended board planes, else (N, 0)
 
     def __post_init__(self) -> None:
         count, dim = len(self.planes), self.planes.shape[-1]
+        if self.hands is None:
+            if self.planes.shape[1] == te.EXTENDED_STATE_PLANES:
+                self.hands = np.ascontiguousarray(self.planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0])
+                self.planes = np.ascontiguousarray(self.planes[:, :te.EXTENDED_BOARD_PLANES])
+            else:
+                self.hands = np.zeros((count, 0), dtype=bool)
         if self.owners is None:
             self.owners = np.full((count, dim, dim), UNKNOWN, dtype=np.int8)
         if self.score is None:
             self.score = np.full((count, te.PLAYERS), np.nan, dtype=np.float32)
 
+    @property
+    def input_planes(self) -> int:
+        """The network input these positions are: 5, or the 90 extended planes."""
+        return self.planes.shape[1] + self.hands.shape[1]
+
     def __len__(self) -> int:
         return len(self.planes)
 
     def __getitem__(self, rows) -> "Examples":
-        return Examples(self.planes[rows], self.policy[rows], self.value[rows], self.owners[rows], self.score[rows])
+        return Examples(*(getattr(self, name)[rows] for name in FIELDS))
 
     @staticmethod
     def concatenate(parts: Sequence["Examples"]) -> "Examples":
-        return Examples(*(np.concatenate([getattr(p, name) for p in parts])
-                          for name in ("planes", "policy", "value", "owners", "score")))
+        return Examples(*(np.concatenate([getattr(p, name) for p in parts]) for name in FIELDS))
 
 
 def score_margins(scores: Sequence[int], dim: int) -> np.ndarray:
@@ -94,6 +115,49 @@ def examples_from_pool_record(record: dict, dim: int, extended: bool = False) ->
     engine's extended planes, as the pool sent them."""
     moves, policies, payoffs = pool_record_lists(record)
     return _replay(moves, policies, payoffs, dim, targets_optional=True, extended=extended)
+
+
+POOL_EXAMPLE_KEYS = ("example_planes", "example_policy", "example_value", "example_owners", "example_score",
+                     "example_hands")
+
+
+def examples_from_pool(record: dict, dim: int, extended: bool = False) -> Examples:
+    """The training positions a ``tavrin_engine.SelfPlayPool`` record carries
+    (its ``example_*`` arrays, built by the engine as the game was played),
+    checked without replaying the game: one per action with a policy target,
+    the shapes of board side ``dim``, every target a sound distribution or
+    finite, the policy only on legal tiles. A record without them (no action
+    with a target) gives no examples."""
+    offsets = np.asarray(record.get("policy_offsets", ()))
+    targets = int(np.count_nonzero(np.diff(offsets))) if len(offsets) > 1 else 0
+    cells = dim * dim
+    board_planes = te.EXTENDED_BOARD_PLANES if extended else te.STATE_PLANES
+    hand_entries = te.HAND_PLANES if extended else 0
+    if targets == 0 and "example_planes" not in record:
+        return Examples(np.zeros((0, board_planes, dim, dim), bool), np.zeros((0, cells), np.float32),
+                        np.zeros((0, te.PLAYERS), np.float32), hands=np.zeros((0, hand_entries), bool))
+    missing = [key for key in POOL_EXAMPLE_KEYS if key not in record]
+    if missing:
+        raise RecordError(f"a pool record with {targets} policy targets lacks {', '.join(missing)}")
+    planes, policy, value, owners, score, hands = (np.asarray(record[key]) for key in POOL_EXAMPLE_KEYS)
+    wanted = {"example_planes": (planes, (targets, board_planes, dim, dim), np.bool_),
+              "example_hands": (hands, (targets, hand_entries), np.bool_),
+              "example_policy": (policy, (targets, cells), np.float32),
+              "example_value": (value, (targets, te.PLAYERS), np.float32),
+              "example_owners": (owners, (targets, dim, dim), np.int8),
+              "example_score": (score, (targets, te.PLAYERS), np.float32)}
+    for key, (array, shape, dtype) in wanted.items():
+        if array.shape != shape or array.dtype != dtype:
+            raise RecordError(f"{key} is {array.dtype}{list(array.shape)}, expected {np.dtype(dtype)}{list(shape)}")
+    for name, distribution in (("policy", policy), ("value", value)):
+        if not np.all(np.isfinite(distribution)) or distribution.min(initial=0) < 0 or \
+                not np.allclose(distribution.sum(axis=1), 1, atol=SHARE_SUM_TOLERANCE):
+            raise RecordError(f"a {name} target is not non-negative summing to 1")
+    if np.any((policy > 0) & ~planes[:, 4].reshape(targets, cells)):
+        raise RecordError("a policy target names a tile that is not legal")
+    if not np.all(np.isfinite(score)) or owners.min(initial=0) < 0 or owners.max(initial=0) > EMPTY:
+        raise RecordError("the score or ownership targets are out of range")
+    return Examples(planes, policy, value, owners, score, hands)
 
 
 def pool_record_lists(record: dict) -> tuple[list, list, list]:

@@ -46,7 +46,9 @@ class ResidualBlock(nn.Module):
 class TavrinNet(nn.Module):
     """Input (N, P, dim, dim) planes-first or (N, dim, dim, P) planes-last
     (``planes_last=True``), bool or float, P the shape's ``input_planes`` (5,
-    or the engine's 90 extended planes). Output (policy logits (N, dim*dim),
+    or the engine's 90 extended planes). The extended input may also come as
+    its 6 board planes with ``hands`` (N, 84), one entry per hand plane, as
+    the pool and the replay buffer hold it. Output (policy logits (N, dim*dim),
     value logits (N, 4)), both relative to the player to move."""
 
     def __init__(self, shape: NetworkShape) -> None:
@@ -80,34 +82,54 @@ class TavrinNet(nn.Module):
             nn.init.zeros_(last.weight)
             nn.init.zeros_(last.bias)
 
-    def forward(self, planes: torch.Tensor, planes_last: bool = False) -> tuple[torch.Tensor, torch.Tensor]:
-        policy, value, _ = self._run(planes, planes_last, aux=False)
+    def forward(self, planes: torch.Tensor, hands: torch.Tensor | None = None,
+                planes_last: bool = False) -> tuple[torch.Tensor, torch.Tensor]:
+        policy, value, _ = self._run(planes, hands, planes_last, aux=False)
         return policy, value
 
-    def forward_with_aux(self, planes: torch.Tensor) -> tuple[torch.Tensor, torch.Tensor, dict[str, torch.Tensor]]:
+    def forward_with_aux(self, planes: torch.Tensor, hands: torch.Tensor | None = None
+                         ) -> tuple[torch.Tensor, torch.Tensor, dict[str, torch.Tensor]]:
         """Training's view: policy, value and, with ``aux_heads``, the
         ownership logits (N, 5, dim, dim) and the predicted scores (N, 4)."""
-        return self._run(planes, planes_last=False, aux=self.shape.aux_heads)
+        return self._run(planes, hands, planes_last=False, aux=self.shape.aux_heads)
 
-    def _run(self, planes: torch.Tensor, planes_last: bool, aux: bool):
+    def _run(self, planes: torch.Tensor, hands: torch.Tensor | None, planes_last: bool, aux: bool):
         if planes.dim() != 4:
             raise ValueError(f"expected a batch of positions with 4 dimensions, got shape {tuple(planes.shape)}")
         if planes_last:
             planes = planes.permute(0, 3, 1, 2)
-        expected = self.shape.input_planes
-        if planes.shape[1] != expected or planes.shape[2] != planes.shape[3]:
-            raise ValueError(f"expected {expected} square planes, got shape {tuple(planes.shape)}")
-        x = planes[:, :self.board_planes].float()
+        planes, hands = self._split_hands(planes, hands)
+        x = planes.float()
         ones = torch.ones_like(x[:, :1])
         x = self.stem(torch.cat([x, ones], dim=1))
-        if expected == te.EXTENDED_STATE_PLANES:
-            x = x + self.hands_fc(planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0].float())[:, :, None, None]
+        if hands is not None:
+            x = x + self.hands_fc(hands.float())[:, :, None, None]
         x = self.trunk(x)
         policy = self.policy_head(x).flatten(1)
         v = self.value_conv(x)
         pooled = torch.cat([v.mean(dim=(2, 3)), v.amax(dim=(2, 3))], dim=1)
         extra = {"ownership": self.ownership_head(x), "score": self.score_head(pooled)} if aux else {}
         return policy, self.value_fc(pooled), extra
+
+    def _split_hands(self, planes: torch.Tensor, hands: torch.Tensor | None
+                     ) -> tuple[torch.Tensor, torch.Tensor | None]:
+        """The board planes and, for the extended input, the hand entries,
+        whichever form the input came in."""
+        count, given, side = planes.shape[0], planes.shape[1], planes.shape[2:]
+        extended = self.shape.input_planes == te.EXTENDED_STATE_PLANES
+        if side[0] != side[1]:
+            raise ValueError(f"expected square planes, got shape {tuple(planes.shape)}")
+        if hands is not None:
+            if not extended or given != te.EXTENDED_BOARD_PLANES or tuple(hands.shape) != (count, te.HAND_PLANES):
+                raise ValueError(f"expected {te.EXTENDED_BOARD_PLANES} board planes with hands ({count}, "
+                                 f"{te.HAND_PLANES}) for a network of {self.shape.input_planes} planes, got planes "
+                                 f"{tuple(planes.shape)} and hands {tuple(hands.shape)}")
+            return planes, hands
+        if given != self.shape.input_planes:
+            raise ValueError(f"expected {self.shape.input_planes} square planes, got shape {tuple(planes.shape)}")
+        if extended:
+            return planes[:, :te.EXTENDED_BOARD_PLANES], planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0]
+        return planes, None
 
 
 def model_from_checkpoint(saved: dict) -> TavrinNet:

@@ -69,7 +69,8 @@ def batch_losses(model: TavrinNet, batch: Examples, score_mix: float = 0.0) -> d
     cell and the squared error of the score margins."""
     device = next(model.parameters()).device
     planes = torch.from_numpy(batch.planes).to(device)
-    policy_logits, value_logits, aux = model.forward_with_aux(planes)
+    hands = torch.from_numpy(batch.hands).to(device) if batch.hands.shape[1] else None
+    policy_logits, value_logits, aux = model.forward_with_aux(planes, hands)
     legal = planes[:, 4].flatten(1)
     log_policy = F.log_softmax(legal_masked(policy_logits, legal), dim=1)
     losses = {

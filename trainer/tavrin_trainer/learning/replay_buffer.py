@@ -21,9 +21,9 @@ def saved_side(path: Path) -> int:
 
 
 class ReplayBuffer:
-    """Positions of ``input_planes`` planes (5, or the 90 extended ones). The
-    84 hand planes of an extended position are constant over the board, so
-    the buffer keeps one bit of each and widens them again when sampling."""
+    """Positions of ``input_planes`` planes (5, or the 90 extended ones),
+    kept as ``Examples`` hold them: the 84 hand planes of an extended
+    position are constant over the board, one entry each."""
 
     def __init__(self, capacity: int, dim: int, input_planes: int = te.STATE_PLANES) -> None:
         if input_planes not in (te.STATE_PLANES, te.EXTENDED_STATE_PLANES):
@@ -47,17 +47,16 @@ class ReplayBuffer:
         return self.size
 
     def add(self, examples: Examples) -> None:
-        wanted = (self.input_planes, self.dim, self.dim)
-        if examples.planes.shape[1:] != wanted:
-            raise ValueError(f"positions of shape {examples.planes.shape[1:]} do not fit a buffer for board side "
-                             f"{self.dim} with {self.input_planes} planes")
+        wanted = (self.board_planes, self.dim, self.dim)
+        if examples.planes.shape[1:] != wanted or examples.input_planes != self.input_planes:
+            raise ValueError(f"positions of {examples.input_planes} planes of shape {examples.planes.shape[2:]} do "
+                             f"not fit a buffer for board side {self.dim} with {self.input_planes} planes")
         count = len(examples)
         if count >= self.capacity:
             examples = examples[-self.capacity:]
             count = self.capacity
         slots = (self.next + np.arange(count)) % self.capacity
-        self._store(slots, examples.planes[:, :self.board_planes], examples.planes[:, self.board_planes:, 0, 0],
-                    *(getattr(examples, name) for name in TARGETS))
+        self._store(slots, examples.planes, examples.hands, *(getattr(examples, name) for name in TARGETS))
 
     def _store(self, slots: np.ndarray, planes: np.ndarray, hands: np.ndarray, *targets: np.ndarray) -> None:
         self.planes[slots] = planes
@@ -69,15 +68,9 @@ class ReplayBuffer:
 
     def _examples(self, rows: np.ndarray, rng: np.random.Generator | None = None) -> Examples:
         """The stored positions of ``rows``, each under a random quarter turn
-        when ``rng`` is given. Only the board planes turn: the hand planes are
-        constant, so they are widened afterwards."""
-        examples = Examples(self.planes[rows], *(getattr(self, name)[rows] for name in TARGETS))
-        if rng is not None:
-            examples = randomly_rotated(examples, rng)
-        if self.hands.shape[1]:
-            hands = np.broadcast_to(self.hands[rows][:, :, None, None], (len(rows), self.hands.shape[1], self.dim, self.dim))
-            examples.planes = np.concatenate([examples.planes, hands], axis=1)
-        return examples
+        when ``rng`` is given."""
+        examples = Examples(self.planes[rows], *(getattr(self, name)[rows] for name in TARGETS), self.hands[rows])
+        return randomly_rotated(examples, rng) if rng is not None else examples
 
     def sample(self, count: int, rng: np.random.Generator) -> Examples:
         """``count`` positions drawn uniformly, each under a random quarter turn."""

@@ -4,7 +4,8 @@ A quarter turn clockwise carries each start corner onto the next player's
 (top-left, player 0, onto top-right, player 1, and so on), so relabelling every
 player p as p + 1 makes the rotated position a legal position of the same game.
 The input planes and the value target are relative to the player to move and
-the relabelling shifts everyone by the same amount: only the geometry turns.
+the relabelling shifts everyone by the same amount: only the geometry turns
+(the hands, kept beside the board planes, stay as they are).
 """
 
 from __future__ import annotations
@@ -32,7 +33,7 @@ def rotate_examples(examples: Examples, quarter_turns: int) -> Examples:
                     np.ascontiguousarray(rotate_policy(examples.policy, quarter_turns)),
                     examples.value.copy(),
                     np.ascontiguousarray(rotate_planes(examples.owners, quarter_turns)),
-                    examples.score.copy())
+                    examples.score.copy(), examples.hands.copy())
 
 
 def randomly_rotated(examples: Examples, rng: np.random.Generator) -> Examples:
@@ -47,4 +48,4 @@ def randomly_rotated(examples: Examples, rng: np.random.Generator) -> Examples:
             planes[chosen] = rotate_planes(examples.planes[chosen], k)
             policy[chosen] = rotate_policy(examples.policy[chosen], k)
             owners[chosen] = rotate_planes(examples.owners[chosen], k)
-    return Examples(planes, policy, examples.value.copy(), owners, examples.score.copy())
+    return Examples(planes, policy, examples.value.copy(), owners, examples.score.copy(), examples.hands.copy())

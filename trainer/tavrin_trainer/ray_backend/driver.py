@@ -20,7 +20,7 @@ from typing import Any, Iterator
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
 from tavrin_trainer.run.directory import RunDirectory
 from tavrin_trainer.run.progress import say
-from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.run.settings import TrainSettings, usable_cpu_count
 
 # Learner deaths in a row, with no generation finished in between, before giving up.
 MAX_LEARNER_DEATHS = 3
@@ -79,7 +79,7 @@ def _start_private_cluster() -> None:
     if constants is not None:
         constants.ENABLE_RAY_CLUSTER = False
     try:
-        ray.init(num_cpus=os.cpu_count() or 1, include_dashboard=False, _node_ip_address="127.0.0.1")
+        ray.init(num_cpus=usable_cpu_count(), include_dashboard=False, _node_ip_address="127.0.0.1")
     finally:
         if before is None:
             os.environ.pop(switch, None)

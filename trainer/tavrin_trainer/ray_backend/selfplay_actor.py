@@ -22,7 +22,7 @@ import ray
 from tavrin_trainer.ray_backend.weights import load_published
 from tavrin_trainer.run.settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare
-from tavrin_trainer.selfplay.pool_loop import load_inference_model, play_pool
+from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
 
 # Most records in one answer.
@@ -82,8 +82,8 @@ class _Job:
 
     def _run(self, model: Any, options: PoolWorkerOptions, search: SearchSettings, share: GameShare) -> None:
         try:
-            stats = play_pool(_CancellableModel(model, self.cancelled), options.device, search, share.games,
-                              share.first_game, options.concurrent_games, self._put)
+            stats = play_pool(_CancellableModel(model, self.cancelled), search, share.games, share.first_game,
+                              options.concurrent_games, self._put)
         except _Cancelled:
             return
         except BaseException as error:  # handed to the learner with the next pull
@@ -129,7 +129,7 @@ class SelfPlayActor:
         self.incarnation = uuid.uuid4().hex
         self.job: _Job | None = None
         self.model: Any = None
-        self.weights_key: str | None = None
+        self.weights_key: tuple[str, int] | None = None
 
     def ready(self) -> str:
         return self.incarnation
@@ -140,9 +140,10 @@ class SelfPlayActor:
         new job replaces an unfinished one); the counters come with the last."""
         if self.job is None or self.job.id != job_id:
             self.cancel()
-            if weights_key != self.weights_key:
-                self.model = load_published(weights, lambda path: load_inference_model(path, self.options.device))
-                self.weights_key = weights_key
+            if (weights_key, search.rep) != self.weights_key:
+                self.model = load_published(weights, lambda path: load_inference(
+                    path, self.options.device, self.options.inference, planes_last=search.rep == 2))
+                self.weights_key = (weights_key, search.rep)
             self.job = _Job(job_id, self.model, self.options, search, share)
         try:
             records, stats = self.job.take()

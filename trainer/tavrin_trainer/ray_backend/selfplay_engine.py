@@ -63,6 +63,7 @@ class RaySelfPlayWorkers:
         with actor_progress_bar(games, "self-play", self.show_progress) as bar:
             for share, (records, stats) in self.group.run(work, call, leftover):
                 share.received += len(records)
+                self.stats.positions += sum(len(record.get("example_value", ())) for record in records)
                 if stats is not None:
                     share.finished = True
                     self.stats.add(stats)

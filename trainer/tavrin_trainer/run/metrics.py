@@ -15,7 +15,8 @@ COLUMNS = [
     "generation", "elapsed_s",
     # self-play throughput
     "selfplay_side", "selfplay_games", "selfplay_positions", "selfplay_s", "positions_per_s", "games_per_s",
-    "evaluations", "evaluations_per_s", "mean_batch", "network_busy_fraction", "replaced_processes",
+    "evaluations", "evaluations_per_s", "evaluations_per_position", "cache_hit_rate", "mean_batch",
+    "network_busy_fraction", "replaced_processes",
     "rejected_records",
     # training
     "train_steps", "learning_rate", "policy_loss", "value_loss", "ownership_loss", "score_loss",

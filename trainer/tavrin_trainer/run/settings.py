@@ -16,6 +16,20 @@ from dataclasses import dataclass, field, fields
 from pathlib import Path
 from typing import Any
 
+# The engine's bound on a pool's evaluation cache.
+MAX_CACHE_ENTRIES = 1 << 24
+# How self-play may run the network (see selfplay.inference).
+INFERENCE_BACKENDS = ("auto", "fp32", "bf16", "onnx")
+
+
+def usable_cpu_count() -> int:
+    """The CPUs this process may run on: its affinity mask where the system
+    has one (a container's or a job scheduler's limit), not every CPU of
+    the machine."""
+    if hasattr(os, "sched_getaffinity"):
+        return max(1, len(os.sched_getaffinity(0)))
+    return os.cpu_count() or 1
+
 
 def _setting(default: Any, help: str, group: str, fixed: bool = False) -> Any:
     """A dataclass field carrying its help text and flag group.
@@ -49,6 +63,8 @@ class SearchSettings:
     reduced_sims: int = 0
     extended_planes: bool = False
     first_play_reduction: float | None = None
+    # Network answers a pool keeps for positions reached again (0: none).
+    evaluation_cache: int = 0
     # Game number n of a pool draws its noise and samples from its own stream
     # seeded from (seed, n); None draws from the operating system.
     seed: int | None = None
@@ -109,12 +125,22 @@ class TrainSettings:
     pool_games: int = _setting(64, "Pool engine: games each process plays at once (its network batch); on a "
                                "GPU every game of the generation plays at once.", "self-play")
     skip_single_tile: bool = _setting(False, "Pool engine: play actions with a single legal tile without "
-                                      "search; they give no training position.", "self-play")
+                                      "search or network call; their training position gets the target a "
+                                      "search would give, all on that tile.", "self-play")
     full_search_fraction: float = _setting(1.0, "Pool engine: share of actions searched with "
                                            "--sims-per-move and recorded; the others get --reduced-sims "
                                            "simulations and no policy target (playout cap randomisation).",
                                            "self-play")
     reduced_sims: int = _setting(8, "Pool engine: simulations of the actions not searched in full.", "self-play")
+    evaluation_cache: int = _setting(
+        65536, "Pool engine: network answers each self-play process keeps, so that a position reached again "
+        "(the squares of a piece laid in another order, a shared opening) costs no network call; games of one "
+        "batch waiting on one position share its row. The answers are the network's own: the games play as "
+        "they would without. 0 turns it off.", "self-play")
+    inference: str = _setting(
+        "auto", "Pool engine: how self-play runs the network: fp32 (torch), bf16 (torch autocast; fast only "
+        "on CPUs with bfloat16 instructions, or a GPU), onnx (ONNX Runtime, fp32; pip install onnx "
+        "onnxruntime), or auto: onnx on the CPU when installed, else fp32.", "self-play")
     workers: int = _setting(8, "Module engine: game worker processes. Each has one request in flight, so "
                             "this also bounds the inference batch.", "self-play")
 
@@ -204,7 +230,7 @@ class TrainSettings:
             sample_moves=self.sample_moves, c_puct=self.c_puct, dirichlet_alpha=self.dirichlet_alpha,
             exploration_fraction=self.exploration_fraction, skip_single_tile=self.skip_single_tile,
             full_search_fraction=self.full_search_fraction, reduced_sims=self.reduced_sims,
-            extended_planes=self.extended_planes, seed=seed)
+            extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache, seed=seed)
 
     @property
     def effective_batch_size(self) -> int:
@@ -212,7 +238,7 @@ class TrainSettings:
 
     @property
     def effective_train_threads(self) -> int:
-        return self.train_threads if self.train_threads > 0 else (os.cpu_count() or 1)
+        return self.train_threads if self.train_threads > 0 else usable_cpu_count()
 
     def validate(self) -> None:
         """Raises ValueError naming the first setting out of range."""
@@ -226,7 +252,8 @@ class TrainSettings:
                         "batch_wait_ms", "train_steps", "learning_rate", "weight_decay",
                         "value_loss_weight", "ownership_loss_weight", "score_loss_weight", "train_threads",
                         "eval_random_games", "eval_greedy_games", "warm_start_games", "warm_start_steps",
-                        "eval_full_board_games", "saved_games", "c_puct", "selfplay_processes"]
+                        "eval_full_board_games", "saved_games", "c_puct", "selfplay_processes",
+                        "evaluation_cache"]
         for name in non_negative:
             if getattr(self, name) < 0:
                 raise ValueError(f"--{flag_name(name)} must not be negative, got {getattr(self, name)}")
@@ -255,6 +282,10 @@ class TrainSettings:
             raise ValueError(f"--engine must be pool or module, got {self.engine!r}")
         if self.device not in ("auto", "cpu", "cuda"):
             raise ValueError(f"--device must be auto, cpu or cuda, got {self.device!r}")
+        if self.evaluation_cache > MAX_CACHE_ENTRIES:
+            raise ValueError(f"--evaluation-cache must be at most {MAX_CACHE_ENTRIES}, got {self.evaluation_cache}")
+        if self.inference not in INFERENCE_BACKENDS:
+            raise ValueError(f"--inference must be one of {', '.join(INFERENCE_BACKENDS)}, got {self.inference!r}")
         if not 0 < self.full_search_fraction <= 1:
             raise ValueError(f"--full-search-fraction must lie in (0, 1], got {self.full_search_fraction}")
         self.schedule()

@@ -13,17 +13,11 @@ columns of the metrics.
 
 from __future__ import annotations
 
-import os
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.learning.examples import (
-    Examples,
-    examples_from_pool_record,
-    examples_from_record,
-    pool_record_lists,
-)
-from tavrin_trainer.run.settings import SearchSettings, TrainSettings
+from tavrin_trainer.learning.examples import Examples, examples_from_pool, examples_from_record, pool_record_lists
+from tavrin_trainer.run.settings import SearchSettings, TrainSettings, usable_cpu_count
 from tavrin_trainer.selfplay.interface import SelfPlayWorkers
 
 
@@ -40,14 +34,16 @@ def resolve_device(requested: str) -> str:
 
 def pool_worker_options(settings: TrainSettings, device: str, processes: int | None = None):
     """What each self-play process is; ``processes`` defaults to one per CPU
-    core, or one on a GPU."""
+    core this process may use, or one on a GPU."""
+    from tavrin_trainer.selfplay.inference import resolve_backend
     from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
 
     on_gpu = device.startswith("cuda")
     if processes is None:
-        processes = settings.selfplay_processes or (1 if on_gpu else os.cpu_count() or 1)
+        processes = settings.selfplay_processes or (1 if on_gpu else usable_cpu_count())
     concurrent = settings.games_per_generation if on_gpu else settings.pool_games
-    return PoolWorkerOptions(processes=processes, concurrent_games=concurrent, device=device)
+    return PoolWorkerOptions(processes=processes, concurrent_games=concurrent, device=device,
+                             inference=resolve_backend(settings.inference, device))
 
 
 class PoolSelfPlay:
@@ -75,7 +71,8 @@ class PoolSelfPlay:
         return self.workers.play(checkpoint, search, games)
 
     def examples(self, record: Any, dim: int) -> Examples:
-        return examples_from_pool_record(record, dim, self.extended_planes)
+        """The positions the pool recorded, checked; the game is not replayed."""
+        return examples_from_pool(record, dim, self.extended_planes)
 
     @staticmethod
     def as_lists(record: Any) -> tuple:
@@ -84,6 +81,8 @@ class PoolSelfPlay:
     def stats(self, seconds: float) -> dict[str, Any]:
         s = self.workers.stats
         return {"evaluations": s.evaluations, "evaluations_per_s": s.evaluations / seconds,
+                "evaluations_per_position": s.evaluations / max(s.positions, 1),
+                "cache_hit_rate": s.cached / max(s.requests, 1),
                 "mean_batch": s.evaluations / max(s.batches, 1),
                 "network_busy_fraction": s.network_s / s.process_s if s.process_s else 0.0,
                 "replaced_processes": s.replaced}

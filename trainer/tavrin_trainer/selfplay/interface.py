@@ -22,8 +22,10 @@ from tavrin_trainer.run.settings import SearchSettings
 class SelfPlayStats:
     """Counters of one generation's self-play, summed over the processes."""
 
-    positions: int = 0
-    evaluations: int = 0
+    positions: int = 0  # training positions recorded
+    evaluations: int = 0  # network answers (batch rows)
+    requests: int = 0  # positions the searches asked about
+    cached: int = 0  # requests answered from the evaluation cache or a shared row
     batches: int = 0
     network_s: float = 0.0
     process_s: float = 0.0

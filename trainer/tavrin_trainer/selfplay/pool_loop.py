@@ -7,6 +7,7 @@ import time
 from typing import Any, Callable
 
 from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.selfplay.inference import Inference, make_inference
 
 
 def load_inference_model(checkpoint: str, device: str) -> Any:
@@ -17,28 +18,30 @@ def load_inference_model(checkpoint: str, device: str) -> Any:
     return inference_copy(model_from_checkpoint(load_checkpoint(checkpoint))).to(device)
 
 
-def play_pool(model: Any, device: str, search: SearchSettings, games: int, first_game: int,
-              concurrent_games: int, send: Callable[[dict], None]) -> dict[str, float]:
+def load_inference(checkpoint: str, device: str, backend: str, planes_last: bool) -> Inference:
+    """The checkpoint's network behind ``backend`` (see selfplay.inference)."""
+    return make_inference(load_inference_model(checkpoint, device), backend, device, planes_last)
+
+
+def play_pool(infer: Inference, search: SearchSettings, games: int, first_game: int, concurrent_games: int,
+              send: Callable[[dict], None]) -> dict[str, float]:
     """Plays games ``first_game`` to ``first_game + games - 1``,
     ``concurrent_games`` at a time, one network batch per round; hands every
     finished record to ``send``. Returns the counters of ``SelfPlayStats``."""
     import tavrin_engine as te
-    import torch
 
     pool = te.SelfPlayPool(search, games=min(concurrent_games, games), total_games=games, first_game=first_game)
     started = time.perf_counter()
     stats = {"evaluations": 0, "batches": 0, "network_s": 0.0}
-    with torch.inference_mode():
-        while not pool.done():
-            planes = torch.from_numpy(pool.next_batch()).to(device)
-            before = time.perf_counter()
-            policy, values = model(planes, planes_last=search.rep == 2)
-            policy, values = policy.float().cpu(), values.float().cpu()
-            stats["network_s"] += time.perf_counter() - before
-            stats["batches"] += 1
-            stats["evaluations"] += len(planes)
-            pool.submit(policy, values)
-            for record in pool.take_finished():
-                send(record)
-    stats["process_s"] = time.perf_counter() - started
+    while not pool.done():
+        board, hands = pool.next_inputs()
+        before = time.perf_counter()
+        policy, values = infer(board, hands)
+        stats["network_s"] += time.perf_counter() - before
+        stats["batches"] += 1
+        pool.submit(policy, values)
+        for record in pool.take_finished():
+            send(record)
+    stats.update(evaluations=pool.evaluations, requests=pool.requests, cached=pool.answered_without_network,
+                 process_s=time.perf_counter() - started)
     return stats

@@ -24,7 +24,7 @@ from typing import Any, Iterator
 
 from tavrin_trainer.run.settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
-from tavrin_trainer.selfplay.pool_loop import load_inference_model, play_pool
+from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
 
 # How often the parent checks its processes while waiting for records.
 WATCH_INTERVAL_S = 0.5
@@ -42,6 +42,7 @@ class PoolWorkerOptions:
     processes: int
     concurrent_games: int  # games each process plays at once (its batch size)
     device: str = "cpu"
+    inference: str = "fp32"  # a backend of selfplay.inference, resolved
     torch_threads: int = 1
     max_restarts: int = 3  # replacements in a row of one process before giving up
 
@@ -54,7 +55,7 @@ def worker_main(connection: Connection, options: PoolWorkerOptions) -> None:
 
     torch.set_num_threads(options.torch_threads)
     parent = os.getppid()
-    model, loaded = None, None
+    infer, loaded = None, None
     while True:
         if not connection.poll(WATCH_INTERVAL_S):
             if os.getppid() != parent:  # orphaned: the trainer is gone
@@ -67,9 +68,10 @@ def worker_main(connection: Connection, options: PoolWorkerOptions) -> None:
         if task is None:
             return
         task_id, checkpoint, search, share = task
-        if checkpoint != loaded:
-            model, loaded = load_inference_model(checkpoint, options.device), checkpoint
-        stats = play_pool(model, options.device, search, share.games, share.first_game, options.concurrent_games,
+        if (checkpoint, search.rep) != loaded:
+            infer = load_inference(checkpoint, options.device, options.inference, planes_last=search.rep == 2)
+            loaded = (checkpoint, search.rep)
+        stats = play_pool(infer, search, share.games, share.first_game, options.concurrent_games,
                           lambda record: connection.send(("record", task_id, record)))
         connection.send(("done", task_id, stats))
 
@@ -155,7 +157,7 @@ class PoolWorkers:
                     continue
                 if kind == "record":
                     assignment.received += 1
-                    self.stats.positions += len(payload["moves"])
+                    self.stats.positions += len(payload.get("example_value", ()))
                     yield payload
                 else:
                     assignment.finished = True

@@ -1,0 +1,70 @@
+#include "selfplay/training_examples.hpp"
+
+#include <algorithm>
+#include <numeric>
+#include <span>
+
+#include "engine/internal_error.hpp"
+#include "search/output_texts.hpp"
+
+namespace tavrin {
+
+ExampleRecorder::ExampleRecorder(std::uint64_t dim, bool extended_planes)
+    : cells_(dim * dim), extended_(extended_planes) {
+  examples_.board_planes = extended_planes ? kExtendedBoardPlanes : kStatePlanes;
+  examples_.hand_entries = extended_planes ? kHandPlanes : 0;
+}
+
+void ExampleRecorder::add(const Game& position, const PolicyTarget& target) {
+  TrainingExamples& e = examples_;
+  const std::size_t planes_at = e.planes.size();
+  e.planes.resize(planes_at + e.board_planes * cells_);
+  const std::span<std::uint8_t> planes(e.planes.data() + planes_at, e.board_planes * cells_);
+  if (extended_) {
+    position.write_extended_board(false, planes);
+    const std::size_t hands_at = e.hands.size();
+    e.hands.resize(hands_at + kHandPlanes);
+    position.write_hands({e.hands.data() + hands_at, kHandPlanes});
+  } else {
+    position.write_game_state(false, planes);
+  }
+  const std::size_t policy_at = e.policy.size();
+  e.policy.resize(policy_at + cells_, 0.0F);
+  for (const auto& [tile, share] : target) e.policy[policy_at + static_cast<std::size_t>(tile)] = share;
+  movers_.push_back(static_cast<std::uint8_t>(position.current_player()));
+  ++e.count;
+}
+
+TrainingExamples ExampleRecorder::finish(const Game& final) {
+  if (!final.is_terminal()) throw InternalError(output::kExamplesBeforeTheEnd);
+  TrainingExamples& e = examples_;
+  const Board& board = final.board();
+  const std::array<float, kPlayers> payoffs = final.get_payoff();
+  const std::array<std::int32_t, kPlayers> scores = board.get_scores(final.last_piece_sizes());
+  // Margins over the mean, in units of one player's share of the board, so
+  // that the target has one scale on every side.
+  const float mean = static_cast<float>(std::accumulate(scores.begin(), scores.end(), 0)) / kPlayers;
+  const float share = static_cast<float>(cells_) / kPlayers;
+  std::array<float, kPlayers> margins{};
+  for (std::size_t p = 0; p < kPlayers; ++p) margins[p] = (static_cast<float>(scores[p]) - mean) / share;
+
+  e.value.resize(e.count * kPlayers);
+  e.score.resize(e.count * kPlayers);
+  e.owners.resize(e.count * cells_);
+  for (std::uint64_t row = 0; row < e.count; ++row) {
+    const std::uint8_t mover = movers_[row];
+    for (std::size_t k = 0; k < kPlayers; ++k) {
+      e.value[row * kPlayers + k] = payoffs[(mover + k) % kPlayers];
+      e.score[row * kPlayers + k] = margins[(mover + k) % kPlayers];
+    }
+    for (std::uint64_t tile = 0; tile < cells_; ++tile) {
+      const std::uint8_t occupant = board.cell(tile) & 0x0F;
+      e.owners[row * cells_ + tile] =
+          occupant == 0 ? kNoOwner : static_cast<std::int8_t>((occupant - 1U + kPlayers - mover) % kPlayers);
+    }
+  }
+  movers_.clear();
+  return std::exchange(examples_, TrainingExamples{0, e.board_planes, e.hand_entries, {}, {}, {}, {}, {}, {}});
+}
+
+}  // namespace tavrin

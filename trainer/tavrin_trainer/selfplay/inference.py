@@ -1,0 +1,133 @@
+"""How a self-play process runs its network on the pool's batches.
+
+* ``fp32``: the torch network as it is (batch normalisation folded).
+* ``bf16``: the same under torch's bfloat16 autocast. Fast only where the
+  CPU has bfloat16 instructions (or on a GPU); on CPUs without them torch
+  emulates it, many times slower than fp32.
+* ``onnx``: the network exported to ONNX and run by ONNX Runtime, fp32, one
+  thread per process; the same answers as fp32 up to rounding.
+* ``auto``: ``onnx`` on the CPU when onnxruntime and onnx are installed,
+  else ``fp32``; ``fp32`` on a GPU.
+
+Every backend takes the pool's inputs (board planes and hand entries as numpy
+bool arrays) and gives float32 CPU tensors that ``SelfPlayPool.submit`` reads.
+"""
+
+from __future__ import annotations
+
+import io
+import warnings
+from typing import Any, Callable
+
+import numpy as np
+
+from tavrin_trainer.run.settings import INFERENCE_BACKENDS as BACKENDS
+
+Inference = Callable[[np.ndarray, np.ndarray], tuple[Any, Any]]
+
+
+def onnx_available() -> bool:
+    try:
+        import onnx  # noqa: F401  (the exporter needs it)
+        import onnxruntime  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def resolve_backend(requested: str, device: str) -> str:
+    """The backend ``requested`` stands for on ``device``; ValueError for
+    one that cannot run there."""
+    if requested not in BACKENDS:
+        raise ValueError(f"--inference must be one of {', '.join(BACKENDS)}, got {requested!r}")
+    on_gpu = device.startswith("cuda")
+    if requested == "auto":
+        return "onnx" if not on_gpu and onnx_available() else "fp32"
+    if requested == "onnx":
+        if on_gpu:
+            raise ValueError("--inference onnx runs on the CPU; use fp32 or bf16 with --device cuda")
+        if not onnx_available():
+            raise ValueError("--inference onnx needs onnx and onnxruntime: pip install onnx onnxruntime")
+    return requested
+
+
+def make_inference(model: Any, backend: str, device: str, planes_last: bool) -> Inference:
+    """A callable from one pool batch to (policy logits, value logits);
+    ``backend`` as ``resolve_backend`` gives it."""
+    if backend == "onnx":
+        return _onnx_inference(model, planes_last)
+    return _torch_inference(model, device, planes_last, bf16=backend == "bf16")
+
+
+def _torch_inference(model: Any, device: str, planes_last: bool, bf16: bool) -> Inference:
+    import torch
+
+    device_type = "cuda" if device.startswith("cuda") else "cpu"
+    pinned = device_type == "cuda"
+
+    def to_device(array: np.ndarray) -> Any:
+        tensor = torch.from_numpy(array)
+        if pinned:  # page-locked host memory lets the copy run alongside the GPU
+            return tensor.pin_memory().to(device, non_blocking=True)
+        return tensor
+
+    def infer(board: np.ndarray, hands: np.ndarray) -> tuple[Any, Any]:
+        with torch.inference_mode(), torch.autocast(device_type, dtype=torch.bfloat16, enabled=bf16):
+            hand_input = to_device(hands) if hands.shape[1] else None
+            policy, values = model(to_device(board), hand_input, planes_last=planes_last)
+        return policy.float().cpu(), values.float().cpu()
+
+    return infer
+
+
+def export_onnx(model: Any, planes_last: bool) -> bytes:
+    """The network as an ONNX graph for any batch size and board side."""
+    import tavrin_engine as te
+    import torch
+
+    with_hands = model.shape.input_planes == te.EXTENDED_STATE_PLANES
+
+    class Exported(torch.nn.Module):
+        def __init__(self) -> None:
+            super().__init__()
+            self.model = model
+
+        def forward(self, board: torch.Tensor, hands: torch.Tensor | None = None):
+            return self.model(board, hands, planes_last=planes_last)
+
+    side = te.MIN_SIDE + 4
+    shape = (2, side, side, model.board_planes) if planes_last else (2, model.board_planes, side, side)
+    inputs: tuple = (torch.zeros(shape, dtype=torch.bool),)
+    axes: dict[str, dict[int, str]] = {"board": {0: "batch", 1 if planes_last else 2: "side",
+                                                 2 if planes_last else 3: "side"},
+                                       "policy": {0: "batch", 1: "cells"}, "value": {0: "batch"}}
+    if with_hands:
+        inputs += (torch.zeros((2, te.HAND_PLANES), dtype=torch.bool),)
+        axes["hands"] = {0: "batch"}
+    out = io.BytesIO()
+    with warnings.catch_warnings():
+        # Traced once for every size: the tracer's notes on the shape checks
+        # and the exporter's deprecation notice say nothing here.
+        warnings.simplefilter("ignore")
+        torch.onnx.export(Exported().eval(), inputs, out, input_names=["board", "hands"][:len(inputs)],
+                          output_names=["policy", "value"], dynamic_axes=axes, dynamo=False)
+    return out.getvalue()
+
+
+def _onnx_inference(model: Any, planes_last: bool) -> Inference:
+    import onnxruntime as ort
+    import torch
+
+    graph = export_onnx(model.cpu(), planes_last)
+    options = ort.SessionOptions()
+    options.intra_op_num_threads = torch.get_num_threads()
+    options.inter_op_num_threads = 1
+    session = ort.InferenceSession(graph, options, providers=["CPUExecutionProvider"])
+    with_hands = len(session.get_inputs()) == 2
+
+    def infer(board: np.ndarray, hands: np.ndarray) -> tuple[Any, Any]:
+        feeds = {"board": board, "hands": hands} if with_hands else {"board": board}
+        policy, values = session.run(None, feeds)
+        return torch.from_numpy(policy), torch.from_numpy(values)
+
+    return infer
