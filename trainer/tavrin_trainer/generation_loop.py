@@ -216,7 +216,8 @@ def summary_line(row: dict[str, Any], generations: int) -> str:
     if "positions_per_s" in row:
         parts.append(f"self-play {row['selfplay_positions']} positions, {row['positions_per_s']:.0f} pos/s, "
                      f"{row['evaluations_per_s']:.0f} eval/s, batch {row['mean_batch']:.1f}, "
-                     f"network busy {row['network_busy_fraction']:.0%}")
+                     f"network busy {row['network_busy_fraction']:.0%}"
+                     + (f", cache {row['cache_hit_rate']:.0%}" if "cache_hit_rate" in row else ""))
     if "policy_loss" in row:
         parts.append(f"loss {row['policy_loss']:.3f} + {row['value_loss']:.3f}")
     strengths = [f"{key.replace('_side20', ' (side 20)')} {row[f'vs_{key}_mean_payoff']:.3f} "
@@ -238,7 +239,7 @@ def out_of_time(state: TrainingState, last_generation_s: float | None) -> bool:
 def self_play_engine(state: TrainingState, engine_module: str) -> SelfPlayEngine:
     if state.settings.engine == "module":
         return ModuleSelfPlay(state.settings, state.run.log_dir, engine_module,
-                              state.run.checkpoint_path(state.generation))
+                              state.run.checkpoint_path(state.generation), device=state.device)
     return PoolSelfPlay.local(state.settings, state.device)
 
 

@@ -52,7 +52,11 @@ def build_parser() -> argparse.ArgumentParser:
                         help="Fixed players in the ladder (default: random,greedy,rollout:64).")
     parser.add_argument("--rounds", type=int, default=2,
                         help="Ladder: times each table of four plays all four seat rotations (default: 2).")
-    parser.add_argument("--workers", type=int, default=2, help="Game processes (default: 2).")
+    parser.add_argument("--workers", type=int, help="Game processes (default: 2, or 1 with a GPU: a game process "
+                        "runs its network copy on the CPU).")
+    parser.add_argument("--device", default="cpu", choices=("auto", "cpu", "cuda"),
+                        help="Where networks run in this process: cpu (default), cuda, or auto (a GPU when torch "
+                             "sees one).")
     parser.add_argument("--seed", type=int,
                         help="Seed of the games' random choices: the same seed plays the same games whatever "
                              "--workers is (default: fresh each run).")
@@ -65,6 +69,14 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
     if (args.candidate is None) == (args.ladder is None):
         parser.error("give either a candidate or --ladder RUN_DIR")
+    from tavrin_trainer.selfplay.engines import resolve_device
+
+    try:
+        args.device = resolve_device(args.device)
+    except ValueError as error:
+        parser.error(str(error))
+    if args.workers is None:
+        args.workers = 1 if args.device.startswith("cuda") else 2
     if args.games < 1 or args.workers < 1 or args.rounds < 1 or args.ladder_generations < 2:
         parser.error("--games, --workers and --rounds must be at least 1, --ladder-generations at least 2")
     if args.dim is not None and not 4 <= args.dim <= 128:
@@ -79,9 +91,10 @@ def main(argv: list[str] | None = None) -> int:
     try:
         if args.ladder:
             return ladder(args, parser)
-        candidate = player_from_name(args.candidate, args.simulations, args.seed, args.first_play_reduction)
+        candidate = player_from_name(args.candidate, args.simulations, args.seed, args.first_play_reduction,
+                                     args.device)
         opponents = [player_from_name(name, args.simulations, None if args.seed is None else args.seed + 1 + i,
-                                      args.first_play_reduction)
+                                      args.first_play_reduction, args.device)
                      for i, name in enumerate(args.opponent or ["random", "greedy"])]
     except (FileNotFoundError, ValueError, NotImplementedError) as error:
         parser.error(str(error))
@@ -121,7 +134,8 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         parser.error(f"{run.root} holds no checkpoints")
     chosen = generations_to_rate(generations, args.ladder_generations)
     entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations,
-                                              first_play_reduction=args.first_play_reduction) for g in chosen]
+                                              device=args.device, first_play_reduction=args.first_play_reduction)
+                for g in chosen]
     entrants += [player_from_name(name.strip(), seed=args.seed) for name in args.ladder_players.split(",") if name]
     args.dim = args.dim or side_of(*entrants)
     if len(entrants) < 4:

@@ -12,7 +12,7 @@ from __future__ import annotations
 
 import copy
 from pathlib import Path
-from typing import Sequence
+from typing import Any, Sequence
 
 import numpy as np
 import tavrin_engine as te
@@ -108,10 +108,11 @@ class NetworkPlayer(Player):
     positions of one ``choose_many`` call are searched together, one network
     batch per round (tavrin_engine.SelfPlayPool). ``first_play_reduction``:
     the search values an unvisited child at its parent's network value minus
-    this, instead of 0."""
+    this, instead of 0. ``inference``: fp32 runs the model as given; bf16 or
+    onnx run a folded copy through that backend of selfplay.inference."""
 
     def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
-                 c_puct: float = 1.5, first_play_reduction: float | None = None) -> None:
+                 c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "fp32") -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
         self.model = model.to(device).eval()
@@ -125,17 +126,39 @@ class NetworkPlayer(Player):
         self.device = device
         self.c_puct = c_puct
         self.first_play_reduction = first_play_reduction
+        self.inference = inference
+        if inference != "fp32":
+            self.name += f"+{inference}"
+        self._backend: Any = None  # built when first used, in the process that plays
         self.trained_side: int | None = None  # the evaluation side of the run that trained it, when known
+
+    def _answers(self, board: np.ndarray, hands: np.ndarray) -> tuple[Any, Any]:
+        """Policy and value logits of a batch of board planes and hand entries."""
+        import torch
+
+        if self.inference == "fp32":
+            with torch.inference_mode():
+                board_input = torch.from_numpy(board).to(self.device)
+                if not hands.shape[1]:
+                    return self.model(board_input)
+                return self.model(board_input, torch.from_numpy(hands).to(self.device))
+        if self._backend is None:
+            from tavrin_trainer.learning.network import inference_copy
+            from tavrin_trainer.selfplay.inference import make_inference
+
+            self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference, self.device,
+                                           planes_last=False)
+        return self._backend(board, hands)
 
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
-                        first_play_reduction: float | None = None) -> "NetworkPlayer":
+                        first_play_reduction: float | None = None, inference: str = "fp32") -> "NetworkPlayer":
         from tavrin_trainer.learning.network import model_from_checkpoint
         from tavrin_trainer.run.directory import load_checkpoint
 
         checkpoint = load_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
-                     device=device, first_play_reduction=first_play_reduction)
+                     device=device, first_play_reduction=first_play_reduction, inference=inference)
         player.trained_side = checkpoint.get("dim")
         return player
 
@@ -155,42 +178,39 @@ class NetworkPlayer(Player):
             return [self.choose(game) for game in games]
         if self.simulations > 0:
             return self._search(games)
-        planes = torch.from_numpy(np.stack([game.state(extended=self.extended_planes) for game in games]))
-        planes = planes.to(self.device)
-        with torch.inference_mode():
-            logits, _ = self.model(planes)
-            legal = planes[:, 4].flatten(1)
-            # argmax takes the first of equal maxima: the lower tile.
-            tiles = legal_masked(logits, legal).argmax(dim=1)
-        return [int(t) for t in tiles.cpu()]
+        planes = np.stack([game.state(extended=self.extended_planes) for game in games])
+        board = planes[:, :te.EXTENDED_BOARD_PLANES] if self.extended_planes else planes
+        hands = planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0] if self.extended_planes else planes[:, :0, 0, 0]
+        logits, _ = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
+        legal = torch.from_numpy(planes[:, 4].reshape(len(games), -1))
+        # argmax takes the first of equal maxima: the lower tile.
+        tiles = legal_masked(logits.float().cpu(), legal).argmax(dim=1)
+        return [int(t) for t in tiles]
 
     def _search(self, games: Sequence[te.Game]) -> list[int]:
-        import torch
-
         from tavrin_trainer.run.settings import SearchSettings
 
         search = SearchSettings(dim=games[0].dim, sims_per_move=self.simulations, c_puct=self.c_puct,
                                 extended_planes=self.extended_planes,
                                 first_play_reduction=self.first_play_reduction)
         pool = te.SelfPlayPool.for_positions(list(games), search)
-        with torch.inference_mode():
-            while not pool.done():
-                board, hands = (torch.from_numpy(array).to(self.device) for array in pool.next_inputs())
-                policy, values = self.model(board, hands if hands.shape[1] else None)
-                pool.submit(policy.float().cpu(), values.float().cpu())
+        while not pool.done():
+            policy, values = self._answers(*pool.next_inputs())
+            pool.submit(policy.float().cpu(), values.float().cpu())
         records = sorted(pool.take_finished(), key=lambda record: record["index"])
         return [int(record["moves"][0, 1]) for record in records]
 
     def __getstate__(self) -> dict:
         # Weights travel to worker processes on the CPU, without moving ours.
         state = dict(self.__dict__)
+        state["_backend"] = None  # a runtime session stays in its process
         if self.device != "cpu":
             state["model"], state["device"] = copy.deepcopy(self.model).to("cpu"), "cpu"
         return state
 
 
 def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
-                     first_play_reduction: float | None = None) -> Player:
+                     first_play_reduction: float | None = None, device: str = "cpu") -> Player:
     """'random', 'greedy', 'rollout:N' or a checkpoint file / run directory."""
     if name == "random":
         return RandomPlayer(seed)
@@ -203,5 +223,5 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
         return RolloutPlayer(int(count), seed)
     from tavrin_trainer.run.directory import resolve_checkpoint
 
-    return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations,
+    return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations, device=device,
                                          first_play_reduction=first_play_reduction)

@@ -115,7 +115,7 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
     plan = plan_actors(settings, ray.cluster_resources(), node_resources)
     say(plan.describe(), show_progress)
     run_name = f"tavrin-{uuid.uuid4().hex[:8]}"
-    options = pool_worker_options(settings, plan.selfplay_device, processes=1)
+    options = pool_worker_options(settings, plan.selfplay_device, processes=1, search_threads=1)
     selfplay = [SelfPlayActor.options(name=f"{run_name}-selfplay-{i}", num_cpus=plan.selfplay_cpus,
                                       num_gpus=gpus, max_restarts=-1, max_task_retries=0,
                                       scheduling_strategy="SPREAD").remote(options)

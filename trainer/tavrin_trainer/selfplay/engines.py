@@ -32,18 +32,23 @@ def resolve_device(requested: str) -> str:
     return requested
 
 
-def pool_worker_options(settings: TrainSettings, device: str, processes: int | None = None):
-    """What each self-play process is; ``processes`` defaults to one per CPU
-    core this process may use, or one on a GPU."""
+def pool_worker_options(settings: TrainSettings, device: str, processes: int | None = None,
+                        search_threads: int | None = None):
+    """What each self-play process is. On the CPU, ``processes`` defaults
+    to one per CPU this process may use; on a GPU, to one process holding the
+    network whose games are searched by one thread per usable CPU
+    (``search_threads``), all feeding one batch."""
     from tavrin_trainer.selfplay.inference import resolve_backend
     from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
 
     on_gpu = device.startswith("cuda")
     if processes is None:
         processes = settings.selfplay_processes or (1 if on_gpu else usable_cpu_count())
+    if search_threads is None:
+        search_threads = max(1, usable_cpu_count() // processes) if on_gpu else 1
     concurrent = settings.games_per_generation if on_gpu else settings.pool_games
     return PoolWorkerOptions(processes=processes, concurrent_games=concurrent, device=device,
-                             inference=resolve_backend(settings.inference, device))
+                             inference=resolve_backend(settings.inference, device), search_threads=search_threads)
 
 
 class PoolSelfPlay:
@@ -89,13 +94,14 @@ class PoolSelfPlay:
 
 
 class ModuleSelfPlay:
-    def __init__(self, settings: TrainSettings, log_dir: Path, engine_module: str, checkpoint: Path) -> None:
+    def __init__(self, settings: TrainSettings, log_dir: Path, engine_module: str, checkpoint: Path,
+                 device: str = "cpu") -> None:
         from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
         from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterOptions
 
         server = ServerOptions(channels=settings.channels, blocks=settings.blocks, rep=settings.rep,
                                batch_size=settings.effective_batch_size, wait_s=settings.batch_wait_ms / 1000,
-                               threads=settings.server_threads)
+                               threads=settings.server_threads, device=device)
         options = ClusterOptions(workers=settings.workers, server=server, log_dir=log_dir,
                                  engine_module=engine_module)
         self.cluster = Cluster(options, {"model": checkpoint})

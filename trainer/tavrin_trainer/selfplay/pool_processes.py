@@ -43,6 +43,7 @@ class PoolWorkerOptions:
     concurrent_games: int  # games each process plays at once (its batch size)
     device: str = "cpu"
     inference: str = "fp32"  # a backend of selfplay.inference, resolved
+    search_threads: int = 1  # pools searching at once in the process, one network batch (for a GPU)
     torch_threads: int = 1
     max_restarts: int = 3  # replacements in a row of one process before giving up
 
@@ -72,7 +73,7 @@ def worker_main(connection: Connection, options: PoolWorkerOptions) -> None:
             infer = load_inference(checkpoint, options.device, options.inference, planes_last=search.rep == 2)
             loaded = (checkpoint, search.rep)
         stats = play_pool(infer, search, share.games, share.first_game, options.concurrent_games,
-                          lambda record: connection.send(("record", task_id, record)))
+                          lambda record: connection.send(("record", task_id, record)), options.search_threads)
         connection.send(("done", task_id, stats))
 
 

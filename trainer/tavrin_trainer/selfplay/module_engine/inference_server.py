@@ -39,6 +39,7 @@ class ServerOptions:
     batch_size: int
     wait_s: float
     threads: int
+    device: str = "cpu"
 
 
 @dataclass
@@ -67,9 +68,10 @@ class ThroughputCounters:
 class BatchEvaluator:
     """Turns a list of requests into replies with one forward pass per board size."""
 
-    def __init__(self, model: Any, planes_last: bool) -> None:
+    def __init__(self, model: Any, planes_last: bool, device: str = "cpu") -> None:
         self.model = model
         self.planes_last = planes_last
+        self.device = device
 
     def evaluate(self, requests: list[tuple[int, Any]]) -> list[tuple[int, tuple[list, list]]]:
         import torch
@@ -82,8 +84,8 @@ class BatchEvaluator:
             # One C-level conversion of the nested lists for the whole group.
             batch = np.array([requests[i][1] for i in indices], dtype=np.bool_)
             with torch.inference_mode():
-                policy, value = self.model(torch.from_numpy(batch), planes_last=self.planes_last)
-            for i, p, v in zip(indices, policy.tolist(), value.tolist()):
+                policy, value = self.model(torch.from_numpy(batch).to(self.device), planes_last=self.planes_last)
+            for i, p, v in zip(indices, policy.float().cpu().tolist(), value.float().cpu().tolist()):
                 replies[i] = (requests[i][0], (p, v))
         return replies
 
@@ -109,8 +111,7 @@ def build_model(options: ServerOptions, checkpoint: str) -> Any:
 
     torch.set_num_threads(options.threads)
     model = model_from_weights(options.channels, options.blocks, load_model_weights(checkpoint))
-    model.eval()
-    return model
+    return model.eval().to(options.device)
 
 
 def serve(name: str, options: ServerOptions, checkpoint: str, requests: Any,
@@ -118,7 +119,8 @@ def serve(name: str, options: ServerOptions, checkpoint: str, requests: Any,
     """Process entry point. Sends ("ready",) once the model is loaded."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C is the parent's to handle
     try:
-        evaluator = BatchEvaluator(build_model(options, checkpoint), planes_last=options.rep == 2)
+        evaluator = BatchEvaluator(build_model(options, checkpoint), planes_last=options.rep == 2,
+                                   device=options.device)
     except Exception as error:
         control.send(("failed", f"{type(error).__name__}: {error}"))
         return
