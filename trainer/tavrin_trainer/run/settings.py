@@ -124,7 +124,7 @@ class TrainSettings:
                                        "one on a GPU.", "self-play")
     pool_games: int = _setting(64, "Pool engine: games each process plays at once (its network batch); on a "
                                "GPU every game of the generation plays at once.", "self-play")
-    skip_single_tile: bool = _setting(False, "Pool engine: play actions with a single legal tile without "
+    skip_single_tile: bool = _setting(True, "Pool engine: play actions with a single legal tile without "
                                       "search or network call; their training position gets the target a "
                                       "search would give, all on that tile.", "self-play")
     full_search_fraction: float = _setting(1.0, "Pool engine: share of actions searched with "
