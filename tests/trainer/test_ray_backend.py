@@ -101,9 +101,11 @@ def test_a_ray_run_writes_the_files_and_columns_of_a_local_run(two_nodes, tmp_pa
 
 @needs_engine
 def test_a_killed_selfplay_actor_is_replaced_and_its_games_are_played(two_nodes, tmp_path):
-    # Longer self-play, so that the kill lands while games are being played.
+    # Longer self-play, so that the kill lands while games are being played:
+    # every position asks the network, forced or seen before.
     settings = TrainSettings(run_dir=str(tmp_path / "run"), backend="ray",
-                             **{**TINY, "games_per_generation": 16, "pool_games": 2, "sims_per_move": 8})
+                             **{**TINY, "games_per_generation": 16, "pool_games": 2, "sims_per_move": 8,
+                                "evaluation_cache": 0, "skip_single_tile": False})
     train_while_killing(settings, "selfplay-0")
 
     recorded = rows(RunDirectory(settings.run_dir))
