@@ -22,7 +22,7 @@ def main() -> int:
     from tavrin_trainer.evaluation.players import NetworkPlayer
     from tavrin_trainer.run.directory import resolve_checkpoint
     from tavrin_trainer.run.settings import TrainSettings, usable_cpu_count
-    from tavrin_trainer.selfplay.inference import resolve_backend
+    from tavrin_trainer.learning.inference import resolve_backend
 
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("network", help="a checkpoint file or a run directory (its latest generation)")

@@ -50,7 +50,7 @@ class SelfPlayPath:
 
 def paths(changes: bool) -> list[SelfPlayPath]:
     from tavrin_trainer.run.settings import TrainSettings
-    from tavrin_trainer.selfplay.inference import resolve_backend
+    from tavrin_trainer.learning.inference import resolve_backend
 
     defaults = TrainSettings()
     before = SelfPlayPath("before", True, True, 0, False, "fp32")

@@ -3,7 +3,7 @@ import pytest
 import torch
 
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet, inference_copy
-from tavrin_trainer.selfplay.inference import make_inference, onnx_available, resolve_backend
+from tavrin_trainer.learning.inference import make_inference, onnx_available, resolve_backend
 
 
 def random_network(input_planes):

@@ -109,7 +109,7 @@ class NetworkPlayer(Player):
     batch per round (tavrin_engine.SelfPlayPool). ``first_play_reduction``:
     the search values an unvisited child at its parent's network value minus
     this, instead of 0. ``inference``: fp32 runs the model as given; bf16 or
-    onnx run a folded copy through that backend of selfplay.inference."""
+    onnx run a folded copy through that backend of learning.inference."""
 
     def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
                  c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "fp32") -> None:
@@ -144,7 +144,7 @@ class NetworkPlayer(Player):
                 return self.model(board_input, torch.from_numpy(hands).to(self.device))
         if self._backend is None:
             from tavrin_trainer.learning.network import inference_copy
-            from tavrin_trainer.selfplay.inference import make_inference
+            from tavrin_trainer.learning.inference import make_inference
 
             self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference, self.device,
                                            planes_last=False)

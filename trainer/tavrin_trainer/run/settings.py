@@ -18,7 +18,7 @@ from typing import Any
 
 # The engine's bound on a pool's evaluation cache.
 MAX_CACHE_ENTRIES = 1 << 24
-# How self-play may run the network (see selfplay.inference).
+# How self-play may run the network (see learning.inference).
 INFERENCE_BACKENDS = ("auto", "fp32", "bf16", "onnx")
 
 

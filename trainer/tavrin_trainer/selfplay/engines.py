@@ -38,7 +38,7 @@ def pool_worker_options(settings: TrainSettings, device: str, processes: int | N
     to one per CPU this process may use; on a GPU, to one process holding the
     network whose games are searched by one thread per usable CPU
     (``search_threads``), all feeding one batch."""
-    from tavrin_trainer.selfplay.inference import resolve_backend
+    from tavrin_trainer.learning.inference import resolve_backend
     from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
 
     on_gpu = device.startswith("cuda")

@@ -11,7 +11,7 @@ from typing import Any, Callable
 import numpy as np
 
 from tavrin_trainer.run.settings import SearchSettings
-from tavrin_trainer.selfplay.inference import Inference, make_inference
+from tavrin_trainer.learning.inference import Inference, make_inference
 from tavrin_trainer.selfplay.interface import share_games
 
 
@@ -24,7 +24,7 @@ def load_inference_model(checkpoint: str, device: str) -> Any:
 
 
 def load_inference(checkpoint: str, device: str, backend: str, planes_last: bool) -> Inference:
-    """The checkpoint's network behind ``backend`` (see selfplay.inference)."""
+    """The checkpoint's network behind ``backend`` (see learning.inference)."""
     return make_inference(load_inference_model(checkpoint, device), backend, device, planes_last)
 
 
