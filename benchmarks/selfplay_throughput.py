@@ -88,26 +88,27 @@ def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
     return path
 
 
-def pool_process(checkpoint: str, search, path: SelfPlayPath, games: int, total: int, first: int, start, records) -> None:
+def pool_process(checkpoint: str, search, path: SelfPlayPath, games: int, total: int, first: int, start,
+                 records) -> None:
     import tavrin_engine as te
     import torch
 
-    from tavrin_trainer.selfplay.pool_loop import load_inference, load_inference_model
+    from tavrin_trainer.selfplay.pool_loop import load_inference, load_inference_model, play_pool
 
     torch.set_num_threads(1)
-    if path.widened:
-        model = load_inference_model(checkpoint, "cpu")
-    else:
+    if not path.widened:  # the trainer's own loop
         infer = load_inference(checkpoint, "cpu", path.inference, planes_last=False)
+        start.wait()
+        stats = play_pool(infer, search, total, first, games, records.put)
+        records.put(("done", stats["evaluations"], stats["requests"], stats["cached"]))
+        return
+    # The loop as it was: the widened planes straight into the torch network.
+    model = load_inference_model(checkpoint, "cpu")
     pool = te.SelfPlayPool(search, games=games, total_games=total, first_game=first)
     start.wait()
     with torch.inference_mode():
         while not pool.done():
-            if path.widened:
-                policy, values = model(torch.from_numpy(pool.next_batch()))
-            else:
-                policy, values = infer(*pool.next_inputs())
-            pool.submit(policy, values)
+            pool.submit(*model(torch.from_numpy(pool.next_batch())))
             for record in pool.take_finished():
                 records.put(record)
     records.put(("done", pool.evaluations, pool.requests, pool.answered_without_network))

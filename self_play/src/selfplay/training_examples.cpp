@@ -48,6 +48,12 @@ TrainingExamples ExampleRecorder::finish(const Game& final) {
   std::array<float, kPlayers> margins{};
   for (std::size_t p = 0; p < kPlayers; ++p) margins[p] = (static_cast<float>(scores[p]) - mean) / share;
 
+  // The final owner of every cell, once: each row only relabels it.
+  std::vector<std::int8_t> final_owner(cells_, kNoOwner);
+  for (std::uint64_t tile = 0; tile < cells_; ++tile) {
+    const std::uint8_t occupant = board.cell(tile) & 0x0F;
+    if (occupant != 0) final_owner[tile] = static_cast<std::int8_t>(occupant - 1U);
+  }
   e.value.resize(e.count * kPlayers);
   e.score.resize(e.count * kPlayers);
   e.owners.resize(e.count * cells_);
@@ -57,10 +63,10 @@ TrainingExamples ExampleRecorder::finish(const Game& final) {
       e.value[row * kPlayers + k] = payoffs[(mover + k) % kPlayers];
       e.score[row * kPlayers + k] = margins[(mover + k) % kPlayers];
     }
+    std::int8_t* owners = e.owners.data() + row * cells_;
     for (std::uint64_t tile = 0; tile < cells_; ++tile) {
-      const std::uint8_t occupant = board.cell(tile) & 0x0F;
-      e.owners[row * cells_ + tile] =
-          occupant == 0 ? kNoOwner : static_cast<std::int8_t>((occupant - 1U + kPlayers - mover) % kPlayers);
+      const std::int8_t owner = final_owner[tile];
+      owners[tile] = owner == kNoOwner ? kNoOwner : static_cast<std::int8_t>((owner + kPlayers - mover) % kPlayers);
     }
   }
   movers_.clear();
