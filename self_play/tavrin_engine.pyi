@@ -104,6 +104,11 @@ def rollout_search(game: Game, simulations: int, seed: int | None = None) -> int
     The tile that UCT search with uniformly random playouts plays for the player to move after `simulations` playouts. Four-player values: each node backs up the payoff of the player who moved into it. The same seed gives the same tile; no seed draws one from the system.
     """
 
+def rollout_visits(game: Game, simulations: int, seed: int | None = None) -> tuple[int, numpy.ndarray, numpy.ndarray]:
+    """
+    The search of `rollout_search` with what it saw at the root: the tile it plays, the legal tiles in ascending order and the playouts that went through each (int64 arrays). The same seed gives the same tile as `rollout_search`.
+    """
+
 def greedy_placements(game: Game) -> list[tuple[int, ...]]:
     """
     The placements a greedy player picks among: of the placements still possible for the piece being placed, those of the largest piece opening the most new corner cells for the player (cells diagonal to the placement, not edge-adjacent to it or to the player's squares, empty, on the board). Tuples of tiles, ordered by catalogue placement; empty once the game is over.
@@ -114,12 +119,12 @@ def random_playout(game: Game, seed: int | None = None) -> None:
 
 class SelfPlayPool:
     """
-    Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position of every game waiting on the network; submit() takes the answers for exactly that batch and plays every game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The search is the module's: same selection, backup, root noise, sampling and tree reuse, unless first_play_reduction is given.
+    Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position of every game waiting on the network; submit() takes the answers for exactly that batch and plays every game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The search is the module's: same selection, backup, root noise, sampling and tree reuse, unless first_play_reduction or gumbel_candidates is given.
     """
 
     def __init__(self, settings: object, games: int = 64, total_games: int | None = None, first_game: int = 0) -> None:
         """
-        `settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and optionally: skip_single_tile (default False) plays one-tile actions without search or network call, recording the target a search would give (all on that tile); full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no target; extended_planes (False) sends Game.state(extended=True) planes to the network; first_play_reduction (None) values an unvisited child at its parent's network value minus this (None: at 0, the module's rule); seed (None) gives game n its own random stream seeded from (seed, n), so that the same games come out however they are shared among pools (None: the system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached again, and lets the games of one batch that wait on one position share its row. `games` play at once until `total_games` (default `games`) are done; they are numbered from `first_game` in the order they start, and a record's index is its number.
+        `settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and optionally: skip_single_tile (default False) plays one-tile actions without search or network call, recording the target a search would give (all on that tile); full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no target; extended_planes (False) sends Game.state(extended=True) planes to the network; first_play_reduction (None) values an unvisited child at its parent's network value minus this (None: at 0, the module's rule); gumbel_candidates (0) of at least 2 gives every full search of two or more root children a Gumbel root: that many candidates by Gumbel noise plus log prior (no noise without exploration_fraction), sequential halving of the simulations over them, the surviving candidate played and softmax(log prior + sigma(completed Q)) recorded as the target; seed (None) gives game n its own random stream seeded from (seed, n), so that the same games come out however they are shared among pools (None: the system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached again, and lets the games of one batch that wait on one position share its row. `games` play at once until `total_games` (default `games`) are done; they are numbered from `first_game` in the order they start, and a record's index is its number.
         """
 
     @staticmethod

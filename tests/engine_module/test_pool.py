@@ -218,6 +218,41 @@ def test_first_play_from_the_parent_value_widens_position_searches():
     assert visited(0.0) > visited(None)
 
 
+def test_a_gumbel_root_plays_its_candidates_and_targets_the_improved_policy():
+    config = Config(dim=8, sims_per_move=16, exploration_fraction=0.25)
+
+    def play(seed, candidates):
+        settings = with_options(config, gumbel_candidates=candidates, seed=seed)
+        return drain(te.SelfPlayPool(settings, games=2))
+
+    records = play(3, 4)
+    assert [r["moves"].tolist() for r in play(3, 4)] == [r["moves"].tolist() for r in records]
+    for record in records:
+        game = te.Game(8)
+        for (player, tile), target in zip(record["moves"].tolist(), policies_of(record)):
+            tiles = [t for t, _ in target]
+            assert tiles == sorted(game.legal_tiles().tolist()) and tile in tiles
+            # Completed Q-values over every legal tile: all positive, summing to one.
+            assert all(share > 0 for _, share in target) and sum(s for _, s in target) == pytest.approx(1, abs=1e-5)
+            game.apply(tile)
+        assert game.is_terminal()
+    # Unlike visit shares, a Gumbel target is not a multiple of 1/simulations.
+    shares = np.concatenate([r["policy_shares"] for r in records])
+    assert not np.allclose(shares * 16, np.round(shares * 16))
+    # Position searches draw no noise: the same choice every time.
+    starts = [te.Game(8) for _ in range(3)]
+    for k, game in enumerate(starts):
+        for _ in range(k * 5):
+            game.apply(int(game.legal_tiles()[0]))
+
+    def chosen(candidates):
+        pool = te.SelfPlayPool.for_positions(starts, with_options(Config(dim=0, sims_per_move=16),
+                                                                  gumbel_candidates=candidates))
+        return [r["moves"][0, 1] for r in drain(pool)]
+
+    assert chosen(8) == chosen(8)
+
+
 def test_a_seed_numbers_the_games_not_the_pools():
     # Noise, sampling and the full-search coin all draw from the game's own
     # stream, so splitting the games among pools changes nothing.
@@ -252,6 +287,7 @@ def test_a_seed_numbers_the_games_not_the_pools():
     (with_options(Config(), skip_single_tile=1), TypeError, "settings.skip_single_tile must be a bool"),
     (with_options(Config(), evaluation_cache=-1), ValueError, "evaluation_cache must be from 0 to 2\\*\\*24"),
     (with_options(Config(), evaluation_cache=1 << 25), ValueError, "evaluation_cache must be from 0 to 2\\*\\*24"),
+    (with_options(Config(), gumbel_candidates=-1), ValueError, "gumbel_candidates must be 0 to 65536"),
 ])
 def test_bad_settings_are_refused_before_any_game_starts(settings, error, message):
     with pytest.raises(error, match=message) as raised:

@@ -1,4 +1,5 @@
 import numpy as np
+import pytest
 from engine_marks import needs_engine
 
 pytestmark = needs_engine
@@ -21,3 +22,22 @@ def test_greedy_demonstrations_target_legal_tiles_and_the_game_s_outcome():
     for plane in range(4):  # final owners line up with every mover's view
         assert (examples.owners[examples.planes[:, plane]] == plane).all()
     np.testing.assert_allclose(examples.value.sum(axis=1), 1, atol=1e-6)
+
+
+def test_rollout_demonstrations_follow_the_playouts_and_do_not_depend_on_the_worker_count():
+    import tavrin_engine as te
+
+    from tavrin_trainer.selfplay.demonstrations import demonstration_examples
+
+    alone = demonstration_examples("rollout:16", 2, 6, seed=4, extended=True)
+    shared = demonstration_examples("rollout:16", 2, 6, seed=4, extended=True, workers=2)
+    for field in ("planes", "hands", "policy", "value"):
+        np.testing.assert_array_equal(getattr(alone, field), getattr(shared, field))
+    legal = alone.planes[:, 4].reshape(len(alone), -1)
+    np.testing.assert_allclose(alone.policy.sum(axis=1), 1, atol=1e-6)
+    assert not alone.policy[~legal].any()
+    # The first target is the first search's playout shares.
+    _, tiles, visits = te.rollout_visits(te.Game(6), 16, int(np.random.default_rng([4, 6, 0]).integers(2**63)))
+    np.testing.assert_allclose(alone.policy[0, tiles], visits / 16)
+    with pytest.raises(ValueError, match="greedy or rollout:N"):
+        demonstration_examples("rollout:0", 1, 6, seed=0)

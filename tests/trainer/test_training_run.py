@@ -180,3 +180,28 @@ def test_a_seeded_generation_plays_the_same_games_however_many_processes_share_t
     assert [index for index, *_ in one] == list(range(5))
     assert games(2, generation=1) == one
     assert games(1, generation=2) != one
+
+
+@needs_engine
+def test_a_run_stopped_after_every_generation_trains_the_network_of_one_run_straight_through(tmp_path):
+    import torch
+
+    options = dict(gumbel_candidates=4, warm_start_teacher="rollout:4", warm_start_games=2, warm_start_steps=2,
+                   eval_rollout_games=4, eval_rollout_simulations=4, evaluation_cache=0)
+    straight, stopped = RunDirectory(tmp_path / "straight"), RunDirectory(tmp_path / "stopped")
+    run_training(tiny(straight.root, generations=2, **options), show_progress=False)
+    for generations in (1, 2):
+        run_training(tiny(stopped.root, generations=generations, **options), show_progress=False)
+    weights = [load_checkpoint(run.checkpoint_path(2))["model"] for run in (straight, stopped)]
+    assert all(torch.equal(weights[0][key], weights[1][key]) for key in weights[0])
+    assert [row["vs_rollout_games"] for row in metrics(straight)] == ["4"] * 3
+
+    # A run started from another begins at its weights, with its shape.
+    settings = resolve_settings({"run_dir": str(tmp_path / "next"), "init": str(straight.root), "generations": 1,
+                                 **{k: v for k, v in TINY.items() if k not in ("channels", "blocks")}}, None)
+    assert (settings.channels, settings.blocks) == (TINY["channels"], TINY["blocks"])
+    with pytest.raises(ValueError, match="--channels 16 differs from the network of --init"):
+        resolve_settings({"init": str(straight.root), "channels": 16}, None)
+    state = run_training(settings, show_progress=False)
+    first = load_checkpoint(RunDirectory(settings.run_dir).checkpoint_path(0))["model"]
+    assert all(torch.equal(first[key], weights[0][key]) for key in first) and state.generation == 1

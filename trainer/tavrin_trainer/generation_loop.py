@@ -87,21 +87,36 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     state = TrainingState(settings, run, model, optimizer, buffer, generation, metrics,
                           np.random.default_rng([settings.seed, generation]), show_progress, device)
     if latest is None:
-        if settings.warm_start_games:
+        if settings.init:
+            start_from(state, settings.init)
+        elif settings.warm_start_games:
             warm_start(state)
         save_generation(state)
     return state
 
 
+def start_from(state: TrainingState, init: str) -> None:
+    """Generation 0 is the network of ``init`` (its shape checked by the settings)."""
+    from tavrin_trainer.run.directory import resolve_checkpoint
+
+    path = resolve_checkpoint(init)
+    state.model.load_state_dict(load_checkpoint(path)["model"])
+    say(f"generation 0 is the network of {path}", state.show_progress)
+
+
 def warm_start(state: TrainingState) -> None:
-    """Greedy players' games into the buffer and a first round of training on them."""
-    from tavrin_trainer.selfplay.demonstrations import greedy_examples
+    """The teacher's games into the buffer and a first round of training on them."""
+    from tavrin_trainer.run.settings import usable_cpu_count
+    from tavrin_trainer.selfplay.demonstrations import demonstration_examples
 
     settings = state.settings
     side = settings.side_of_generation(1)
-    examples = greedy_examples(settings.warm_start_games, side, settings.seed, settings.extended_planes)
+    teacher = settings.warm_start_teacher
+    with progress_bar(settings.warm_start_games, f"{teacher} games", state.show_progress) as bar:
+        examples = demonstration_examples(teacher, settings.warm_start_games, side, settings.seed,
+                                          settings.extended_planes, workers=usable_cpu_count(), progress=bar)
     state.buffer.add(examples)
-    say(f"warm start: {settings.warm_start_games} greedy games, {len(examples)} positions", state.show_progress)
+    say(f"warm start: {settings.warm_start_games} {teacher} games, {len(examples)} positions", state.show_progress)
     set_learning_rate(state.optimizer, settings.learning_rate)
     with progress_bar(settings.warm_start_steps, "warm start", state.show_progress) as bar:
         train_steps(state.model, state.optimizer, state.buffer, settings.warm_start_steps,
@@ -169,6 +184,9 @@ def self_play(state: TrainingState, engine: SelfPlayEngine) -> dict[str, Any]:
 def train(state: TrainingState) -> dict[str, Any]:
     settings = state.settings
     started = time.perf_counter()
+    # Batches drawn from the generation's own stream: a run stopped and
+    # resumed trains exactly as one that went straight through.
+    state.rng = np.random.default_rng([settings.seed, state.generation + 1])
     rate = learning_rate(settings.learning_rate, settings.lr_schedule, state.generation + 1, settings.generations)
     set_learning_rate(state.optimizer, rate)
     with progress_bar(settings.train_steps, "training", state.show_progress) as bar:
@@ -185,12 +203,14 @@ def evaluation_matches(settings: TrainSettings) -> list[tuple[str, str, int, int
     return [("random", "random", settings.eval_random_games, settings.dim),
             ("greedy", "greedy", settings.eval_greedy_games, settings.dim),
             ("random_side20", "random", settings.eval_full_board_games, FULL_BOARD_SIDE),
-            ("greedy_side20", "greedy", settings.eval_full_board_games, FULL_BOARD_SIDE)]
+            ("greedy_side20", "greedy", settings.eval_full_board_games, FULL_BOARD_SIDE),
+            ("rollout", f"rollout:{settings.eval_rollout_simulations}", settings.eval_rollout_games, settings.dim)]
 
 
 def evaluate(state: TrainingState) -> dict[str, Any]:
     """Seat-rotated games of the current network (no search) against random
-    and greedy players, on the training board and, when asked, on side 20."""
+    and greedy players, on the training board and, when asked, on side 20
+    and against rollout players."""
     settings = state.settings
     network = NetworkPlayer(copy.deepcopy(state.model), name=f"generation-{state.generation:04d}",
                             device=state.device)

@@ -5,6 +5,7 @@
 
 #include "engine/game.hpp"
 #include "engine_module/bindings.hpp"
+#include "engine_module/numpy_arrays.hpp"
 #include "players/greedy.hpp"
 #include "players/rollout_search.hpp"
 #include "search/output_texts.hpp"
@@ -19,7 +20,8 @@ std::uint64_t seed_or_entropy(std::optional<std::uint64_t> seed) {
   return seed ? *seed : tavrin::random::thread_generator().next_u64();
 }
 
-std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
+players::RolloutChoice run_rollout_search(const Game& game, std::int64_t simulations,
+                                          std::optional<std::uint64_t> seed) {
   if (simulations < 1) {
     throw nb::value_error(output::too_few_simulations(simulations).c_str());
   }
@@ -28,7 +30,22 @@ std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::opti
   // The search works on its own copy, so other threads may use `game` meanwhile.
   const Game root = game;
   nb::gil_scoped_release unlocked;
-  return players::rollout_search(root, static_cast<std::uint64_t>(simulations), random).tile;
+  return players::rollout_search(root, static_cast<std::uint64_t>(simulations), random);
+}
+
+std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
+  return run_rollout_search(game, simulations, seed).tile;
+}
+
+nb::tuple rollout_visits(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
+  const players::RolloutChoice choice = run_rollout_search(game, simulations, seed);
+  auto tiles = empty_array<std::int64_t>({choice.visits.size()}, "int64");
+  auto visits = empty_array<std::int64_t>({choice.visits.size()}, "int64");
+  for (std::size_t k = 0; k < choice.visits.size(); ++k) {
+    tiles.values[k] = static_cast<std::int64_t>(choice.visits[k].first);
+    visits.values[k] = choice.visits[k].second;
+  }
+  return nb::make_tuple(choice.tile, tiles.array, visits.array);
 }
 
 nb::list greedy_placements(const Game& game) {
@@ -54,6 +71,12 @@ void bind_players(nb::module_& module) {
              "The tile that UCT search with uniformly random playouts plays for the player to move "
              "after `simulations` playouts. Four-player values: each node backs up the payoff of the player "
              "who moved into it. The same seed gives the same tile; no seed draws one from the system.");
+  module.def("rollout_visits", &rollout_visits, "game"_a, "simulations"_a, "seed"_a = nb::none(),
+             nb::sig("def rollout_visits(game: Game, simulations: int, seed: int | None = None) "
+                     "-> tuple[int, numpy.ndarray, numpy.ndarray]"),
+             "The search of `rollout_search` with what it saw at the root: the tile it plays, the legal tiles "
+             "in ascending order and the playouts that went through each (int64 arrays). The same seed "
+             "gives the same tile as `rollout_search`.");
   module.def("greedy_placements", &greedy_placements, "game"_a,
              nb::sig("def greedy_placements(game: Game) -> list[tuple[int, ...]]"),
              "The placements a greedy player picks among: of the placements still possible for the piece "

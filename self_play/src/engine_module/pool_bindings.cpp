@@ -141,7 +141,7 @@ void bind_pool(nb::module_& module) {
       "of every game waiting on the network; submit() takes the answers for exactly that batch and plays every "
       "game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The "
       "search is the module's: same selection, backup, root noise, sampling and tree reuse, unless "
-      "first_play_reduction is given.")
+      "first_play_reduction or gumbel_candidates is given.")
       .def("__init__",
            [](SelfPlayPool* self, nb::handle settings, std::int64_t games, std::optional<std::int64_t> total_games,
               std::int64_t first_game) {
@@ -161,7 +161,10 @@ void bind_pool(nb::module_& module) {
            "full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no "
            "target; extended_planes (False) sends Game.state(extended=True) planes to the network; "
            "first_play_reduction (None) values an unvisited child at its parent's network value minus this "
-           "(None: at 0, the module's rule); seed (None) gives game n its own random stream seeded from "
+           "(None: at 0, the module's rule); gumbel_candidates (0) of at least 2 gives every full search of two or "
+           "more root children a Gumbel root: that many candidates by Gumbel noise plus log prior (no noise "
+           "without exploration_fraction), sequential halving of the simulations over them, the surviving "
+           "candidate played and softmax(log prior + sigma(completed Q)) recorded as the target; seed (None) gives game n its own random stream seeded from "
            "(seed, n), so that the same games come out however they are shared among pools (None: the "
            "system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached "
            "again, and lets the games of one batch that wait on one position share its row. `games` play at once until `total_games` (default `games`) are done; they are "

@@ -14,6 +14,8 @@ namespace nb = nanobind;
 
 // A bound far above any useful cache, well below what would exhaust memory.
 constexpr std::int64_t kMaxCacheEntries = std::int64_t{1} << 24;
+// More candidates than a board has tiles change nothing.
+constexpr std::int64_t kMaxGumbelCandidates = 1 << 16;
 
 // The attribute, or nothing when the object has none; any other failure of
 // the access propagates.
@@ -87,6 +89,11 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   if (auto value = given_attribute(source, "first_play_reduction")) {
     options.first_play_reduction =
         static_cast<float>(converted<double>(*value, "first_play_reduction", "None or a number"));
+  }
+  if (auto value = optional_attribute(source, "gumbel_candidates")) {
+    const auto candidates = converted<std::int64_t>(*value, "gumbel_candidates", "an int");
+    if (candidates < 0 || candidates > kMaxGumbelCandidates) throw nb::value_error(output::kGumbelCandidatesOutOfRange);
+    options.gumbel_candidates = static_cast<std::uint32_t>(candidates);
   }
   if (auto value = given_attribute(source, "seed")) settings.seed = seed_of(*value);
   if (auto value = optional_attribute(source, "evaluation_cache")) {

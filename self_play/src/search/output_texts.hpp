@@ -104,6 +104,7 @@ inline constexpr const char* kReducedSimsTooSmall =
     "reduced_sims must be at least 1 when full_search_fraction is below 1";
 inline constexpr const char* kReducedSimsNegative = "reduced_sims must not be negative";
 inline constexpr const char* kCacheEntriesOutOfRange = "evaluation_cache must be from 0 to 2**24 entries";
+inline constexpr const char* kGumbelCandidatesOutOfRange = "gumbel_candidates must be 0 to 65536";
 inline constexpr const char* kFirstPlayReductionNotFinite = "first_play_reduction must be a finite number";
 inline constexpr const char* kSeedOutOfRange = "seed must be None or an integer from 0 to 2**64 - 1";
 

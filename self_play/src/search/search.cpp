@@ -47,7 +47,7 @@ void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues
   if (player < evaluation.values.size()) node.value_estimate = evaluation.values[player];
 }
 
-const Game* Search::descend(SearchNode& root, const Game& game) {
+const Game* Search::descend(SearchNode& root, const Game& game, std::optional<std::size_t> root_child) {
   // Copy-assignment reuses the scratch game's buffers.
   if (scratch_) {
     *scratch_ = game;
@@ -60,7 +60,10 @@ const Game* Search::descend(SearchNode& root, const Game& game) {
   path_.push_back(node);
   while (node->is_expanded()) {
     const float unvisited_q = first_play_reduction_ ? node->value_estimate - *first_play_reduction_ : 0.0F;
-    node = &node->children[select_child(*node, c_puct_, unvisited_q)];
+    const std::size_t child = root_child ? *root_child : select_child(*node, c_puct_, unvisited_q);
+    if (child >= node->children.size()) throw InternalError(output::kMissingChild);
+    root_child.reset();
+    node = &node->children[child];
     copy.apply(node->action);  // children are legal tiles of their parent's position
     path_.push_back(node);
   }

@@ -54,7 +54,9 @@ class Search {
   // Starts a simulation. A terminal leaf is backed up with its payoff at once
   // and nullptr returned; otherwise the leaf position, which must be
   // evaluated and handed to `complete` before the next `descend`.
-  const Game* descend(SearchNode& root, const Game& game);
+  // `root_child`: the root's child the simulation must go through (the
+  // sequential halving of a Gumbel root), instead of the PUCT choice.
+  const Game* descend(SearchNode& root, const Game& game, std::optional<std::size_t> root_child = std::nullopt);
   void complete(const LeafValues& evaluation);
 
  private:

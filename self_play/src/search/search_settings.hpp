@@ -28,6 +28,12 @@ struct SelfPlayOptions {
   // Unvisited children valued at the parent's value estimate minus this,
   // instead of 0 (see Search).
   std::optional<float> first_play_reduction;
+  // 0: the root is searched like every node (PUCT, Dirichlet noise). At
+  // least 2: a Gumbel root (SequentialHalving) over that many candidates for
+  // every full search of two or more children; its noise is drawn where the
+  // Dirichlet noise would be (exploration_fraction > 0), its choice is the
+  // action and its improved policy the target.
+  std::uint32_t gumbel_candidates = 0;
   // Set by the batched pool, not read from settings: the game keeps its
   // training positions (SelfPlayGame::take_examples).
   bool record_examples = false;

@@ -60,7 +60,11 @@ const Game* SelfPlayGame::advance() {
         break;
       }
       case Phase::kBeginSimulations: {
-        if (full_search_ && root_.children.size() >= 2) {
+        gumbel_ = full_search_ && options_.gumbel_candidates >= 2 && root_.children.size() >= 2;
+        const bool noise = full_search_ && config_.exploration_fraction > 0 && root_.children.size() >= 2;
+        if (gumbel_) {
+          halving_.start(root_, simulations_, options_.gumbel_candidates, noise, random_.generator());
+        } else if (noise) {
           mix_root_noise(root_, config_.dirichlet_alpha, config_.exploration_fraction,
                          1.0F - config_.exploration_fraction, random_.generator());
         }
@@ -69,28 +73,55 @@ const Game* SelfPlayGame::advance() {
         break;
       }
       case Phase::kSimulating: {
-        while (simulations_done_ < simulations_) {
-          if (const Game* leaf = search_.descend(root_, game_)) {
+        while (true) {
+          std::optional<std::size_t> root_child;
+          if (gumbel_) {
+            root_child = halving_.next_child(root_);
+            if (!root_child) break;
+          } else if (simulations_done_ >= simulations_) {
+            break;
+          }
+          if (const Game* leaf = search_.descend(root_, game_, root_child)) {
             phase_ = Phase::kLeafPending;
             return leaf;
           }
           ++simulations_done_;  // a finished game, backed up at once
         }
-        const RootVisits visit_dist = root_visits(root_);
-        PolicyTarget& target = policies_.emplace_back();
-        if (full_search_) {
-          target.reserve(visit_dist.size());
-          for (const RootChild& child : visit_dist) {
-            target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
-          }
-          if (recorder_) recorder_->add(game_, target);
+        if (gumbel_) {
+          finish_gumbel_action();
+        } else {
+          finish_puct_action();
         }
-        const bool sampled = policies_.size() < config_.sample_moves;
-        play(sampled ? sample_action(visit_dist, random_.generator()) : greedy_action(visit_dist));
         break;
       }
     }
   }
+}
+
+void SelfPlayGame::finish_puct_action() {
+  const RootVisits visit_dist = root_visits(root_);
+  PolicyTarget& target = policies_.emplace_back();
+  if (full_search_) {
+    target.reserve(visit_dist.size());
+    for (const RootChild& child : visit_dist) {
+      target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
+    }
+    if (recorder_) recorder_->add(game_, target);
+  }
+  const bool sampled = policies_.size() < config_.sample_moves;
+  play(sampled ? sample_action(visit_dist, random_.generator()) : greedy_action(visit_dist));
+}
+
+void SelfPlayGame::finish_gumbel_action() {
+  // The noise already chose among the candidates: nothing is sampled.
+  const std::vector<float> improved = halving_.improved_policy(root_);
+  PolicyTarget& target = policies_.emplace_back();
+  target.reserve(improved.size());
+  for (std::size_t c = 0; c < improved.size(); ++c) {
+    target.emplace_back(static_cast<std::int32_t>(root_.children[c].action), improved[c]);
+  }
+  if (recorder_) recorder_->add(game_, target);
+  play(root_.children[halving_.chosen_child(root_)].action);
 }
 
 void SelfPlayGame::provide(const LeafValues& evaluation) {

@@ -6,6 +6,7 @@
 
 #include "engine/game.hpp"
 #include "search/evaluator.hpp"
+#include "search/gumbel_root.hpp"
 #include "search/random.hpp"
 #include "search/search.hpp"
 #include "search/search_node.hpp"
@@ -48,6 +49,9 @@ class SelfPlayGame {
   enum class Phase { kStartAction, kRootPending, kBeginSimulations, kSimulating, kLeafPending, kOver };
 
   void play(std::uint64_t tile);
+  // Records the action's target and plays it, once its simulations are done.
+  void finish_puct_action();
+  void finish_gumbel_action();
 
   Config config_;
   SelfPlayOptions options_;
@@ -59,6 +63,8 @@ class SelfPlayGame {
   std::optional<ExampleRecorder> recorder_;
   Phase phase_ = Phase::kStartAction;
   bool full_search_ = true;
+  bool gumbel_ = false;  // this action's search has a Gumbel root
+  SequentialHalving halving_;
   std::uint64_t simulations_ = 0;
   std::uint64_t simulations_done_ = 0;
 };

@@ -41,6 +41,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--first-play-reduction", type=float, metavar="R",
                         help="Network players' search values an unvisited child at its parent's network value "
                              "minus R (default: at 0, a loss).")
+    parser.add_argument("--gumbel-candidates", type=int, default=0, metavar="N",
+                        help="Network players' search roots are Gumbel roots without noise over N candidates "
+                             "(sequential halving; default: 0, PUCT).")
     parser.add_argument("--parity", action="store_true",
                         help="Also measure each opponent against three copies of itself.")
     parser.add_argument("--ladder", metavar="RUN_DIR",
@@ -83,8 +86,10 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"--dim must be 4 to 128, got {args.dim}")
     if args.simulations < 0:
         parser.error("--simulations must not be negative")
-    if args.first_play_reduction is not None and args.simulations == 0:
-        parser.error("--first-play-reduction changes the search: give --simulations too")
+    if (args.first_play_reduction is not None or args.gumbel_candidates) and args.simulations == 0:
+        parser.error("--first-play-reduction and --gumbel-candidates change the search: give --simulations too")
+    if args.gumbel_candidates == 1 or not 0 <= args.gumbel_candidates <= 1 << 16:
+        parser.error(f"--gumbel-candidates must be 0 (off) or 2 to 65536, got {args.gumbel_candidates}")
 
     from tavrin_trainer.evaluation.players import player_from_name
 
@@ -92,9 +97,9 @@ def main(argv: list[str] | None = None) -> int:
         if args.ladder:
             return ladder(args, parser)
         candidate = player_from_name(args.candidate, args.simulations, args.seed, args.first_play_reduction,
-                                     args.device)
+                                     args.device, args.gumbel_candidates)
         opponents = [player_from_name(name, args.simulations, None if args.seed is None else args.seed + 1 + i,
-                                      args.first_play_reduction, args.device)
+                                      args.first_play_reduction, args.device, args.gumbel_candidates)
                      for i, name in enumerate(args.opponent or ["random", "greedy"])]
     except (FileNotFoundError, ValueError, NotImplementedError) as error:
         parser.error(str(error))
@@ -134,7 +139,8 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         parser.error(f"{run.root} holds no checkpoints")
     chosen = generations_to_rate(generations, args.ladder_generations)
     entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations,
-                                              device=args.device, first_play_reduction=args.first_play_reduction)
+                                              device=args.device, first_play_reduction=args.first_play_reduction,
+                                              gumbel_candidates=args.gumbel_candidates)
                 for g in chosen]
     entrants += [player_from_name(name.strip(), seed=args.seed) for name in args.ladder_players.split(",") if name]
     args.dim = args.dim or side_of(*entrants)

@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import sys
 
-from tavrin_trainer.run.settings import TrainSettings, add_setting_flags, explicit_settings, resolve_settings
+from tavrin_trainer.run.settings import PRESETS, TrainSettings, add_setting_flags, explicit_settings, resolve_settings
 
 DESCRIPTION = """\
 Train a policy-value network for the four-player polyomino game by self-play.
@@ -40,6 +40,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="tavrin-train", description=DESCRIPTION,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quiet", action="store_true", help="No progress bars or per-generation lines.")
+    parser.add_argument("--preset", choices=sorted(PRESETS),
+                        help="A tested set of settings; flags given beside it override them. full-board: the "
+                             "real side-20 board in at most three hours of two CPU cores (see README).")
     add_setting_flags(parser)
     return parser
 
@@ -47,7 +50,7 @@ def build_parser() -> argparse.ArgumentParser:
 def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
-    explicit = explicit_settings(args)
+    explicit = {**PRESETS.get(args.preset, {}), **explicit_settings(args)}
     from tavrin_trainer.run.directory import RunDirectory
 
     saved = RunDirectory(explicit["run_dir"]).saved_settings() if explicit.get("run_dir") else None

@@ -108,11 +108,13 @@ class NetworkPlayer(Player):
     positions of one ``choose_many`` call are searched together, one network
     batch per round (tavrin_engine.SelfPlayPool). ``first_play_reduction``:
     the search values an unvisited child at its parent's network value minus
-    this, instead of 0. ``inference``: fp32 runs the model as given; bf16 or
+    this, instead of 0. ``gumbel_candidates`` >= 2: a Gumbel root without
+    noise over that many candidates plays instead. ``inference``: fp32 runs the model as given; bf16 or
     onnx run a folded copy through that backend of learning.inference."""
 
     def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
-                 c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "fp32") -> None:
+                 c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "fp32",
+                 gumbel_candidates: int = 0) -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
         self.model = model.to(device).eval()
@@ -122,10 +124,13 @@ class NetworkPlayer(Player):
         self.name = name if simulations == 0 else f"{name}@{simulations}"
         if simulations and first_play_reduction is not None:
             self.name += f",fpu-{first_play_reduction:g}"
+        if simulations and gumbel_candidates:
+            self.name += f",gumbel-{gumbel_candidates}"
         self.simulations = simulations
         self.device = device
         self.c_puct = c_puct
         self.first_play_reduction = first_play_reduction
+        self.gumbel_candidates = gumbel_candidates
         self.inference = inference
         if inference != "fp32":
             self.name += f"+{inference}"
@@ -152,13 +157,15 @@ class NetworkPlayer(Player):
 
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
-                        first_play_reduction: float | None = None, inference: str = "fp32") -> "NetworkPlayer":
+                        first_play_reduction: float | None = None, inference: str = "fp32",
+                        gumbel_candidates: int = 0) -> "NetworkPlayer":
         from tavrin_trainer.learning.network import model_from_checkpoint
         from tavrin_trainer.run.directory import load_checkpoint
 
         checkpoint = load_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
-                     device=device, first_play_reduction=first_play_reduction, inference=inference)
+                     device=device, first_play_reduction=first_play_reduction, inference=inference,
+                     gumbel_candidates=gumbel_candidates)
         player.trained_side = checkpoint.get("dim")
         return player
 
@@ -192,7 +199,8 @@ class NetworkPlayer(Player):
 
         search = SearchSettings(dim=games[0].dim, sims_per_move=self.simulations, c_puct=self.c_puct,
                                 extended_planes=self.extended_planes,
-                                first_play_reduction=self.first_play_reduction)
+                                first_play_reduction=self.first_play_reduction,
+                                gumbel_candidates=self.gumbel_candidates)
         pool = te.SelfPlayPool.for_positions(list(games), search)
         while not pool.done():
             policy, values = self._answers(*pool.next_inputs())
@@ -210,7 +218,8 @@ class NetworkPlayer(Player):
 
 
 def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
-                     first_play_reduction: float | None = None, device: str = "cpu") -> Player:
+                     first_play_reduction: float | None = None, device: str = "cpu",
+                     gumbel_candidates: int = 0) -> Player:
     """'random', 'greedy', 'rollout:N' or a checkpoint file / run directory."""
     if name == "random":
         return RandomPlayer(seed)
@@ -224,4 +233,5 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
     from tavrin_trainer.run.directory import resolve_checkpoint
 
     return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations, device=device,
-                                         first_play_reduction=first_play_reduction)
+                                         first_play_reduction=first_play_reduction,
+                                         gumbel_candidates=gumbel_candidates)

@@ -15,6 +15,10 @@ from pathlib import Path
 from typing import Any, Callable
 
 CHECKPOINT_PATTERN = re.compile(r"generation-(\d{4,})\.pt$")
+# The side-20 network shipped with the package, named "pretrained" wherever a
+# checkpoint is asked for (a folder of that name is ./pretrained).
+PRETRAINED_NAME = "pretrained"
+PRETRAINED_CHECKPOINT = Path(__file__).resolve().parents[1] / "pretrained" / "side20.pt"
 
 
 def atomic_write(path: Path, write: Callable[[Path], None]) -> None:
@@ -116,6 +120,13 @@ def load_model_weights(path: str | Path) -> dict[str, Any]:
 
 
 def resolve_checkpoint(path: str) -> Path:
+    """A checkpoint file, a run directory's latest checkpoint, or the shipped
+    network for the name "pretrained"."""
+    if path == PRETRAINED_NAME:
+        if not PRETRAINED_CHECKPOINT.is_file():
+            raise FileNotFoundError(f"the pretrained network is missing from this installation "
+                                    f"({PRETRAINED_CHECKPOINT}); reinstall the package")
+        return PRETRAINED_CHECKPOINT
     candidate = Path(path)
     if candidate.is_dir():
         run = RunDirectory(candidate)

@@ -8,8 +8,9 @@ from typing import Any
 
 from tavrin_trainer.run.directory import atomic_write
 
-# Seat-rotated evaluation: on the training board, and optionally on side 20.
-EVALUATION_OPPONENTS = ("random", "greedy", "random_side20", "greedy_side20")
+# Seat-rotated evaluation: on the training board, optionally on side 20, and
+# optionally against rollout players on the training board.
+EVALUATION_OPPONENTS = ("random", "greedy", "random_side20", "greedy_side20", "rollout")
 
 COLUMNS = [
     "generation", "elapsed_s",

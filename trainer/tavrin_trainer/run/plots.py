@@ -41,7 +41,8 @@ def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
     for key, label, marker in (("random", "vs three random players", "o"),
                                ("greedy", "vs three greedy players", "s"),
                                ("random_side20", "vs three random players, side 20", "^"),
-                               ("greedy_side20", "vs three greedy players, side 20", "v")):
+                               ("greedy_side20", "vs three greedy players, side 20", "v"),
+                               ("rollout", "vs three rollout players", "D")):
         xs, ys = _column(rows, f"vs_{key}_mean_payoff")
         if not xs:
             continue

@@ -31,6 +31,16 @@ def usable_cpu_count() -> int:
     return os.cpu_count() or 1
 
 
+def teacher_simulations(teacher: str) -> int:
+    """0 for the greedy warm-start teacher, N for rollout:N; ValueError otherwise."""
+    if teacher == "greedy":
+        return 0
+    count = teacher.removeprefix("rollout:")
+    if teacher.startswith("rollout:") and count.isdigit() and int(count) >= 1:
+        return int(count)
+    raise ValueError(f"--warm-start-teacher is greedy or rollout:N with N at least 1, got {teacher!r}")
+
+
 def _setting(default: Any, help: str, group: str, fixed: bool = False) -> Any:
     """A dataclass field carrying its help text and flag group.
 
@@ -63,6 +73,9 @@ class SearchSettings:
     reduced_sims: int = 0
     extended_planes: bool = False
     first_play_reduction: float | None = None
+    # At least 2: a Gumbel root with that many candidates (sequential halving,
+    # improved-policy targets); 0: PUCT with Dirichlet noise at the root too.
+    gumbel_candidates: int = 0
     # Network answers a pool keeps for positions reached again (0: none).
     evaluation_cache: int = 0
     # Game number n of a pool draws its noise and samples from its own stream
@@ -112,6 +125,12 @@ class TrainSettings:
     dirichlet_alpha: float = _setting(0.5, "Concentration of the Dirichlet noise mixed into the root "
                                       "priors of every search (must be > 0).", "game")
     exploration_fraction: float = _setting(0.25, "Weight of that root noise (0 to 1).", "game")
+    gumbel_candidates: int = _setting(
+        0, "Pool engine: 0 searches the root like every node (PUCT, the Dirichlet noise above); N >= 2 gives it "
+        "a Gumbel root: N candidates by Gumbel noise plus log prior, the simulations halved among them "
+        "(sequential halving), the survivor played, and softmax(log prior + sigma(completed Q)) as the policy "
+        "target, which learns from few simulations. The noise replaces both the Dirichlet noise and the "
+        "sampling of --sample-moves.", "game")
 
     # Self-play
     games_per_generation: int = _setting(48, "Self-play games played per generation.", "self-play")
@@ -176,10 +195,20 @@ class TrainSettings:
     value_score_mix: float = _setting(0.0, "Share of a soft ranking of the final scores (two squares of lead "
                                       "= odds of e to 1) blended into the value target beside the payoffs.",
                                       "training")
-    warm_start_games: int = _setting(400, "A fresh run first fills the replay buffer with this many games of greedy "
-                                     "players (their best placements as policy targets) and trains "
+    init: str = _setting(
+        "", "Start a fresh run from this network instead of a warm start: pretrained (the side-20 network "
+        "shipped with the package), a checkpoint file or a run directory (its latest generation). Generation 0 "
+        "is that network; its shape (channels, blocks, heads, input planes) becomes the run's.", "training",
+        fixed=True)
+    warm_start_games: int = _setting(400, "A fresh run first fills the replay buffer with this many games of "
+                                     "--warm-start-teacher players and trains "
                                      "--warm-start-steps on them: generation 0 is that network. 0 starts "
                                      "from scratch.", "training", fixed=True)
+    warm_start_teacher: str = _setting(
+        "greedy", "Who plays the warm-start games: greedy (their best placements as policy targets, quick), or "
+        "rollout:N, the engine's UCT search with N random playouts per action (the playouts' shares as "
+        "targets; much stronger on side 20, about 13 s a side-20 game for N = 256 on one core, the games "
+        "spread over every core).", "training", fixed=True)
     warm_start_steps: int = _setting(300, "Training steps of the warm start.", "training", fixed=True)
     replay_capacity: int = _setting(40000, "Positions kept in the replay buffer (oldest dropped "
                                     "first); each is trained under a random quarter turn.", "training")
@@ -194,6 +223,10 @@ class TrainSettings:
                                       "then the most new corners).", "evaluation")
     eval_full_board_games: int = _setting(0, "Games per generation against random and against greedy "
                                           "players (each) on the side-20 board; 0 skips them.", "evaluation")
+    eval_rollout_games: int = _setting(0, "The same against three rollout:N players (N = "
+                                       "--eval-rollout-simulations) on the training board: a yardstick the network "
+                                       "was not copied from; 0 skips them.", "evaluation")
+    eval_rollout_simulations: int = _setting(64, "Playouts per action of those rollout players.", "evaluation")
     saved_games: int = _setting(4, "Self-play games per generation saved to games/ for "
                                 "tavrin-render.", "evaluation")
 
@@ -230,7 +263,8 @@ class TrainSettings:
             sample_moves=self.sample_moves, c_puct=self.c_puct, dirichlet_alpha=self.dirichlet_alpha,
             exploration_fraction=self.exploration_fraction, skip_single_tile=self.skip_single_tile,
             full_search_fraction=self.full_search_fraction, reduced_sims=self.reduced_sims,
-            extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache, seed=seed)
+            extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache,
+            gumbel_candidates=self.gumbel_candidates, seed=seed)
 
     @property
     def effective_batch_size(self) -> int:
@@ -243,6 +277,7 @@ class TrainSettings:
     def validate(self) -> None:
         """Raises ValueError naming the first setting out of range."""
         positive = ["generations", "dim", "games_per_generation", "workers", "channels", "blocks",
+                    "eval_rollout_simulations",
                     "pool_games", "reduced_sims",
                     "server_threads", "train_batch_size", "replay_capacity"]
         for name in positive:
@@ -252,7 +287,7 @@ class TrainSettings:
                         "batch_wait_ms", "train_steps", "learning_rate", "weight_decay",
                         "value_loss_weight", "ownership_loss_weight", "score_loss_weight", "train_threads",
                         "eval_random_games", "eval_greedy_games", "warm_start_games", "warm_start_steps",
-                        "eval_full_board_games", "saved_games", "c_puct", "selfplay_processes",
+                        "eval_full_board_games", "eval_rollout_games", "saved_games", "c_puct", "selfplay_processes",
                         "evaluation_cache"]
         for name in non_negative:
             if getattr(self, name) < 0:
@@ -286,8 +321,13 @@ class TrainSettings:
             raise ValueError(f"--evaluation-cache must be at most {MAX_CACHE_ENTRIES}, got {self.evaluation_cache}")
         if self.inference not in INFERENCE_BACKENDS:
             raise ValueError(f"--inference must be one of {', '.join(INFERENCE_BACKENDS)}, got {self.inference!r}")
+        if self.gumbel_candidates == 1 or not 0 <= self.gumbel_candidates <= 1 << 16:
+            raise ValueError(f"--gumbel-candidates must be 0 (off) or 2 to 65536, got {self.gumbel_candidates}")
+        if self.gumbel_candidates and self.engine == "module":
+            raise ValueError("--gumbel-candidates needs --engine pool: the module searches with PUCT only")
         if not 0 < self.full_search_fraction <= 1:
             raise ValueError(f"--full-search-fraction must lie in (0, 1], got {self.full_search_fraction}")
+        teacher_simulations(self.warm_start_teacher)
         self.schedule()
         if self.dim < 5:
             raise ValueError(f"--dim must be at least 5 (the longest piece), got {self.dim}")
@@ -304,6 +344,15 @@ class TrainSettings:
             raise ValueError(f"unknown settings: {', '.join(unknown)}")
         return cls(**values)
 
+
+# Named sets of settings for `tavrin-train --preset`, as if typed.
+PRESETS: dict[str, dict[str, Any]] = {
+    "full-board": {
+        "dim": 20, "warm_start_games": 400, "warm_start_steps": 2000, "replay_capacity": 120000,
+        "games_per_generation": 48, "generations": 80, "time_limit_minutes": 0.0,
+        "eval_random_games": 0, "eval_greedy_games": 40,
+    },
+}
 
 # Settings of earlier versions that a resumed run may still carry; ignored.
 RETIRED_SETTINGS = {"eval_versus_games"}
@@ -374,6 +423,27 @@ def explicit_settings(namespace: argparse.Namespace) -> dict[str, Any]:
     return {k: v for k, v in vars(namespace).items() if k in known}
 
 
+def network_shape_of(init: str, explicit: dict[str, Any]) -> dict[str, Any]:
+    """The network settings of the checkpoint a run starts from; ValueError
+    when a flag typed now asks for another shape."""
+    from tavrin_trainer.run.directory import load_checkpoint, resolve_checkpoint
+
+    try:
+        path = resolve_checkpoint(init)
+        shape = load_checkpoint(path).get("shape")
+    except (FileNotFoundError, ValueError) as error:
+        raise ValueError(f"--init {init}: {error}") from None
+    if not isinstance(shape, dict):
+        raise ValueError(f"--init {init}: {path} does not record its network shape")
+    from_checkpoint = {"channels": shape["channels"], "blocks": shape["blocks"], "aux_heads": shape.get("aux_heads", False),
+                       "extended_planes": shape.get("input_planes", 5) != 5}
+    for name, value in from_checkpoint.items():
+        if name in explicit and explicit[name] != value:
+            raise ValueError(f"--{flag_name(name)} {explicit[name]} differs from the network of --init {init} "
+                             f"({value}); leave it out")
+    return from_checkpoint
+
+
 def resolve_settings(explicit: dict[str, Any], saved: dict[str, Any] | None) -> TrainSettings:
     """Defaults, overlaid by a resumed run's saved settings, overlaid by the
     flags typed now. Changing a setting that shapes the network or the stored
@@ -388,6 +458,8 @@ def resolve_settings(explicit: dict[str, Any], saved: dict[str, Any] | None) -> 
                     f"--{flag_name(f.name)} is fixed for this run (it was {saved.get(f.name)}); "
                     f"start a new run directory to change it")
     values.update(explicit)
+    if values["init"] and saved is None:
+        values.update(network_shape_of(values["init"], explicit))
     if values["engine"] == "module" and "extended_planes" not in explicit and saved is None:
         values["extended_planes"] = False  # the module sends the five planes; nothing else to choose
     if not values["run_dir"]:
