@@ -75,7 +75,7 @@ class Game:
 
     def placements(self) -> list[tuple[int, ...]]:
         """
-        Every placement still possible for the piece being placed, as tuples of tiles (ascending).
+        Every placement still possible for the piece being placed, as tuples of tiles (ascending): each covers the squares laid so far and at least one legal tile.
         """
 
     def state(self, planes_last: bool = False, extended: bool = False) -> numpy.typing.NDArray[numpy.bool_]:

@@ -30,7 +30,9 @@ def test_placements_explain_the_legal_tiles_at_every_action_of_whole_games():
         while not game.is_terminal():
             chosen = set(game.chosen_squares)
             placements = game.placements()
-            assert placements and all(chosen <= set(p) for p in placements)
+            # ... and each leaves a square to lay: one already laid in full is
+            # not completed while a larger one through it is open.
+            assert placements and all(chosen < set(p) for p in placements)
             assert sorted({t for p in placements for t in p} - chosen) == game.legal_tiles().tolist()
             state = game.state()
             assert state.dtype == np.bool_ and state.shape == (5, dim, dim)

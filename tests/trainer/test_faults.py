@@ -107,3 +107,66 @@ def test_a_trainer_killed_at_any_moment_resumes_losing_at_most_one_generation(tm
     every_file_loads(run)
     with open(run.metrics_path, newline="") as source:
         assert [int(r["generation"]) for r in csv.DictReader(source)] == list(range(latest + 2))
+
+
+def test_damaged_or_foreign_run_directories_get_one_line_answers_and_lose_nothing(tmp_path, capsys, monkeypatch):
+    from tavrin_trainer import generation_loop
+    from tavrin_trainer.cli import eval as cli_eval
+    from tavrin_trainer.cli import train as cli_train
+
+    def train(run_dir, *flags):
+        settings = [f"--{k.replace('_', '-')}={v}" for k, v in TINY.items() if k != "dim"]
+        code = cli_train.main(["--run-dir", str(run_dir), "--quiet", *settings, *flags])
+        return code, capsys.readouterr().err
+
+    # An ordinary folder is neither used nor cleaned.
+    folder = tmp_path / "papers"
+    (folder / "deep").mkdir(parents=True)
+    kept = [folder / "metrics.csv", folder / "deep" / ".draft.tmp"]
+    for path in kept:
+        path.write_text("mine")
+    with pytest.raises(SystemExit):
+        train(folder, "--generations", "1")
+    assert "is not empty and holds no tavrin run" in capsys.readouterr().err
+    assert all(path.read_text() == "mine" for path in kept)
+
+    # Stopped during the warm start: nothing claimed, another side may be chosen.
+    run = RunDirectory(tmp_path / "run")
+
+    def interrupted(state):
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(generation_loop, "warm_start", interrupted)
+    assert train(run.root, "--dim", "7", "--warm-start-games", "1", "--generations", "1")[0] == 130
+    monkeypatch.undo()
+    assert train(run.root, "--dim", "6", "--generations", "2")[0] == 0
+    first_elapsed = float(generation_loop.MetricsLog(run.metrics_path).rows()[-1]["elapsed_s"])
+
+    # The newest checkpoint damaged: resume and evaluation fall back to the one before, saying so.
+    run.checkpoint_path(2).write_bytes(run.checkpoint_path(2).read_bytes()[:300])
+    with pytest.raises(SystemExit):
+        cli_eval.main([str(run.checkpoint_path(2)), "--games", "1"])
+    assert f"{run.checkpoint_path(2)} cannot be read, the file is damaged" in capsys.readouterr().err
+    assert cli_eval.main([str(run.root), "--opponent", "random", "--games", "4", "--workers", "1", "--quiet"]) == 0
+    assert f"skipped {run.checkpoint_path(2)} cannot be read" in capsys.readouterr().err
+    code, err = train(run.root, "--dim", "6", "--generations", "3")
+    assert code == 0 and "kept it as generation-0002.pt.corrupt" in err
+    assert run.generations() == [0, 1, 2, 3] and (run.checkpoint_dir / "generation-0002.pt.corrupt").exists()
+    rows = generation_loop.MetricsLog(run.metrics_path).rows()
+    assert [int(r["generation"]) for r in rows] == [0, 1, 2, 3]
+    # Wall time counts on across the invocations.
+    assert float(rows[-1]["elapsed_s"]) > float(rows[1]["elapsed_s"]) and first_elapsed > float(rows[1]["elapsed_s"])
+
+    # A second trainer is kept out while the first holds the run.
+    with run.lock():
+        assert "is in use by another trainer (process" in train(run.root, "--dim", "6", "--generations", "4")[1]
+
+    # Damaged settings, then none at all with another network than the checkpoint's.
+    run.settings_path.write_text("{not json")
+    with pytest.raises(SystemExit):
+        train(run.root, "--dim", "6", "--generations", "4")
+    assert f"{run.settings_path} cannot be read" in capsys.readouterr().err
+    run.settings_path.unlink()
+    code, err = train(run.root, "--dim", "6", "--generations", "4", "--channels", "16")
+    assert code == 2 and "was trained with channels 8 (settings: 16)" in err and "settings.json is missing" in err
+    assert run.generations() == [0, 1, 2, 3]

@@ -70,11 +70,19 @@ def test_train_help_explains_every_setting(capsys):
     (["--workers", "0"], "--workers must be at least 1"),
     (["--sims-per-move", "0"], "--sims-per-move must be at least 1"),
     (["--dim", "eight"], "invalid int value"),
+    (["--dim", "200"], "--dim must be 5 to 128"),
+    (["--learning-rate", "nan"], "--learning-rate must be a finite number"),
+    (["--time-limit-minutes", "inf"], "--time-limit-minutes must be a finite number"),
+    (["--board-schedule", "200:3"], "side 5 to 128"),
+    (["--warm-start-teacher", "rollout"], "greedy or rollout:N"),
+    (["--gumbel-candidates", "1"], "--gumbel-candidates must be 0 (off) or 2"),
+    (["--init", "no-such-run"], "--init no-such-run: no checkpoint or run directory"),
 ])
-def test_bad_train_flags_are_refused_before_anything_starts(flags, message, capsys):
+def test_bad_train_flags_are_refused_before_anything_starts(flags, message, capsys, tmp_path):
     with pytest.raises(SystemExit):
-        cli_train.main(flags)
+        cli_train.main(flags + ["--run-dir", str(tmp_path / "run")])
     assert message in capsys.readouterr().err
+    assert not (tmp_path / "run").exists()  # nothing claimed: the next try may choose anew
 
 
 @needs_engine
@@ -100,7 +108,7 @@ def test_eval_command_scores_seat_rotated_matches_and_rates_a_run(tmp_path, caps
 
 @pytest.mark.parametrize("flags, message", [
     (["greedy", "--opponent", "rollout:x"], "rollout:N"),
-    (["greedy", "--dim", "3"], "--dim must be 4 to 128"),
+    (["greedy", "--dim", "4"], "--dim must be 5 to 128"),
     (["greedy", "--first-play-reduction", "0.1"], "give --simulations too"),
     ([], "either a candidate or --ladder"),
     (["no-such-run"], "no checkpoint or run directory"),

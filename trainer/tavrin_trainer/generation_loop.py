@@ -25,11 +25,11 @@ from tavrin_trainer.learning.examples import RecordError
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 from tavrin_trainer.learning.optimisation import LossWeights, learning_rate, train_steps
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
-from tavrin_trainer.run.directory import RunDirectory, atomic_write, load_checkpoint, save_checkpoint
+from tavrin_trainer.run.directory import RunDirectory, RunDirectoryError, atomic_write, load_checkpoint, save_checkpoint
 from tavrin_trainer.run.interrupts import CtrlC
 from tavrin_trainer.run.metrics import EVALUATION_OPPONENTS, MetricsLog
 from tavrin_trainer.run.plots import write_plots
-from tavrin_trainer.run.progress import progress_bar, say
+from tavrin_trainer.run.progress import progress_bar, say, warn
 from tavrin_trainer.run.saved_games import game_from_record
 from tavrin_trainer.run.settings import TrainSettings
 from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
@@ -50,13 +50,16 @@ class TrainingState:
     rng: np.random.Generator
     show_progress: bool
     device: str = "cpu"
+    # Wall time of the generations before this invocation (a resumed run).
+    elapsed_before: float = 0.0
     started: float = field(default_factory=time.perf_counter)
 
 
 def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
-    """A fresh run (generation 0 saved at once), or the latest generation of an existing one."""
+    """A fresh run, whose folder becomes a run directory once generation 0 is
+    saved, or the newest readable generation of an existing run. The caller
+    holds the run's lock."""
     run = RunDirectory(settings.run_dir)
-    run.root.mkdir(parents=True, exist_ok=True)
     run.remove_unfinished_writes()
     device = resolve_device(settings.device)
     torch.manual_seed(settings.seed)
@@ -65,34 +68,60 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     model = TavrinNet(NetworkShape(settings.channels, settings.blocks, settings.aux_heads, planes)).to(device)
     optimizer = torch.optim.Adam(model.parameters(), lr=settings.learning_rate, weight_decay=settings.weight_decay)
     metrics = MetricsLog(run.metrics_path)
-    latest = run.latest_generation()
-    if latest is None:
-        run.metrics_path.unlink(missing_ok=True)
+    found = run.newest_loadable(lambda line: warn(line, show_progress), set_aside=True)
+    elapsed_before = 0.0
+    if found is None:
+        if run.is_run():  # killed before its first checkpoint: nothing of it to keep
+            run.metrics_path.unlink(missing_ok=True)
         generation, buffer = 0, ReplayBuffer(settings.replay_capacity, settings.side_of_generation(1), planes)
     else:
-        saved = load_checkpoint(run.checkpoint_path(latest))
+        generation, saved = found
+        check_network_matches(run, run.checkpoint_path(generation), saved, model.shape, settings.dim)
         model.load_state_dict(saved["model"])
         optimizer.load_state_dict(saved["optimizer"])
         for group in optimizer.param_groups:  # a resumed run may change them
             group["lr"], group["weight_decay"] = settings.learning_rate, settings.weight_decay
-        generation = latest
-        side = settings.side_of_generation(latest + 1)
+        side = settings.side_of_generation(generation + 1)
         buffer = (ReplayBuffer.load(run.replay_path, settings.replay_capacity, side, planes)
                   if run.replay_path.exists() and saved_side(run.replay_path) == side
                   else ReplayBuffer(settings.replay_capacity, side, planes))
-        metrics.truncate_after(latest)
-        say(f"resuming {run.root} at generation {latest} with {len(buffer)} stored positions", show_progress)
+        metrics.truncate_after(generation)
+        rows = metrics.rows()
+        elapsed_before = float(rows[-1]["elapsed_s"]) if rows and rows[-1]["elapsed_s"] else 0.0
+        if not run.settings_path.exists():
+            warn(f"{run.settings_path} is missing: resuming with the settings given now", show_progress)
+        say(f"resuming {run.root} at generation {generation} with {len(buffer)} stored positions", show_progress)
+        run.mark()  # a run of an earlier version gets its marker
+        run.save_settings(settings.to_json())
     model.eval()
-    run.save_settings(settings.to_json())
     state = TrainingState(settings, run, model, optimizer, buffer, generation, metrics,
-                          np.random.default_rng([settings.seed, generation]), show_progress, device)
-    if latest is None:
+                          np.random.default_rng([settings.seed, generation]), show_progress, device,
+                          elapsed_before=elapsed_before)
+    if found is None:
         if settings.init:
             start_from(state, settings.init)
         elif settings.warm_start_games:
             warm_start(state)
+        run.mark()
         save_generation(state)
+        run.save_settings(settings.to_json())
     return state
+
+
+def check_network_matches(run: RunDirectory, path, saved: dict[str, Any], shape: NetworkShape, dim: int) -> None:
+    """RunDirectoryError when the checkpoint's network or board is not the one the settings describe."""
+    recorded = saved.get("shape")
+    wanted = dataclasses.asdict(shape)
+    mismatches = [f"{name} {recorded[name]} (settings: {wanted[name]})" for name in wanted
+                  if isinstance(recorded, dict) and name in recorded and recorded[name] != wanted[name]]
+    if saved.get("dim") is not None and saved["dim"] != dim:
+        mismatches.append(f"side {saved['dim']} (settings: {dim})")
+    if not mismatches:
+        return
+    hint = (f"{run.settings_path.name} is missing, so give the run's own flags (--channels, --blocks, --aux-heads, "
+            f"--extended-planes, --dim)" if not run.settings_path.exists()
+            else "start a new run directory to change them")
+    raise RunDirectoryError(f"{path} was trained with {', '.join(mismatches)}; {hint}")
 
 
 def start_from(state: TrainingState, init: str) -> None:
@@ -152,9 +181,10 @@ def self_play(state: TrainingState, engine: SelfPlayEngine) -> dict[str, Any]:
     if state.buffer.dim != side:  # the curriculum moves on: positions of one side per buffer
         say(f"self-play moves to side {side}", state.show_progress)
         state.buffer = ReplayBuffer(settings.replay_capacity, side, state.buffer.input_planes)
+    played = []
     with progress_bar(settings.games_per_generation, "self-play", state.show_progress) as bar:
-        for record in engine.play(checkpoint, settings.search_settings(side, state.generation + 1),
-                                  settings.games_per_generation):
+        for arrival, record in enumerate(engine.play(checkpoint, settings.search_settings(side, state.generation + 1),
+                                                     settings.games_per_generation)):
             bar.update(1)
             try:
                 examples = engine.examples(record, side)
@@ -163,11 +193,17 @@ def self_play(state: TrainingState, engine: SelfPlayEngine) -> dict[str, Any]:
                 say(f"rejected a self-play record: {error}", state.show_progress)
                 continue
             games += 1
-            state.buffer.add(examples)
             positions += len(examples)
-            if len(saved) < settings.saved_games:
-                saved.append(game_from_record(engine.as_lists(record), side, state.generation))
+            number = record["index"] if isinstance(record, dict) and "index" in record else arrival
+            played.append((int(number), arrival, examples, record))
             bar.set_postfix_str(f"{positions} positions")
+    # In game order, not in the order processes finished them: the buffer and
+    # so the training batches are the same however the games were shared.
+    played.sort(key=lambda game: game[:2])
+    for _, _, examples, record in played:
+        state.buffer.add(examples)
+        if len(saved) < settings.saved_games:
+            saved.append(game_from_record(engine.as_lists(record), side, state.generation))
     seconds = time.perf_counter() - started
     if saved:
         state.run.games_dir.mkdir(parents=True, exist_ok=True)
@@ -225,7 +261,7 @@ def evaluate(state: TrainingState) -> dict[str, Any]:
 
 
 def record_row(state: TrainingState, row: dict[str, Any]) -> None:
-    row.update(generation=state.generation, elapsed_s=time.perf_counter() - state.started)
+    row.update(generation=state.generation, elapsed_s=state.elapsed_before + time.perf_counter() - state.started)
     state.metrics.append(row)
     write_plots(state.metrics.rows(), state.run.plot_dir)
     say(summary_line(row, state.settings.generations), state.show_progress)
@@ -275,6 +311,15 @@ def run_training(settings: TrainSettings, engine_module: str = "tavrin_self_play
     ``make_engine`` and ``evaluator`` replace where self-play and evaluation
     run (the Ray backend passes actors); an engine is a ``SelfPlayEngine``,
     an evaluator returns ``evaluate``'s row."""
+    run = RunDirectory(settings.run_dir)
+    run.check_usable()
+    with run.lock():
+        return _train(settings, engine_module, show_progress, make_engine, evaluator)
+
+
+def _train(settings: TrainSettings, engine_module: str, show_progress: bool,
+           make_engine: Callable[[TrainingState], Any] | None,
+           evaluator: Callable[[TrainingState], dict[str, Any]]) -> TrainingState:
     state = open_state(settings, show_progress)
     try:
         engine_context = make_engine(state) if make_engine else self_play_engine(state, engine_module)

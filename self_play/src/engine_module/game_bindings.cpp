@@ -83,6 +83,9 @@ nb::list placements(const Game& game) {
   std::vector<std::vector<std::uint16_t>> squares;
   for (std::uint32_t id : game.piece_placements()) {
     const auto cells = catalogue.placement(id).squares();
+    // Laid in full while larger ones through it remain: the piece goes on
+    // past it, so it is no longer possible.
+    if (cells.size() == game.chosen_squares().size()) continue;
     squares.emplace_back(cells.begin(), cells.end());
   }
   std::sort(squares.begin(), squares.end());
@@ -149,7 +152,8 @@ void bind_game(nb::module_& module) {
                    nb::for_getter(nb::sig("def chosen_squares(self) -> tuple[int, ...]")),
                    "The tiles already laid for the piece being placed.")
       .def("placements", &placements, nb::sig("def placements(self) -> list[tuple[int, ...]]"),
-           "Every placement still possible for the piece being placed, as tuples of tiles (ascending).")
+           "Every placement still possible for the piece being placed, as tuples of tiles (ascending): each "
+           "covers the squares laid so far and at least one legal tile.")
       .def("state", &state, "planes_last"_a = false, "extended"_a = false,
            nb::sig("def state(self, planes_last: bool = False, extended: bool = False) -> "
                    "numpy.typing.NDArray[numpy.bool_]"),

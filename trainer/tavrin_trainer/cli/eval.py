@@ -33,7 +33,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--opponent", action="append", metavar="PLAYER",
                         help="Opponent in the three other seats; repeat for several (default: random and greedy).")
     parser.add_argument("--games", type=int, default=400, help="Games per opponent (default: 400).")
-    parser.add_argument("--dim", type=int, help="Board side, 4 to 128 (default: the side the network was "
+    parser.add_argument("--dim", type=int, help="Board side, 5 to 128 (default: the side the network was "
                         "trained for, or the trainer's default side 10 when no network plays).")
     parser.add_argument("--simulations", type=int, default=0,
                         help="Search simulations per action of network players (default: 0, the most "
@@ -82,8 +82,10 @@ def main(argv: list[str] | None = None) -> int:
         args.workers = 1 if args.device.startswith("cuda") else 2
     if args.games < 1 or args.workers < 1 or args.rounds < 1 or args.ladder_generations < 2:
         parser.error("--games, --workers and --rounds must be at least 1, --ladder-generations at least 2")
-    if args.dim is not None and not 4 <= args.dim <= 128:
-        parser.error(f"--dim must be 4 to 128, got {args.dim}")
+    from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
+
+    if args.dim is not None and not MIN_SIDE <= args.dim <= MAX_SIDE:
+        parser.error(f"--dim must be {MIN_SIDE} to {MAX_SIDE}, got {args.dim}")
     if args.simulations < 0:
         parser.error("--simulations must not be negative")
     if (args.first_play_reduction is not None or args.gumbel_candidates) and args.simulations == 0:
@@ -92,6 +94,7 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"--gumbel-candidates must be 0 (off) or 2 to 65536, got {args.gumbel_candidates}")
 
     from tavrin_trainer.evaluation.players import player_from_name
+    from tavrin_trainer.run.directory import RunDirectoryError
 
     try:
         if args.ladder:
@@ -101,7 +104,7 @@ def main(argv: list[str] | None = None) -> int:
         opponents = [player_from_name(name, args.simulations, None if args.seed is None else args.seed + 1 + i,
                                       args.first_play_reduction, args.device, args.gumbel_candidates)
                      for i, name in enumerate(args.opponent or ["random", "greedy"])]
-    except (FileNotFoundError, ValueError, NotImplementedError) as error:
+    except (FileNotFoundError, ValueError, NotImplementedError, RunDirectoryError) as error:
         parser.error(str(error))
 
     from tavrin_trainer.evaluation.arena import play_match

@@ -51,12 +51,16 @@ def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     explicit = {**PRESETS.get(args.preset, {}), **explicit_settings(args)}
-    from tavrin_trainer.run.directory import RunDirectory
+    from tavrin_trainer.run.directory import RunDirectory, RunDirectoryError
 
-    saved = RunDirectory(explicit["run_dir"]).saved_settings() if explicit.get("run_dir") else None
     try:
+        saved = None
+        if explicit.get("run_dir"):
+            run = RunDirectory(explicit["run_dir"])
+            run.check_usable()
+            saved = run.saved_settings()
         settings = resolve_settings(explicit, saved)
-    except ValueError as error:
+    except (ValueError, RunDirectoryError) as error:
         parser.error(str(error))
     return train_from_settings(settings, show_progress=not args.quiet)
 
@@ -65,7 +69,7 @@ def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
     # Imported here so that --help and bad flags answer at once, without PyTorch.
     from tavrin_trainer.generation_loop import run_training
     from tavrin_trainer.ray_backend import RayBackendError, train_on_ray
-    from tavrin_trainer.run.directory import RunDirectory
+    from tavrin_trainer.run.directory import RunDirectory, RunDirectoryError
     from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure
     from tavrin_trainer.selfplay.pool_processes import SelfPlayFailure
 
@@ -80,6 +84,9 @@ def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
         kept = f"; kept {run.checkpoint_path(latest)}" if latest is not None else ""
         print(f"\ninterrupted: all processes stopped{kept}", file=sys.stderr)
         return 130
+    except RunDirectoryError as failure:
+        print(f"tavrin-train: {failure}", file=sys.stderr)
+        return 2
     except (ClusterFailure, SelfPlayFailure, RayBackendError) as failure:
         latest = run.latest_generation()
         print(f"training stopped: {failure}", file=sys.stderr)

@@ -160,9 +160,9 @@ class NetworkPlayer(Player):
                         first_play_reduction: float | None = None, inference: str = "fp32",
                         gumbel_candidates: int = 0) -> "NetworkPlayer":
         from tavrin_trainer.learning.network import model_from_checkpoint
-        from tavrin_trainer.run.directory import load_checkpoint
+        from tavrin_trainer.run.directory import load_network_checkpoint
 
-        checkpoint = load_checkpoint(path)
+        checkpoint = load_network_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
                      device=device, first_play_reduction=first_play_reduction, inference=inference,
                      gumbel_candidates=gumbel_candidates)

@@ -33,3 +33,15 @@ def say(message: str, enabled: bool = True) -> None:
         from tqdm import tqdm
 
         tqdm.write(message)
+
+
+def warn(message: str, progress_shown: bool = True) -> None:
+    """A line on standard error that even a quiet run prints."""
+    import sys
+
+    if progress_shown:
+        from tqdm import tqdm
+
+        tqdm.write(message, file=sys.stderr)
+    else:
+        print(message, file=sys.stderr)

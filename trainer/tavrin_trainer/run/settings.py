@@ -10,12 +10,15 @@ from __future__ import annotations
 import argparse
 import dataclasses
 import json
+import math
 import os
 import time
 from dataclasses import dataclass, field, fields
 from pathlib import Path
 from typing import Any
 
+# Board sides the trainer plays: the longest piece must fit; the engine's bound.
+MIN_SIDE, MAX_SIDE = 5, 128
 # The engine's bound on a pool's evaluation cache.
 MAX_CACHE_ENTRIES = 1 << 24
 # How self-play may run the network (see learning.inference).
@@ -235,9 +238,10 @@ class TrainSettings:
         stages = []
         for item in filter(None, (part.strip() for part in self.board_schedule.split(","))):
             side, _, count = item.partition(":")
-            if not (side.isdigit() and count.isdigit()) or int(side) < 5 or int(count) < 1:
-                raise ValueError(f"--board-schedule takes SIDE:GENERATIONS pairs (side at least 5, generations at "
-                                 f"least 1) separated by commas, got {self.board_schedule!r}")
+            if (not (side.isdigit() and count.isdigit()) or not MIN_SIDE <= int(side) <= MAX_SIDE
+                    or int(count) < 1):
+                raise ValueError(f"--board-schedule takes SIDE:GENERATIONS pairs (side {MIN_SIDE} to {MAX_SIDE}, "
+                                 f"generations at least 1) separated by commas, got {self.board_schedule!r}")
             stages.append((int(side), int(count)))
         return stages
 
@@ -276,6 +280,12 @@ class TrainSettings:
 
     def validate(self) -> None:
         """Raises ValueError naming the first setting out of range."""
+        for f in fields(self):
+            value = getattr(self, f.name)
+            if _type_name(f) == "float" and not math.isfinite(value):
+                raise ValueError(f"--{flag_name(f.name)} must be a finite number, got {value}")
+        if not MIN_SIDE <= self.dim <= MAX_SIDE:
+            raise ValueError(f"--dim must be {MIN_SIDE} to {MAX_SIDE} (the longest piece must fit), got {self.dim}")
         positive = ["generations", "dim", "games_per_generation", "workers", "channels", "blocks",
                     "eval_rollout_simulations",
                     "pool_games", "reduced_sims",
@@ -329,8 +339,6 @@ class TrainSettings:
             raise ValueError(f"--full-search-fraction must lie in (0, 1], got {self.full_search_fraction}")
         teacher_simulations(self.warm_start_teacher)
         self.schedule()
-        if self.dim < 5:
-            raise ValueError(f"--dim must be at least 5 (the longest piece), got {self.dim}")
 
     def to_json(self) -> str:
         return json.dumps(dataclasses.asdict(self), indent=2)
@@ -426,15 +434,12 @@ def explicit_settings(namespace: argparse.Namespace) -> dict[str, Any]:
 def network_shape_of(init: str, explicit: dict[str, Any]) -> dict[str, Any]:
     """The network settings of the checkpoint a run starts from; ValueError
     when a flag typed now asks for another shape."""
-    from tavrin_trainer.run.directory import load_checkpoint, resolve_checkpoint
+    from tavrin_trainer.run.directory import RunDirectoryError, load_network_checkpoint, resolve_checkpoint
 
     try:
-        path = resolve_checkpoint(init)
-        shape = load_checkpoint(path).get("shape")
-    except (FileNotFoundError, ValueError) as error:
+        shape = load_network_checkpoint(resolve_checkpoint(init))["shape"]
+    except (FileNotFoundError, RunDirectoryError) as error:
         raise ValueError(f"--init {init}: {error}") from None
-    if not isinstance(shape, dict):
-        raise ValueError(f"--init {init}: {path} does not record its network shape")
     from_checkpoint = {"channels": shape["channels"], "blocks": shape["blocks"], "aux_heads": shape.get("aux_heads", False),
                        "extended_planes": shape.get("input_planes", 5) != 5}
     for name, value in from_checkpoint.items():

@@ -18,9 +18,9 @@ from tavrin_trainer.selfplay.interface import share_games
 def load_inference_model(checkpoint: str, device: str) -> Any:
     """The checkpoint's network, ready to answer positions on ``device``."""
     from tavrin_trainer.learning.network import inference_copy, model_from_checkpoint
-    from tavrin_trainer.run.directory import load_checkpoint
+    from tavrin_trainer.run.directory import load_network_checkpoint
 
-    return inference_copy(model_from_checkpoint(load_checkpoint(checkpoint))).to(device)
+    return inference_copy(model_from_checkpoint(load_network_checkpoint(checkpoint))).to(device)
 
 
 def load_inference(checkpoint: str, device: str, backend: str, planes_last: bool) -> Inference:
