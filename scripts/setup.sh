@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing tavrin needs on a fresh Debian machine:
 # a C++ toolchain, CMake, GoogleTest, Google Benchmark, and the Python
-# packages (PyTorch pinned to the CPU build). Safe to run again.
+# packages (PyTorch pinned to one version; the README says how to get its
+# CPU build). Safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

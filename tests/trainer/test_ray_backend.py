@@ -199,3 +199,32 @@ def test_actor_plans_follow_the_cluster():
         plan_actors(TrainSettings(device="cuda"), {"CPU": 4.0}, {})
     with pytest.raises(RayBackendError, match="that machine has no GPU"):
         plan_actors(TrainSettings(device="cuda"), {"CPU": 4.0, "GPU": 1.0}, {"CPU": 4.0})
+
+
+def test_the_learner_s_gpu_is_reserved_on_its_machine_or_the_run_says_why(two_nodes):
+    from tavrin_trainer.ray_backend.resources import reserve_learner_gpu
+
+    # The loopback nodes have no GPU: the wait ends with a message, not for ever.
+    head = ray.get_runtime_context().get_node_id()
+    with pytest.raises(RayBackendError, match="no GPU of the machine running tavrin-train came free within 1 s"):
+        reserve_learner_gpu(head, 1.0, timeout_s=1)
+    # A node with one (declared) GPU: the bundle holds the learner's half and the self-play actor's half.
+    node = two_nodes.add_node(num_cpus=1, num_gpus=1, node_ip_address="127.0.0.1")
+    try:
+        group = reserve_learner_gpu(node.node_id, 1.0, timeout_s=60)
+        from ray.util.scheduling_strategies import PlacementGroupSchedulingStrategy
+
+        @ray.remote
+        class Holder:
+            def where(self):
+                return ray.get_runtime_context().get_node_id()
+
+        inside = PlacementGroupSchedulingStrategy(group, placement_group_bundle_index=0)
+        holders = [Holder.options(num_gpus=0.5, num_cpus=cpus, scheduling_strategy=inside).remote()
+                   for cpus in (0, 1)]
+        assert ray.get([h.where.remote() for h in holders], timeout=60) == [node.node_id] * 2
+        for holder in holders:
+            ray.kill(holder)
+        ray.util.remove_placement_group(group)
+    finally:
+        two_nodes.remove_node(node)

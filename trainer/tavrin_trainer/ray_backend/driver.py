@@ -26,6 +26,8 @@ from tavrin_trainer.run.settings import TrainSettings, usable_cpu_count
 MAX_LEARNER_DEATHS = 3
 # How long a stopping learner may take to reach a safe point.
 STOP_WAIT_S = 30.0
+# How long a new learner may take to start (its process, its imports).
+LEARNER_START_S = 300.0
 
 
 def train_on_ray(settings: TrainSettings, show_progress: bool = True) -> int:
@@ -107,7 +109,7 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
 
     from tavrin_trainer.ray_backend.evaluation import EvaluationActor
     from tavrin_trainer.ray_backend.learner import Learner
-    from tavrin_trainer.ray_backend.resources import plan_actors
+    from tavrin_trainer.ray_backend.resources import plan_actors, reserve_learner_gpu
     from tavrin_trainer.ray_backend.selfplay_actor import SelfPlayActor
     from tavrin_trainer.selfplay.engines import pool_worker_options
 
@@ -116,16 +118,21 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
     say(plan.describe(), show_progress)
     run_name = f"tavrin-{uuid.uuid4().hex[:8]}"
     options = pool_worker_options(settings, plan.selfplay_device, processes=1, search_threads=1)
+    from ray.util.placement_group import remove_placement_group
+    from ray.util.scheduling_strategies import NodeAffinitySchedulingStrategy, PlacementGroupSchedulingStrategy
+
+    # The learner's GPU, shared with the last self-play actor, is reserved first.
+    shared_gpu = reserve_learner_gpu(node_id, plan.selfplay_cpus) if plan.learner_gpus else None
+    in_shared_gpu = PlacementGroupSchedulingStrategy(shared_gpu, placement_group_bundle_index=0) if shared_gpu else None
     selfplay = [SelfPlayActor.options(name=f"{run_name}-selfplay-{i}", num_cpus=plan.selfplay_cpus,
                                       num_gpus=gpus, max_restarts=-1, max_task_retries=0,
-                                      scheduling_strategy="SPREAD").remote(options)
+                                      scheduling_strategy=in_shared_gpu if in_shared_gpu and gpus < 1 else "SPREAD"
+                                      ).remote(options)
                 for i, gpus in enumerate(plan.selfplay_gpus)]
     evaluation = [EvaluationActor.options(name=f"{run_name}-evaluation-{i}", num_cpus=0, max_restarts=-1,
                                           max_task_retries=0, scheduling_strategy="SPREAD").remote()
                   for i in range(plan.evaluation_actors)]
-    from ray.util.scheduling_strategies import NodeAffinitySchedulingStrategy
-
-    here = NodeAffinitySchedulingStrategy(node_id, soft=False)
+    here = in_shared_gpu or NodeAffinitySchedulingStrategy(node_id, soft=False)
     run = RunDirectory(settings.run_dir)
     learners: list[Any] = []
     try:
@@ -152,11 +159,18 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
     finally:
         for actor in learners + selfplay + evaluation:
             ray.kill(actor)
+        if shared_gpu is not None:
+            remove_placement_group(shared_gpu)
 
 
 def _wait_for(learner: Any) -> int:
     import ray
 
+    try:
+        ray.get(learner.ready.remote(), timeout=LEARNER_START_S)
+    except ray.exceptions.GetTimeoutError:
+        raise RayBackendError(f"the learner did not start within {LEARNER_START_S:.0f} s: the machine running "
+                              f"tavrin-train has no room for it (see ray status)") from None
     train = learner.train.remote()
     try:
         return ray.get(train)

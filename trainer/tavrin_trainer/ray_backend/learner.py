@@ -33,6 +33,10 @@ class Learner:
         self.evaluation_actors = evaluation_actors
         self.stopping = threading.Event()
 
+    def ready(self) -> bool:
+        """Answers once the actor is up."""
+        return True
+
     def train(self) -> int:
         """Trains to the end (or the time limit) and answers the last generation."""
         publisher = WeightsPublisher()

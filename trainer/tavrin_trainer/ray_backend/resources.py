@@ -61,3 +61,29 @@ def plan_actors(settings: TrainSettings, cluster: dict[str, float], learner_node
     actors = settings.selfplay_processes or int(cpus)
     evaluation = max(1, min(MAX_EVALUATION_ACTORS, int(cpus)))
     return ActorPlan("cpu", min(1.0, cpus / actors), (0.0,) * actors, evaluation, 0.0)
+
+
+# How long the learner's GPU may take to come free before the run gives up.
+PLACEMENT_WAIT_S = 300.0
+# The label Ray gives every node: its id.
+NODE_ID_LABEL = "ray.io/node-id"
+
+
+def reserve_learner_gpu(node_id: str, selfplay_cpus: float, timeout_s: float = PLACEMENT_WAIT_S):
+    """A placement group of one bundle on the learner's node: a whole GPU,
+    for the learner and the self-play actor sharing it, and that actor's
+    CPUs. Reserved before any other self-play actor is created, so none of
+    them can take that GPU first and leave the learner pending."""
+    import ray
+    from ray.util.placement_group import placement_group, remove_placement_group
+
+    group = placement_group([{"GPU": 1.0, "CPU": selfplay_cpus}], strategy="STRICT_PACK",
+                            bundle_label_selector=[{NODE_ID_LABEL: node_id}])
+    try:
+        ray.get(group.ready(), timeout=timeout_s)
+    except ray.exceptions.GetTimeoutError:
+        remove_placement_group(group)
+        raise RayBackendError(f"no GPU of the machine running tavrin-train came free within {timeout_s:.0f} s for "
+                              f"the learner and the self-play actor sharing it; free one there, or pass --device "
+                              f"cpu") from None
+    return group

@@ -15,6 +15,8 @@ from typing import Callable, TypeVar
 import ray
 
 Loaded = TypeVar("Loaded")
+# Longest wait for a generation's weights to reach an actor's node.
+WEIGHTS_FETCH_S = 600.0
 
 
 class WeightsPublisher:
@@ -38,7 +40,11 @@ class WeightsPublisher:
 def load_published(weights: list[ray.ObjectRef], load: Callable[[str], Loaded]) -> Loaded:
     """``load(path)`` applied to the published checkpoint, written to a
     temporary file on this node."""
-    data = ray.get(weights[0])
+    try:
+        data = ray.get(weights[0], timeout=WEIGHTS_FETCH_S)
+    except ray.exceptions.GetTimeoutError:
+        raise TimeoutError(f"the network weights did not arrive from the learner's node within "
+                           f"{WEIGHTS_FETCH_S:.0f} s") from None
     with tempfile.TemporaryDirectory(prefix="tavrin-weights-") as folder:
         path = Path(folder) / "checkpoint.pt"
         path.write_bytes(data)
