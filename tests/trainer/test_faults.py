@@ -149,8 +149,10 @@ def test_damaged_or_foreign_run_directories_get_one_line_answers_and_lose_nothin
     assert f"{run.checkpoint_path(2)} cannot be read, the file is damaged" in capsys.readouterr().err
     assert cli_eval.main([str(run.root), "--opponent", "random", "--games", "4", "--workers", "1", "--quiet"]) == 0
     assert f"skipped {run.checkpoint_path(2)} cannot be read" in capsys.readouterr().err
+    run.replay_path.write_bytes(b"PK\x03\x04 not a whole archive")
     code, err = train(run.root, "--dim", "6", "--generations", "3")
     assert code == 0 and "kept it as generation-0002.pt.corrupt" in err
+    assert "kept it as replay.npz.corrupt and resuming with an empty replay buffer" in err
     assert run.generations() == [0, 1, 2, 3] and (run.checkpoint_dir / "generation-0002.pt.corrupt").exists()
     rows = generation_loop.MetricsLog(run.metrics_path).rows()
     assert [int(r["generation"]) for r in rows] == [0, 1, 2, 3]

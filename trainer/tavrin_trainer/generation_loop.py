@@ -12,6 +12,7 @@ from __future__ import annotations
 import copy
 import dataclasses
 import time
+import zipfile
 from dataclasses import dataclass, field
 from typing import Any, Callable
 
@@ -81,10 +82,7 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
         optimizer.load_state_dict(saved["optimizer"])
         for group in optimizer.param_groups:  # a resumed run may change them
             group["lr"], group["weight_decay"] = settings.learning_rate, settings.weight_decay
-        side = settings.side_of_generation(generation + 1)
-        buffer = (ReplayBuffer.load(run.replay_path, settings.replay_capacity, side, planes)
-                  if run.replay_path.exists() and saved_side(run.replay_path) == side
-                  else ReplayBuffer(settings.replay_capacity, side, planes))
+        buffer = load_buffer(run, settings, settings.side_of_generation(generation + 1), planes, show_progress)
         metrics.truncate_after(generation)
         rows = metrics.rows()
         elapsed_before = float(rows[-1]["elapsed_s"]) if rows and rows[-1]["elapsed_s"] else 0.0
@@ -106,6 +104,25 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
         save_generation(state)
         run.save_settings(settings.to_json())
     return state
+
+
+def load_buffer(run: RunDirectory, settings: TrainSettings, side: int, planes: int,
+                show_progress: bool) -> ReplayBuffer:
+    """The saved replay buffer, or an empty one when there is none for this
+    side; a damaged file is reported and set aside, and the run goes on."""
+    empty = ReplayBuffer(settings.replay_capacity, side, planes)
+    if not run.replay_path.exists():
+        return empty
+    try:
+        if saved_side(run.replay_path) != side:
+            return empty
+        return ReplayBuffer.load(run.replay_path, settings.replay_capacity, side, planes)
+    except (OSError, ValueError, KeyError, EOFError, zipfile.BadZipFile) as error:
+        aside = run.replay_path.with_name(run.replay_path.name + ".corrupt")
+        run.replay_path.rename(aside)
+        warn(f"{run.replay_path} cannot be read ({str(error).splitlines()[0] if str(error) else type(error).__name__})"
+             f"; kept it as {aside.name} and resuming with an empty replay buffer", show_progress)
+        return empty
 
 
 def check_network_matches(run: RunDirectory, path, saved: dict[str, Any], shape: NetworkShape, dim: int) -> None:
