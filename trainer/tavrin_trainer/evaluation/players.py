@@ -169,6 +169,17 @@ class NetworkPlayer(Player):
         player.trained_side = checkpoint.get("dim")
         return player
 
+    @classmethod
+    def pretrained(cls, simulations: int = 64, device: str = "cpu", **search: Any) -> "NetworkPlayer":
+        """The side-20 network shipped with the package (README, "The
+        pretrained network"), searching ``simulations`` per action."""
+        from tavrin_trainer.run.directory import PRETRAINED_NAME, resolve_checkpoint
+
+        path = resolve_checkpoint(PRETRAINED_NAME)
+        player = cls.from_checkpoint(path, simulations=simulations, device=device, **search)
+        player.name = player.name.replace(path.stem, PRETRAINED_NAME, 1)
+        return player
+
     def choose(self, game: te.Game) -> int:
         return self.choose_many([game])[0]
 
@@ -220,7 +231,8 @@ class NetworkPlayer(Player):
 def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
                      first_play_reduction: float | None = None, device: str = "cpu",
                      gumbel_candidates: int = 0) -> Player:
-    """'random', 'greedy', 'rollout:N' or a checkpoint file / run directory."""
+    """'random', 'greedy', 'rollout:N', 'pretrained' (the shipped side-20
+    network) or a checkpoint file / run directory."""
     if name == "random":
         return RandomPlayer(seed)
     if name == "greedy":
@@ -230,8 +242,11 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
         if not count.isdigit() or int(count) < 1:
             raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {name!r}")
         return RolloutPlayer(int(count), seed)
-    from tavrin_trainer.run.directory import resolve_checkpoint
+    from tavrin_trainer.run.directory import PRETRAINED_NAME, resolve_checkpoint
 
+    if name == PRETRAINED_NAME:
+        return NetworkPlayer.pretrained(simulations, device, first_play_reduction=first_play_reduction,
+                                        gumbel_candidates=gumbel_candidates)
     return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations, device=device,
                                          first_play_reduction=first_play_reduction,
                                          gumbel_candidates=gumbel_candidates)
