@@ -71,8 +71,12 @@ def every_file_loads(run: RunDirectory, killed: bool = False) -> None:
                 rows = list(csv.DictReader(source))
             assert all(len(row) == len(rows[0]) and None not in row for row in rows)
         elif path.suffix == ".npz":
+            from tavrin_trainer.learning.replay_buffer import ReplayBuffer
+
             with np.load(path) as stored:
-                assert all(stored[name].shape is not None for name in stored.files)
+                size, dim = int(stored["size"]), int(stored["dim"])
+                planes = int(stored["input_planes"]) if "input_planes" in stored.files else 5
+            assert len(ReplayBuffer.load(path, max(size, 1), dim, planes)) == size
         elif path.suffix in (".json", ".jsonl"):
             for line in path.read_text().splitlines() if path.suffix == ".jsonl" else [path.read_text()]:
                 json.loads(line)
@@ -172,3 +176,16 @@ def test_damaged_or_foreign_run_directories_get_one_line_answers_and_lose_nothin
     code, err = train(run.root, "--dim", "6", "--generations", "4", "--channels", "16")
     assert code == 2 and "was trained with channels 8 (settings: 16)" in err and "settings.json is missing" in err
     assert run.generations() == [0, 1, 2, 3]
+
+
+def test_atomic_writes_reach_the_disk_before_and_after_the_rename(tmp_path, monkeypatch):
+    from tavrin_trainer.run import directory
+
+    flushed = []
+    real_fsync = os.fsync
+    monkeypatch.setattr(directory.os, "fsync", lambda handle: flushed.append(os.readlink(f"/proc/self/fd/{handle}"))
+                        or real_fsync(handle))
+    target = tmp_path / "data.txt"
+    directory.atomic_write(target, lambda path: path.write_text("complete"))
+    assert target.read_text() == "complete" and len(flushed) == 2
+    assert Path(flushed[0]).name.startswith(".data.txt.") and flushed[1] == str(tmp_path)

@@ -117,3 +117,13 @@ def test_bad_eval_arguments_are_refused(flags, message, capsys):
     with pytest.raises(SystemExit):
         cli_eval.main(flags)
     assert message in capsys.readouterr().err
+
+
+def test_a_checkpoint_without_its_network_shape_is_named_not_a_traceback(tmp_path, capsys):
+    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+
+    bare = tmp_path / "bare.pt"
+    save_checkpoint(bare, {"model": TavrinNet(NetworkShape(8, 1)).state_dict()})
+    with pytest.raises(SystemExit):
+        cli_eval.main([str(bare), "--games", "1"])
+    assert f"{bare} does not record its network shape" in capsys.readouterr().err
