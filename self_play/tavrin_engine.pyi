@@ -26,6 +26,11 @@ MIN_SIDE: int = 4
 
 MAX_SIDE: int = 128
 
+def piece_shape(piece: int) -> list[tuple[int, int]]:
+    """
+    The squares of catalogue piece `piece` (0 to PIECES - 1, the ids of Game.hands) as (row, column) pairs of its base orientation, row by row.
+    """
+
 class Game:
     """
     One four-player game, played one tile (row * dim + column) per action. Copies are independent; copy.copy, copy.deepcopy and pickle work.
