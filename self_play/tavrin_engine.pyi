@@ -58,6 +58,12 @@ class Game:
     def is_terminal(self) -> bool:
         """True once every player is out."""
 
+    @property
+    def finished(self) -> tuple[bool, bool, bool, bool]:
+        """
+        Per player, whether they are out: no placement was left to them at a turn of theirs.
+        """
+
     def payoff(self) -> tuple[float, float, float, float]:
         """The four payoffs: the players with the best score share 1."""
 

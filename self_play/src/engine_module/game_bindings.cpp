@@ -130,6 +130,13 @@ void bind_game(nb::module_& module) {
       .def("apply", &apply_tile, "tile"_a,
            "Plays `tile` for the player to move. An illegal tile raises ValueError and changes nothing.")
       .def("is_terminal", &Game::is_terminal, "True once every player is out.")
+      .def_prop_ro("finished",
+                   [](const Game& g) {
+                     const auto& out = g.finished();
+                     return std::make_tuple(out[0], out[1], out[2], out[3]);
+                   },
+                   nb::for_getter(nb::sig("def finished(self) -> tuple[bool, bool, bool, bool]")),
+                   "Per player, whether they are out: no placement was left to them at a turn of theirs.")
       .def("payoff",
            [](const Game& g) {
              const auto p = g.get_payoff();

@@ -63,6 +63,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--seed", type=int,
                         help="Seed of the games' random choices: the same seed plays the same games whatever "
                              "--workers is (default: fresh each run).")
+    parser.add_argument("--save-games", metavar="DIR",
+                        help="Write every game to DIR/<candidate>-vs-<opponent>.jsonl, for tavrin-play and "
+                             "tavrin-render.")
     parser.add_argument("--quiet", action="store_true", help="No progress bars.")
     return parser
 
@@ -116,11 +119,30 @@ def main(argv: list[str] | None = None) -> int:
             seed = None if args.seed is None else [args.seed, index]
             if args.parity:
                 print(play_match(opponent, opponent, args.games, args.dim, args.workers, show, seed).describe())
-            print(play_match(candidate, opponent, args.games, args.dim, args.workers, show, seed).describe())
+            result = play_match(candidate, opponent, args.games, args.dim, args.workers, show, seed)
+            print(result.describe())
+            if args.save_games:
+                print(f"games in {save_games(result, args.save_games)}")
     except KeyboardInterrupt:
         print("\ninterrupted", file=sys.stderr)
         return 130
     return 0
+
+
+def save_games(result, folder: str):
+    """The match's games as saved-game lines; the file's path."""
+    import re
+    from pathlib import Path
+
+    from tavrin_trainer.run.directory import atomic_write
+    from tavrin_trainer.run.saved_games import SavedGame
+
+    name = re.sub(r"[^A-Za-z0-9_.@,+-]+", "_", f"{result.candidate}-vs-{result.opponent}")
+    path = Path(folder) / f"{name}.jsonl"
+    lines = [SavedGame(result.dim, list(game.moves), list(game.payoffs), seats=list(game.seats)).to_json() + "\n"
+             for game in result.results]
+    atomic_write(path, lambda target: target.write_text("".join(lines)))
+    return path
 
 
 def side_of(*players) -> int:

@@ -38,6 +38,7 @@ class GameResult:
     seats: tuple[str, str, str, str]  # player names, seat order
     scores: tuple[int, int, int, int]
     payoffs: tuple[float, float, float, float]
+    moves: tuple[tuple[int, int], ...] = ()  # every action as (player, tile)
 
 
 @dataclass(frozen=True)
@@ -50,6 +51,7 @@ class MatchResult:
     stderr: float
     seat_means: tuple[float, ...]  # the candidate's mean payoff in seats 0-3
     seconds: float
+    results: tuple[GameResult, ...] = ()  # every game, in order
 
     def describe(self) -> str:
         seats = " ".join(f"{m:.2f}" for m in self.seat_means)
@@ -88,7 +90,8 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
             if not game.is_terminal():
                 still.append(index)
                 continue
-            results[index] = GameResult(tuple(p.name for p in seatings[index]), game.scores(), game.payoff())
+            results[index] = GameResult(tuple(p.name for p in seatings[index]), game.scores(), game.payoff(),
+                                        tuple(game.history))
             if on_finished:
                 on_finished(1)
         active = still
@@ -165,4 +168,4 @@ def play_match(candidate: Player, opponent: Player, games: int, dim: int, worker
     seat_means = tuple(float(payoffs[s::SEATS].mean()) if len(payoffs[s::SEATS]) else math.nan
                        for s in range(SEATS))
     return MatchResult(candidate.name, opponent.name, dim, games, float(payoffs.mean()), payoff_stderr(payoffs),
-                       seat_means, time.perf_counter() - started)
+                       seat_means, time.perf_counter() - started, tuple(results))

@@ -206,9 +206,37 @@ class NetworkPlayer(Player):
         return [int(t) for t in tiles]
 
     def _search(self, games: Sequence[te.Game]) -> list[int]:
+        return [int(record["moves"][0, 1]) for record in self._search_records(games, self.simulations)]
+
+    def evaluate(self, game: te.Game) -> tuple[np.ndarray, np.ndarray]:
+        """The network's view of ``game``: its move probabilities over the
+        cells (0 off the legal tiles) and its expected payoff of each player
+        0 to 3."""
+        import torch
+
+        from tavrin_trainer.learning.network import legal_masked
+
+        planes = game.state(extended=self.extended_planes)[None]
+        board = planes[:, :te.EXTENDED_BOARD_PLANES] if self.extended_planes else planes
+        hands = planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0] if self.extended_planes else planes[:, :0, 0, 0]
+        logits, values = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
+        legal = torch.from_numpy(planes[:, 4].reshape(1, -1))
+        policy = torch.softmax(legal_masked(logits.float().cpu(), legal), dim=1)[0].numpy() * legal[0].numpy()
+        relative = torch.softmax(values.float().cpu(), dim=1)[0].numpy()  # relative to the player to move
+        return policy, np.roll(relative, game.current_player)
+
+    def visit_shares(self, game: te.Game, simulations: int) -> np.ndarray:
+        """The share of the root's visits each cell got in this player's
+        search of ``game`` with ``simulations`` simulations."""
+        record = self._search_records([game], simulations)[0]
+        shares = np.zeros(game.dim * game.dim, dtype=np.float32)
+        shares[record["policy_tiles"]] = record["policy_shares"]
+        return shares
+
+    def _search_records(self, games: Sequence[te.Game], simulations: int) -> list[dict]:
         from tavrin_trainer.run.settings import SearchSettings
 
-        search = SearchSettings(dim=games[0].dim, sims_per_move=self.simulations, c_puct=self.c_puct,
+        search = SearchSettings(dim=games[0].dim, sims_per_move=simulations, c_puct=self.c_puct,
                                 extended_planes=self.extended_planes,
                                 first_play_reduction=self.first_play_reduction,
                                 gumbel_candidates=self.gumbel_candidates)
@@ -216,8 +244,7 @@ class NetworkPlayer(Player):
         while not pool.done():
             policy, values = self._answers(*pool.next_inputs())
             pool.submit(policy.float().cpu(), values.float().cpu())
-        records = sorted(pool.take_finished(), key=lambda record: record["index"])
-        return [int(record["moves"][0, 1]) for record in records]
+        return sorted(pool.take_finished(), key=lambda record: record["index"])
 
     def __getstate__(self) -> dict:
         # Weights travel to worker processes on the CPU, without moving ours.

@@ -29,6 +29,7 @@ class SavedGame:
     moves: list[tuple[int, int]]
     payoffs: list[float]
     generation: int | None = None
+    seats: list[str] | None = None  # who played each seat, when known (arena games)
 
     def owners(self) -> np.ndarray:
         owner = np.full(self.dim * self.dim, -1, dtype=np.int8)
@@ -39,14 +40,18 @@ class SavedGame:
         return owner.reshape(self.dim, self.dim)
 
     def to_json(self) -> str:
-        return json.dumps({"generation": self.generation, "dim": self.dim,
-                           "moves": [list(m) for m in self.moves], "payoffs": list(self.payoffs)})
+        data = {"generation": self.generation, "dim": self.dim, "moves": [list(m) for m in self.moves],
+                "payoffs": list(self.payoffs)}
+        if self.seats is not None:
+            data["seats"] = list(self.seats)
+        return json.dumps(data)
 
     @classmethod
     def from_json(cls, line: str) -> "SavedGame":
         data = json.loads(line)
         return cls(dim=int(data["dim"]), moves=[(int(p), int(t)) for p, t in data["moves"]],
-                   payoffs=[float(x) for x in data["payoffs"]], generation=data.get("generation"))
+                   payoffs=[float(x) for x in data["payoffs"]], generation=data.get("generation"),
+                   seats=[str(name) for name in data["seats"]] if data.get("seats") else None)
 
 
 def read_games(path: Path) -> list[SavedGame]:

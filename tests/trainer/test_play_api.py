@@ -1,0 +1,131 @@
+"""tavrin-play's requests, through the framework's test client: a whole game
+matches te.Game move for move, and every bad request is answered with a 4xx
+and changes nothing."""
+
+import numpy as np
+import pytest
+from engine_marks import needs_engine
+
+pytest.importorskip("starlette")
+pytest.importorskip("httpx")
+from starlette.testclient import TestClient  # noqa: E402
+
+from tavrin_trainer.play.app import PlayConfig, create_app  # noqa: E402
+
+pytestmark = needs_engine
+
+
+@pytest.fixture
+def network_file(tmp_path):
+    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+    from tavrin_trainer.run.directory import save_checkpoint
+
+    path = tmp_path / "net.pt"
+    save_checkpoint(path, {"model": TavrinNet(NetworkShape(8, 1, False, 90)).state_dict(),
+                           "shape": {"channels": 8, "blocks": 1, "aux_heads": False, "input_planes": 90}})
+    return path
+
+
+@pytest.fixture
+def client(tmp_path, network_file):
+    run = tmp_path / "run"
+    (run / "games").mkdir(parents=True)
+    (run / "games" / "generation-0001.jsonl").write_text(
+        '{"generation": 1, "dim": 5, "moves": [[0, 0], [1, 4]], "payoffs": [0.5, 0.5, 0, 0]}\n')
+    (run / "metrics.csv").write_text("generation,elapsed_s\n0,1.5\n")
+    return TestClient(create_app(PlayConfig(networks={"tiny": network_file}, run_dir=run)))
+
+
+def owners_of(game):
+    owners = [-1] * (game.dim * game.dim)
+    for player, tile in game.history:
+        owners[tile] = player
+    return owners
+
+
+def test_a_whole_game_through_the_api_is_the_engine_s_game(client):
+    import tavrin_engine as te
+
+    seats = [{"kind": "human"}, {"kind": "greedy"}, {"kind": "rollout", "simulations": 4},
+             {"kind": "network", "source": "tiny", "simulations": 4}]
+    state = client.post("/api/games", json={"dim": 8, "seats": seats}).json()
+    replica = te.Game(8)
+    while not state["over"]:
+        mover = replica.current_player
+        if state["turn"] == "human":
+            piece, placements = next(iter(state["placements"].items()))
+            assert all(len(p) == len(te.piece_shape(int(piece))) for p in placements)
+            tiles = placements[-1]
+            state = client.post(f"/api/games/{state['id']}/place", json={"moves": state["moves"], "tiles": tiles})
+            assert state.status_code == 200, state.text
+            state = state.json()
+        else:
+            state = client.post(f"/api/games/{state['id']}/advance", json={"moves": state["moves"]}).json()
+            tiles = state["last"]
+        for tile in sorted(tiles):
+            replica.apply(tile)
+        assert replica.is_terminal() or replica.current_player != mover  # one whole piece a request
+        assert state["owners"] == owners_of(replica) and state["hands"] == [list(h) for h in replica.hands]
+        assert state["scores"] == list(replica.scores()) and state["out"] == list(replica.finished)
+    assert state["payoffs"] == list(replica.payoff()) and state["turn"] is None
+
+    # Undo goes back to before the person's last piece; the game goes on from there.
+    undone = client.post(f"/api/games/{state['id']}/undo", json={"moves": state["moves"]}).json()
+    assert undone["turn"] == "human" and undone["moves"] < state["moves"] and not undone["over"]
+
+
+def test_bad_requests_are_answered_and_change_nothing(client):
+    def post(path, **body):
+        return client.post(path, json=body)
+
+    state = post("/api/games", dim=8, seats=[{"kind": "human"}] + [{"kind": "greedy"}] * 3).json()
+    game = f"/api/games/{state['id']}"
+    mine = next(iter(state["placements"].values()))[0]
+    illegal = [t + 8 * 4 for t in mine]  # off the corner
+    for response, status, words in [
+        (client.post("/api/games", content=b"{oops"), 400, "not JSON"),
+        (client.post("/api/games", json=[1]), 400, "a JSON object"),
+        (post("/api/games", dim=200, seats=[{"kind": "human"}] * 4), 400, "side must be 5 to 128"),
+        (post("/api/games", dim=8, seats=[{"kind": "human"}] * 3), 400, "4 seats"),
+        (post("/api/games", dim=8, seats=[{"kind": "wizard"}] * 4), 400, "unknown seat kind"),
+        (post("/api/games", dim=8, seats=[{"kind": "network", "source": "nope"}] * 4), 400, "no network named"),
+        (post("/api/games", dim=8, seats=[{"kind": "rollout", "simulations": 10**9}] * 4), 400, "simulations"),
+        (post("/api/games/nosuch/place", moves=0, tiles=mine), 404, "no such game"),
+        (post(f"{game}/place", moves=3, tiles=mine), 409, "out of date"),
+        (post(f"{game}/place", tiles=mine), 409, "out of date"),
+        (post(f"{game}/place", moves=0, tiles="0,1"), 400, "list of squares"),
+        (post(f"{game}/place", moves=0, tiles=illegal), 409, "no piece in your hand fits"),
+        (post(f"{game}/advance", moves=0), 409, "your turn"),
+        (post(f"{game}/undo", moves=0), 409, "nothing to undo"),
+        (post(f"{game}/analyse", network="nope"), 400, "no network named"),
+        (post(f"{game}/analyse", network="tiny", simulations=-1), 400, "simulations"),
+        (client.get("/api/replays/nosuch.jsonl"), 404, "no such saved-game file"),
+    ]:
+        assert response.status_code == status and words in response.json()["error"], (response.text, words)
+    assert client.get(game).json() == state
+
+    # Out of turn: after the person's piece the computer moves, not the person again.
+    after = post(f"{game}/place", moves=0, tiles=mine).json()
+    response = post(f"{game}/place", moves=after["moves"], tiles=mine)
+    assert response.status_code == 409 and "turn" in response.json()["error"]
+    assert client.get(game).json() == after
+
+
+def test_analysis_saved_games_and_the_run_s_curves(client):
+    state = client.post("/api/games", json={"dim": 8, "seats": [{"kind": "human"}] * 4}).json()
+    view = client.post(f"/api/games/{state['id']}/analyse", json={"network": "tiny", "simulations": 8}).json()
+    legal = np.zeros(64, bool)
+    legal[[t for ps in state["placements"].values() for p in ps for t in p]] = True
+    policy, visits = np.array(view["policy"]), np.array(view["visits"])
+    assert policy.sum() == pytest.approx(1, abs=1e-5) and not policy[~legal].any()
+    assert visits.sum() == pytest.approx(1, abs=1e-5) and not visits[~legal].any()
+    assert sum(view["values"]) == pytest.approx(1, abs=1e-5) and view["player"] == 0
+
+    files = client.get("/api/replays").json()["files"]
+    assert files == [{"name": "generation-0001.jsonl", "games": 1}]
+    saved = client.get("/api/replays/generation-0001.jsonl").json()["games"]
+    assert saved[0]["moves"] == [[0, 0], [1, 4]] and saved[0]["generation"] == 1
+    assert client.get("/api/metrics").json()["rows"] == [{"generation": "0", "elapsed_s": "1.5"}]
+    options = client.get("/api/options").json()
+    assert options["networks"] == ["tiny"] and len(options["pieces"]) == 21
+    assert client.get("/").status_code == 200

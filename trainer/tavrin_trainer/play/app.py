@@ -1,0 +1,223 @@
+"""The web app: the page, and JSON requests for games, analysis, saved games
+and a run's curves.
+
+Every game is its own ``PlaySession``; a request that changes one carries the
+number of placements the page last saw (``moves``), so a stale or repeated
+request is refused instead of applied twice. Searches and computer moves run
+in worker threads, off the event loop: one slow move holds up no other game.
+"""
+
+from __future__ import annotations
+
+import json
+import threading
+from collections import OrderedDict
+from dataclasses import dataclass, field
+from functools import lru_cache
+from pathlib import Path
+from typing import Any, Callable
+
+from starlette.applications import Starlette
+from starlette.concurrency import run_in_threadpool
+from starlette.requests import Request
+from starlette.responses import FileResponse, JSONResponse
+from starlette.routing import Mount, Route
+from starlette.staticfiles import StaticFiles
+
+from tavrin_trainer.play.pieces import catalogue
+from tavrin_trainer.play.session import MAX_SIMULATIONS, PlaySession, RequestRefused, make_seat
+from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
+
+STATIC = Path(__file__).parent / "static"
+# Games kept at once; the oldest goes first.
+MAX_GAMES = 64
+
+
+@dataclass
+class PlayConfig:
+    """What the server offers: networks by name (checkpoint paths) and,
+    optionally, the run whose games and curves it shows."""
+
+    networks: dict[str, Path] = field(default_factory=dict)
+    run_dir: Path | None = None
+    games_dirs: list[Path] = field(default_factory=list)  # more saved-game files (arena games)
+
+
+def create_app(config: PlayConfig) -> Starlette:
+    games: OrderedDict[str, PlaySession] = OrderedDict()
+    games_lock = threading.Lock()
+
+    @lru_cache(maxsize=16)
+    def network_player(name: str, simulations: int):
+        from tavrin_trainer.evaluation.players import NetworkPlayer
+
+        if name not in config.networks:
+            raise RequestRefused(f"no network named {name!r}; this server offers: "
+                                 f"{', '.join(config.networks) or 'none'}", 400)
+        return NetworkPlayer.from_checkpoint(config.networks[name], simulations=simulations)
+
+    def session_of(request: Request) -> PlaySession:
+        with games_lock:
+            session = games.get(request.path_params["game"])
+        if session is None:
+            raise RequestRefused("no such game (the server may have restarted): start a new one", 404)
+        return session
+
+    async def body_of(request: Request) -> dict[str, Any]:
+        try:
+            body = json.loads(await request.body() or b"{}")
+        except (json.JSONDecodeError, UnicodeDecodeError):
+            raise RequestRefused("the request body is not JSON", 400) from None
+        if not isinstance(body, dict):
+            raise RequestRefused("the request body is a JSON object", 400)
+        return body
+
+    async def change(request: Request, act: Callable[[PlaySession, dict], None]) -> JSONResponse:
+        """Runs ``act`` on the game in a worker thread if the page saw its
+        latest state and no other request is working on it."""
+        session = session_of(request)
+        body = await body_of(request)
+        if body.get("moves") != session.moves:
+            raise RequestRefused(f"this page is out of date: the game has {session.moves} placements, the request "
+                                 f"expected {body.get('moves')!r}; reload it")
+
+        def run() -> dict[str, Any]:
+            if not session.busy.acquire(blocking=False):
+                raise RequestRefused("another request is working on this game; wait for it")
+            try:
+                if body.get("moves") != session.moves:
+                    raise RequestRefused("this page is out of date; reload it")
+                act(session, body)
+                return session.state()
+            finally:
+                session.busy.release()
+
+        return JSONResponse(await run_in_threadpool(run))
+
+    async def index(request: Request) -> FileResponse:
+        return FileResponse(STATIC / "index.html")
+
+    async def options(request: Request) -> JSONResponse:
+        return JSONResponse({
+            "sides": [MIN_SIDE, MAX_SIDE], "default_side": 20, "max_simulations": MAX_SIMULATIONS,
+            "kinds": ["human", "network", "greedy", "rollout", "random"], "networks": list(config.networks),
+            "run": str(config.run_dir) if config.run_dir else None,
+            "pieces": {str(k): [list(square) for square in v] for k, v in catalogue().items()},
+        })
+
+    async def new_game(request: Request) -> JSONResponse:
+        body = await body_of(request)
+        seats = body.get("seats")
+        if not isinstance(seats, list):
+            raise RequestRefused("a new game gives its four seats as a list", 400)
+
+        def build() -> PlaySession:
+            return PlaySession(body.get("dim", 20), [make_seat(spec, network_player) for spec in seats])
+
+        session = await run_in_threadpool(build)
+        with games_lock:
+            games[session.id] = session
+            while len(games) > MAX_GAMES:
+                games.popitem(last=False)
+        return JSONResponse(session.state())
+
+    async def game_state(request: Request) -> JSONResponse:
+        return JSONResponse(session_of(request).state())
+
+    async def place(request: Request) -> JSONResponse:
+        return await change(request, lambda session, body: session.place(body.get("tiles")))
+
+    async def advance(request: Request) -> JSONResponse:
+        return await change(request, lambda session, body: session.advance())
+
+    async def undo(request: Request) -> JSONResponse:
+        return await change(request, lambda session, body: session.undo())
+
+    async def analyse(request: Request) -> JSONResponse:
+        session = session_of(request)
+        body = await body_of(request)
+        simulations = body.get("simulations", 0)
+        if not isinstance(simulations, int) or isinstance(simulations, bool) or not 0 <= simulations <= MAX_SIMULATIONS:
+            raise RequestRefused(f"simulations must be a whole number from 0 to {MAX_SIMULATIONS}", 400)
+        name = body.get("network")
+        if not isinstance(name, str):
+            raise RequestRefused("name the network to analyse with", 400)
+
+        def run() -> dict[str, Any]:
+            player = network_player(name, 0)
+            game = session.game.copy()
+            if game.is_terminal():
+                raise RequestRefused("the game is over: nothing to analyse")
+            policy, values = player.evaluate(game)
+            answer = {"moves": session.moves, "policy": policy.tolist(), "values": values.tolist(),
+                      "player": game.current_player}
+            if simulations:
+                answer["visits"] = player.visit_shares(game, simulations).tolist()
+                answer["simulations"] = simulations
+            return answer
+
+        return JSONResponse(await run_in_threadpool(run))
+
+    async def replays(request: Request) -> JSONResponse:
+        return JSONResponse({"files": [describe_file(path) for path in replay_files(config)]})
+
+    async def replay(request: Request) -> JSONResponse:
+        from tavrin_trainer.run.saved_games import read_games
+
+        files = {path.name: path for path in replay_files(config)}
+        path = files.get(request.path_params["file"])
+        if path is None:
+            raise RequestRefused("no such saved-game file", 404)
+        try:
+            saved = read_games(path)
+        except (OSError, ValueError, KeyError, TypeError) as error:
+            raise RequestRefused(f"{path.name} cannot be read: {error}", 422) from None
+        return JSONResponse({"file": path.name, "games": [json.loads(game.to_json()) for game in saved]})
+
+    async def metrics(request: Request) -> JSONResponse:
+        if config.run_dir is None:
+            raise RequestRefused("this server follows no run (start it with --run)", 404)
+        from tavrin_trainer.run.metrics import MetricsLog
+
+        path = config.run_dir / "metrics.csv"
+        return JSONResponse({"run": str(config.run_dir), "rows": MetricsLog(path).rows() if path.exists() else []})
+
+    async def refused(request: Request, error: Exception) -> JSONResponse:
+        assert isinstance(error, RequestRefused)
+        return JSONResponse({"error": str(error)}, status_code=error.status)
+
+    routes = [
+        Route("/", index),
+        Route("/api/options", options),
+        Route("/api/games", new_game, methods=["POST"]),
+        Route("/api/games/{game}", game_state),
+        Route("/api/games/{game}/place", place, methods=["POST"]),
+        Route("/api/games/{game}/advance", advance, methods=["POST"]),
+        Route("/api/games/{game}/undo", undo, methods=["POST"]),
+        Route("/api/games/{game}/analyse", analyse, methods=["POST"]),
+        Route("/api/replays", replays),
+        Route("/api/replays/{file}", replay),
+        Route("/api/metrics", metrics),
+        Mount("/static", StaticFiles(directory=STATIC), name="static"),
+    ]
+    return Starlette(routes=routes, exception_handlers={RequestRefused: refused})
+
+
+def replay_files(config: PlayConfig) -> list[Path]:
+    """The saved-game files the server shows: the run's games/ and the extra folders."""
+    folders = ([config.run_dir / "games"] if config.run_dir else []) + list(config.games_dirs)
+    found: dict[str, Path] = {}
+    for folder in folders:
+        if folder.is_dir():
+            for path in sorted(folder.glob("*.jsonl")):
+                found.setdefault(path.name, path)
+    return list(found.values())
+
+
+def describe_file(path: Path) -> dict[str, Any]:
+    try:
+        with open(path) as source:
+            count = sum(1 for line in source if line.strip())
+    except OSError:
+        count = 0
+    return {"name": path.name, "games": count}

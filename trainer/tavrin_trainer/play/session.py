@@ -1,0 +1,201 @@
+"""One game in the browser: who sits where, its placements, undo.
+
+A person places whole pieces; the engine takes them square by square
+through ``te.Game``, so the rules are the engine's own. Computer seats move
+one whole piece per ``advance`` call, so the page can show them one after
+another.
+"""
+
+from __future__ import annotations
+
+import itertools
+import threading
+import uuid
+from dataclasses import dataclass
+from typing import Any, Callable
+
+from tavrin_trainer.evaluation.players import Player, RandomPlayer, RolloutPlayer, GreedyPlayer
+from tavrin_trainer.play.pieces import piece_of
+from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
+
+# Largest search a seat or an analysis may ask for: a move of a few seconds.
+MAX_SIMULATIONS = 4096
+
+
+class RequestRefused(Exception):
+    """A request the session cannot take; nothing changed. ``status`` is the
+    HTTP answer: 400 malformed, 404 unknown, 409 not now."""
+
+    def __init__(self, message: str, status: int = 409) -> None:
+        super().__init__(message)
+        self.status = status
+
+
+@dataclass
+class Seat:
+    kind: str  # human, random, greedy, rollout or network
+    label: str
+    player: Player | None  # None for a person
+
+
+def _simulations(spec: dict, default: int) -> int:
+    value = spec.get("simulations", default)
+    if not isinstance(value, int) or isinstance(value, bool) or not 0 <= value <= MAX_SIMULATIONS:
+        raise RequestRefused(f"simulations must be a whole number from 0 to {MAX_SIMULATIONS}, got {value!r}", 400)
+    return value
+
+
+def make_seat(spec: Any, networks: Callable[[str, int], Player]) -> Seat:
+    """A seat from its request: {"kind": "human" | "random" | "greedy"},
+    {"kind": "rollout", "simulations": N} or {"kind": "network", "source":
+    NAME, "simulations": N}; ``networks(name, simulations)`` builds the
+    network players the server offers."""
+    if not isinstance(spec, dict) or not isinstance(spec.get("kind"), str):
+        raise RequestRefused(f"a seat is an object with a kind, got {spec!r}", 400)
+    kind = spec["kind"]
+    if kind == "human":
+        return Seat(kind, "you", None)
+    if kind == "random":
+        return Seat(kind, "random", RandomPlayer())
+    if kind == "greedy":
+        return Seat(kind, "greedy", GreedyPlayer())
+    if kind == "rollout":
+        simulations = _simulations(spec, 256)
+        if simulations < 1:
+            raise RequestRefused("a rollout seat needs at least 1 simulation", 400)
+        return Seat(kind, f"rollout:{simulations}", RolloutPlayer(simulations))
+    if kind == "network":
+        source = spec.get("source")
+        if not isinstance(source, str):
+            raise RequestRefused("a network seat names its source", 400)
+        simulations = _simulations(spec, 64)
+        player = networks(source, simulations)
+        return Seat(kind, f"{source}" + (f" @{simulations}" if simulations else ""), player)
+    raise RequestRefused(f"unknown seat kind {kind!r}: human, random, greedy, rollout or network", 400)
+
+
+def completable_placements(game) -> list[tuple[int, ...]]:
+    """The placements of the player to move that the game can take whole: at
+    the start of a turn, those no larger possible placement contains (laying
+    the squares of one inside a larger one, the game waits for more)."""
+    possible = [tuple(p) for p in game.placements()]
+    inside_larger = set()
+    for placement in possible:
+        for size in range(1, len(placement)):
+            inside_larger.update(itertools.combinations(placement, size))
+    return [p for p in possible if p not in inside_larger]
+
+
+class PlaySession:
+    def __init__(self, dim: int, seats: list[Seat]) -> None:
+        import tavrin_engine as te
+
+        if not isinstance(dim, int) or isinstance(dim, bool) or not MIN_SIDE <= dim <= MAX_SIDE:
+            raise RequestRefused(f"the board side must be {MIN_SIDE} to {MAX_SIDE}, got {dim!r}", 400)
+        if len(seats) != te.PLAYERS:
+            raise RequestRefused(f"a game has {te.PLAYERS} seats, got {len(seats)}", 400)
+        self.id = uuid.uuid4().hex[:12]
+        self.dim = dim
+        self.seats = seats
+        self.game = te.Game(dim)
+        self.placements: list[tuple[int, tuple[int, ...]]] = []  # (player, tiles) in order
+        # One request at a time per game; a second waits for none, it is refused.
+        self.busy = threading.Lock()
+
+    @property
+    def moves(self) -> int:
+        return len(self.placements)
+
+    def seat_to_move(self) -> Seat | None:
+        return None if self.game.is_terminal() else self.seats[self.game.current_player]
+
+    def place(self, tiles: Any) -> None:
+        """A person's piece, as its squares (row * dim + column)."""
+        seat = self.seat_to_move()
+        if seat is None:
+            raise RequestRefused("the game is over")
+        if seat.player is not None:
+            raise RequestRefused(f"it is {seat.label}'s turn, not yours")
+        if (not isinstance(tiles, list) or not tiles
+                or not all(isinstance(t, int) and not isinstance(t, bool) for t in tiles)):
+            raise RequestRefused(f"a placement is a list of squares (row * {self.dim} + column), got {tiles!r}", 400)
+        wanted = tuple(sorted(set(tiles)))
+        if wanted not in completable_placements(self.game):
+            if wanted in {tuple(p) for p in self.game.placements()}:
+                raise RequestRefused("those squares lie inside a larger placement still open, so the game would "
+                                     "wait for more squares: place the larger piece, or another")
+            raise RequestRefused("no piece in your hand fits those squares there: a piece must touch one of "
+                                 "your pieces corner to corner and no side of them")
+        self._lay(wanted)
+
+    def advance(self) -> None:
+        """One whole piece of the computer seat to move."""
+        seat = self.seat_to_move()
+        if seat is None:
+            raise RequestRefused("the game is over")
+        if seat.player is None:
+            raise RequestRefused("it is your turn")
+        player, laid = self.game.current_player, []
+        trial = self.game.copy()
+        while not trial.is_terminal() and trial.current_player == player:
+            tile = int(seat.player.choose(trial))
+            trial.apply(tile)
+            laid.append(tile)
+        self.game = trial
+        self.placements.append((player, tuple(sorted(laid))))
+
+    def undo(self) -> None:
+        """Back to before your last piece (with every move since), or before
+        the last piece when no one plays by hand."""
+        humans = {k for k, seat in enumerate(self.seats) if seat.player is None}
+        if not self.placements:
+            raise RequestRefused("nothing to undo")
+        keep = len(self.placements) - 1
+        if humans:
+            mine = [k for k, (player, _) in enumerate(self.placements) if player in humans]
+            if not mine:
+                raise RequestRefused("you have placed no piece yet")
+            keep = mine[-1]
+        self._replay(self.placements[:keep])
+
+    def _lay(self, tiles: tuple[int, ...]) -> None:
+        player = self.game.current_player
+        trial = self.game.copy()
+        for tile in tiles:
+            trial.apply(tile)
+        if not trial.is_terminal() and trial.current_player == player:
+            raise RequestRefused("the game did not take those squares as one piece")  # guarded above
+        self.game = trial
+        self.placements.append((player, tiles))
+
+    def _replay(self, placements: list[tuple[int, tuple[int, ...]]]) -> None:
+        import tavrin_engine as te
+
+        game = te.Game(self.dim)
+        for _, tiles in placements:
+            for tile in tiles:
+                game.apply(tile)
+        self.game, self.placements = game, list(placements)
+
+    def state(self) -> dict[str, Any]:
+        game = self.game
+        owners = [-1] * (self.dim * self.dim)
+        for player, tile in game.history:
+            owners[tile] = player
+        seat = self.seat_to_move()
+        state: dict[str, Any] = {
+            "id": self.id, "dim": self.dim, "moves": self.moves,
+            "seats": [{"kind": s.kind, "label": s.label} for s in self.seats],
+            "owners": owners, "hands": [list(h) for h in game.hands], "scores": list(game.scores()),
+            "out": list(game.finished), "over": game.is_terminal(),
+            "current_player": None if seat is None else game.current_player,
+            "turn": None if seat is None else ("human" if seat.player is None else "computer"),
+            "last": list(self.placements[-1][1]) if self.placements else [],
+            "payoffs": list(game.payoff()) if game.is_terminal() else None,
+        }
+        if seat is not None and seat.player is None:
+            by_piece: dict[int, list[list[int]]] = {}
+            for placement in completable_placements(game):
+                by_piece.setdefault(piece_of(placement, self.dim), []).append(list(placement))
+            state["placements"] = {str(piece): found for piece, found in sorted(by_piece.items())}
+        return state
