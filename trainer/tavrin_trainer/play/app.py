@@ -200,7 +200,9 @@ def create_app(config: PlayConfig) -> Starlette:
         Route("/api/metrics", metrics),
         Mount("/static", StaticFiles(directory=STATIC), name="static"),
     ]
-    return Starlette(routes=routes, exception_handlers={RequestRefused: refused})
+    app = Starlette(routes=routes, exception_handlers={RequestRefused: refused})
+    app.state.games = games  # the sessions, by id: for tests and embedding
+    return app
 
 
 def replay_files(config: PlayConfig) -> list[Path]:

@@ -1,0 +1,123 @@
+"""tavrin-play in a real browser: headless Chromium from the system, driven by
+Selenium, plays a whole game as a person would (choosing pieces, turning and
+flipping them, clicking cells) against greedy players, and the page shows the
+engine's board after every move."""
+
+import json
+import shutil
+import socket
+import threading
+import time
+import urllib.request
+
+import pytest
+from engine_marks import needs_engine
+
+pytest.importorskip("starlette")
+uvicorn = pytest.importorskip("uvicorn")
+webdriver = pytest.importorskip("selenium.webdriver")
+from selenium.webdriver.common.by import By  # noqa: E402
+
+pytestmark = needs_engine
+CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+DRIVER = shutil.which("chromedriver")
+
+
+@pytest.fixture
+def server():
+    from tavrin_trainer.play.app import PlayConfig, create_app
+
+    app = create_app(PlayConfig())
+    listener = socket.create_server(("127.0.0.1", 0))
+    running = uvicorn.Server(uvicorn.Config(app, log_level="warning"))
+    thread = threading.Thread(target=running.run, kwargs={"sockets": [listener]}, daemon=True)
+    thread.start()
+    while not running.started:
+        time.sleep(0.05)
+    yield app, f"http://127.0.0.1:{listener.getsockname()[1]}"
+    running.should_exit = True
+    thread.join(timeout=10)
+
+
+@pytest.fixture
+def browser():
+    if not (CHROMIUM and DRIVER):
+        pytest.skip("needs Debian's chromium and chromium-driver")
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                 "--window-size=1400,1000"):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=webdriver.ChromeService(executable_path=DRIVER), options=options)
+    yield driver
+    driver.quit()
+
+
+def wait_for(condition, timeout=60.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("the page did not get there in time")
+
+
+def shape_key(tiles, dim):
+    cells = [divmod(t, dim) for t in tiles]
+    top, left = min(r for r, _ in cells), min(c for _, c in cells)
+    return ";".join(f"{r - top},{c - left}" for r, c in sorted(cells))
+
+
+def page_owners(driver):
+    cells = driver.find_elements(By.CSS_SELECTOR, "#board rect.cell")
+    return [int(cell.get_attribute("data-owner")) for cell in cells]
+
+
+def engine_owners(game):
+    owners = [-1] * (game.dim * game.dim)
+    for player, tile in game.history:
+        owners[tile] = player
+    return owners
+
+
+def test_a_person_plays_a_whole_game_in_the_browser(server, browser, tmp_path):
+    app, url = server
+    dim = 8
+    browser.get(url)
+    wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+    side = browser.find_element(By.ID, "side")
+    side.clear()
+    side.send_keys(str(dim))
+    browser.find_element(By.ID, "new-game").click()
+    board = browser.find_element(By.ID, "board")
+    wait_for(lambda: board.get_attribute("data-turn") in ("human", "over"))
+    session = app.state.games[board.get_attribute("data-game")]
+    assert [seat.kind for seat in session.seats] == ["human", "greedy", "greedy", "greedy"]
+    placed = 0
+    while board.get_attribute("data-turn") != "over":
+        assert page_owners(browser) == engine_owners(session.game)
+        with urllib.request.urlopen(f"{url}/api/games/{session.id}") as answer:
+            state = json.load(answer)
+        piece, placements = next(iter(state["placements"].items()))
+        target = placements[-1]
+        browser.find_element(By.CSS_SELECTOR, f'#hand svg[data-piece="{piece}"]').click()
+        preview = browser.find_element(By.ID, "preview")
+        for turns in range(8):  # at most four turns, a flip, four more
+            if preview.get_attribute("data-shape") == shape_key(target, dim):
+                break
+            browser.find_element(By.ID, "flip" if turns == 4 else "rotate").click()
+        assert preview.get_attribute("data-shape") == shape_key(target, dim)
+        moves = int(board.get_attribute("data-moves"))
+        board.find_element(By.CSS_SELECTOR, f'rect[data-tile="{min(target)}"]').click()
+        wait_for(lambda: int(board.get_attribute("data-moves")) > moves)
+        placed += 1
+        assert session.placements[moves] == (0, tuple(sorted(target)))  # the engine laid that very piece
+        if placed == 2:
+            browser.save_screenshot(str(tmp_path / "game.png"))
+        wait_for(lambda: board.get_attribute("data-turn") in ("human", "over"))
+    assert page_owners(browser) == engine_owners(session.game) and session.game.is_terminal()
+    scores = [int(cell.text) for cell in browser.find_elements(By.CSS_SELECTOR, "#scores td.score")]
+    assert scores == list(session.game.scores())
+    assert "Game over" in browser.find_element(By.ID, "status").text
+    assert placed >= 2 and (tmp_path / "game.png").read_bytes()[:4] == b"\x89PNG"

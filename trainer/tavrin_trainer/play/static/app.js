@@ -1,0 +1,335 @@
+// tavrin-play's page: play, watch saved games, follow a run.
+"use strict";
+
+const page = { options: null, game: null, piece: null, shape: null, analysis: null, pendingAdvance: null };
+const $ = id => document.getElementById(id);
+
+async function request(path, body) {
+  const response = await fetch(path, body === undefined ? {} : {
+    method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify(body),
+  });
+  const answer = await response.json();
+  if (!response.ok) throw new Error(answer.error || `${response.status}`);
+  return answer;
+}
+
+function say(text) { $("message").textContent = text || ""; }
+
+// ---- set-up ---------------------------------------------------------------
+
+function seatChooser(seat, kind) {
+  const box = document.createElement("div");
+  box.className = "seat";
+  box.style.borderColor = COLOURS[seat];
+  const networks = page.options.networks;
+  box.innerHTML = `<b>${NAMES[seat]} (${seat})</b>
+    <select class="kind" data-seat="${seat}">
+      <option value="human">you</option>
+      <option value="network" ${networks.length ? "" : "disabled"}>network</option>
+      <option value="greedy">greedy</option><option value="rollout">rollout</option><option value="random">random</option>
+    </select>
+    <select class="source">${networks.map(n => `<option>${n}</option>`).join("")}</select>
+    <label>simulations <input class="simulations" type="number" min="0" max="${page.options.max_simulations}"></label>`;
+  const kindSelect = box.querySelector(".kind");
+  kindSelect.value = kind;
+  const refresh = () => {
+    const chosen = kindSelect.value;
+    box.querySelector(".source").hidden = chosen !== "network";
+    box.querySelector(".simulations").parentElement.hidden = chosen !== "network" && chosen !== "rollout";
+    box.querySelector(".simulations").value = chosen === "rollout" ? 256 : 64;
+  };
+  kindSelect.addEventListener("change", refresh);
+  refresh();
+  return box;
+}
+
+function seatSpecs() {
+  return [...document.querySelectorAll("#seat-choices .seat")].map(box => {
+    const kind = box.querySelector(".kind").value;
+    const spec = { kind };
+    if (kind === "network") spec.source = box.querySelector(".source").value;
+    if (kind === "network" || kind === "rollout") spec.simulations = +box.querySelector(".simulations").value;
+    return spec;
+  });
+}
+
+async function newGame(event) {
+  if (event) event.preventDefault();
+  clearTimeout(page.pendingAdvance);
+  say("");
+  try {
+    show(await request("/api/games", { dim: +$("side").value, seats: seatSpecs() }));
+  } catch (error) { say(error.message); }
+}
+
+// ---- the game -------------------------------------------------------------
+
+function show(state) {
+  page.game = state;
+  page.analysis = null;
+  $("analysis-values").textContent = "";
+  if (page.piece !== null && !(state.placements && state.placements[page.piece])) page.piece = null;
+  drawGame();
+  const board = $("board");
+  board.dataset.moves = state.moves;
+  board.dataset.game = state.id;
+  board.dataset.turn = state.turn || "over";
+  $("undo").disabled = !state.moves;
+  renderScores();
+  renderHand();
+  if (state.over) {
+    const best = Math.max(...state.payoffs);
+    const winners = state.payoffs.map((p, k) => p === best ? `${NAMES[k]} (${state.seats[k].label})` : null)
+      .filter(Boolean);
+    $("status").textContent = `Game over: ${winners.join(" and ")} ${winners.length > 1 ? "share" : "wins"}.`;
+  } else if (state.turn === "human") {
+    $("status").textContent = `Your move as ${NAMES[state.current_player]}: pick a piece, then a cell.`;
+  } else {
+    $("status").textContent = `${NAMES[state.current_player]} (${state.seats[state.current_player].label}) is thinking...`;
+    page.pendingAdvance = setTimeout(advance, 350);
+  }
+}
+
+async function advance() {
+  const state = page.game;
+  if (!state || state.over || state.turn !== "computer") return;
+  try {
+    show(await request(`/api/games/${state.id}/advance`, { moves: state.moves }));
+  } catch (error) { say(error.message); }
+}
+
+function drawGame(hoverCells, hoverOk) {
+  const state = page.game;
+  drawBoard($("board"), state.dim, state.owners, state.last);
+  const cells = $("board").querySelectorAll("rect.cell");
+  if (page.analysis) {
+    const heat = page.analysis.visits || page.analysis.policy;
+    const most = Math.max(...heat, 1e-9);
+    heat.forEach((share, tile) => {
+      if (share <= 0) return;
+      cells[tile].setAttribute("fill", `rgba(120, 0, 160, ${0.15 + 0.85 * share / most})`);
+      const label = svgElement("text", { x: tile % state.dim + 0.08, y: Math.floor(tile / state.dim) + 0.62,
+                                         class: "heat" });
+      label.textContent = Math.round(100 * share);
+      $("board").appendChild(label);
+    });
+  }
+  for (const tile of hoverCells || []) {
+    cells[tile].classList.add(hoverOk ? "hint-ok" : "hint-bad");
+    if (hoverOk) cells[tile].setAttribute("fill", COLOURS[state.current_player] + "99");
+  }
+}
+
+function renderScores() {
+  const state = page.game;
+  $("scores").innerHTML = state.seats.map((seat, k) => {
+    const classes = [state.current_player === k ? "to-move" : "", state.out[k] ? "out" : ""].join(" ");
+    return `<tr class="${classes}" data-player="${k}"><td><span class="swatch" style="background:${COLOURS[k]}"></span></td>
+      <td>${NAMES[k]}</td><td>${seat.label}</td><td class="score">${state.scores[k]}</td>
+      <td>${state.hands[k].length} pieces</td><td>${state.out[k] ? "out" : ""}</td></tr>`;
+  }).join("");
+}
+
+function renderHand() {
+  const state = page.game;
+  const mine = state.turn === "human";
+  $("hand-box").hidden = !mine;
+  if (!mine) return;
+  const hand = $("hand");
+  hand.replaceChildren();
+  for (const piece of state.hands[state.current_player]) {
+    const svg = svgElement("svg", { "data-piece": piece });
+    drawShape(svg, page.options.pieces[piece], COLOURS[state.current_player]);
+    if (!state.placements[piece]) svg.classList.add("unplaceable");
+    if (String(piece) === page.piece) svg.classList.add("selected");
+    svg.addEventListener("click", () => choosePiece(String(piece)));
+    hand.appendChild(svg);
+  }
+  renderPreview();
+}
+
+function choosePiece(piece) {
+  if (!page.game.placements[piece]) { say("That piece fits nowhere now."); return; }
+  say("");
+  page.piece = piece;
+  page.shape = normalise(page.options.pieces[piece]);
+  renderHand();
+}
+
+function renderPreview() {
+  const preview = $("preview");
+  if (page.piece === null) { preview.replaceChildren(); preview.dataset.shape = ""; return; }
+  drawShape(preview, page.shape, COLOURS[page.game.current_player]);
+  preview.dataset.shape = shapeKey(page.shape);
+}
+
+function turnPiece(how) {
+  if (page.piece === null) return;
+  page.shape = how(page.shape);
+  renderPreview();
+}
+
+// The squares under the pointer for the chosen piece, and whether they are a legal placement.
+function hovered(tile) {
+  if (page.piece === null || page.game.turn !== "human") return null;
+  const cells = cellsAt(page.shape, tile, page.game.dim);
+  if (!cells) return null;
+  const key = cells.join(",");
+  return { cells, ok: page.game.placements[page.piece].some(p => p.join(",") === key) };
+}
+
+async function placeAt(tile) {
+  const hover = hovered(tile);
+  if (!hover) return;
+  if (!hover.ok) { say("The piece cannot go there."); return; }
+  try {
+    const state = await request(`/api/games/${page.game.id}/place`, { moves: page.game.moves, tiles: hover.cells });
+    page.piece = null;
+    say("");
+    show(state);
+  } catch (error) { say(error.message); }
+}
+
+async function undo() {
+  clearTimeout(page.pendingAdvance);
+  try {
+    show(await request(`/api/games/${page.game.id}/undo`, { moves: page.game.moves }));
+  } catch (error) { say(error.message); }
+}
+
+async function analyse() {
+  if (!page.game) return;
+  const network = $("analysis-network").value;
+  if (!network) { say("No network to analyse with: start tavrin-play with --network or --run."); return; }
+  $("analysis-values").textContent = "thinking...";
+  try {
+    const view = await request(`/api/games/${page.game.id}/analyse`,
+                               { network, simulations: +$("analysis-simulations").value });
+    if (view.moves !== page.game.moves) return;  // the game moved on meanwhile
+    page.analysis = view;
+    drawGame();
+    const values = view.values.map((v, k) => `${NAMES[k]} ${v.toFixed(2)}`).join(", ");
+    $("analysis-values").textContent = `${view.visits ? `visit shares after ${view.simulations} simulations`
+                                                      : "network policy"} on the board; expected payoffs: ${values}`;
+  } catch (error) { $("analysis-values").textContent = ""; say(error.message); }
+}
+
+// ---- watching saved games -----------------------------------------------
+
+const replay = { games: [], game: null };
+
+async function loadReplayFiles() {
+  const { files } = await request("/api/replays");
+  $("replay-file").innerHTML = files.map(f => `<option value="${f.name}">${f.name} (${f.games})</option>`).join("");
+  if (files.length) await loadReplayFile();
+  else $("replay-caption").textContent = "No saved games: give --run or --games.";
+}
+
+async function loadReplayFile() {
+  const { games } = await request(`/api/replays/${encodeURIComponent($("replay-file").value)}`);
+  replay.games = games;
+  $("replay-game").innerHTML = games.map((g, k) => `<option value="${k}">game ${k + 1}</option>`).join("");
+  chooseReplayGame();
+}
+
+function chooseReplayGame() {
+  replay.game = replay.games[+$("replay-game").value];
+  if (!replay.game) return;
+  $("replay-slider").max = replay.game.moves.length;
+  $("replay-slider").value = replay.game.moves.length;
+  const seats = replay.game.seats ? ` (${replay.game.seats.join(", ")})` : "";
+  const generation = replay.game.generation !== null && replay.game.generation !== undefined
+    ? `generation ${replay.game.generation}, ` : "";
+  $("replay-caption").textContent = `${generation}side ${replay.game.dim}${seats}; payoffs `
+    + replay.game.payoffs.map((p, k) => `${NAMES[k]} ${(+p).toFixed(2)}`).join(", ");
+  drawReplay();
+}
+
+function drawReplay() {
+  const game = replay.game;
+  const count = +$("replay-slider").value;
+  drawBoard($("replay-board"), game.dim, ownersAfter(game.dim, game.moves, count),
+            count ? [game.moves[count - 1][1]] : []);
+  $("replay-position").textContent = `${count} / ${game.moves.length} squares`;
+}
+
+function stepReplay(by) {
+  const slider = $("replay-slider");
+  slider.value = Math.max(0, Math.min(+slider.max, +slider.value + by));
+  drawReplay();
+}
+
+// ---- following a run ------------------------------------------------------
+
+const OPPONENTS = [["random", "vs random"], ["greedy", "vs greedy"], ["random_side20", "vs random, side 20"],
+                   ["greedy_side20", "vs greedy, side 20"], ["rollout", "vs rollout"]];
+
+async function refreshRun() {
+  try {
+    const { run, rows } = await request("/api/metrics");
+    $("run-name").textContent = `${run}: ${rows.length} generations recorded (refreshed every 5 s)`;
+    drawChart($("strength-chart"), rows, OPPONENTS.map(([key, label]) => ({
+      column: `vs_${key}_mean_payoff`, error: `vs_${key}_stderr`, label })), { parity: 0.25, extraY: [0, 0.5] });
+    drawChart($("loss-chart"), rows, [["policy_loss", "policy"], ["value_loss", "value"],
+                                       ["ownership_loss", "ownership"], ["score_loss", "score"]]
+      .map(([column, label]) => ({ column, label })), {});
+    drawChart($("speed-chart"), rows, [{ column: "positions_per_s", label: "positions/s" }], { extraY: [0] });
+  } catch (error) { $("run-name").textContent = error.message; }
+}
+
+// ---- wiring ---------------------------------------------------------------
+
+async function start() {
+  page.options = await request("/api/options");
+  const choices = $("seat-choices");
+  ["human", page.options.networks.length ? "network" : "greedy", "greedy", "greedy"]
+    .forEach((kind, seat) => choices.appendChild(seatChooser(seat, kind)));
+  $("side").min = page.options.sides[0];
+  $("side").max = page.options.sides[1];
+  $("side").value = page.options.default_side;
+  $("analysis-network").innerHTML = page.options.networks.map(n => `<option>${n}</option>`).join("");
+  $("setup").addEventListener("submit", newGame);
+  $("rotate").addEventListener("click", () => turnPiece(turned));
+  $("flip").addEventListener("click", () => turnPiece(flipped));
+  $("undo").addEventListener("click", undo);
+  $("analyse").addEventListener("click", analyse);
+  $("clear-analysis").addEventListener("click", () => { page.analysis = null; drawGame(); });
+  document.addEventListener("keydown", event => {
+    if (event.target.tagName === "INPUT" || event.target.tagName === "SELECT") return;
+    if (event.key === "r" || event.key === "R") turnPiece(turned);
+    if (event.key === "f" || event.key === "F") turnPiece(flipped);
+  });
+  const board = $("board");
+  board.addEventListener("mousemove", event => {
+    const tile = event.target.dataset && event.target.dataset.tile;
+    if (tile === undefined || !page.game) return;
+    const hover = hovered(+tile);
+    drawGame(hover ? hover.cells : null, hover && hover.ok);
+  });
+  board.addEventListener("mouseleave", () => page.game && drawGame());
+  board.addEventListener("click", event => {
+    const tile = event.target.dataset && event.target.dataset.tile;
+    if (tile !== undefined) placeAt(+tile);
+  });
+  for (const tab of document.querySelectorAll("nav .tab")) {
+    tab.addEventListener("click", () => {
+      document.querySelectorAll("nav .tab, .panel").forEach(e => e.classList.remove("active"));
+      tab.classList.add("active");
+      $(tab.dataset.tab).classList.add("active");
+      if (tab.dataset.tab === "watch") loadReplayFiles().catch(error => say(error.message));
+      if (tab.dataset.tab === "run") refreshRun();
+    });
+  }
+  $("replay-file").addEventListener("change", loadReplayFile);
+  $("replay-game").addEventListener("change", chooseReplayGame);
+  $("replay-slider").addEventListener("input", drawReplay);
+  $("replay-back").addEventListener("click", () => stepReplay(-1));
+  $("replay-forward").addEventListener("click", () => stepReplay(1));
+  if (page.options.run) {
+    $("run-tab").hidden = false;
+    setInterval(() => { if ($("run").classList.contains("active")) refreshRun(); }, 5000);
+  }
+  document.body.dataset.ready = "1";
+}
+
+start().catch(error => say(error.message));
