@@ -12,7 +12,7 @@ cmake --build build/test -j2
 ctest --test-dir build/test --output-on-failure -j2
 
 echo "== Python package and tests"
-python3 -m pip install -q --no-build-isolation ".[train,env,test,ray]"
+python3 -m pip install -q --no-build-isolation ".[train,env,test,ray,play]"
 python3 -m pytest -q
 
 # Reliability checks (docs/RELIABILITY.md): ASan + UBSan build with the C++

@@ -223,9 +223,17 @@ def test_a_time_limit_stops_the_run_and_side_20_columns_and_the_score_mix_take_p
         return state, metrics(run)
 
     # The first generation outlasts the limit, so no second one starts.
-    state, rows = run_of("limited", time_limit_minutes=0.001, eval_full_board_games=4, value_score_mix=0.5)
+    state, rows = run_of("limited", time_limit_minutes=0.001, eval_full_board_games=4, value_score_mix=0.5,
+                         tensorboard=True)
     assert state.generation == 1 and len(rows) == 2
     assert rows[1]["vs_random_side20_games"] == rows[1]["vs_greedy_side20_games"] == "4"
+    from tensorboard.backend.event_processing.event_accumulator import EventAccumulator
+
+    events = EventAccumulator(str(tmp_path / "limited" / "tensorboard"))
+    events.Reload()
+    strength = events.Scalars("strength/vs_greedy_side20_mean_payoff")
+    assert [(e.step, round(e.value, 4)) for e in strength] == [
+        (int(r["generation"]), round(float(r["vs_greedy_side20_mean_payoff"]), 4)) for r in rows]
     _, plain = run_of("plain", time_limit_minutes=0.001)
     # Same games and batches, other value targets.
     assert plain[1]["selfplay_positions"] == rows[1]["selfplay_positions"]

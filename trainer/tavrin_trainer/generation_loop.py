@@ -54,6 +54,7 @@ class TrainingState:
     # Wall time of the generations before this invocation (a resumed run).
     elapsed_before: float = 0.0
     started: float = field(default_factory=time.perf_counter)
+    scalars: Any = None  # the TensorBoard writer, with --tensorboard
 
 
 def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
@@ -280,8 +281,27 @@ def evaluate(state: TrainingState) -> dict[str, Any]:
 def record_row(state: TrainingState, row: dict[str, Any]) -> None:
     row.update(generation=state.generation, elapsed_s=state.elapsed_before + time.perf_counter() - state.started)
     state.metrics.append(row)
+    if state.settings.tensorboard:
+        write_scalars(state, row)
     write_plots(state.metrics.rows(), state.run.plot_dir)
     say(summary_line(row, state.settings.generations), state.show_progress)
+
+
+def write_scalars(state: TrainingState, row: dict[str, Any]) -> None:
+    """The row's numbers as TensorBoard scalars, step = generation, grouped
+    as in metrics.csv (strength columns under strength/)."""
+    if state.scalars is None:
+        try:
+            from torch.utils.tensorboard import SummaryWriter
+        except ImportError as missing:
+            raise RunDirectoryError(f"--tensorboard needs the tensorboard package: pip install tensorboard "
+                                    f"({missing})") from None
+        state.scalars = SummaryWriter(str(state.run.root / "tensorboard"))
+    for key, value in row.items():
+        if isinstance(value, (int, float)) and not isinstance(value, bool) and key != "generation":
+            group = "strength" if key.startswith("vs_") else "run"
+            state.scalars.add_scalar(f"{group}/{key}", value, state.generation)
+    state.scalars.flush()
 
 
 def summary_line(row: dict[str, Any], generations: int) -> str:

@@ -148,8 +148,8 @@ class NetworkPlayer(Player):
                     return self.model(board_input)
                 return self.model(board_input, torch.from_numpy(hands).to(self.device))
         if self._backend is None:
-            from tavrin_trainer.learning.network import inference_copy
             from tavrin_trainer.learning.inference import make_inference
+            from tavrin_trainer.learning.network import inference_copy
 
             self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference, self.device,
                                            planes_last=False)

@@ -14,7 +14,7 @@ import uuid
 from dataclasses import dataclass
 from typing import Any, Callable
 
-from tavrin_trainer.evaluation.players import Player, RandomPlayer, RolloutPlayer, GreedyPlayer
+from tavrin_trainer.evaluation.players import GreedyPlayer, Player, RandomPlayer, RolloutPlayer
 from tavrin_trainer.play.pieces import piece_of
 from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
 

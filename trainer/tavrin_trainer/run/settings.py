@@ -230,6 +230,9 @@ class TrainSettings:
                                        "--eval-rollout-simulations) on the training board: a yardstick the network "
                                        "was not copied from; 0 skips them.", "evaluation")
     eval_rollout_simulations: int = _setting(64, "Playouts per action of those rollout players.", "evaluation")
+    tensorboard: bool = _setting(False, "Also write every metrics.csv column as TensorBoard scalars to tensorboard/ in "
+                                 "the run directory (PyTorch's SummaryWriter; pip install tensorboard), for "
+                                 "tensorboard --logdir runs.", "evaluation")
     saved_games: int = _setting(4, "Self-play games per generation saved to games/ for "
                                 "tavrin-render.", "evaluation")
 

@@ -10,8 +10,8 @@ from typing import Any, Callable
 
 import numpy as np
 
-from tavrin_trainer.run.settings import SearchSettings
 from tavrin_trainer.learning.inference import Inference, make_inference
+from tavrin_trainer.run.settings import SearchSettings
 from tavrin_trainer.selfplay.interface import share_games
 
 
