@@ -120,3 +120,21 @@ def test_rollout_search_beats_random_players():
 
     match = play_match(RolloutPlayer(100), RandomPlayer(), 48, dim=6, seed=1)
     assert match.mean > 0.4, match.describe()  # parity is 0.25
+
+
+def test_the_shipped_network_plays_side_20_and_starts_runs():
+    import tavrin_engine as te
+
+    from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+    from tavrin_trainer.run.directory import PRETRAINED_CHECKPOINT, load_checkpoint
+    from tavrin_trainer.run.settings import resolve_settings
+
+    player = NetworkPlayer.pretrained(simulations=8)
+    assert player.name == "pretrained@8" and player.trained_side == 20
+    game = te.Game(20)
+    assert player.choose(game) in set(game.legal_tiles().tolist())
+    assert player_from_name("pretrained").name == "pretrained"
+    shape = load_checkpoint(PRETRAINED_CHECKPOINT)["shape"]
+    settings = resolve_settings({"init": "pretrained", "run_dir": "unused"}, None)
+    assert (settings.channels, settings.blocks, settings.aux_heads) == (shape["channels"], shape["blocks"],
+                                                                        shape["aux_heads"])
