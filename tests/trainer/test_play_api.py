@@ -129,3 +129,33 @@ def test_analysis_saved_games_and_the_run_s_curves(client):
     options = client.get("/api/options").json()
     assert options["networks"] == ["tiny"] and len(options["pieces"]) == 21
     assert client.get("/").status_code == 200
+
+
+def test_the_command_listens_on_loopback_and_serves_arena_games(tmp_path):
+    import json
+    import os
+    import subprocess
+    import sys
+    import urllib.request
+    from pathlib import Path
+
+    from tavrin_trainer.cli import eval as cli_eval
+
+    assert cli_eval.main(["greedy", "--opponent", "random", "--games", "4", "--dim", "6", "--workers", "1",
+                          "--quiet", "--seed", "1", "--save-games", str(tmp_path / "evals")]) == 0
+    saved = (tmp_path / "evals" / "greedy-vs-random.jsonl").read_text().splitlines()
+    assert len(saved) == 4 and json.loads(saved[1])["seats"] == ["random", "greedy", "random", "random"]
+
+    trainer = Path(__file__).resolve().parents[2] / "trainer"
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(trainer), os.environ.get("PYTHONPATH", "")])}
+    process = subprocess.Popen([sys.executable, "-c", "import sys, tavrin_trainer.cli.play as p; sys.exit(p.main())",
+                                "--games", str(tmp_path / "evals")], stdout=subprocess.PIPE, text=True, env=env)
+    try:
+        line = process.stdout.readline()
+        assert line.startswith("tavrin-play: open http://127.0.0.1:"), line
+        url = line.split()[2]
+        with urllib.request.urlopen(url + "api/replays", timeout=30) as answer:
+            assert json.load(answer)["files"] == [{"name": "greedy-vs-random.jsonl", "games": 4}]
+    finally:
+        process.terminate()
+        process.wait(timeout=30)

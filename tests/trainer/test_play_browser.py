@@ -109,6 +109,11 @@ def test_a_person_plays_a_whole_game_in_the_browser(server, browser, tmp_path):
             browser.find_element(By.ID, "flip" if turns == 4 else "rotate").click()
         assert preview.get_attribute("data-shape") == shape_key(target, dim)
         moves = int(board.get_attribute("data-moves"))
+        assert board.find_elements(By.CSS_SELECTOR, "circle.may-go")  # where the piece may go is shown
+        if placed == 0:  # the far corner: refused on the page, nothing sent, nothing changed
+            board.find_element(By.CSS_SELECTOR, f'rect[data-tile="{dim * dim - 1}"]').click()
+            assert "cannot go there" in browser.find_element(By.ID, "message").text
+            assert int(board.get_attribute("data-moves")) == moves and session.moves == moves
         board.find_element(By.CSS_SELECTOR, f'rect[data-tile="{min(target)}"]').click()
         wait_for(lambda: int(board.get_attribute("data-moves")) > moves)
         placed += 1

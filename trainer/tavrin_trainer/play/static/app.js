@@ -114,6 +114,17 @@ function drawGame(hoverCells, hoverOk) {
       $("board").appendChild(label);
     });
   }
+  if (page.piece !== null && state.turn === "human") {
+    // Where the chosen piece, turned as it is, may go: a dot where its first square would sit.
+    const key = shapeKey(page.shape);
+    for (const placement of state.placements[page.piece]) {
+      if (shapeKey(placement.map(t => [Math.floor(t / state.dim), t % state.dim])) !== key) continue;
+      const anchor = Math.min(...placement);
+      $("board").appendChild(svgElement("circle", { cx: anchor % state.dim + 0.5, cy: Math.floor(anchor / state.dim) + 0.5,
+                                                    r: 0.15, fill: COLOURS[state.current_player], class: "may-go",
+                                                    "pointer-events": "none" }));
+    }
+  }
   for (const tile of hoverCells || []) {
     cells[tile].classList.add(hoverOk ? "hint-ok" : "hint-bad");
     if (hoverOk) cells[tile].setAttribute("fill", COLOURS[state.current_player] + "99");
@@ -161,6 +172,7 @@ function renderPreview() {
   if (page.piece === null) { preview.replaceChildren(); preview.dataset.shape = ""; return; }
   drawShape(preview, page.shape, COLOURS[page.game.current_player]);
   preview.dataset.shape = shapeKey(page.shape);
+  drawGame();
 }
 
 function turnPiece(how) {
