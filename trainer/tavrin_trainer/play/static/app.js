@@ -191,8 +191,10 @@ function hovered(tile) {
 }
 
 async function placeAt(tile) {
+  if (!page.game || page.game.turn !== "human") return;
+  if (page.piece === null) { say("Pick one of your pieces first."); return; }
   const hover = hovered(tile);
-  if (!hover) return;
+  if (!hover) { say("The piece cannot go there: it would leave the board."); return; }
   if (!hover.ok) { say("The piece cannot go there."); return; }
   try {
     const state = await request(`/api/games/${page.game.id}/place`, { moves: page.game.moves, tiles: hover.cells });
