@@ -60,11 +60,13 @@ const Game* SelfPlayGame::advance() {
         break;
       }
       case Phase::kBeginSimulations: {
-        gumbel_ = full_search_ && options_.gumbel_candidates >= 2 && root_.children.size() >= 2;
-        const bool noise = full_search_ && config_.exploration_fraction > 0 && root_.children.size() >= 2;
+        const bool searched = full_search_ && root_.children.size() >= 2;
+        gumbel_ = searched && options_.gumbel_candidates >= 2;
         if (gumbel_) {
-          halving_.start(root_, simulations_, options_.gumbel_candidates, noise, random_.generator());
-        } else if (noise) {
+          halving_.start(root_, simulations_, options_.gumbel_candidates, config_.exploration_fraction > 0,
+                         random_.generator());
+        } else if (searched) {
+          // The module's rule: noise is drawn and mixed even at weight 0 (a NaN weight shows in the scores).
           mix_root_noise(root_, config_.dirichlet_alpha, config_.exploration_fraction,
                          1.0F - config_.exploration_fraction, random_.generator());
         }
