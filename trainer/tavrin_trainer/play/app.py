@@ -145,11 +145,16 @@ def create_app(config: PlayConfig) -> Starlette:
 
         def run() -> dict[str, Any]:
             player = network_player(name, 0)
-            game = session.game.copy()
+            if not session.busy.acquire(blocking=False):
+                raise RequestRefused("a move is being made in this game; analyse once it is done")
+            try:
+                game, moves = session.game.copy(), session.moves
+            finally:
+                session.busy.release()
             if game.is_terminal():
                 raise RequestRefused("the game is over: nothing to analyse")
             policy, values = player.evaluate(game)
-            answer = {"moves": session.moves, "policy": policy.tolist(), "values": values.tolist(),
+            answer = {"moves": moves, "policy": policy.tolist(), "values": values.tolist(),
                       "player": game.current_player}
             if simulations:
                 answer["visits"] = player.visit_shares(game, simulations).tolist()
