@@ -53,7 +53,7 @@ def files(run: RunDirectory) -> list[str]:
 def kill_when_recorded(run: RunDirectory, generation: int, role: str, killed: list[str]) -> None:
     """Kills the run's actor named ``...-{role}`` once the row of
     ``generation`` is written, as a crash would (Ray may restart it)."""
-    deadline = time.monotonic() + 120
+    deadline = time.monotonic() + 600
     while time.monotonic() < deadline:
         if run.metrics_path.exists() and any(int(r["generation"]) >= generation for r in rows(run)):
             name = next(n for n in ray.util.list_named_actors() if n.endswith(f"-{role}"))
