@@ -127,3 +127,15 @@ def test_a_checkpoint_without_its_network_shape_is_named_not_a_traceback(tmp_pat
     with pytest.raises(SystemExit):
         cli_eval.main([str(bare), "--games", "1"])
     assert f"{bare} does not record its network shape" in capsys.readouterr().err
+
+
+def test_a_preset_is_as_if_typed_and_flags_beside_it_win(tmp_path, monkeypatch):
+    from tavrin_trainer.run.settings import PRESETS
+
+    seen = {}
+    monkeypatch.setattr(cli_train, "train_from_settings", lambda settings, show_progress: seen.update(s=settings))
+    cli_train.main(["--preset", "full-board", "--generations", "3", "--run-dir", str(tmp_path / "run")])
+    settings = seen["s"]
+    assert (settings.dim, settings.gumbel_candidates, settings.generations) == (20, 16, 3)
+    assert all(getattr(settings, name) == value for name, value in PRESETS["full-board"].items()
+               if name != "generations")
