@@ -112,7 +112,7 @@ def create_app(config: PlayConfig) -> Starlette:
             raise RequestRefused("a new game gives its four seats as a list", 400)
 
         def build() -> PlaySession:
-            return PlaySession(body.get("dim", 20), [make_seat(spec, network_player) for spec in seats])
+            return PlaySession(body.get("dim", 20), [make_seat(choice, network_player) for choice in seats])
 
         session = await run_in_threadpool(build)
         with games_lock:

@@ -38,21 +38,21 @@ class Seat:
     player: Player | None  # None for a person
 
 
-def _simulations(spec: dict, default: int) -> int:
-    value = spec.get("simulations", default)
+def _simulations(choice: dict, default: int) -> int:
+    value = choice.get("simulations", default)
     if not isinstance(value, int) or isinstance(value, bool) or not 0 <= value <= MAX_SIMULATIONS:
         raise RequestRefused(f"simulations must be a whole number from 0 to {MAX_SIMULATIONS}, got {value!r}", 400)
     return value
 
 
-def make_seat(spec: Any, networks: Callable[[str, int], Player]) -> Seat:
+def make_seat(choice: Any, networks: Callable[[str, int], Player]) -> Seat:
     """A seat from its request: {"kind": "human" | "random" | "greedy"},
     {"kind": "rollout", "simulations": N} or {"kind": "network", "source":
     NAME, "simulations": N}; ``networks(name, simulations)`` builds the
     network players the server offers."""
-    if not isinstance(spec, dict) or not isinstance(spec.get("kind"), str):
-        raise RequestRefused(f"a seat is an object with a kind, got {spec!r}", 400)
-    kind = spec["kind"]
+    if not isinstance(choice, dict) or not isinstance(choice.get("kind"), str):
+        raise RequestRefused(f"a seat is an object with a kind, got {choice!r}", 400)
+    kind = choice["kind"]
     if kind == "human":
         return Seat(kind, "you", None)
     if kind == "random":
@@ -60,15 +60,15 @@ def make_seat(spec: Any, networks: Callable[[str, int], Player]) -> Seat:
     if kind == "greedy":
         return Seat(kind, "greedy", GreedyPlayer())
     if kind == "rollout":
-        simulations = _simulations(spec, 256)
+        simulations = _simulations(choice, 256)
         if simulations < 1:
             raise RequestRefused("a rollout seat needs at least 1 simulation", 400)
         return Seat(kind, f"rollout:{simulations}", RolloutPlayer(simulations))
     if kind == "network":
-        source = spec.get("source")
+        source = choice.get("source")
         if not isinstance(source, str):
             raise RequestRefused("a network seat names its source", 400)
-        simulations = _simulations(spec, 64)
+        simulations = _simulations(choice, 64)
         player = networks(source, simulations)
         return Seat(kind, f"{source}" + (f" @{simulations}" if simulations else ""), player)
     raise RequestRefused(f"unknown seat kind {kind!r}: human, random, greedy, rollout or network", 400)

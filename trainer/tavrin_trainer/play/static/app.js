@@ -43,13 +43,13 @@ function seatChooser(seat, kind) {
   return box;
 }
 
-function seatSpecs() {
+function seatChoices() {
   return [...document.querySelectorAll("#seat-choices .seat")].map(box => {
     const kind = box.querySelector(".kind").value;
-    const spec = { kind };
-    if (kind === "network") spec.source = box.querySelector(".source").value;
-    if (kind === "network" || kind === "rollout") spec.simulations = +box.querySelector(".simulations").value;
-    return spec;
+    const choice = { kind };
+    if (kind === "network") choice.source = box.querySelector(".source").value;
+    if (kind === "network" || kind === "rollout") choice.simulations = +box.querySelector(".simulations").value;
+    return choice;
   });
 }
 
@@ -58,7 +58,7 @@ async function newGame(event) {
   clearTimeout(page.pendingAdvance);
   say("");
   try {
-    show(await request("/api/games", { dim: +$("side").value, seats: seatSpecs() }));
+    show(await request("/api/games", { dim: +$("side").value, seats: seatChoices() }));
   } catch (error) { say(error.message); }
 }
 
