@@ -51,7 +51,6 @@ def test_a_whole_game_through_the_api_is_the_engine_s_game(client):
     state = client.post("/api/games", json={"dim": 8, "seats": seats}).json()
     replica = te.Game(8)
     while not state["over"]:
-        mover = replica.current_player
         if state["turn"] == "human":
             piece, placements = next(iter(state["placements"].items()))
             assert all(len(p) == len(te.piece_shape(int(piece))) for p in placements)
@@ -64,7 +63,7 @@ def test_a_whole_game_through_the_api_is_the_engine_s_game(client):
             tiles = state["last"]
         for tile in sorted(tiles):
             replica.apply(tile)
-        assert replica.is_terminal() or replica.current_player != mover  # one whole piece a request
+        assert not replica.chosen_squares  # one whole piece a request, even when the others are out
         assert state["owners"] == owners_of(replica) and state["hands"] == [list(h) for h in replica.hands]
         assert state["scores"] == list(replica.scores()) and state["out"] == list(replica.finished)
     assert state["payoffs"] == list(replica.payoff()) and state["turn"] is None
@@ -159,3 +158,19 @@ def test_the_command_listens_on_loopback_and_serves_arena_games(tmp_path):
     finally:
         process.terminate()
         process.wait(timeout=30)
+
+
+def test_each_computer_move_is_one_piece_even_when_everyone_else_is_out():
+    import tavrin_engine as te
+
+    from tavrin_trainer.evaluation.players import RandomPlayer
+    from tavrin_trainer.play.pieces import piece_of
+    from tavrin_trainer.play.session import PlaySession, Seat
+
+    for seed in range(4):
+        session = PlaySession(8, [Seat("random", "random", RandomPlayer([seed, k])) for k in range(4)])
+        while not session.game.is_terminal():
+            session.advance()
+            assert piece_of(session.placements[-1][1], 8) is not None
+        laid = sum(te.PIECES - len(hand) for hand in session.game.hands)
+        assert session.moves == laid  # a placement per piece, none merged

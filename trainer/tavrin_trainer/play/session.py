@@ -137,7 +137,9 @@ class PlaySession:
             raise RequestRefused("it is your turn")
         player, laid = self.game.current_player, []
         trial = self.game.copy()
-        while not trial.is_terminal() and trial.current_player == player:
+        # One piece: it is done when no square of it is pending. (The same
+        # player may move again at once, when everyone else is out.)
+        while not laid or trial.chosen_squares:
             tile = int(seat.player.choose(trial))
             trial.apply(tile)
             laid.append(tile)
@@ -163,7 +165,7 @@ class PlaySession:
         trial = self.game.copy()
         for tile in tiles:
             trial.apply(tile)
-        if not trial.is_terminal() and trial.current_player == player:
+        if trial.chosen_squares:
             raise RequestRefused("the game did not take those squares as one piece")  # guarded above
         self.game = trial
         self.placements.append((player, tiles))
