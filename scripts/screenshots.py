@@ -8,9 +8,7 @@ and Debian's chromium and chromium-driver.
 from __future__ import annotations
 
 import argparse
-import socket
 import sys
-import threading
 import time
 from pathlib import Path
 
@@ -21,30 +19,29 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--out", default="docs/images")
     args = parser.parse_args()
-    import uvicorn
     from selenium import webdriver
     from selenium.webdriver.common.by import By
 
-    from tavrin_trainer.play.app import PlayConfig, create_app
+    from tavrin_trainer.play.app import PlayConfig, create_app, serving
     from tavrin_trainer.run.directory import PRETRAINED_CHECKPOINT
 
     app = create_app(PlayConfig(networks={"pretrained": PRETRAINED_CHECKPOINT}))
-    listener = socket.create_server(("127.0.0.1", 0))
-    server = uvicorn.Server(uvicorn.Config(app, log_level="warning"))
-    serving = threading.Thread(target=server.run, kwargs={"sockets": [listener]}, daemon=True)
-    serving.start()
-    while not server.started:
-        time.sleep(0.05)
+    with serving(app) as url:
+        take_pictures(app, url, Path(args.out), webdriver, By)
+    print(f"wrote {Path(args.out) / 'play.png'} and {Path(args.out) / 'analysis.png'}")
+    return 0
+
+
+def take_pictures(app, url: str, out: Path, webdriver, By) -> None:
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,1120"):
         options.add_argument(flag)
     driver = webdriver.Chrome(service=webdriver.ChromeService(executable_path="/usr/bin/chromedriver"),
                               options=options)
-    out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
     try:
-        driver.get(f"http://127.0.0.1:{listener.getsockname()[1]}/")
+        driver.get(f"{url}/")
         while not driver.find_element(By.TAG_NAME, "body").get_attribute("data-ready"):
             time.sleep(0.05)
         for box in driver.find_elements(By.CSS_SELECTOR, "#seat-choices .seat")[1:]:
@@ -87,10 +84,6 @@ def main() -> int:
         driver.save_screenshot(str(out / "analysis.png"))
     finally:
         driver.quit()
-        server.should_exit = True
-        serving.join(timeout=10)
-    print(f"wrote {out / 'play.png'} and {out / 'analysis.png'}")
-    return 0
 
 
 if __name__ == "__main__":

@@ -5,8 +5,6 @@ engine's board after every move."""
 
 import json
 import shutil
-import socket
-import threading
 import time
 import urllib.request
 
@@ -14,7 +12,7 @@ import pytest
 from engine_marks import needs_engine
 
 pytest.importorskip("starlette")
-uvicorn = pytest.importorskip("uvicorn")
+pytest.importorskip("uvicorn")
 webdriver = pytest.importorskip("selenium.webdriver")
 from selenium.webdriver.common.by import By  # noqa: E402
 
@@ -25,18 +23,11 @@ DRIVER = shutil.which("chromedriver")
 
 @pytest.fixture
 def server():
-    from tavrin_trainer.play.app import PlayConfig, create_app
+    from tavrin_trainer.play.app import PlayConfig, create_app, serving
 
     app = create_app(PlayConfig())
-    listener = socket.create_server(("127.0.0.1", 0))
-    running = uvicorn.Server(uvicorn.Config(app, log_level="warning"))
-    thread = threading.Thread(target=running.run, kwargs={"sockets": [listener]}, daemon=True)
-    thread.start()
-    while not running.started:
-        time.sleep(0.05)
-    yield app, f"http://127.0.0.1:{listener.getsockname()[1]}"
-    running.should_exit = True
-    thread.join(timeout=10)
+    with serving(app) as url:
+        yield app, url
 
 
 @pytest.fixture

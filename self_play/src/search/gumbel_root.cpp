@@ -61,16 +61,17 @@ void SequentialHalving::start(const SearchNode& root, std::uint64_t simulations,
   phase_length_ = std::max<std::uint64_t>(1, budget_ / (phases_ * kept)) * kept;
 }
 
-float SequentialHalving::score(const SearchNode& root, std::size_t child, float scale) const {
-  return noisy_logits_[child] + scale * child_q(root.children[child], mixed_value(root));
+float SequentialHalving::score(const SearchNode& root, std::size_t child, float scale, float unvisited_q) const {
+  return noisy_logits_[child] + scale * child_q(root.children[child], unvisited_q);
 }
 
 void SequentialHalving::halve(const SearchNode& root) {
   const float scale = sigma_scale(root);
-  std::vector<float> scores(root.children.size());
-  for (std::size_t child : remaining_) scores[child] = score(root, child, scale);
+  const float unvisited_q = mixed_value(root);
+  scores_.resize(root.children.size());
+  for (std::size_t child : remaining_) scores_[child] = score(root, child, scale, unvisited_q);
   std::stable_sort(remaining_.begin(), remaining_.end(),
-                   [&](std::size_t a, std::size_t b) { return scores[a] > scores[b]; });
+                   [&](std::size_t a, std::size_t b) { return scores_[a] > scores_[b]; });
   remaining_.resize((remaining_.size() + 1) / 2);
   phase_step_ = 0;
   phase_length_ = std::max<std::uint64_t>(1, budget_ / (phases_ * remaining_.size())) * remaining_.size();
@@ -90,10 +91,11 @@ std::optional<std::size_t> SequentialHalving::next_child(const SearchNode& root)
 
 std::size_t SequentialHalving::chosen_child(const SearchNode& root) const {
   const float scale = sigma_scale(root);
+  const float unvisited_q = mixed_value(root);
   std::size_t best = remaining_.front();
-  float best_score = score(root, best, scale);
+  float best_score = score(root, best, scale, unvisited_q);
   for (std::size_t child : remaining_) {
-    const float candidate = score(root, child, scale);
+    const float candidate = score(root, child, scale, unvisited_q);
     if (candidate > best_score) {
       best = child;
       best_score = candidate;

@@ -40,11 +40,13 @@ class SequentialHalving {
   std::vector<float> improved_policy(const SearchNode& root) const;
 
  private:
-  float score(const SearchNode& root, std::size_t child, float sigma_scale) const;
+  // g + log prior + sigma(q) of one child; `unvisited_q` is the mixed value.
+  float score(const SearchNode& root, std::size_t child, float sigma_scale, float unvisited_q) const;
   void halve(const SearchNode& root);
 
   std::vector<float> noisy_logits_;      // g + log prior, per root child
   std::vector<std::size_t> remaining_;  // candidates still searched
+  std::vector<float> scores_;            // per root child, reused by every halving
   std::uint64_t budget_ = 0;
   std::uint64_t used_ = 0;
   std::uint64_t phases_ = 1;
@@ -52,7 +54,7 @@ class SequentialHalving {
   std::uint64_t phase_step_ = 0;
 };
 
-// The largest visit count among the root's children, times the scale of sigma.
+// The factor of q in sigma: kGumbelVisitScale plus the most visits of any root child.
 float sigma_scale(const SearchNode& root);
 
 }  // namespace tavrin

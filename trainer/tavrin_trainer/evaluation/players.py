@@ -185,8 +185,6 @@ class NetworkPlayer(Player):
 
     def choose_many(self, games: Sequence[te.Game],
                     streams: Sequence[np.random.Generator] | None = None) -> list[int]:
-        import torch
-
         from tavrin_trainer.learning.network import legal_masked
 
         if not games:
@@ -196,14 +194,21 @@ class NetworkPlayer(Player):
             return [self.choose(game) for game in games]
         if self.simulations > 0:
             return self._search(games)
-        planes = np.stack([game.state(extended=self.extended_planes) for game in games])
-        board = planes[:, :te.EXTENDED_BOARD_PLANES] if self.extended_planes else planes
-        hands = planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0] if self.extended_planes else planes[:, :0, 0, 0]
-        logits, _ = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
-        legal = torch.from_numpy(planes[:, 4].reshape(len(games), -1))
+        logits, _, legal = self._answers_for(games)
         # argmax takes the first of equal maxima: the lower tile.
         tiles = legal_masked(logits.float().cpu(), legal).argmax(dim=1)
         return [int(t) for t in tiles]
+
+    def _answers_for(self, games: Sequence[te.Game]) -> tuple[Any, Any, Any]:
+        """Policy and value logits of the positions of ``games`` (one side),
+        with their legal tiles as a (B, cells) bool tensor."""
+        import torch
+
+        planes = np.stack([game.state(extended=self.extended_planes) for game in games])
+        board = planes[:, :te.EXTENDED_BOARD_PLANES] if self.extended_planes else planes
+        hands = planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0] if self.extended_planes else planes[:, :0, 0, 0]
+        logits, values = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
+        return logits, values, torch.from_numpy(planes[:, 4].reshape(len(games), -1))
 
     def _search(self, games: Sequence[te.Game]) -> list[int]:
         return [int(record["moves"][0, 1]) for record in self._search_records(games, self.simulations)]
@@ -216,11 +221,7 @@ class NetworkPlayer(Player):
 
         from tavrin_trainer.learning.network import legal_masked
 
-        planes = game.state(extended=self.extended_planes)[None]
-        board = planes[:, :te.EXTENDED_BOARD_PLANES] if self.extended_planes else planes
-        hands = planes[:, te.EXTENDED_BOARD_PLANES:, 0, 0] if self.extended_planes else planes[:, :0, 0, 0]
-        logits, values = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
-        legal = torch.from_numpy(planes[:, 4].reshape(1, -1))
+        logits, values, legal = self._answers_for([game])
         policy = torch.softmax(legal_masked(logits.float().cpu(), legal), dim=1)[0].numpy() * legal[0].numpy()
         relative = torch.softmax(values.float().cpu(), dim=1)[0].numpy()  # relative to the player to move
         return policy, np.roll(relative, game.current_player)
@@ -265,10 +266,12 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
     if name == "greedy":
         return GreedyPlayer(seed)
     if name.startswith("rollout:"):
-        count = name.split(":", 1)[1]
-        if not count.isdigit() or int(count) < 1:
+        from tavrin_trainer.run.settings import rollout_simulations
+
+        count = rollout_simulations(name)
+        if count is None:
             raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {name!r}")
-        return RolloutPlayer(int(count), seed)
+        return RolloutPlayer(count, seed)
     from tavrin_trainer.run.directory import PRETRAINED_NAME, resolve_checkpoint
 
     if name == PRETRAINED_NAME:

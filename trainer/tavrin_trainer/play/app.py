@@ -10,12 +10,15 @@ in worker threads, off the event loop: one slow move holds up no other game.
 from __future__ import annotations
 
 import json
+import socket
 import threading
+import time
 from collections import OrderedDict
+from contextlib import contextmanager
 from dataclasses import dataclass, field
 from functools import lru_cache
 from pathlib import Path
-from typing import Any, Callable
+from typing import Any, Callable, Iterator
 
 from starlette.applications import Starlette
 from starlette.concurrency import run_in_threadpool
@@ -208,6 +211,25 @@ def create_app(config: PlayConfig) -> Starlette:
     app = Starlette(routes=routes, exception_handlers={RequestRefused: refused})
     app.state.games = games  # the sessions, by id: for tests and embedding
     return app
+
+
+@contextmanager
+def serving(app: Starlette, host: str = "127.0.0.1", port: int = 0) -> Iterator[str]:
+    """The app served by uvicorn in a background thread while the block
+    runs (tests, scripts); yields its address."""
+    import uvicorn
+
+    listener = socket.create_server((host, port))
+    server = uvicorn.Server(uvicorn.Config(app, log_level="warning"))
+    thread = threading.Thread(target=server.run, kwargs={"sockets": [listener]}, daemon=True)
+    thread.start()
+    while not server.started and thread.is_alive():
+        time.sleep(0.05)
+    try:
+        yield f"http://{host}:{listener.getsockname()[1]}"
+    finally:
+        server.should_exit = True
+        thread.join(timeout=10)
 
 
 def replay_files(config: PlayConfig) -> list[Path]:

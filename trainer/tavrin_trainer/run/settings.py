@@ -34,14 +34,20 @@ def usable_cpu_count() -> int:
     return os.cpu_count() or 1
 
 
+def rollout_simulations(name: str) -> int | None:
+    """N for a well-formed rollout:N (N at least 1), else None."""
+    count = name.removeprefix("rollout:")
+    return int(count) if name.startswith("rollout:") and count.isdigit() and int(count) >= 1 else None
+
+
 def teacher_simulations(teacher: str) -> int:
     """0 for the greedy warm-start teacher, N for rollout:N; ValueError otherwise."""
     if teacher == "greedy":
         return 0
-    count = teacher.removeprefix("rollout:")
-    if teacher.startswith("rollout:") and count.isdigit() and int(count) >= 1:
-        return int(count)
-    raise ValueError(f"--warm-start-teacher is greedy or rollout:N with N at least 1, got {teacher!r}")
+    simulations = rollout_simulations(teacher)
+    if simulations is None:
+        raise ValueError(f"--warm-start-teacher is greedy or rollout:N with N at least 1, got {teacher!r}")
+    return simulations
 
 
 def _setting(default: Any, help: str, group: str, fixed: bool = False) -> Any:
