@@ -265,10 +265,11 @@ def resolve_checkpoint(path: str) -> Path:
     if candidate.is_dir():
         import sys
 
-        found = RunDirectory(candidate).newest_loadable(lambda line: print(line, file=sys.stderr))
+        run = RunDirectory(candidate)
+        found = run.newest_loadable(lambda line: print(line, file=sys.stderr))
         if found is None:
             raise FileNotFoundError(f"{candidate} holds no checkpoints")
-        return RunDirectory(candidate).checkpoint_path(found[0])
+        return run.checkpoint_path(found[0])
     if not candidate.is_file():
         raise FileNotFoundError(f"no checkpoint or run directory at {candidate}")
     return candidate
