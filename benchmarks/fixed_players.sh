@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Seat-rotated parity and cross results of the fixed players at sides 8, 10
-# (the default board) and 20 (the README's tables). About fifty minutes on two
+# (the default board) and 20 (the README's tables). About an hour on two
 # cores.
 #
 #   bash benchmarks/fixed_players.sh [workers]
@@ -17,9 +17,10 @@ eval_ rollout:64 --opponent rollout:512 --dim 8 --games 200
 eval_ rollout:512 --opponent random --opponent greedy --opponent rollout:64 --dim 8 --games 200
 
 # Side 10, the default board.
-eval_ random --opponent random --opponent greedy --parity --dim 10 --games 400
-eval_ greedy --opponent random --dim 10 --games 400
-eval_ rollout:64 --opponent random --opponent greedy --dim 10 --games 200
+for player in random greedy rollout:64; do
+  eval_ $player --opponent random --opponent greedy --opponent rollout:64 --opponent rollout:256 --dim 10 --games 200
+done
+eval_ rollout:256 --opponent random --opponent greedy --opponent rollout:64 --dim 10 --games 200
 
 # Side 20: rollout players are costly on the full board, so fewer games.
 eval_ random --opponent random --opponent greedy --parity --dim 20 --games 200
