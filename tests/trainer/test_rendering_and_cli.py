@@ -106,6 +106,27 @@ def test_eval_command_scores_seat_rotated_matches_and_rates_a_run(tmp_path, caps
     assert (run.plot_dir / "ladder.png").read_bytes()[:4] == b"\x89PNG"
 
 
+@needs_engine
+def test_eval_plays_the_same_games_through_onnx_runtime_as_through_torch(tmp_path, capsys, monkeypatch):
+    pytest.importorskip("onnxruntime")
+    from tavrin_trainer.learning import inference
+
+    built = []
+    make = inference.make_inference
+    monkeypatch.setattr(inference, "make_inference", lambda model, backend, *rest, **named: built.append(backend) or
+                        make(model, backend, *rest, **named))
+    checkpoint = tmp_path / "net.pt"
+    save_checkpoint(checkpoint, {"model": TavrinNet(NetworkShape(8, 1)).state_dict(),
+                                 "shape": {"channels": 8, "blocks": 1}, "dim": 6})
+    lines = []
+    for backend in ("fp32", "onnx"):
+        assert cli_eval.main([str(checkpoint), "--opponent", "greedy", "--games", "8", "--dim", "6", "--workers", "1",
+                              "--simulations", "6", "--seed", "3", "--quiet", "--inference", backend]) == 0
+        lines.append(capsys.readouterr().out)
+    assert lines[0] == lines[1] and "net@6 vs 3x greedy on side 6" in lines[0]
+    assert built == ["onnx"]  # torch ran the first match as given, ONNX Runtime the second
+
+
 @pytest.mark.parametrize("flags, message", [
     (["greedy", "--opponent", "rollout:x"], "rollout:N"),
     (["greedy", "--dim", "4"], "--dim must be 5 to 128"),

@@ -132,7 +132,7 @@ class NetworkPlayer(Player):
         self.first_play_reduction = first_play_reduction
         self.gumbel_candidates = gumbel_candidates
         self.inference = inference
-        if inference != "fp32":
+        if inference == "bf16":  # onnx is the same arithmetic with batch norm folded; bf16 is coarser
             self.name += f"+{inference}"
         self._backend: Any = None  # built when first used, in the process that plays
         self.trained_side: int | None = None  # the evaluation side of the run that trained it, when known
@@ -258,9 +258,10 @@ class NetworkPlayer(Player):
 
 def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
                      first_play_reduction: float | None = None, device: str = "cpu",
-                     gumbel_candidates: int = 0) -> Player:
+                     gumbel_candidates: int = 0, inference: str = "fp32") -> Player:
     """'random', 'greedy', 'rollout:N', 'pretrained' (the shipped side-20
-    network) or a checkpoint file / run directory."""
+    network) or a checkpoint file / run directory; ``inference`` is how a
+    network runs (fp32, bf16 or onnx, as NetworkPlayer takes it)."""
     if name == "random":
         return RandomPlayer(seed)
     if name == "greedy":
@@ -276,7 +277,7 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
 
     if name == PRETRAINED_NAME:
         return NetworkPlayer.pretrained(simulations, device, first_play_reduction=first_play_reduction,
-                                        gumbel_candidates=gumbel_candidates)
+                                        gumbel_candidates=gumbel_candidates, inference=inference)
     return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations, device=device,
                                          first_play_reduction=first_play_reduction,
-                                         gumbel_candidates=gumbel_candidates)
+                                         gumbel_candidates=gumbel_candidates, inference=inference)

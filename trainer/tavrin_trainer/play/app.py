@@ -44,6 +44,7 @@ class PlayConfig:
     networks: dict[str, Path] = field(default_factory=dict)
     run_dir: Path | None = None
     games_dirs: list[Path] = field(default_factory=list)  # more saved-game files (arena games)
+    inference: str = "fp32"  # how the networks run: fp32, bf16 or onnx
 
 
 def create_app(config: PlayConfig) -> Starlette:
@@ -57,7 +58,8 @@ def create_app(config: PlayConfig) -> Starlette:
         if name not in config.networks:
             raise RequestRefused(f"no network named {name!r}; this server offers: "
                                  f"{', '.join(config.networks) or 'none'}", 400)
-        return NetworkPlayer.from_checkpoint(config.networks[name], simulations=simulations)
+        return NetworkPlayer.from_checkpoint(config.networks[name], simulations=simulations,
+                                             inference=config.inference)
 
     def session_of(request: Request) -> PlaySession:
         with games_lock:
