@@ -81,15 +81,11 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
     if (args.candidate is None) == (args.ladder is None):
         parser.error("give either a candidate or --ladder RUN_DIR")
+    from tavrin_trainer.learning.inference import resolve_backend
     from tavrin_trainer.selfplay.engines import resolve_device
 
     try:
         args.device = resolve_device(args.device)
-    except ValueError as error:
-        parser.error(str(error))
-    from tavrin_trainer.learning.inference import resolve_backend
-
-    try:
         args.inference = resolve_backend(args.inference, args.device)
     except ValueError as error:
         parser.error(str(error))
