@@ -9,25 +9,24 @@ windows of generations (bold), with parity dotted.
 from __future__ import annotations
 
 import argparse
-import csv
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
-from tavrin_trainer.run.plots import PARITY  # noqa: E402
+from tavrin_trainer.run.directory import RunDirectory  # noqa: E402
+from tavrin_trainer.run.metrics import EVALUATION_OPPONENTS, MetricsLog  # noqa: E402
+from tavrin_trainer.run.plots import PARITY, metric_column  # noqa: E402
 
 
 def curve(run_dir: Path, opponent: str) -> tuple[list[int], list[float]]:
-    metrics = run_dir / "metrics.csv"
+    metrics = RunDirectory(run_dir).metrics_path
     if not metrics.is_file():
         raise SystemExit(f"{run_dir} has no metrics.csv")
-    column = f"vs_{opponent}_mean_payoff"
-    with metrics.open(newline="") as handle:
-        rows = [row for row in csv.DictReader(handle) if row.get(column)]
-    if not rows:
-        raise SystemExit(f"{metrics} has no {column} figures")
-    return [int(row["generation"]) for row in rows], [float(row[column]) for row in rows]
+    generations, values = metric_column(MetricsLog(metrics).rows(), f"vs_{opponent}_mean_payoff")
+    if not generations:
+        raise SystemExit(f"{metrics} has no figures against {opponent} players")
+    return generations, values
 
 
 def window_means(generations: list[int], values: list[float], window: int) -> tuple[list[float], list[float]]:
@@ -45,7 +44,7 @@ def window_means(generations: list[int], values: list[float], window: int) -> tu
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("runs", nargs="+", metavar="LABEL=RUN_DIR")
-    parser.add_argument("--opponent", default="greedy", help="random, greedy, ... (default: greedy)")
+    parser.add_argument("--opponent", default="greedy", choices=EVALUATION_OPPONENTS, help="(default: greedy)")
     parser.add_argument("--window", type=int, default=10, help="generations per mean (default: 10)")
     parser.add_argument("--output", type=Path, required=True)
     args = parser.parse_args()

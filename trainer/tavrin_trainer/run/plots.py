@@ -9,7 +9,7 @@ from pathlib import Path
 PARITY = 0.25
 
 
-def _column(rows: list[dict[str, str]], name: str) -> tuple[list[int], list[float]]:
+def metric_column(rows: list[dict[str, str]], name: str) -> tuple[list[int], list[float]]:
     xs, ys = [], []
     for row in rows:
         if row.get(name, "") != "":
@@ -29,7 +29,7 @@ def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
 
     figure, axes = plt.subplots(figsize=(7, 4))
     for name, label in (("policy_loss", "policy cross-entropy"), ("value_loss", "value cross-entropy")):
-        xs, ys = _column(rows, name)
+        xs, ys = metric_column(rows, name)
         axes.plot(xs, ys, marker="o", label=label)
     axes.set_xlabel("generation")
     axes.set_ylabel("training loss")
@@ -43,10 +43,10 @@ def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
                                ("random_side20", "vs three random players, side 20", "^"),
                                ("greedy_side20", "vs three greedy players, side 20", "v"),
                                ("rollout", "vs three rollout players", "D")):
-        xs, ys = _column(rows, f"vs_{key}_mean_payoff")
+        xs, ys = metric_column(rows, f"vs_{key}_mean_payoff")
         if not xs:
             continue
-        _, errors = _column(rows, f"vs_{key}_stderr")
+        _, errors = metric_column(rows, f"vs_{key}_stderr")
         axes.errorbar(xs, ys, yerr=errors if len(errors) == len(ys) else None, marker=marker, capsize=3,
                       label=label)
     axes.axhline(PARITY, color="grey", linestyle=":", label="parity: any player vs three copies of itself")
