@@ -9,7 +9,9 @@
 #include "players/greedy.hpp"
 #include "players/rollout_search.hpp"
 #include "search/output_texts.hpp"
+#include "search/playout.hpp"
 #include "search/random.hpp"
+#include "selfplay/rollout_player.hpp"
 
 namespace tavrin::engine_module {
 namespace {
@@ -20,17 +22,30 @@ std::uint64_t seed_or_entropy(std::optional<std::uint64_t> seed) {
   return seed ? *seed : tavrin::random::thread_generator().next_u64();
 }
 
-players::RolloutChoice run_rollout_search(const Game& game, std::int64_t simulations,
-                                          std::optional<std::uint64_t> seed) {
+void check_rollout_arguments(const Game& game, std::int64_t simulations) {
   if (simulations < 1) {
     throw nb::value_error(output::too_few_simulations(simulations).c_str());
   }
   if (game.is_terminal()) throw nb::value_error(output::kNoTileToChoose);
-  auto random = tavrin::random::Generator::seeded(seed_or_entropy(seed));
+}
+
+RolloutChoice run_rollout_search(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
+  check_rollout_arguments(game, simulations);
+  const std::uint64_t drawn = seed_or_entropy(seed);
   // The search works on its own copy, so other threads may use `game` meanwhile.
   const Game root = game;
   nb::gil_scoped_release unlocked;
-  return players::rollout_search(root, static_cast<std::uint64_t>(simulations), random);
+  return rollout_search(root, static_cast<std::uint64_t>(simulations), drawn);
+}
+
+// The rollout player's own tree before it moved onto the shared search,
+// kept only to play the two against each other.
+std::uint64_t legacy_rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
+  check_rollout_arguments(game, simulations);
+  auto random = tavrin::random::Generator::seeded(seed_or_entropy(seed));
+  const Game root = game;
+  nb::gil_scoped_release unlocked;
+  return players::rollout_search(root, static_cast<std::uint64_t>(simulations), random).tile;
 }
 
 std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
@@ -38,7 +53,7 @@ std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::opti
 }
 
 nb::tuple rollout_visits(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
-  const players::RolloutChoice choice = run_rollout_search(game, simulations, seed);
+  const RolloutChoice choice = run_rollout_search(game, simulations, seed);
   auto tiles = empty_array<std::int64_t>({choice.visits.size()}, "int64");
   auto visits = empty_array<std::int64_t>({choice.visits.size()}, "int64");
   for (std::size_t k = 0; k < choice.visits.size(); ++k) {
@@ -61,7 +76,7 @@ nb::list greedy_placements(const Game& game) {
 
 void play_out(Game& game, std::optional<std::uint64_t> seed) {
   auto random = tavrin::random::Generator::seeded(seed_or_entropy(seed));
-  players::random_playout(game, random);
+  random_playout(game, random);
 }
 
 }  // namespace
@@ -69,8 +84,10 @@ void play_out(Game& game, std::optional<std::uint64_t> seed) {
 void bind_players(nb::module_& module) {
   module.def("rollout_search", &rollout_tile, "game"_a, "simulations"_a, "seed"_a = nb::none(),
              "The tile that UCT search with uniformly random playouts plays for the player to move "
-             "after `simulations` playouts. Four-player values: each node backs up the payoff of the player "
+             "after `simulations` playouts: the pool's search with leaf_evaluation='playouts' and "
+             "selection='ucb1' (exploration 1). Four-player values: each node backs up the payoff of the player "
              "who moved into it. The same seed gives the same tile; no seed draws one from the system.");
+  module.def("_legacy_rollout_search", &legacy_rollout_tile, "game"_a, "simulations"_a, "seed"_a = nb::none());
   module.def("rollout_visits", &rollout_visits, "game"_a, "simulations"_a, "seed"_a = nb::none(),
              nb::sig("def rollout_visits(game: Game, simulations: int, seed: int | None = None) "
                      "-> tuple[int, numpy.ndarray, numpy.ndarray]"),

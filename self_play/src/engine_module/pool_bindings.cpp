@@ -1,5 +1,6 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
 
 #include <algorithm>
 #include <cmath>
@@ -150,6 +151,8 @@ void bind_pool(nb::module_& module) {
              if (total < 0) throw nb::value_error(output::kTotalGamesNegative);
              if (first_game < 0) throw nb::value_error(output::kFirstGameNegative);
              const SearchSettings read = read_pool_settings(settings, true);
+             // Games valued by playouts alone play to the end right here.
+             nb::gil_scoped_release unlocked;
              new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total),
                                      static_cast<std::uint64_t>(first_game));
            },
@@ -167,11 +170,17 @@ void bind_pool(nb::module_& module) {
            "candidate played and softmax(log prior + sigma(completed Q)) recorded as the target; seed (None) gives game n its own random stream seeded from "
            "(seed, n), so that the same games come out however they are shared among pools (None: the "
            "system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached "
-           "again, and lets the games of one batch that wait on one position share its row. `games` play at once until `total_games` (default `games`) are done; they are "
+           "again, and lets the games of one batch that wait on one position share its row; leaf_evaluation ('network') "
+           "values a leaf by the network, by 'playouts' (uniform priors, the mean payoff of `playouts` (1) random "
+           "playouts to the end; no network call at all) or 'mixed' (the network's priors, (1 - playout_weight) * its "
+           "value + playout_weight (0.5) * the playouts' mean payoff; the playouts of a batch run on a thread of "
+           "their own while the caller computes its answers); selection ('puct') 'ucb1' descends by UCB1 with c_puct "
+           "as its constant, unvisited children first in random order, and plays the most visited tile, ties to the "
+           "lower. `games` play at once until `total_games` (default `games`) are done; they are "
            "numbered from `first_game` in the order they start, and a record's index is its number.")
       .def_static(
           "for_positions",
-          [](nb::list positions, nb::handle settings) {
+          [](nb::list positions, nb::handle settings, std::optional<std::vector<std::uint64_t>> seeds) {
             std::vector<Game> starts;
             for (nb::handle item : positions) {
               const Game& game = nb::cast<const Game&>(item);
@@ -183,12 +192,16 @@ void bind_pool(nb::module_& module) {
             }
             SearchSettings read = read_pool_settings(settings, false);
             read.options.action_limit = 1;
-            return SelfPlayPool(read, std::move(starts));
+            if (seeds && seeds->size() != starts.size()) throw nb::value_error(output::kSeedsCountWrong);
+            // Searches by playouts alone finish right here.
+            nb::gil_scoped_release unlocked;
+            return SelfPlayPool(read, std::move(starts), seeds.value_or(std::vector<std::uint64_t>{}));
           },
-          "positions"_a, "settings"_a,
+          "positions"_a, "settings"_a, "seeds"_a = nb::none(),
           "One search of one action from each position (copied), e.g. a player's move choice. The chosen tile "
           "of position i is the single move of the finished record whose index is i; with a seed, position i "
-          "draws the stream of game i. `settings` as for the constructor; dim, skip_single_tile, "
+          "draws the stream of game i; with `seeds` (one int per position), position i draws a stream seeded from "
+          "seeds[i] alone. `settings` as for the constructor; dim, skip_single_tile, "
           "full_search_fraction and reduced_sims are ignored.")
       .def("done", &SelfPlayPool::done, "True once every game has ended.")
       .def("next_batch", &next_batch,

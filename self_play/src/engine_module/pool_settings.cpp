@@ -1,6 +1,9 @@
 #include "engine_module/pool_settings.hpp"
 
+#include <nanobind/stl/string.h>
+
 #include <cstdint>
+#include <string>
 #include <optional>
 #include <variant>
 
@@ -94,6 +97,31 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
     const auto candidates = converted<std::int64_t>(*value, "gumbel_candidates", "an int");
     if (candidates < 0 || candidates > kMaxGumbelCandidates) throw nb::value_error(output::kGumbelCandidatesOutOfRange);
     options.gumbel_candidates = static_cast<std::uint32_t>(candidates);
+  }
+  if (auto value = optional_attribute(source, "leaf_evaluation")) {
+    const auto name = converted<std::string>(*value, "leaf_evaluation", "a str");
+    if (name == "network") {
+      options.leaf_evaluation = LeafEvaluation::kNetwork;
+    } else if (name == "mixed") {
+      options.leaf_evaluation = LeafEvaluation::kMixed;
+    } else if (name == "playouts") {
+      options.leaf_evaluation = LeafEvaluation::kPlayouts;
+    } else {
+      throw nb::value_error(output::kUnknownLeafEvaluation);
+    }
+  }
+  if (auto value = optional_attribute(source, "playouts")) {
+    const auto count = converted<std::int64_t>(*value, "playouts", "an int");
+    if (count < 1 || count > kMaxPlayoutsPerLeaf) throw nb::value_error(output::kPlayoutsPerLeafOutOfRange);
+    options.playouts_per_leaf = static_cast<std::uint32_t>(count);
+  }
+  if (auto value = optional_attribute(source, "playout_weight")) {
+    options.playout_weight = static_cast<float>(converted<double>(*value, "playout_weight", "a number"));
+  }
+  if (auto value = optional_attribute(source, "selection")) {
+    const auto name = converted<std::string>(*value, "selection", "a str");
+    if (name != "puct" && name != "ucb1") throw nb::value_error(output::kUnknownSelection);
+    options.selection = name == "ucb1" ? SelectionRule::kUcb1 : SelectionRule::kPuct;
   }
   if (auto value = given_attribute(source, "seed")) settings.seed = seed_of(*value);
   if (auto value = optional_attribute(source, "evaluation_cache")) {

@@ -31,6 +31,7 @@ inline constexpr const char* kNonFiniteScore = "NaN/Inf in UCB score";
 inline constexpr const char* kEmptyVisitDistribution = "assertion failed: visit_dist.len() > 0";
 inline constexpr const char* kNoVisitDistribution = "visit_dist should not be empty";
 inline constexpr const char* kMissingChild = "Child should have corresponding action";
+inline constexpr const char* kUcb1WithoutRandom = "the UCB1 rule needs a random generator";
 inline constexpr const char* kCompleteWithoutLeaf = "Search::complete without a pending leaf";
 inline constexpr std::string_view kChosenTileRefused = "chosen tile refused by the game: ";
 
@@ -106,6 +107,11 @@ inline constexpr const char* kReducedSimsNegative = "reduced_sims must not be ne
 inline constexpr const char* kCacheEntriesOutOfRange = "evaluation_cache must be from 0 to 2**24 entries";
 inline constexpr const char* kGumbelCandidatesOutOfRange = "gumbel_candidates must be 0 to 65536";
 inline constexpr const char* kFirstPlayReductionNotFinite = "first_play_reduction must be a finite number";
+inline constexpr const char* kPlayoutsPerLeafOutOfRange = "playouts must be from 1 to 1024 per leaf";
+inline constexpr const char* kPlayoutWeightOutOfRange = "playout_weight must lie in [0, 1]";
+inline constexpr const char* kUnknownLeafEvaluation = "leaf_evaluation must be 'network', 'mixed' or 'playouts'";
+inline constexpr const char* kUnknownSelection = "selection must be 'puct' or 'ucb1'";
+inline constexpr const char* kSeedsCountWrong = "seeds must give one seed per position";
 inline constexpr const char* kSeedOutOfRange = "seed must be None or an integer from 0 to 2**64 - 1";
 
 inline std::string setting_of_wrong_type(std::string_view name, std::string_view wanted, std::string_view given) {
@@ -117,6 +123,7 @@ inline std::string setting_of_wrong_type(std::string_view name, std::string_view
 inline constexpr const char* kPlayoutTileRefused = "random_playout: a legal tile was refused";
 inline constexpr const char* kRolloutGameOver = "rollout_search: the game is over";
 inline constexpr const char* kRolloutWithoutSimulations = "rollout_search: at least one simulation is needed";
+inline constexpr const char* kRolloutAskedNetwork = "rollout_search: a search by playouts asked for the network";
 inline constexpr const char* kRolloutTileRefused = "rollout_search: a legal tile was refused";
 
 // --- The module tavrin_self_play ----------------------------------------

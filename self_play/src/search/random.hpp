@@ -64,6 +64,13 @@ class RandomSource {
     return source;
   }
 
+  // A stream of its own seeded from `seed` alone.
+  static RandomSource seeded(std::uint64_t seed) {
+    RandomSource source;
+    source.own_ = Generator::seeded(seed);
+    return source;
+  }
+
   Generator& generator() { return own_ ? *own_ : thread_generator(); }
 
  private:

@@ -1,5 +1,6 @@
 #include "search/search.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -28,6 +29,35 @@ std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q
   return best;
 }
 
+std::size_t select_child_ucb1(const SearchNode& node, float exploration, random::Generator& random) {
+  std::size_t unvisited = 0;
+  for (const SearchNode& child : node.children) unvisited += child.visit_count == 0 ? 1 : 0;
+  if (unvisited > 0) {
+    std::uint64_t pick = random.uniform_index(unvisited);
+    for (std::size_t i = 0; i < node.children.size(); ++i) {
+      if (node.children[i].visit_count == 0 && pick-- == 0) return i;
+    }
+  }
+  const float log_visits = std::log(static_cast<float>(std::max<std::uint32_t>(node.visit_count, 1)));
+  std::size_t best = 0;
+  float best_score = 0.0F;
+  std::uint64_t tied = 0;
+  for (std::size_t i = 0; i < node.children.size(); ++i) {
+    const SearchNode& child = node.children[i];
+    const float visits = static_cast<float>(child.visit_count);
+    const float score = child.value_sum / visits + exploration * std::sqrt(log_visits / visits);
+    if (!std::isfinite(score)) throw InternalError(output::kNonFiniteScore);
+    if (i == 0 || score > best_score) {
+      best = i;
+      best_score = score;
+      tied = 1;
+    } else if (score == best_score && random.uniform_index(++tied) == 0) {
+      best = i;  // each of the tied children is kept with equal chance
+    }
+  }
+  return best;
+}
+
 void backup(std::span<SearchNode* const> path, std::span<const float> values) {
   for (std::size_t i = 1; i < path.size(); ++i) {
     const std::uint64_t chooser = path[i - 1]->player;
@@ -47,7 +77,8 @@ void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues
   if (player < evaluation.values.size()) node.value_estimate = evaluation.values[player];
 }
 
-const Game* Search::descend(SearchNode& root, const Game& game, std::optional<std::size_t> root_child) {
+const Game* Search::descend(SearchNode& root, const Game& game, std::optional<std::size_t> root_child,
+                            random::Generator* random) {
   // Copy-assignment reuses the scratch game's buffers.
   if (scratch_) {
     *scratch_ = game;
@@ -59,8 +90,16 @@ const Game* Search::descend(SearchNode& root, const Game& game, std::optional<st
   SearchNode* node = &root;
   path_.push_back(node);
   while (node->is_expanded()) {
-    const float unvisited_q = first_play_reduction_ ? node->value_estimate - *first_play_reduction_ : 0.0F;
-    const std::size_t child = root_child ? *root_child : select_child(*node, c_puct_, unvisited_q);
+    std::size_t child = 0;
+    if (root_child) {
+      child = *root_child;
+    } else if (rule_ == SelectionRule::kUcb1) {
+      if (random == nullptr) throw InternalError(output::kUcb1WithoutRandom);
+      child = select_child_ucb1(*node, c_puct_, *random);
+    } else {
+      const float unvisited_q = first_play_reduction_ ? node->value_estimate - *first_play_reduction_ : 0.0F;
+      child = select_child(*node, c_puct_, unvisited_q);
+    }
     if (child >= node->children.size()) throw InternalError(output::kMissingChild);
     root_child.reset();
     node = &node->children[child];
@@ -119,6 +158,15 @@ std::uint64_t greedy_action(const RootVisits& visit_dist) {
   const RootChild* best = &visit_dist.front();
   for (const RootChild& child : visit_dist) {
     if (child.visits >= best->visits) best = &child;
+  }
+  return best->action;
+}
+
+std::uint64_t most_visited_lowest(const RootVisits& visit_dist) {
+  if (visit_dist.empty()) throw InternalError(output::kNoVisitDistribution);
+  const RootChild* best = &visit_dist.front();
+  for (const RootChild& child : visit_dist) {
+    if (child.visits > best->visits) best = &child;
   }
   return best->action;
 }

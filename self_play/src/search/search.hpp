@@ -11,6 +11,7 @@
 #include "search/evaluator.hpp"
 #include "search/random.hpp"
 #include "search/search_node.hpp"
+#include "search/search_settings.hpp"
 
 namespace tavrin {
 
@@ -29,6 +30,11 @@ using RootVisits = std::vector<RootChild>;
 // ties go to the larger action. An unvisited child's value is `unvisited_q`
 // (the module's rule: 0, a loss). A NaN or infinite score is an internal error.
 std::size_t select_child(const SearchNode& node, float c_puct, float unvisited_q = 0.0F);
+// Position of the child UCB1 picks (SelectionRule::kUcb1) with exploration
+// constant `exploration`: a uniformly random unvisited child while there is
+// one, else the greatest mean value plus exploration * sqrt(ln N / n), equal
+// scores broken at random.
+std::size_t select_child_ucb1(const SearchNode& node, float exploration, random::Generator& random);
 
 // Gives `node` the player to move in `game`, a child per legal tile whose
 // prior (parallel to the legal tiles) is positive, and its value estimate for
@@ -48,20 +54,26 @@ class Search {
   // averaging 1/4, the value 0 makes every explored child look better than
   // any unexplored one, and the search hardly widens beyond the first
   // children it tries.
-  explicit Search(float c_puct, std::optional<float> first_play_reduction = std::nullopt)
-      : c_puct_(c_puct), first_play_reduction_(first_play_reduction) {}
+  explicit Search(float c_puct, std::optional<float> first_play_reduction = std::nullopt,
+                  SelectionRule rule = SelectionRule::kPuct)
+      : c_puct_(c_puct), first_play_reduction_(first_play_reduction), rule_(rule) {}
 
   // Starts a simulation. A terminal leaf is backed up with its payoff at once
   // and nullptr returned; otherwise the leaf position, which must be
   // evaluated and handed to `complete` before the next `descend`.
   // `root_child`: the root's child the simulation must go through (the
   // sequential halving of a Gumbel root), instead of the PUCT choice.
-  const Game* descend(SearchNode& root, const Game& game, std::optional<std::size_t> root_child = std::nullopt);
+  // `random`: what the UCB1 rule draws its choices from (unused by PUCT).
+  const Game* descend(SearchNode& root, const Game& game, std::optional<std::size_t> root_child = std::nullopt,
+                      random::Generator* random = nullptr);
   void complete(const LeafValues& evaluation);
+  // The position `descend` returned last, still awaiting `complete`.
+  const Game& leaf() const { return *scratch_; }
 
  private:
   float c_puct_;
   std::optional<float> first_play_reduction_;
+  SelectionRule rule_;
   std::optional<Game> scratch_;
   std::vector<SearchNode*> path_;
   std::array<float, kPlayers> payoff_{};
@@ -84,6 +96,8 @@ RootVisits root_visits(const SearchNode& root);
 std::uint64_t sample_action(const RootVisits& visit_dist, random::Generator& random);
 // The most visited action; ties go to the later entry.
 std::uint64_t greedy_action(const RootVisits& visit_dist);
+// The most visited action; ties go to the earlier entry (the lower tile).
+std::uint64_t most_visited_lowest(const RootVisits& visit_dist);
 // Makes the child for `action` the root, keeping its subtree and freeing the
 // old root with every other subtree.
 void advance_root(SearchNode& root, std::uint64_t action);

@@ -8,6 +8,25 @@
 
 namespace tavrin {
 
+// How a leaf of the search gets its value (and its children their priors).
+enum class LeafEvaluation : std::uint8_t {
+  kNetwork,   // the network's priors and value (the module's search)
+  kPlayouts,  // uniform priors; the mean payoff of random playouts to the end
+  kMixed,     // the network's priors; (1 - weight) * its value + weight * the playouts' mean payoff
+};
+
+// How a node picks the child to descend into.
+enum class SelectionRule : std::uint8_t {
+  kPuct,  // prior-weighted PUCT with c_puct (the module's rule)
+  // UCB1 with c_puct as its exploration constant: unvisited children first,
+  // uniformly at random, equal scores broken at random; the action played is
+  // the most visited, ties to the lower tile. Priors are not read.
+  kUcb1,
+};
+
+// Bound on playouts per leaf: a search of a few seconds at most.
+inline constexpr std::uint32_t kMaxPlayoutsPerLeaf = 1024;
+
 // How a self-play game searches beyond the module's training game; all off
 // by default, which is the module's game.
 struct SelfPlayOptions {
@@ -34,6 +53,12 @@ struct SelfPlayOptions {
   // Dirichlet noise would be (exploration_fraction > 0), its choice is the
   // action and its improved policy the target.
   std::uint32_t gumbel_candidates = 0;
+  LeafEvaluation leaf_evaluation = LeafEvaluation::kNetwork;
+  // Playouts per leaf, and the weight of their mean against the network's
+  // value (kMixed only).
+  std::uint32_t playouts_per_leaf = 1;
+  float playout_weight = 0.5F;
+  SelectionRule selection = SelectionRule::kPuct;
   // Set by the batched pool, not read from settings: the game keeps its
   // training positions (SelfPlayGame::take_examples).
   bool record_examples = false;

@@ -1,5 +1,7 @@
 #include "selfplay/self_play_game.hpp"
 
+#include <algorithm>
+
 #include "engine/internal_error.hpp"
 #include "search/output_texts.hpp"
 
@@ -13,7 +15,7 @@ SelfPlayGame::SelfPlayGame(const SearchSettings& settings, random::RandomSource 
       options_(settings.options),
       random_(std::move(random)),
       game_(std::move(start)),
-      search_(settings.config.c_puct, settings.options.first_play_reduction) {
+      search_(settings.config.c_puct, settings.options.first_play_reduction, settings.options.selection) {
   if (options_.record_examples) recorder_.emplace(game_.dim(), options_.extended_planes);
 }
 
@@ -54,7 +56,10 @@ const Game* SelfPlayGame::advance() {
         simulations_ = full_search_ ? config_.sims_per_move : options_.reduced_sims;
         if (!root_.is_expanded()) {
           phase_ = Phase::kRootPending;
-          return &game_;
+          if (options_.leaf_evaluation != LeafEvaluation::kPlayouts) return &game_;
+          evaluate_with_playouts(true);
+          phase_ = Phase::kBeginSimulations;
+          break;
         }
         phase_ = Phase::kBeginSimulations;
         break;
@@ -65,7 +70,7 @@ const Game* SelfPlayGame::advance() {
         if (gumbel_) {
           halving_.start(root_, simulations_, options_.gumbel_candidates, config_.exploration_fraction > 0,
                          random_.generator());
-        } else if (searched) {
+        } else if (searched && options_.selection == SelectionRule::kPuct) {
           // The module's rule: noise is drawn and mixed even at weight 0 (a NaN weight shows in the scores).
           mix_root_noise(root_, config_.dirichlet_alpha, config_.exploration_fraction,
                          1.0F - config_.exploration_fraction, random_.generator());
@@ -83,11 +88,14 @@ const Game* SelfPlayGame::advance() {
           } else if (simulations_done_ >= simulations_) {
             break;
           }
-          if (const Game* leaf = search_.descend(root_, game_, root_child)) {
+          if (const Game* leaf = search_.descend(root_, game_, root_child, &random_.generator())) {
             phase_ = Phase::kLeafPending;
-            return leaf;
+            playouts_ready_ = false;
+            if (options_.leaf_evaluation != LeafEvaluation::kPlayouts) return leaf;
+            evaluate_with_playouts(false);
+            phase_ = Phase::kSimulating;
           }
-          ++simulations_done_;  // a finished game, backed up at once
+          ++simulations_done_;  // backed up at once: a finished game, or a leaf valued by playouts
         }
         if (gumbel_) {
           finish_gumbel_action();
@@ -111,7 +119,11 @@ void SelfPlayGame::finish_puct_action() {
     if (recorder_) recorder_->add(game_, target);
   }
   const bool sampled = policies_.size() < config_.sample_moves;
-  play(sampled ? sample_action(visit_dist, random_.generator()) : greedy_action(visit_dist));
+  if (sampled) {
+    play(sample_action(visit_dist, random_.generator()));
+  } else {
+    play(options_.selection == SelectionRule::kUcb1 ? most_visited_lowest(visit_dist) : greedy_action(visit_dist));
+  }
 }
 
 void SelfPlayGame::finish_gumbel_action() {
@@ -131,11 +143,54 @@ void SelfPlayGame::provide(const LeafValues& evaluation) {
     expand_with_evaluation(root_, game_, evaluation);
     phase_ = Phase::kBeginSimulations;
   } else if (phase_ == Phase::kLeafPending) {
-    search_.complete(evaluation);
+    if (options_.leaf_evaluation == LeafEvaluation::kMixed) {
+      run_playouts();
+      const float weight = options_.playout_weight;
+      for (std::size_t p = 0; p < kPlayers; ++p) {
+        // A short value list is the backup's error to report.
+        const float network = p < evaluation.values.size() ? evaluation.values[p] : 0.0F;
+        leaf_values_[p] = (1.0F - weight) * network + weight * playout_values_[p];
+      }
+      const std::size_t given = std::min<std::size_t>(evaluation.values.size(), kPlayers);
+      search_.complete(LeafValues{evaluation.priors, std::span<const float>(leaf_values_.data(), given)});
+    } else {
+      search_.complete(evaluation);
+    }
     ++simulations_done_;
     phase_ = Phase::kSimulating;
   } else {
     throw InternalError(output::kProvideWithoutPending);
+  }
+}
+
+}  // namespace tavrin
+
+namespace tavrin {
+
+bool SelfPlayGame::pending_leaf_needs_playouts() const {
+  return phase_ == Phase::kLeafPending && options_.leaf_evaluation == LeafEvaluation::kMixed && !playouts_ready_;
+}
+
+void SelfPlayGame::run_playouts() {
+  if (!pending_leaf_needs_playouts()) return;
+  playout_values_ = playouts_.mean_payoff(search_.leaf(), options_.playouts_per_leaf, random_.generator());
+  playouts_ready_ = true;
+}
+
+void SelfPlayGame::evaluate_with_playouts(bool root) {
+  const Game& position = root ? game_ : search_.leaf();
+  uniform_priors_.assign(position.get_legal_tiles().size(),
+                         1.0F / static_cast<float>(position.get_legal_tiles().size()));
+  // The root's value is never backed up; only a first-play reduction reads it.
+  leaf_values_.fill(1.0F / kPlayers);
+  if (!root || options_.first_play_reduction) {
+    leaf_values_ = playouts_.mean_payoff(position, options_.playouts_per_leaf, random_.generator());
+  }
+  const LeafValues evaluation{uniform_priors_, leaf_values_};
+  if (root) {
+    expand_with_evaluation(root_, game_, evaluation);
+  } else {
+    search_.complete(evaluation);
   }
 }
 

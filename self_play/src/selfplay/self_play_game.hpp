@@ -7,6 +7,7 @@
 #include "engine/game.hpp"
 #include "search/evaluator.hpp"
 #include "search/gumbel_root.hpp"
+#include "search/playout.hpp"
 #include "search/random.hpp"
 #include "search/search.hpp"
 #include "search/search_node.hpp"
@@ -29,8 +30,13 @@ class SelfPlayGame {
   // Plays on until a position needs the network (returned; valid until
   // `provide`) or the game is over (nullptr).
   const Game* advance();
-  // The evaluation of the position `advance` returned last.
+  // The evaluation of the position `advance` returned last: the network's
+  // answer, which a mixed search blends with its playouts' mean payoff.
   void provide(const LeafValues& evaluation);
+  // A mixed search's playouts from the pending leaf, drawn from this game's
+  // random source; `provide` runs them when nobody did. May run on another
+  // thread while the game waits, as long as nothing else touches the game.
+  void run_playouts();
 
   // Whether the pending position is the search root (its failure reads
   // "Error evaluating root node: ...").
@@ -52,6 +58,10 @@ class SelfPlayGame {
   // Records the action's target and plays it, once its simulations are done.
   void finish_puct_action();
   void finish_gumbel_action();
+  // Expands the pending position with uniform priors and the playouts' mean
+  // payoff (LeafEvaluation::kPlayouts): no network involved.
+  void evaluate_with_playouts(bool root);
+  bool pending_leaf_needs_playouts() const;
 
   Config config_;
   SelfPlayOptions options_;
@@ -67,6 +77,11 @@ class SelfPlayGame {
   SequentialHalving halving_;
   std::uint64_t simulations_ = 0;
   std::uint64_t simulations_done_ = 0;
+  PlayoutValuer playouts_;
+  bool playouts_ready_ = false;  // for the pending leaf
+  std::array<float, kPlayers> playout_values_{};
+  std::array<float, kPlayers> leaf_values_{};
+  std::vector<float> uniform_priors_;
 };
 
 }  // namespace tavrin

@@ -48,8 +48,12 @@ SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::size_t concurren
   for (Slot& slot : slots_) start(slot, std::nullopt);
 }
 
-SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts)
-    : settings_(settings), total_games_(starts.size()), cache_(settings.options.evaluation_cache_entries) {
+SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts, std::vector<std::uint64_t> seeds)
+    : settings_(settings),
+      total_games_(starts.size()),
+      cache_(settings.options.evaluation_cache_entries),
+      seeds_(std::move(seeds)) {
+  if (!seeds_.empty() && seeds_.size() != starts.size()) throw InternalError(output::kSeedsCountWrong);
   settings_.options.record_examples = false;  // a game from a given position has no whole-game targets
   if (!starts.empty()) dim_ = starts.front().dim();
   if (cache_.enabled()) hasher_.emplace(dim_);
@@ -62,7 +66,8 @@ SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> sta
 
 void SelfPlayPool::start(Slot& slot, std::optional<Game> start) {
   slot.index = first_game_ + started_++;
-  auto random = random::RandomSource::for_game(settings_.seed, slot.index);
+  auto random = seeds_.empty() ? random::RandomSource::for_game(settings_.seed, slot.index)
+                               : random::RandomSource::seeded(seeds_.at(slot.index));
   if (start) {
     slot.game.emplace(settings_, std::move(random), std::move(*start));
   } else {
@@ -93,7 +98,16 @@ std::size_t SelfPlayPool::pending() const {
   return count;
 }
 
+SelfPlayPool::~SelfPlayPool() {
+  if (playouts_.valid()) playouts_.wait();
+}
+
+void SelfPlayPool::finish_playouts() {
+  if (playouts_.valid()) playouts_.get();  // rethrows what the thread threw
+}
+
 std::size_t SelfPlayPool::open_batch() {
+  finish_playouts();
   members_.clear();
   rows_.clear();
   for (std::size_t s = 0; s < slots_.size(); ++s) {
@@ -116,6 +130,12 @@ std::size_t SelfPlayPool::open_batch() {
     }
   }
   batch_open_ = true;
+  if (settings_.options.leaf_evaluation == LeafEvaluation::kMixed && !members_.empty()) {
+    // The waiting games are left alone until `submit`, which waits first.
+    playouts_ = std::async(std::launch::async, [this] {
+      for (std::size_t slot : members_) slots_[slot].game->run_playouts();
+    });
+  }
   return rows_.size();
 }
 
@@ -173,6 +193,7 @@ std::optional<std::string> SelfPlayPool::check_answers(std::span<const float> po
 
 std::optional<std::string> SelfPlayPool::submit(std::span<const float> policy_logits,
                                                 std::span<const float> value_logits) {
+  finish_playouts();
   if (auto problem = check_answers(policy_logits, value_logits)) return problem;
   const std::size_t cells = dim_ * dim_;
   batch_open_ = false;

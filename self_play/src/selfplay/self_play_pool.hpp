@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <future>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -49,7 +50,13 @@ class SelfPlayPool {
                std::uint64_t first_game = 0);
   // One game from each start position (its own side), game i from position
   // i, e.g. one searched action per position with `options.action_limit` = 1.
-  SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts);
+  // `seeds`, when given, one per position: game i draws from a stream seeded
+  // from seeds[i] alone (a player handed each game's own stream), whatever
+  // `settings.seed` says.
+  SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts, std::vector<std::uint64_t> seeds = {});
+  SelfPlayPool(SelfPlayPool&&) = default;
+  // Waits for the playouts of an open batch.
+  ~SelfPlayPool();
 
   bool done() const { return active_ == 0; }
   std::uint64_t dim() const { return dim_; }
@@ -60,7 +67,9 @@ class SelfPlayPool {
   std::size_t pending() const;
   // Gathers the games waiting on the network into the rows of a batch, one
   // row per distinct position; returns the row count. Asking again before
-  // `submit` gives the same rows.
+  // `submit` gives the same rows. A mixed search's playouts from the
+  // batch's leaves start on a thread of their own, to run while the caller
+  // computes the network's answers; `submit` waits for them.
   std::size_t open_batch();
   // The open batch's rows: all input_planes() planes per row (the hands
   // widened over the board as Game::write_extended_state does), into
@@ -101,6 +110,7 @@ class SelfPlayPool {
     std::size_t count = 0;
   };
 
+  void finish_playouts();
   std::optional<std::string> check_answers(std::span<const float> policy_logits,
                                            std::span<const float> value_logits) const;
   void start(Slot& slot, std::optional<Game> start);
@@ -126,6 +136,9 @@ class SelfPlayPool {
   std::uint64_t shared_rows_ = 0;
   std::vector<FinishedGame> finished_;
   NetworkOutputDecoder decoder_;
+  std::vector<std::uint64_t> seeds_;  // per game, when the caller gives them
+  // Last, so that it is waited for before anything it touches goes.
+  std::future<void> playouts_;
 };
 
 }  // namespace tavrin
