@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
 
 #include "engine/game.hpp"
-#include "engine/internal_error.hpp"
 #include "players/greedy.hpp"
-#include "players/rollout_search.hpp"
+#include "search/random.hpp"
 
 namespace tavrin::players {
 namespace {
@@ -19,39 +17,6 @@ Game advanced_game(std::uint64_t dim, std::uint64_t actions, std::uint64_t seed)
     EXPECT_FALSE(game.apply(tiles[random.uniform_index(tiles.size())]));
   }
   return game;
-}
-
-TEST(RolloutSearch, SameSeedSameChoiceAndEverySimulationCounted) {
-  for (std::uint64_t actions : {0, 9, 30}) {
-    const Game game = advanced_game(8, actions, actions + 1);
-    auto first = random::Generator::seeded(42);
-    auto second = random::Generator::seeded(42);
-    const RolloutChoice a = rollout_search(game, 300, first);
-    const RolloutChoice b = rollout_search(game, 300, second);
-    EXPECT_EQ(a.tile, b.tile);
-    EXPECT_EQ(a.visits, b.visits);
-    EXPECT_TRUE(game.is_legal(a.tile));
-    const auto tiles = game.get_legal_tiles();
-    ASSERT_EQ(a.visits.size(), tiles.size());
-    std::uint64_t total = 0;
-    for (std::size_t i = 0; i < tiles.size(); ++i) {
-      EXPECT_EQ(a.visits[i].first, tiles[i]);
-      total += a.visits[i].second;
-    }
-    EXPECT_EQ(total, 300U);
-    const auto most = std::max_element(a.visits.begin(), a.visits.end(),
-                                       [](const auto& x, const auto& y) { return x.second < y.second; });
-    EXPECT_EQ(a.tile, most->first);  // the first of the most visited, that is the lowest tile
-  }
-}
-
-TEST(RolloutSearch, RefusesAFinishedGameAndZeroSimulations) {
-  Game over = Game::reset(5);
-  auto random = random::Generator::seeded(1);
-  random_playout(over, random);
-  ASSERT_TRUE(over.is_terminal());
-  EXPECT_THROW(rollout_search(over, 10, random), InternalError);
-  EXPECT_THROW(rollout_search(Game::reset(5), 0, random), InternalError);
 }
 
 TEST(Greedy, KeepsOnlyTheLargestPieceWithTheMostOpenedCornersAndAgreesWhileLaid) {

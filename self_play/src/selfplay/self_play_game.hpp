@@ -42,6 +42,9 @@ class SelfPlayGame {
   // "Error evaluating root node: ...").
   bool awaiting_root() const { return phase_ == Phase::kRootPending; }
   const Game& game() const { return game_; }
+  // The search tree's root: the position of game(), with the subtree kept
+  // from the searches so far.
+  const SearchNode& root() const { return root_; }
   // Actions played by this game (from its start position).
   std::uint64_t actions() const { return policies_.size(); }
   // Per action, parallel to the history: the root visit shares, or empty

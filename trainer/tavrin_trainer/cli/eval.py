@@ -17,8 +17,18 @@ three copies of itself, seats rotated, scores 0.25 in expectation: that is
 parity, what "even" means.
 
 Players: random, greedy, rollout:N (UCT with N random playouts per action),
-or a checkpoint file / run directory (its latest generation), which takes the
-network's most probable legal tile.
+pretrained (the shipped side-20 network) or a checkpoint file / run directory
+(its latest generation), which takes the network's most probable legal tile,
+or searches with --simulations. mixed:K:W:NETWORK is that network searching
+with every leaf valued at (1 - W) x its value + W x the mean payoff of K random
+playouts from the leaf (give --simulations too); K and W in the name win over
+--playouts and --playout-weight, which apply to every network player. A
+checkpoint path that begins with "mixed:" or "rollout:" is written
+./mixed:... Each line ends with each side's mean wall time per action (a
+batched player's time shared among the games it answered); compare strength
+at equal time with --workers 1, where no two players share the machine.
+
+  tavrin-eval mixed:1:0.5:pretrained --simulations 16 --opponent rollout:256 --dim 20 --workers 1
 
   tavrin-eval runs/X                                   # vs random and greedy, on its training side
   tavrin-eval runs/X --opponent rollout:64 --dim 20 --games 200
@@ -40,6 +50,11 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--simulations", type=int, default=0,
                         help="Search simulations per action of network players (default: 0, the most "
                              "probable legal tile).")
+    parser.add_argument("--playouts", type=int, default=0, metavar="K",
+                        help="Network players' searches value every leaf with K random playouts too, mixed in by "
+                             "--playout-weight (default: 0, the network's value alone; needs --simulations).")
+    parser.add_argument("--playout-weight", type=float, default=0.5, metavar="W",
+                        help="Weight of the playouts' mean payoff in a leaf's value, 0 to 1 (default: 0.5).")
     parser.add_argument("--first-play-reduction", type=float, metavar="R",
                         help="Network players' search values an unvisited child at its parent's network value "
                              "minus R (default: at 0, a loss).")
@@ -101,20 +116,22 @@ def main(argv: list[str] | None = None) -> int:
         parser.error("--simulations must not be negative")
     if (args.first_play_reduction is not None or args.gumbel_candidates) and args.simulations == 0:
         parser.error("--first-play-reduction and --gumbel-candidates change the search: give --simulations too")
+    if args.playouts and args.simulations == 0:
+        parser.error("--playouts values the leaves of a search: give --simulations too")
     if args.gumbel_candidates == 1 or not 0 <= args.gumbel_candidates <= 1 << 16:
         parser.error(f"--gumbel-candidates must be 0 (off) or 2 to 65536, got {args.gumbel_candidates}")
 
-    from tavrin_trainer.evaluation.players import player_from_name
+    from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
     from tavrin_trainer.run.directory import RunDirectoryError
 
     try:
         if args.ladder:
             return ladder(args, parser)
-        candidate = player_from_name(args.candidate, args.simulations, args.seed, args.first_play_reduction,
-                                     args.device, args.gumbel_candidates, args.inference)
-        opponents = [player_from_name(name, args.simulations, None if args.seed is None else args.seed + 1 + i,
-                                      args.first_play_reduction, args.device, args.gumbel_candidates,
-                                      args.inference)
+        network = dict(simulations=args.simulations, first_play_reduction=args.first_play_reduction,
+                       device=args.device, gumbel_candidates=args.gumbel_candidates, inference=args.inference,
+                       playouts=args.playouts, playout_weight=args.playout_weight)
+        candidate = player_from_name(args.candidate, seed=args.seed, **network)
+        opponents = [player_from_name(name, seed=None if args.seed is None else args.seed + 1 + i, **network)
                      for i, name in enumerate(args.opponent or ["random", "greedy"])]
     except (FileNotFoundError, ValueError, NotImplementedError, RunDirectoryError) as error:
         parser.error(str(error))
@@ -123,6 +140,9 @@ def main(argv: list[str] | None = None) -> int:
 
     args.dim = args.dim or side_of(candidate, *opponents)
     show = not args.quiet
+    if any(isinstance(p, NetworkPlayer) for p in (candidate, *opponents)):
+        print(f"network players run with {args.inference} inference on {args.device}, {args.workers} game "
+              f"process{'es' if args.workers > 1 else ''}")
     try:
         for index, opponent in enumerate(opponents):
             seed = None if args.seed is None else [args.seed, index]
@@ -174,9 +194,15 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     chosen = generations_to_rate(generations, args.ladder_generations)
     entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations,
                                               device=args.device, first_play_reduction=args.first_play_reduction,
-                                              gumbel_candidates=args.gumbel_candidates, inference=args.inference)
+                                              gumbel_candidates=args.gumbel_candidates, inference=args.inference,
+                                              playouts=args.playouts, playout_weight=args.playout_weight)
                 for g in chosen]
-    entrants += [player_from_name(name.strip(), seed=args.seed) for name in args.ladder_players.split(",") if name]
+    # A fixed player that is a network (pretrained, mixed:K:W:NETWORK) searches as the generations do.
+    network = dict(simulations=args.simulations, first_play_reduction=args.first_play_reduction, device=args.device,
+                   gumbel_candidates=args.gumbel_candidates, inference=args.inference, playouts=args.playouts,
+                   playout_weight=args.playout_weight)
+    entrants += [player_from_name(name.strip(), seed=args.seed, **network)
+                 for name in args.ladder_players.split(",") if name]
     args.dim = args.dim or side_of(*entrants)
     if len(entrants) < 4:
         parser.error("a ladder needs at least four players: add generations or fixed players")

@@ -39,6 +39,10 @@ class GameResult:
     scores: tuple[int, int, int, int]
     payoffs: tuple[float, float, float, float]
     moves: tuple[tuple[int, int], ...] = ()  # every action as (player, tile)
+    # Per seat: wall time inside its player's choices (a call that answered
+    # several games shares its time equally among them) and its actions.
+    seat_seconds: tuple[float, float, float, float] = (0.0, 0.0, 0.0, 0.0)
+    seat_actions: tuple[int, int, int, int] = (0, 0, 0, 0)
 
 
 @dataclass(frozen=True)
@@ -52,11 +56,31 @@ class MatchResult:
     seat_means: tuple[float, ...]  # the candidate's mean payoff in seats 0-3
     seconds: float
     results: tuple[GameResult, ...] = ()  # every game, in order
+    # Mean wall time per action inside the candidate's and the opponents' choices.
+    candidate_seconds_per_action: float = math.nan
+    opponent_seconds_per_action: float = math.nan
 
     def describe(self) -> str:
         seats = " ".join(f"{m:.2f}" for m in self.seat_means)
         return (f"{self.candidate} vs 3x {self.opponent} on side {self.dim}: {self.mean:.3f} ± {self.stderr:.3f} "
-                f"over {self.games} games, seats rotated (per seat {seats}; parity 0.25)")
+                f"over {self.games} games, seats rotated (per seat {seats}; parity 0.25); time per action "
+                f"{format_ms(self.candidate_seconds_per_action)} against {format_ms(self.opponent_seconds_per_action)}")
+
+
+def format_ms(seconds: float) -> str:
+    return "n/a" if math.isnan(seconds) else f"{seconds * 1000:.1f} ms"
+
+
+def seconds_per_action(results: Sequence[GameResult], in_seat: Callable[[int, int], bool]) -> float:
+    """Mean time per action of the seats that ``in_seat(game index, seat)``
+    picks, over all their actions; NaN when they made none."""
+    seconds = actions = 0.0
+    for index, result in enumerate(results):
+        for seat in range(SEATS):
+            if in_seat(index, seat):
+                seconds += result.seat_seconds[seat]
+                actions += result.seat_actions[seat]
+    return seconds / actions if actions else math.nan
 
 
 def game_streams(seed: int | Sequence[int] | None, numbers: Sequence[int]) -> list[np.random.Generator]:
@@ -73,6 +97,8 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
     are what its players draw from (default: their own generators)."""
     games = [te.Game(dim) for _ in seatings]
     results: list[GameResult | None] = [None] * len(seatings)
+    seconds = [[0.0] * SEATS for _ in seatings]
+    actions = [[0] * SEATS for _ in seatings]
     active = list(range(len(games)))
     while active:
         waiting: dict[int, tuple[Player, list[int]]] = {}
@@ -80,9 +106,14 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
             player = seatings[index][games[index].current_player]
             waiting.setdefault(id(player), (player, []))[1].append(index)
         for player, indices in waiting.values():
+            started = time.perf_counter()
             tiles = player.choose_many([games[i] for i in indices],
                                        None if streams is None else [streams[i] for i in indices])
+            share = (time.perf_counter() - started) / len(indices)
             for index, tile in zip(indices, tiles):
+                seat = games[index].current_player
+                seconds[index][seat] += share
+                actions[index][seat] += 1
                 games[index].apply(tile)
         still = []
         for index in active:
@@ -91,7 +122,7 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
                 still.append(index)
                 continue
             results[index] = GameResult(tuple(p.name for p in seatings[index]), game.scores(), game.payoff(),
-                                        tuple(game.history))
+                                        tuple(game.history), tuple(seconds[index]), tuple(actions[index]))
             if on_finished:
                 on_finished(1)
         active = still
@@ -168,4 +199,6 @@ def play_match(candidate: Player, opponent: Player, games: int, dim: int, worker
     seat_means = tuple(float(payoffs[s::SEATS].mean()) if len(payoffs[s::SEATS]) else math.nan
                        for s in range(SEATS))
     return MatchResult(candidate.name, opponent.name, dim, games, float(payoffs.mean()), payoff_stderr(payoffs),
-                       seat_means, time.perf_counter() - started, tuple(results))
+                       seat_means, time.perf_counter() - started, tuple(results),
+                       seconds_per_action(results, lambda game, seat: seat == game % SEATS),
+                       seconds_per_action(results, lambda game, seat: seat != game % SEATS))

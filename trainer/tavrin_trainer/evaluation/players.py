@@ -88,7 +88,8 @@ class GreedyPlayer(_SeededPlayer):
 class RolloutPlayer(_SeededPlayer):
     """UCT over tiles with uniformly random playouts to the end of the game
     (``simulations`` playouts per action): a classical yardstick that needs
-    no network."""
+    no network. It is the networks' search with every leaf valued by one
+    playout, UCB1 selection and uniform priors (te.rollout_search)."""
 
     def __init__(self, simulations: int, seed=None) -> None:
         if simulations < 1:
@@ -106,7 +107,11 @@ class NetworkPlayer(Player):
     to the lower tile). Otherwise the module's search with that many
     simulations per action, no root noise, the most visited tile; all the
     positions of one ``choose_many`` call are searched together, one network
-    batch per round (tavrin_engine.SelfPlayPool). ``first_play_reduction``:
+    batch per round (tavrin_engine.SelfPlayPool). ``playouts`` > 0 makes it
+    a mixed player: every leaf of the search is valued at (1 -
+    ``playout_weight``) x the network's value + ``playout_weight`` x the mean
+    payoff of that many random playouts from it; the playouts draw from each
+    game's stream. ``first_play_reduction``:
     the search values an unvisited child at its parent's network value minus
     this, instead of 0. ``gumbel_candidates`` >= 2: a Gumbel root without
     noise over that many candidates plays instead. ``inference``: fp32 runs the model as given; bf16 or
@@ -114,9 +119,10 @@ class NetworkPlayer(Player):
 
     def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
                  c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "fp32",
-                 gumbel_candidates: int = 0) -> None:
+                 gumbel_candidates: int = 0, playouts: int = 0, playout_weight: float = 0.5) -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
+        check_playouts(playouts, playout_weight, simulations)
         self.model = model.to(device).eval()
         # Any module mapping planes to (policy, value) plays; a TavrinNet says which planes it reads.
         shape = getattr(model, "shape", None)
@@ -126,6 +132,10 @@ class NetworkPlayer(Player):
             self.name += f",fpu-{first_play_reduction:g}"
         if simulations and gumbel_candidates:
             self.name += f",gumbel-{gumbel_candidates}"
+        if playouts:
+            self.name = f"{mixed_prefix(playouts, playout_weight)}{self.name}"
+        self.playouts = playouts
+        self.playout_weight = playout_weight
         self.simulations = simulations
         self.device = device
         self.c_puct = c_puct
@@ -158,14 +168,15 @@ class NetworkPlayer(Player):
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
                         first_play_reduction: float | None = None, inference: str = "fp32",
-                        gumbel_candidates: int = 0) -> "NetworkPlayer":
+                        gumbel_candidates: int = 0, playouts: int = 0,
+                        playout_weight: float = 0.5) -> "NetworkPlayer":
         from tavrin_trainer.learning.network import model_from_checkpoint
         from tavrin_trainer.run.directory import load_network_checkpoint
 
         checkpoint = load_network_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
                      device=device, first_play_reduction=first_play_reduction, inference=inference,
-                     gumbel_candidates=gumbel_candidates)
+                     gumbel_candidates=gumbel_candidates, playouts=playouts, playout_weight=playout_weight)
         player.trained_side = checkpoint.get("dim")
         return player
 
@@ -193,7 +204,7 @@ class NetworkPlayer(Player):
         if len(dims) != 1:  # one batch per board side
             return [self.choose(game) for game in games]
         if self.simulations > 0:
-            return self._search(games)
+            return self._search(games, streams)
         logits, _, legal = self._answers_for(games)
         # argmax takes the first of equal maxima: the lower tile.
         tiles = legal_masked(logits.float().cpu(), legal).argmax(dim=1)
@@ -210,8 +221,10 @@ class NetworkPlayer(Player):
         logits, values = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
         return logits, values, torch.from_numpy(planes[:, 4].reshape(len(games), -1))
 
-    def _search(self, games: Sequence[te.Game]) -> list[int]:
-        return [int(record["moves"][0, 1]) for record in self._search_records(games, self.simulations)]
+    def _search(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None = None) -> list[int]:
+        # Only playouts draw random numbers: a network-only search leaves the streams alone.
+        seeds = [int(stream.integers(2**63)) for stream in streams] if streams is not None and self.playouts else None
+        return [int(record["moves"][0, 1]) for record in self._search_records(games, self.simulations, seeds)]
 
     def evaluate(self, game: te.Game) -> tuple[np.ndarray, np.ndarray]:
         """The network's view of ``game``: its move probabilities over the
@@ -234,14 +247,17 @@ class NetworkPlayer(Player):
         shares[record["policy_tiles"]] = record["policy_shares"]
         return shares
 
-    def _search_records(self, games: Sequence[te.Game], simulations: int) -> list[dict]:
+    def _search_records(self, games: Sequence[te.Game], simulations: int,
+                        seeds: Sequence[int] | None = None) -> list[dict]:
         from tavrin_trainer.run.settings import SearchSettings
 
         search = SearchSettings(dim=games[0].dim, sims_per_move=simulations, c_puct=self.c_puct,
                                 extended_planes=self.extended_planes,
                                 first_play_reduction=self.first_play_reduction,
-                                gumbel_candidates=self.gumbel_candidates)
-        pool = te.SelfPlayPool.for_positions(list(games), search)
+                                gumbel_candidates=self.gumbel_candidates,
+                                leaf_evaluation="mixed" if self.playouts else "network",
+                                playouts=max(self.playouts, 1), playout_weight=self.playout_weight)
+        pool = te.SelfPlayPool.for_positions(list(games), search, seeds)
         while not pool.done():
             policy, values = self._answers(*pool.next_inputs())
             pool.submit(policy.float().cpu(), values.float().cpu())
@@ -256,12 +272,50 @@ class NetworkPlayer(Player):
         return state
 
 
+MIXED_PREFIX = "mixed:"
+
+
+def mixed_prefix(playouts: int, playout_weight: float) -> str:
+    """How a mixed player's name begins: mixed:K:W: (K playouts per leaf, weight W)."""
+    return f"{MIXED_PREFIX}{playouts}:{playout_weight:g}:"
+
+
+def check_playouts(playouts: int, playout_weight: float, simulations: int) -> None:
+    from tavrin_trainer.run.settings import MAX_PLAYOUTS
+
+    if not 0 <= playouts <= MAX_PLAYOUTS:
+        raise ValueError(f"playouts must be 0 to {MAX_PLAYOUTS} per leaf, got {playouts}")
+    if not 0 <= playout_weight <= 1:
+        raise ValueError(f"the playout weight must lie in [0, 1], got {playout_weight}")
+    if playouts and simulations < 1:
+        raise ValueError("playouts value the leaves of a search: a mixed player needs simulations too")
+
+
+def parse_mixed(name: str) -> tuple[int, float, str]:
+    """(K, W, network) of a name mixed:K:W:NETWORK; ValueError when malformed."""
+    parts = name.removeprefix(MIXED_PREFIX).split(":", 2)
+    usage = (f"mixed players are written mixed:K:W:NETWORK (K random playouts per leaf, their weight W "
+             f"from 0 to 1, then pretrained, a checkpoint or a run directory), got {name!r}")
+    if len(parts) != 3 or not parts[0].isdigit() or not parts[2]:
+        raise ValueError(usage)
+    try:
+        weight = float(parts[1])
+    except ValueError:
+        raise ValueError(usage) from None
+    return int(parts[0]), weight, parts[2]
+
+
 def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
                      first_play_reduction: float | None = None, device: str = "cpu",
-                     gumbel_candidates: int = 0, inference: str = "fp32") -> Player:
+                     gumbel_candidates: int = 0, inference: str = "fp32", playouts: int = 0,
+                     playout_weight: float = 0.5) -> Player:
     """'random', 'greedy', 'rollout:N', 'pretrained' (the shipped side-20
-    network) or a checkpoint file / run directory; ``inference`` is how a
-    network runs (fp32, bf16 or onnx, as NetworkPlayer takes it)."""
+    network), a checkpoint file / run directory, or 'mixed:K:W:NETWORK', one
+    of those networks searching with K random playouts per leaf weighted W
+    (the name's K and W win over ``playouts`` and ``playout_weight``; a
+    checkpoint whose path begins with 'mixed:' is written './mixed:...').
+    ``inference`` is how a network runs (fp32, bf16 or onnx, as
+    NetworkPlayer takes it)."""
     if name == "random":
         return RandomPlayer(seed)
     if name == "greedy":
@@ -273,11 +327,16 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
         if count is None:
             raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {name!r}")
         return RolloutPlayer(count, seed)
+    if name.startswith(MIXED_PREFIX):
+        playouts, playout_weight, name = parse_mixed(name)
+        if playouts < 1 or name in ("random", "greedy") or name.startswith(("rollout:", MIXED_PREFIX)):
+            raise ValueError(f"a mixed player is a network with at least 1 playout per leaf, got {name!r} "
+                             f"with {playouts}")
     from tavrin_trainer.run.directory import PRETRAINED_NAME, resolve_checkpoint
 
+    network = dict(simulations=simulations, device=device, first_play_reduction=first_play_reduction,
+                   gumbel_candidates=gumbel_candidates, inference=inference, playouts=playouts,
+                   playout_weight=playout_weight)
     if name == PRETRAINED_NAME:
-        return NetworkPlayer.pretrained(simulations, device, first_play_reduction=first_play_reduction,
-                                        gumbel_candidates=gumbel_candidates, inference=inference)
-    return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), simulations=simulations, device=device,
-                                         first_play_reduction=first_play_reduction,
-                                         gumbel_candidates=gumbel_candidates, inference=inference)
+        return NetworkPlayer.pretrained(**network)
+    return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), **network)

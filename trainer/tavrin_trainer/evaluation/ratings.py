@@ -4,6 +4,7 @@ rated with the Plackett-Luce model, shown as a table and a plot."""
 from __future__ import annotations
 
 import itertools
+import math
 import re
 from collections import Counter
 from dataclasses import dataclass
@@ -28,6 +29,7 @@ class Rating:
     ordinal: float  # mu - 3 sigma: the rating the player is very likely to exceed
     games: int
     mean_payoff: float
+    seconds_per_action: float = math.nan  # wall time inside its choices over its actions
 
 
 def round_robin(entrants: Sequence[Player], dim: int, rounds: int = 1, workers: int = 1,
@@ -69,6 +71,8 @@ def rate(results: Sequence[GameResult]) -> list[Rating]:
     skills = {}
     games: Counter[str] = Counter()
     payoff_sums: Counter[str] = Counter()
+    seconds: Counter[str] = Counter()
+    actions: Counter[str] = Counter()
     for index, result in enumerate(results):
         seats = tuple(result.seats)
         if len(seats) != SEATS or len(result.scores) != SEATS or len(result.payoffs) != SEATS:
@@ -86,17 +90,22 @@ def rate(results: Sequence[GameResult]) -> list[Rating]:
             games[name] += 1
         for name, payoff in zip(seats, result.payoffs):
             payoff_sums[name] += float(payoff)
+        for name, spent, made in zip(seats, result.seat_seconds, result.seat_actions):
+            seconds[name] += spent
+            actions[name] += made
 
-    ratings = [Rating(name, skill.mu, skill.sigma, skill.ordinal(), games[name], payoff_sums[name] / games[name])
+    ratings = [Rating(name, skill.mu, skill.sigma, skill.ordinal(), games[name], payoff_sums[name] / games[name],
+                      seconds[name] / actions[name] if actions[name] else math.nan)
                for name, skill in skills.items()]
     ratings.sort(key=lambda r: (-r.ordinal, r.name))
     return ratings
 
 
 def format_table(ratings: Sequence[Rating]) -> str:
-    headers = ("rank", "name", "ordinal", "mu", "sigma", "games", "mean payoff")
+    headers = ("rank", "name", "ordinal", "mu", "sigma", "games", "mean payoff", "ms/action")
     rows = [(str(rank), r.name, f"{r.ordinal:.2f}", f"{r.mu:.2f}", f"{r.sigma:.2f}", str(r.games),
-             f"{r.mean_payoff:.3f}") for rank, r in enumerate(ratings, start=1)]
+             f"{r.mean_payoff:.3f}", "n/a" if math.isnan(r.seconds_per_action) else f"{r.seconds_per_action * 1000:.1f}")
+            for rank, r in enumerate(ratings, start=1)]
     widths = [max(len(cell) for cell in column) for column in zip(headers, *rows)]
 
     def line(cells: Sequence[str]) -> str:
@@ -107,7 +116,8 @@ def format_table(ratings: Sequence[Rating]) -> str:
     lines = [line(headers), line(["-" * width for width in widths])]
     lines += [line(row) for row in rows]
     lines.append("ordinal = mu - 3 sigma, a conservative rating; a mean payoff of 0.25 is what a player "
-                 "scores against copies of itself with seats rotated.")
+                 "scores against copies of itself with seats rotated; ms/action is the wall time inside its "
+                 "choices per action (a batched call's time shared among the games it answered).")
     return "\n".join(lines)
 
 

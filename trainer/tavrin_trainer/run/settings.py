@@ -21,6 +21,8 @@ from typing import Any
 MIN_SIDE, MAX_SIDE = 5, 128
 # The engine's bound on a pool's evaluation cache.
 MAX_CACHE_ENTRIES = 1 << 24
+# The engine's bound on random playouts per leaf of a search.
+MAX_PLAYOUTS = 1024
 # How self-play may run the network (see learning.inference).
 INFERENCE_BACKENDS = ("auto", "fp32", "bf16", "onnx")
 
@@ -87,6 +89,14 @@ class SearchSettings:
     gumbel_candidates: int = 0
     # Network answers a pool keeps for positions reached again (0: none).
     evaluation_cache: int = 0
+    # How a leaf is valued: 'network', 'mixed' ((1 - playout_weight) * the
+    # network's value + playout_weight * the mean payoff of `playouts` random
+    # playouts from it) or 'playouts' (uniform priors, playouts alone).
+    leaf_evaluation: str = "network"
+    playouts: int = 1
+    playout_weight: float = 0.5
+    # 'puct', or 'ucb1' (the rollout player's rule: priors unread).
+    selection: str = "puct"
     # Game number n of a pool draws its noise and samples from its own stream
     # seeded from (seed, n); None draws from the operating system.
     seed: int | None = None
@@ -134,6 +144,12 @@ class TrainSettings:
     dirichlet_alpha: float = _setting(0.5, "Concentration of the Dirichlet noise mixed into the root "
                                       "priors of every search (must be > 0).", "game")
     exploration_fraction: float = _setting(0.25, "Weight of that root noise (0 to 1).", "game")
+    playouts: int = _setting(
+        0, "Pool engine: random playouts to the end of the game from every leaf of the search; the leaf's value "
+        "becomes (1 - --playout-weight) x the network's value + --playout-weight x their mean payoff (a mixed "
+        "search). 0: the network's value alone.", "game")
+    playout_weight: float = _setting(0.5, "Weight of the playouts' mean payoff in a leaf's value (0 to 1; "
+                                     "with --playouts).", "game")
     gumbel_candidates: int = _setting(
         0, "Pool engine: 0 searches the root like every node (PUCT, the Dirichlet noise above); N >= 2 gives it "
         "a Gumbel root: N candidates by Gumbel noise plus log prior, the simulations halved among them "
@@ -277,7 +293,9 @@ class TrainSettings:
             exploration_fraction=self.exploration_fraction, skip_single_tile=self.skip_single_tile,
             full_search_fraction=self.full_search_fraction, reduced_sims=self.reduced_sims,
             extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache,
-            gumbel_candidates=self.gumbel_candidates, seed=seed)
+            gumbel_candidates=self.gumbel_candidates, seed=seed,
+            leaf_evaluation="mixed" if self.playouts else "network", playouts=max(self.playouts, 1),
+            playout_weight=self.playout_weight)
 
     @property
     def effective_batch_size(self) -> int:
@@ -326,6 +344,12 @@ class TrainSettings:
             raise ValueError(f"--lr-schedule must be constant or cosine, got {self.lr_schedule!r}")
         if (self.ownership_loss_weight or self.score_loss_weight) and not self.aux_heads:
             raise ValueError("--ownership-loss-weight and --score-loss-weight need --aux-heads true")
+        if not 0 <= self.playouts <= MAX_PLAYOUTS:
+            raise ValueError(f"--playouts must be 0 to {MAX_PLAYOUTS}, got {self.playouts}")
+        if not 0 <= self.playout_weight <= 1:
+            raise ValueError(f"--playout-weight must lie in [0, 1], got {self.playout_weight}")
+        if self.playouts and self.engine == "module":
+            raise ValueError("--playouts needs --engine pool: the module values leaves by the network alone")
         if self.extended_planes and self.engine == "module":
             raise ValueError("--extended-planes needs --engine pool: the module sends the five planes only")
         if self.backend not in ("local", "ray"):
