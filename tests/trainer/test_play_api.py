@@ -89,6 +89,8 @@ def test_bad_requests_are_answered_and_change_nothing(client):
         (post("/api/games", dim=8, seats=[{"kind": "wizard"}] * 4), 400, "unknown seat kind"),
         (post("/api/games", dim=8, seats=[{"kind": "network", "source": "nope"}] * 4), 400, "no network named"),
         (post("/api/games", dim=8, seats=[{"kind": "rollout", "simulations": 10**9}] * 4), 400, "simulations"),
+        (post("/api/games", dim=8, seats=[{"kind": "network", "source": "tiny", "simulations": 0, "playouts": 2}] * 4),
+         400, "give simulations too"),
         (post("/api/games/nosuch/place", moves=0, tiles=mine), 404, "no such game"),
         (post(f"{game}/place", moves=3, tiles=mine), 409, "out of date"),
         (post(f"{game}/place", tiles=mine), 409, "out of date"),

@@ -113,6 +113,40 @@ def test_worker_processes_play_every_game_once_and_a_seed_gives_the_same_games_h
         play_games(rotated_seatings(GreedyPlayer(), GreedyPlayer(), 4), dim=6, seed=1)
 
 
+def test_a_mixed_player_is_named_with_its_playouts_replays_from_the_game_streams_and_is_timed():
+    import tavrin_engine as te
+    from tavrin_trainer.evaluation.arena import play_games, play_match, rotated_seatings
+    from tavrin_trainer.evaluation.players import GreedyPlayer, NetworkPlayer, player_from_name
+
+    class Flat(torch.nn.Module):
+        def forward(self, planes, hands=None):
+            return torch.zeros(len(planes), planes.shape[2] * planes.shape[3]), torch.zeros(len(planes), 4)
+
+    mixed = NetworkPlayer(Flat(), simulations=6, playouts=2, playout_weight=0.75)
+    assert mixed.name == "mixed:2:0.75:network@6"
+    seatings = rotated_seatings(mixed, GreedyPlayer(), 4)
+    results = play_games(seatings, dim=6, seed=3)
+    assert play_games(seatings, dim=6, seed=3) == results
+    assert play_games(seatings, dim=6, seed=4) != results
+    # Each game draws from its own stream, so a game replays alone, as in another worker's share.
+    assert play_games([seatings[2]], dim=6, seed=3, numbers=[2]) == [results[2]]
+    assert all(sum(r.seat_actions) == len(r.moves) for r in results)
+
+    match = play_match(mixed, GreedyPlayer(), 4, dim=6, seed=3)
+    assert match.candidate_seconds_per_action > 0 and match.opponent_seconds_per_action > 0
+    assert "time per action" in match.describe()
+
+    with pytest.raises(ValueError, match="simulations too"):
+        NetworkPlayer(Flat(), playouts=1)
+    for name in ("mixed:x:0.5:pretrained", "mixed:1:0.5:", "mixed:1:0.5:greedy", "mixed:0:0.5:pretrained",
+                 "mixed:1:1.5:pretrained"):
+        with pytest.raises(ValueError):
+            player_from_name(name, simulations=4)
+    shipped = player_from_name("mixed:3:0.25:pretrained", simulations=4, playouts=1, playout_weight=0.5)
+    assert (shipped.name, shipped.playouts, shipped.playout_weight) == ("mixed:3:0.25:pretrained@4", 3, 0.25)
+    assert isinstance(te.rollout_search(te.Game(6), 8, 1), int)
+
+
 def test_rollout_search_beats_random_players():
     # A backup that credited the wrong player would play worse than random.
     from tavrin_trainer.evaluation.arena import play_match

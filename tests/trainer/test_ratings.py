@@ -8,7 +8,9 @@ import pytest
 import tavrin_trainer.evaluation
 from tavrin_trainer.evaluation import ratings
 
-Result = namedtuple("Result", "seats scores payoffs")  # the fields of arena.GameResult that rate() reads
+# The fields of arena.GameResult that rate() reads.
+Result = namedtuple("Result", "seats scores payoffs seat_seconds seat_actions",
+                    defaults=((0.0,) * 4, (1,) * 4))
 Entrant = namedtuple("Entrant", "name")
 
 

@@ -28,7 +28,8 @@ from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
 from tavrin_trainer.play.pieces import catalogue
-from tavrin_trainer.play.session import MAX_SIMULATIONS, PlaySession, RequestRefused, make_seat
+from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
+                                         MAX_SIMULATIONS, PLAYOUT_WEIGHT, PlaySession, RequestRefused, make_seat)
 from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
 
 STATIC = Path(__file__).parent / "static"
@@ -52,14 +53,15 @@ def create_app(config: PlayConfig) -> Starlette:
     games_lock = threading.Lock()
 
     @lru_cache(maxsize=16)
-    def network_player(name: str, simulations: int):
+    def network_player(name: str, simulations: int, playouts: int = 0):
         from tavrin_trainer.evaluation.players import NetworkPlayer
 
         if name not in config.networks:
             raise RequestRefused(f"no network named {name!r}; this server offers: "
                                  f"{', '.join(config.networks) or 'none'}", 400)
         return NetworkPlayer.from_checkpoint(config.networks[name], simulations=simulations,
-                                             inference=config.inference)
+                                             inference=config.inference, playouts=playouts,
+                                             playout_weight=PLAYOUT_WEIGHT)
 
     def session_of(request: Request) -> PlaySession:
         with games_lock:
@@ -105,6 +107,8 @@ def create_app(config: PlayConfig) -> Starlette:
     async def options(request: Request) -> JSONResponse:
         return JSONResponse({
             "sides": [MIN_SIDE, MAX_SIDE], "default_side": 20, "max_simulations": MAX_SIMULATIONS,
+            "seat_defaults": {"simulations": DEFAULT_SEAT_SIMULATIONS, "playouts": DEFAULT_SEAT_PLAYOUTS,
+                              "max_playouts": MAX_SEAT_PLAYOUTS},
             "kinds": ["human", "network", "greedy", "rollout", "random"], "networks": list(config.networks),
             "run": str(config.run_dir) if config.run_dir else None,
             "pieces": {str(k): [list(square) for square in v] for k, v in catalogue().items()},

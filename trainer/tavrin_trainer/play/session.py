@@ -20,6 +20,13 @@ from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
 
 # Largest search a seat or an analysis may ask for: a move of a few seconds.
 MAX_SIMULATIONS = 4096
+# A network seat's search unless the request says otherwise: the mixed
+# search (every leaf valued half by the network, half by random playouts),
+# the strongest player measured, at about a second per piece on one core.
+DEFAULT_SEAT_SIMULATIONS = 128
+DEFAULT_SEAT_PLAYOUTS = 1
+PLAYOUT_WEIGHT = 0.5
+MAX_SEAT_PLAYOUTS = 16
 
 
 class RequestRefused(Exception):
@@ -38,18 +45,24 @@ class Seat:
     player: Player | None  # None for a person
 
 
-def _simulations(choice: dict, default: int) -> int:
-    value = choice.get("simulations", default)
-    if not isinstance(value, int) or isinstance(value, bool) or not 0 <= value <= MAX_SIMULATIONS:
-        raise RequestRefused(f"simulations must be a whole number from 0 to {MAX_SIMULATIONS}, got {value!r}", 400)
+def _whole_number(choice: dict, name: str, default: int, most: int) -> int:
+    value = choice.get(name, default)
+    if not isinstance(value, int) or isinstance(value, bool) or not 0 <= value <= most:
+        raise RequestRefused(f"{name} must be a whole number from 0 to {most}, got {value!r}", 400)
     return value
 
 
-def make_seat(choice: Any, networks: Callable[[str, int], Player]) -> Seat:
+def _simulations(choice: dict, default: int) -> int:
+    return _whole_number(choice, "simulations", default, MAX_SIMULATIONS)
+
+
+def make_seat(choice: Any, networks: Callable[[str, int, int], Player]) -> Seat:
     """A seat from its request: {"kind": "human" | "random" | "greedy"},
     {"kind": "rollout", "simulations": N} or {"kind": "network", "source":
-    NAME, "simulations": N}; ``networks(name, simulations)`` builds the
-    network players the server offers."""
+    NAME, "simulations": N, "playouts": K} (K random playouts per leaf mixed
+    into the network's value, weight 0.5; 0 for the network alone);
+    ``networks(name, simulations, playouts)`` builds the network players the
+    server offers."""
     if not isinstance(choice, dict) or not isinstance(choice.get("kind"), str):
         raise RequestRefused(f"a seat is an object with a kind, got {choice!r}", 400)
     kind = choice["kind"]
@@ -68,9 +81,13 @@ def make_seat(choice: Any, networks: Callable[[str, int], Player]) -> Seat:
         source = choice.get("source")
         if not isinstance(source, str):
             raise RequestRefused("a network seat names its source", 400)
-        simulations = _simulations(choice, 64)
-        player = networks(source, simulations)
-        return Seat(kind, f"{source}" + (f" @{simulations}" if simulations else ""), player)
+        simulations = _simulations(choice, DEFAULT_SEAT_SIMULATIONS)
+        playouts = _whole_number(choice, "playouts", DEFAULT_SEAT_PLAYOUTS if simulations else 0, MAX_SEAT_PLAYOUTS)
+        if playouts and not simulations:
+            raise RequestRefused("playouts value the leaves of a search: give simulations too", 400)
+        player = networks(source, simulations, playouts)
+        label = (f"mixed:{playouts}:{PLAYOUT_WEIGHT:g}:" if playouts else "") + source
+        return Seat(kind, label + (f" @{simulations}" if simulations else ""), player)
     raise RequestRefused(f"unknown seat kind {kind!r}: human, random, greedy, rollout or network", 400)
 
 

@@ -29,14 +29,18 @@ function seatChooser(seat, kind) {
       <option value="greedy">greedy</option><option value="rollout">rollout</option><option value="random">random</option>
     </select>
     <select class="source">${networks.map(n => `<option>${n}</option>`).join("")}</select>
-    <label>simulations <input class="simulations" type="number" min="0" max="${page.options.max_simulations}"></label>`;
+    <label>simulations <input class="simulations" type="number" min="0" max="${page.options.max_simulations}"></label>
+    <label title="random playouts from every leaf, mixed half and half with the network's value">playouts
+      <input class="playouts" type="number" min="0" max="${page.options.seat_defaults.max_playouts}"></label>`;
   const kindSelect = box.querySelector(".kind");
   kindSelect.value = kind;
   const refresh = () => {
     const chosen = kindSelect.value;
     box.querySelector(".source").hidden = chosen !== "network";
     box.querySelector(".simulations").parentElement.hidden = chosen !== "network" && chosen !== "rollout";
-    box.querySelector(".simulations").value = chosen === "rollout" ? 256 : 64;
+    box.querySelector(".simulations").value = chosen === "rollout" ? 256 : page.options.seat_defaults.simulations;
+    box.querySelector(".playouts").parentElement.hidden = chosen !== "network";
+    box.querySelector(".playouts").value = page.options.seat_defaults.playouts;
   };
   kindSelect.addEventListener("change", refresh);
   refresh();
@@ -49,6 +53,7 @@ function seatChoices() {
     const choice = { kind };
     if (kind === "network") choice.source = box.querySelector(".source").value;
     if (kind === "network" || kind === "rollout") choice.simulations = +box.querySelector(".simulations").value;
+    if (kind === "network") choice.playouts = +box.querySelector(".playouts").value;
     return choice;
   });
 }
