@@ -7,7 +7,6 @@
 #include "engine_module/bindings.hpp"
 #include "engine_module/numpy_arrays.hpp"
 #include "players/greedy.hpp"
-#include "players/rollout_search.hpp"
 #include "search/output_texts.hpp"
 #include "search/playout.hpp"
 #include "search/random.hpp"
@@ -36,16 +35,6 @@ RolloutChoice run_rollout_search(const Game& game, std::int64_t simulations, std
   const Game root = game;
   nb::gil_scoped_release unlocked;
   return rollout_search(root, static_cast<std::uint64_t>(simulations), drawn);
-}
-
-// The rollout player's own tree before it moved onto the shared search,
-// kept only to play the two against each other.
-std::uint64_t legacy_rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
-  check_rollout_arguments(game, simulations);
-  auto random = tavrin::random::Generator::seeded(seed_or_entropy(seed));
-  const Game root = game;
-  nb::gil_scoped_release unlocked;
-  return players::rollout_search(root, static_cast<std::uint64_t>(simulations), random).tile;
 }
 
 std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
@@ -87,7 +76,6 @@ void bind_players(nb::module_& module) {
              "after `simulations` playouts: the pool's search with leaf_evaluation='playouts' and "
              "selection='ucb1' (exploration 1). Four-player values: each node backs up the payoff of the player "
              "who moved into it. The same seed gives the same tile; no seed draws one from the system.");
-  module.def("_legacy_rollout_search", &legacy_rollout_tile, "game"_a, "simulations"_a, "seed"_a = nb::none());
   module.def("rollout_visits", &rollout_visits, "game"_a, "simulations"_a, "seed"_a = nb::none(),
              nb::sig("def rollout_visits(game: Game, simulations: int, seed: int | None = None) "
                      "-> tuple[int, numpy.ndarray, numpy.ndarray]"),

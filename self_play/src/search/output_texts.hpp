@@ -124,7 +124,6 @@ inline constexpr const char* kPlayoutTileRefused = "random_playout: a legal tile
 inline constexpr const char* kRolloutGameOver = "rollout_search: the game is over";
 inline constexpr const char* kRolloutWithoutSimulations = "rollout_search: at least one simulation is needed";
 inline constexpr const char* kRolloutAskedNetwork = "rollout_search: a search by playouts asked for the network";
-inline constexpr const char* kRolloutTileRefused = "rollout_search: a legal tile was refused";
 
 // --- The module tavrin_self_play ----------------------------------------
 
