@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/game.hpp"
+#include "search_testing/random_positions.hpp"
 #include "engine/internal_error.hpp"
 #include "search/playout.hpp"
 #include "search/search.hpp"
@@ -14,15 +15,7 @@
 namespace tavrin {
 namespace {
 
-Game advanced_game(std::uint64_t dim, std::uint64_t actions, std::uint64_t seed) {
-  Game game = Game::reset(dim);
-  auto random = random::Generator::seeded(seed);
-  for (std::uint64_t i = 0; i < actions && !game.is_terminal(); ++i) {
-    const auto tiles = game.get_legal_tiles();
-    EXPECT_FALSE(game.apply(tiles[random.uniform_index(tiles.size())]));
-  }
-  return game;
-}
+using testing::advanced_game;
 
 // A position whose every remaining action has a single legal tile, at least
 // two actions before the end: every playout from it or its successor ends

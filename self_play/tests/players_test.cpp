@@ -3,21 +3,13 @@
 #include <algorithm>
 
 #include "engine/game.hpp"
+#include "search_testing/random_positions.hpp"
 #include "players/greedy.hpp"
-#include "search/random.hpp"
 
 namespace tavrin::players {
 namespace {
 
-Game advanced_game(std::uint64_t dim, std::uint64_t actions, std::uint64_t seed) {
-  Game game = Game::reset(dim);
-  auto random = random::Generator::seeded(seed);
-  for (std::uint64_t i = 0; i < actions && !game.is_terminal(); ++i) {
-    const auto tiles = game.get_legal_tiles();
-    EXPECT_FALSE(game.apply(tiles[random.uniform_index(tiles.size())]));
-  }
-  return game;
-}
+using testing::advanced_game;
 
 TEST(Greedy, KeepsOnlyTheLargestPieceWithTheMostOpenedCornersAndAgreesWhileLaid) {
   for (std::uint64_t seed = 0; seed < 20; ++seed) {
