@@ -13,6 +13,7 @@ from starlette.testclient import TestClient  # noqa: E402
 from tavrin_trainer.play.app import PlayConfig, create_app  # noqa: E402
 
 pytestmark = needs_engine
+JSON = {"Content-Type": "application/json"}
 
 
 @pytest.fixture
@@ -33,7 +34,8 @@ def client(tmp_path, network_file):
     (run / "games" / "generation-0001.jsonl").write_text(
         '{"generation": 1, "dim": 5, "moves": [[0, 0], [1, 4]], "payoffs": [0.5, 0.5, 0, 0]}\n')
     (run / "metrics.csv").write_text("generation,elapsed_s\n0,1.5\n")
-    return TestClient(create_app(PlayConfig(networks={"tiny": network_file}, run_dir=run)))
+    return TestClient(create_app(PlayConfig(networks={"tiny": network_file}, run_dir=run)),
+                      base_url="http://127.0.0.1:8765")
 
 
 def owners_of(game):
@@ -82,7 +84,7 @@ def test_bad_requests_are_answered_and_change_nothing(client):
     mine = next(iter(state["placements"].values()))[0]
     illegal = [t + 8 * 4 for t in mine]  # off the corner
     for response, status, words in [
-        (client.post("/api/games", content=b"{oops"), 400, "not JSON"),
+        (client.post("/api/games", content=b"{oops", headers=JSON), 400, "not JSON"),
         (client.post("/api/games", json=[1]), 400, "a JSON object"),
         (post("/api/games", dim=200, seats=[{"kind": "human"}] * 4), 400, "side must be 5 to 128"),
         (post("/api/games", dim=8, seats=[{"kind": "human"}] * 3), 400, "4 seats"),
@@ -176,3 +178,80 @@ def test_each_computer_move_is_one_piece_even_when_everyone_else_is_out():
             assert piece_of(session.placements[-1][1], 8) is not None
         laid = sum(te.PIECES - len(hand) for hand in session.game.hands)
         assert session.moves == laid  # a placement per piece, none merged
+
+
+def test_only_its_own_pages_on_its_own_host_names_can_use_it(client):
+    import json
+
+    seats = {"dim": 8, "seats": [{"kind": "human"}] + [{"kind": "greedy"}] * 3}
+    for host in ("127.0.0.1", "127.0.0.1:8765", "localhost:1", "[::1]:8765", "[::1]"):
+        assert client.get("/api/options", headers={"Host": host}).status_code == 200, host
+    for host in ("evil.example", "evil.example:8765", "127.0.0.1.evil.example", "[::1", "127.0.0.1:x", ""):
+        response = client.get("/api/options", headers={"Host": host})
+        assert response.status_code == 400 and "Host" in response.json()["error"], host
+    before = len(client.app.state.games)
+    for origin in ("http://evil.example", "null", "http://127.0.0.1.evil.example:8765", "file://"):
+        response = client.post("/api/games", json=seats, headers={"Origin": origin})
+        assert response.status_code == 403, origin
+    # A cross-site "simple" request: no preflight, so the type must stop it.
+    simple = client.post("/api/games", content=json.dumps(seats), headers={"Content-Type": "text/plain"})
+    assert simple.status_code == 415
+    assert len(client.app.state.games) == before
+    assert client.post("/api/games", json=seats, headers={"Origin": "http://localhost:8765"}).status_code == 200
+    guarded = create_app(PlayConfig(host_names=frozenset({"10.0.0.5", "box.lan"})))
+    remote = TestClient(guarded, base_url="http://box.lan:80")
+    assert remote.get("/api/options").status_code == 200
+    assert remote.get("/api/options", headers={"Host": "localhost"}).status_code == 400
+
+
+def test_malformed_and_oversized_requests_are_400_or_413_and_errors_echo_little(client):
+    state = client.post("/api/games", json={"dim": 8, "seats": [{"kind": "human"}] + [{"kind": "greedy"}] * 3}).json()
+    game = f"/api/games/{state['id']}"
+    for body in (b'{"dim": ' + b"9" * 5000 + b"}", b"[" * 60000 + b"]" * 60000, b"\xff\xfe", b'{"a": NaN'):
+        response = client.post("/api/games", content=body[:65536], headers=JSON)
+        assert response.status_code == 400, (body[:20], response.text[:200])
+    huge = client.post("/api/games", content=b" " * (64 * 1024 + 1), headers=JSON)
+    assert huge.status_code == 413
+
+    def chunks():
+        for _ in range(100):
+            yield b" " * 4096
+
+    assert client.post("/api/games", content=chunks(), headers=JSON).status_code == 413
+    floats = client.post(f"{game}/place", json={"moves": 0, "tiles": [0.5] * 5000})
+    assert floats.status_code == 400 and len(floats.text) < 600
+    assert client.get(game).json() == state
+
+
+def test_saved_game_files_links_fifos_and_bad_lines(tmp_path):
+    import os
+    import threading
+
+    folder = tmp_path / "evals"
+    folder.mkdir()
+    (folder / "good.jsonl").write_text('{"dim": 5, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0]}\n')
+    (folder / "bad.jsonl").write_text('{"dim": 5, "moves": "SECRET-CONTENT"}\n')
+    secret = tmp_path / "secret.txt"
+    secret.write_text('{"dim": 5, "moves": [], "payoffs": [0, 0, 0, 0], "seats": ["SECRET"]}\n')
+    (folder / "link.jsonl").symlink_to(secret)
+    os.mkfifo(folder / "fifo.jsonl")
+    client = TestClient(create_app(PlayConfig(games_dirs=[folder])), base_url="http://localhost")
+
+    listed = {f["name"] for f in client.get("/api/replays").json()["files"]}
+    assert listed == {"good.jsonl", "bad.jsonl"}  # no link, no FIFO
+    for name in ("link.jsonl", "fifo.jsonl"):
+        assert client.get(f"/api/replays/{name}").status_code == 404
+    bad = client.get("/api/replays/bad.jsonl")
+    assert bad.status_code == 422 and "line 1" in bad.json()["error"] and "SECRET" not in bad.text
+
+    # A FIFO swapped in after the listing is not waited on (it has no writer).
+    os.remove(folder / "good.jsonl")
+    os.mkfifo(folder / "good.jsonl")
+    from tavrin_trainer.play.replay_files import ReplayUnreadable, read_replay
+
+    outcome = []
+    reader = threading.Thread(target=lambda: outcome.append(pytest.raises(ReplayUnreadable, read_replay,
+                                                                          folder / "good.jsonl")))
+    reader.start()
+    reader.join(timeout=20)
+    assert outcome, "reading a FIFO blocked"

@@ -117,3 +117,21 @@ def test_a_person_plays_a_whole_game_in_the_browser(server, browser, tmp_path):
     assert scores == list(session.game.scores())
     assert "Game over" in browser.find_element(By.ID, "status").text
     assert placed >= 2 and (tmp_path / "game.png").read_bytes()[:4] == b"\x89PNG"
+
+
+def test_hostile_file_and_player_names_show_as_text(browser, tmp_path):
+    from tavrin_trainer.play.app import PlayConfig, create_app, serving
+
+    hostile = """x"><img src=x onerror="document.title='XSS'">"""
+    folder = tmp_path / "evals"
+    folder.mkdir()
+    (folder / f"{hostile}.jsonl").write_text(json.dumps(
+        {"dim": 5, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0], "seats": [hostile, "b", "c", "d"]}) + "\n")
+    with serving(create_app(PlayConfig(games_dirs=[folder]))) as url:
+        browser.get(url)
+        wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+        browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
+        choice = wait_for(lambda: browser.find_elements(By.CSS_SELECTOR, "#replay-file option"))
+        assert choice[0].text == f"{hostile}.jsonl (1)"
+        wait_for(lambda: hostile in browser.find_element(By.ID, "watch").text)
+        assert not browser.find_elements(By.CSS_SELECTOR, "img") and browser.title != "XSS"

@@ -36,6 +36,11 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--host", default="127.0.0.1",
                         help="Address to listen on (default 127.0.0.1). Anything else lets other machines in: "
                              "the app has no login.")
+    parser.add_argument("--allow-host", action="append", default=[], metavar="NAME",
+                        help="With --host: a further name the server answers to in the Host header (a DNS name of "
+                             "this machine); repeat for several. On loopback it answers to 127.0.0.1, localhost and "
+                             "[::1]; elsewhere to the --host address and these names. Requests for any other name, "
+                             "and requests from pages of other sites, are refused.")
     parser.add_argument("--open", action="store_true", help="Open the page in the default browser.")
     return parser
 
@@ -83,11 +88,13 @@ def main(argv: list[str] | None = None) -> int:
     except OSError as error:
         parser.error(f"cannot listen on {args.host}:{args.port}: {error.strerror or error}")
     from tavrin_trainer.learning.inference import resolve_backend
+    from tavrin_trainer.play.guard import names_for
 
     # ONNX Runtime when installed: several times faster than torch on one position at a time.
     app = create_app(PlayConfig(networks=networks, run_dir=Path(args.run) if args.run else None,
                                 games_dirs=[Path(folder) for folder in args.games],
-                                inference=resolve_backend("auto", "cpu")))
+                                inference=resolve_backend("auto", "cpu"),
+                                host_names=names_for(args.host, args.allow_host)))
     host, port = listener.getsockname()[:2]
     url = f"http://{'[' + host + ']' if ':' in host else host}:{port}/"
     print(f"tavrin-play: open {url} (Ctrl-C stops it)", flush=True)

@@ -22,12 +22,15 @@ from typing import Any, Callable, Iterator
 
 from starlette.applications import Starlette
 from starlette.concurrency import run_in_threadpool
+from starlette.middleware import Middleware
 from starlette.requests import Request
 from starlette.responses import FileResponse, JSONResponse
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
+from tavrin_trainer.play.guard import LOOPBACK_NAMES, MAX_BODY_BYTES, BodyTooLarge, RequestGuard
 from tavrin_trainer.play.pieces import catalogue
+from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, read_replay, replay_files
 from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
                                          MAX_SIMULATIONS, PLAYOUT_WEIGHT, PlaySession, RequestRefused, make_seat)
 from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
@@ -46,6 +49,8 @@ class PlayConfig:
     run_dir: Path | None = None
     games_dirs: list[Path] = field(default_factory=list)  # more saved-game files (arena games)
     inference: str = "fp32"  # how the networks run: fp32, bf16 or onnx
+    # The Host names it answers to (guard.names_for): by default a loopback server's.
+    host_names: frozenset[str] = frozenset(LOOPBACK_NAMES)
 
 
 def create_app(config: PlayConfig) -> Starlette:
@@ -73,8 +78,8 @@ def create_app(config: PlayConfig) -> Starlette:
     async def body_of(request: Request) -> dict[str, Any]:
         try:
             body = json.loads(await request.body() or b"{}")
-        except (json.JSONDecodeError, UnicodeDecodeError):
-            raise RequestRefused("the request body is not JSON", 400) from None
+        except (ValueError, RecursionError):  # not JSON, not UTF-8, an integer of thousands of digits, deep nesting
+            raise RequestRefused("the request body is not JSON that this app reads", 400) from None
         if not isinstance(body, dict):
             raise RequestRefused("the request body is a JSON object", 400)
         return body
@@ -173,20 +178,25 @@ def create_app(config: PlayConfig) -> Starlette:
         return JSONResponse(await run_in_threadpool(run))
 
     async def replays(request: Request) -> JSONResponse:
-        return JSONResponse({"files": [describe_file(path) for path in replay_files(config)]})
+        def listing() -> list[dict[str, Any]]:
+            return [describe_file(path) for path in replay_files(config)]
+
+        return JSONResponse({"files": await run_in_threadpool(listing)})
 
     async def replay(request: Request) -> JSONResponse:
-        from tavrin_trainer.run.saved_games import read_games
+        name = request.path_params["file"]
 
-        files = {path.name: path for path in replay_files(config)}
-        path = files.get(request.path_params["file"])
-        if path is None:
-            raise RequestRefused("no such saved-game file", 404)
-        try:
-            saved = read_games(path)
-        except (OSError, ValueError, KeyError, TypeError) as error:
-            raise RequestRefused(f"{path.name} cannot be read: {error}", 422) from None
-        return JSONResponse({"file": path.name, "games": [json.loads(game.to_json()) for game in saved]})
+        def load() -> dict[str, Any]:
+            path = {path.name: path for path in replay_files(config)}.get(name)
+            if path is None:
+                raise RequestRefused("no such saved-game file", 404)
+            try:
+                saved = read_replay(path)
+            except ReplayUnreadable as error:
+                raise RequestRefused(str(error), 422) from None
+            return {"file": path.name, "games": [json.loads(game.to_json()) for game in saved]}
+
+        return JSONResponse(await run_in_threadpool(load))
 
     async def metrics(request: Request) -> JSONResponse:
         if config.run_dir is None:
@@ -198,7 +208,10 @@ def create_app(config: PlayConfig) -> Starlette:
 
     async def refused(request: Request, error: Exception) -> JSONResponse:
         assert isinstance(error, RequestRefused)
-        return JSONResponse({"error": str(error)}, status_code=error.status)
+        return JSONResponse({"error": capped(str(error))}, status_code=error.status)
+
+    async def too_large(request: Request, error: Exception) -> JSONResponse:
+        return JSONResponse({"error": f"a request body is at most {MAX_BODY_BYTES} bytes"}, status_code=413)
 
     routes = [
         Route("/", index),
@@ -214,7 +227,8 @@ def create_app(config: PlayConfig) -> Starlette:
         Route("/api/metrics", metrics),
         Mount("/static", StaticFiles(directory=STATIC), name="static"),
     ]
-    app = Starlette(routes=routes, exception_handlers={RequestRefused: refused})
+    app = Starlette(routes=routes, exception_handlers={RequestRefused: refused, BodyTooLarge: too_large},
+                    middleware=[Middleware(RequestGuard, allowed_names=config.host_names)])
     app.state.games = games  # the sessions, by id: for tests and embedding
     return app
 
@@ -238,21 +252,6 @@ def serving(app: Starlette, host: str = "127.0.0.1", port: int = 0) -> Iterator[
         thread.join(timeout=10)
 
 
-def replay_files(config: PlayConfig) -> list[Path]:
-    """The saved-game files the server shows: the run's games/ and the extra folders."""
-    folders = ([config.run_dir / "games"] if config.run_dir else []) + list(config.games_dirs)
-    found: dict[str, Path] = {}
-    for folder in folders:
-        if folder.is_dir():
-            for path in sorted(folder.glob("*.jsonl")):
-                found.setdefault(path.name, path)
-    return list(found.values())
-
-
-def describe_file(path: Path) -> dict[str, Any]:
-    try:
-        with open(path) as source:
-            count = sum(1 for line in source if line.strip())
-    except OSError:
-        count = 0
-    return {"name": path.name, "games": count}
+def capped(message: str, most: int = 400) -> str:
+    """An error message cut to ``most`` characters: it may quote what a request sent."""
+    return message if len(message) <= most else message[:most] + "… (cut)"

@@ -22,17 +22,19 @@ function seatChooser(seat, kind) {
   box.className = "seat";
   box.style.borderColor = COLOURS[seat];
   const networks = page.options.networks;
-  box.innerHTML = `<b>${NAMES[seat]} (${seat})</b>
-    <select class="kind" data-seat="${seat}">
-      <option value="human">you</option>
-      <option value="network" ${networks.length ? "" : "disabled"}>network</option>
-      <option value="greedy">greedy</option><option value="rollout">rollout</option><option value="random">random</option>
-    </select>
-    <select class="source">${networks.map(n => `<option>${n}</option>`).join("")}</select>
-    <label>simulations <input class="simulations" type="number" min="0" max="${page.options.max_simulations}"></label>
-    <label title="random playouts from every leaf, mixed half and half with the network's value">playouts
-      <input class="playouts" type="number" min="0" max="${page.options.seat_defaults.max_playouts}"></label>`;
-  const kindSelect = box.querySelector(".kind");
+  const kinds = [["human", "you"], ["network", "network"], ["greedy", "greedy"], ["rollout", "rollout"],
+                 ["random", "random"]];
+  const kindSelect = htmlElement("select", { class: "kind", "data-seat": seat }, ...options(kinds));
+  kindSelect.querySelector('option[value="network"]').disabled = !networks.length;
+  box.append(
+    htmlElement("b", {}, `${NAMES[seat]} (${seat})`),
+    kindSelect,
+    htmlElement("select", { class: "source" }, ...options(networks.map(n => [n, n]))),
+    htmlElement("label", {}, "simulations ",
+                htmlElement("input", { class: "simulations", type: "number", min: 0, max: page.options.max_simulations })),
+    htmlElement("label", { title: "random playouts from every leaf, mixed half and half with the network's value" },
+                "playouts ", htmlElement("input", { class: "playouts", type: "number", min: 0,
+                                                    max: page.options.seat_defaults.max_playouts })));
   kindSelect.value = kind;
   const refresh = () => {
     const chosen = kindSelect.value;
@@ -138,12 +140,16 @@ function drawGame(hoverCells, hoverOk) {
 
 function renderScores() {
   const state = page.game;
-  $("scores").innerHTML = state.seats.map((seat, k) => {
+  $("scores").replaceChildren(...state.seats.map((seat, k) => {
     const classes = [state.current_player === k ? "to-move" : "", state.out[k] ? "out" : ""].join(" ");
-    return `<tr class="${classes}" data-player="${k}"><td><span class="swatch" style="background:${COLOURS[k]}"></span></td>
-      <td>${NAMES[k]}</td><td>${seat.label}</td><td class="score">${state.scores[k]}</td>
-      <td>${state.hands[k].length} pieces</td><td>${state.out[k] ? "out" : ""}</td></tr>`;
-  }).join("");
+    const swatch = htmlElement("span", { class: "swatch" });
+    swatch.style.background = COLOURS[k];
+    return htmlElement("tr", { class: classes, "data-player": k },
+                       htmlElement("td", {}, swatch), htmlElement("td", {}, NAMES[k]), htmlElement("td", {}, seat.label),
+                       htmlElement("td", { class: "score" }, String(state.scores[k])),
+                       htmlElement("td", {}, `${state.hands[k].length} pieces`),
+                       htmlElement("td", {}, state.out[k] ? "out" : ""));
+  }));
 }
 
 function renderHand() {
@@ -239,7 +245,7 @@ const replay = { games: [], game: null };
 
 async function loadReplayFiles() {
   const { files } = await request("/api/replays");
-  $("replay-file").innerHTML = files.map(f => `<option value="${f.name}">${f.name} (${f.games})</option>`).join("");
+  $("replay-file").replaceChildren(...options(files.map(f => [f.name, `${f.name} (${f.games})`])));
   if (files.length) await loadReplayFile();
   else $("replay-caption").textContent = "No saved games: give --run or --games.";
 }
@@ -247,7 +253,7 @@ async function loadReplayFiles() {
 async function loadReplayFile() {
   const { games } = await request(`/api/replays/${encodeURIComponent($("replay-file").value)}`);
   replay.games = games;
-  $("replay-game").innerHTML = games.map((g, k) => `<option value="${k}">game ${k + 1}</option>`).join("");
+  $("replay-game").replaceChildren(...options(games.map((g, k) => [k, `game ${k + 1}`])));
   chooseReplayGame();
 }
 
@@ -306,7 +312,7 @@ async function start() {
   $("side").min = page.options.sides[0];
   $("side").max = page.options.sides[1];
   $("side").value = page.options.default_side;
-  $("analysis-network").innerHTML = page.options.networks.map(n => `<option>${n}</option>`).join("");
+  $("analysis-network").replaceChildren(...options(page.options.networks.map(n => [n, n])));
   $("setup").addEventListener("submit", newGame);
   $("rotate").addEventListener("click", () => turnPiece(turned));
   $("flip").addEventListener("click", () => turnPiece(flipped));

@@ -12,6 +12,22 @@ function svgElement(name, attributes) {
   return element;
 }
 
+// An HTML element whose attributes and text are set as data, never parsed as
+// markup: names of files, networks and players come from outside the page.
+// Children are elements or strings (text nodes).
+function htmlElement(name, attributes, ...children) {
+  const element = document.createElement(name);
+  for (const [key, value] of Object.entries(attributes || {})) {
+    if (value !== false && value !== null && value !== undefined) element.setAttribute(key, value === true ? "" : value);
+  }
+  element.append(...children);
+  return element;
+}
+
+function options(values) {
+  return values.map(([value, label]) => htmlElement("option", { value }, label));
+}
+
 // Squares of a shape as [row, column] pairs moved to row 0 and column 0, sorted.
 function normalise(cells) {
   const top = Math.min(...cells.map(c => c[0]));
