@@ -288,6 +288,12 @@ def test_a_seed_numbers_the_games_not_the_pools():
     (with_options(Config(), evaluation_cache=-1), ValueError, "evaluation_cache must be from 0 to 2\\*\\*24"),
     (with_options(Config(), evaluation_cache=1 << 25), ValueError, "evaluation_cache must be from 0 to 2\\*\\*24"),
     (with_options(Config(), gumbel_candidates=-1), ValueError, "gumbel_candidates must be 0 to 65536"),
+    (with_options(Config(), leaf_evaluation="oracle"), ValueError, "leaf_evaluation must be 'network', 'mixed'"),
+    (with_options(Config(), leaf_evaluation=1), TypeError, "settings.leaf_evaluation must be a str"),
+    (with_options(Config(), playouts=0), ValueError, "playouts must be from 1 to 1024"),
+    (with_options(Config(), playout_weight=1.5), ValueError, r"playout_weight must lie in \[0, 1\]"),
+    (with_options(Config(), selection="ucb2"), ValueError, "selection must be 'puct' or 'ucb1'"),
+    (with_options(Config(), searched_value_weight=-0.1), ValueError, r"searched_value_weight must lie in \[0, 1\]"),
 ])
 def test_bad_settings_are_refused_before_any_game_starts(settings, error, message):
     with pytest.raises(error, match=message) as raised:
@@ -311,3 +317,28 @@ def test_position_searches_ignore_the_whole_game_settings():
 def test_bad_configs_are_refused(change, message):
     with pytest.raises(ValueError, match=message):
         te.SelfPlayPool(replace(Config(), **change))
+
+
+def test_mixed_and_playout_searches_replay_by_seed_and_searched_values_enter_the_value_target():
+    def constant(planes):  # every position worth the same to every player
+        return np.zeros((len(planes), planes.shape[2] * planes.shape[3]), np.float32), np.zeros((len(planes), 4),
+                                                                                                   np.float32)
+
+    def games(answer, **options):
+        settings = with_options(Config(sample_moves=8, exploration_fraction=0.25), seed=5, **options)
+        return drain(te.SelfPlayPool(settings, games=3, total_games=3), answer)
+
+    mixed = games(network, leaf_evaluation="mixed", playouts=2, evaluation_cache=1024)
+    # The playouts run beside the batch on a thread of their own, from each game's own stream.
+    assert [r["moves"].tolist() for r in games(network, leaf_evaluation="mixed", playouts=2)] == \
+        [r["moves"].tolist() for r in mixed]
+    assert [r["moves"].tolist() for r in mixed] != [r["moves"].tolist() for r in games(network)]
+
+    pool = te.SelfPlayPool(with_options(Config(), leaf_evaluation="playouts", seed=1), games=2)
+    assert pool.done() and pool.evaluations == 0 and len(pool.take_finished()) == 2  # no network at all
+
+    for weight in (0.0, 0.5, 1.0):
+        record = games(constant, searched_value_weight=weight)[0]
+        outcome = np.roll(record["payoffs"], -int(record["moves"][0, 0]))  # relative to the first mover
+        # The first action's simulations all end at leaves the constant network values at 1/4 each.
+        assert record["example_value"][0] == pytest.approx((1 - weight) * outcome + weight * 0.25)

@@ -176,7 +176,8 @@ void bind_pool(nb::module_& module) {
            "value + playout_weight (0.5) * the playouts' mean payoff; the playouts of a batch run on a thread of "
            "their own while the caller computes its answers); selection ('puct') 'ucb1' descends by UCB1 with c_puct "
            "as its constant, unvisited children first in random order, and plays the most visited tile, ties to the "
-           "lower. `games` play at once until `total_games` (default `games`) are done; they are "
+           "lower; searched_value_weight (0.0) blends that share of each searched action's mean backed-up value "
+           "per player into its position's value target, beside the game's outcome. `games` play at once until `total_games` (default `games`) are done; they are "
            "numbered from `first_game` in the order they start, and a record's index is its number.")
       .def_static(
           "for_positions",

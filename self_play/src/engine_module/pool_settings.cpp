@@ -118,6 +118,10 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   if (auto value = optional_attribute(source, "playout_weight")) {
     options.playout_weight = static_cast<float>(converted<double>(*value, "playout_weight", "a number"));
   }
+  if (auto value = optional_attribute(source, "searched_value_weight")) {
+    options.searched_value_weight =
+        static_cast<float>(converted<double>(*value, "searched_value_weight", "a number"));
+  }
   if (auto value = optional_attribute(source, "selection")) {
     const auto name = converted<std::string>(*value, "selection", "a str");
     if (name != "puct" && name != "ucb1") throw nb::value_error(output::kUnknownSelection);

@@ -109,6 +109,7 @@ inline constexpr const char* kGumbelCandidatesOutOfRange = "gumbel_candidates mu
 inline constexpr const char* kFirstPlayReductionNotFinite = "first_play_reduction must be a finite number";
 inline constexpr const char* kPlayoutsPerLeafOutOfRange = "playouts must be from 1 to 1024 per leaf";
 inline constexpr const char* kPlayoutWeightOutOfRange = "playout_weight must lie in [0, 1]";
+inline constexpr const char* kSearchedValueWeightOutOfRange = "searched_value_weight must lie in [0, 1]";
 inline constexpr const char* kUnknownLeafEvaluation = "leaf_evaluation must be 'network', 'mixed' or 'playouts'";
 inline constexpr const char* kUnknownSelection = "selection must be 'puct' or 'ucb1'";
 inline constexpr const char* kSeedsCountWrong = "seeds must give one seed per position";

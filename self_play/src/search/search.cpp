@@ -107,8 +107,8 @@ const Game* Search::descend(SearchNode& root, const Game& game, std::optional<st
     path_.push_back(node);
   }
   if (!copy.is_terminal()) return &copy;
-  payoff_ = copy.get_payoff();
-  backup(path_, payoff_);
+  backed_up_ = copy.get_payoff();
+  backup(path_, backed_up_);
   return nullptr;
 }
 
@@ -116,6 +116,10 @@ void Search::complete(const LeafValues& evaluation) {
   if (path_.empty() || !scratch_) throw InternalError(output::kCompleteWithoutLeaf);
   expand_with_evaluation(*path_.back(), *scratch_, evaluation);
   backup(path_, evaluation.values);
+  // A value list of another length reaches here only from a misbehaving network; its backup above
+  // read only the players on the path.
+  backed_up_.fill(0.0F);
+  std::copy_n(evaluation.values.begin(), std::min<std::size_t>(evaluation.values.size(), kPlayers), backed_up_.begin());
   path_.clear();
 }
 

@@ -69,6 +69,9 @@ class Search {
   void complete(const LeafValues& evaluation);
   // The position `descend` returned last, still awaiting `complete`.
   const Game& leaf() const { return *scratch_; }
+  // The value per absolute player that the last simulation backed up: a
+  // finished game's payoff or the leaf's evaluation.
+  const std::array<float, kPlayers>& backed_up() const { return backed_up_; }
 
  private:
   float c_puct_;
@@ -76,7 +79,7 @@ class Search {
   SelectionRule rule_;
   std::optional<Game> scratch_;
   std::vector<SearchNode*> path_;
-  std::array<float, kPlayers> payoff_{};
+  std::array<float, kPlayers> backed_up_{};
 };
 
 // Each child receives the value of the player who chose the action leading

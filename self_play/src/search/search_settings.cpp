@@ -31,6 +31,9 @@ std::optional<std::string> find_settings_problem(const SearchSettings& settings,
     return output::kPlayoutsPerLeafOutOfRange;
   }
   if (!(options.playout_weight >= 0 && options.playout_weight <= 1)) return output::kPlayoutWeightOutOfRange;
+  if (!(options.searched_value_weight >= 0 && options.searched_value_weight <= 1)) {
+    return output::kSearchedValueWeightOutOfRange;
+  }
   return std::nullopt;
 }
 

@@ -59,6 +59,9 @@ struct SelfPlayOptions {
   std::uint32_t playouts_per_leaf = 1;
   float playout_weight = 0.5F;
   SelectionRule selection = SelectionRule::kPuct;
+  // Share of an action's searched value (the mean value per player of its
+  // simulations) in its position's value target, beside the game's outcome.
+  float searched_value_weight = 0.0F;
   // Set by the batched pool, not read from settings: the game keeps its
   // training positions (SelfPlayGame::take_examples).
   bool record_examples = false;

@@ -16,7 +16,9 @@ SelfPlayGame::SelfPlayGame(const SearchSettings& settings, random::RandomSource 
       random_(std::move(random)),
       game_(std::move(start)),
       search_(settings.config.c_puct, settings.options.first_play_reduction, settings.options.selection) {
-  if (options_.record_examples) recorder_.emplace(game_.dim(), options_.extended_planes);
+  if (options_.record_examples) {
+    recorder_.emplace(game_.dim(), options_.extended_planes, options_.searched_value_weight);
+  }
 }
 
 void SelfPlayGame::play(std::uint64_t tile) {
@@ -76,6 +78,7 @@ const Game* SelfPlayGame::advance() {
                          1.0F - config_.exploration_fraction, random_.generator());
         }
         simulations_done_ = 0;
+        searched_sum_.fill(0.0F);
         phase_ = Phase::kSimulating;
         break;
       }
@@ -95,7 +98,7 @@ const Game* SelfPlayGame::advance() {
             evaluate_with_playouts(false);
             phase_ = Phase::kSimulating;
           }
-          ++simulations_done_;  // backed up at once: a finished game, or a leaf valued by playouts
+          note_simulation();  // backed up at once: a finished game, or a leaf valued by playouts
         }
         if (gumbel_) {
           finish_gumbel_action();
@@ -116,7 +119,7 @@ void SelfPlayGame::finish_puct_action() {
     for (const RootChild& child : visit_dist) {
       target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
     }
-    if (recorder_) recorder_->add(game_, target);
+    if (recorder_) recorder_->add(game_, target, searched_value());
   }
   const bool sampled = policies_.size() < config_.sample_moves;
   if (sampled) {
@@ -134,7 +137,7 @@ void SelfPlayGame::finish_gumbel_action() {
   for (std::size_t c = 0; c < improved.size(); ++c) {
     target.emplace_back(static_cast<std::int32_t>(root_.children[c].action), improved[c]);
   }
-  if (recorder_) recorder_->add(game_, target);
+  if (recorder_) recorder_->add(game_, target, searched_value());
   play(root_.children[halving_.chosen_child(root_)].action);
 }
 
@@ -156,7 +159,7 @@ void SelfPlayGame::provide(const LeafValues& evaluation) {
     } else {
       search_.complete(evaluation);
     }
-    ++simulations_done_;
+    note_simulation();
     phase_ = Phase::kSimulating;
   } else {
     throw InternalError(output::kProvideWithoutPending);
@@ -166,6 +169,19 @@ void SelfPlayGame::provide(const LeafValues& evaluation) {
 }  // namespace tavrin
 
 namespace tavrin {
+
+void SelfPlayGame::note_simulation() {
+  ++simulations_done_;
+  const auto& values = search_.backed_up();
+  for (std::size_t p = 0; p < kPlayers; ++p) searched_sum_[p] += values[p];
+}
+
+std::optional<std::array<float, kPlayers>> SelfPlayGame::searched_value() const {
+  if (simulations_done_ == 0) return std::nullopt;
+  std::array<float, kPlayers> mean = searched_sum_;
+  for (float& value : mean) value /= static_cast<float>(simulations_done_);
+  return mean;
+}
 
 bool SelfPlayGame::pending_leaf_needs_playouts() const {
   return phase_ == Phase::kLeafPending && options_.leaf_evaluation == LeafEvaluation::kMixed && !playouts_ready_;

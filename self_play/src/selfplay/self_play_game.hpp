@@ -65,6 +65,10 @@ class SelfPlayGame {
   // payoff (LeafEvaluation::kPlayouts): no network involved.
   void evaluate_with_playouts(bool root);
   bool pending_leaf_needs_playouts() const;
+  // Counts a finished simulation and adds what it backed up to the action's searched value.
+  void note_simulation();
+  // The mean value per player of this action's simulations; none without any.
+  std::optional<std::array<float, kPlayers>> searched_value() const;
 
   Config config_;
   SelfPlayOptions options_;
@@ -80,6 +84,7 @@ class SelfPlayGame {
   SequentialHalving halving_;
   std::uint64_t simulations_ = 0;
   std::uint64_t simulations_done_ = 0;
+  std::array<float, kPlayers> searched_sum_{};
   PlayoutValuer playouts_;
   bool playouts_ready_ = false;  // for the pending leaf
   std::array<float, kPlayers> playout_values_{};

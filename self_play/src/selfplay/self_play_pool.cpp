@@ -45,7 +45,9 @@ SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::size_t concurren
       cache_(settings.options.evaluation_cache_entries) {
   if (cache_.enabled()) hasher_.emplace(dim_);
   slots_.resize(std::min(concurrent, total_games));
-  for (Slot& slot : slots_) start(slot, std::nullopt);
+  for (Slot& slot : slots_) {
+    if (started_ < total_games_) start(slot, std::nullopt);  // earlier slots may have played them all
+  }
 }
 
 SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts, std::vector<std::uint64_t> seeds)
@@ -60,11 +62,19 @@ SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> sta
   slots_.resize(starts.size());
   for (std::size_t i = 0; i < starts.size(); ++i) {
     if (starts[i].dim() != dim_) throw InternalError(output::kPoolSidesDiffer);
-    start(slots_[i], std::move(starts[i]));
+    begin(slots_[i], std::move(starts[i]));
   }
+  // Only once every position has its game: a search that needs no network
+  // ends at once, and must not make room for a game from the start.
+  for (Slot& slot : slots_) resume(slot);
 }
 
 void SelfPlayPool::start(Slot& slot, std::optional<Game> start) {
+  begin(slot, std::move(start));
+  resume(slot);
+}
+
+void SelfPlayPool::begin(Slot& slot, std::optional<Game> start) {
   slot.index = first_game_ + started_++;
   auto random = seeds_.empty() ? random::RandomSource::for_game(settings_.seed, slot.index)
                                : random::RandomSource::seeded(seeds_.at(slot.index));
@@ -74,22 +84,26 @@ void SelfPlayPool::start(Slot& slot, std::optional<Game> start) {
     slot.game.emplace(settings_, std::move(random));
   }
   ++active_;
-  resume(slot);
 }
 
 void SelfPlayPool::resume(Slot& slot) {
-  while ((slot.waiting = slot.game->advance()) != nullptr) {
-    ++requests_;
-    if (!cache_.enabled()) return;
-    slot.key = hasher_->hash(*slot.waiting);
-    const auto known = cache_.find(slot.key, slot.waiting->get_legal_tiles().size());
-    if (!known) return;
-    slot.game->provide(*known);
+  // A loop, not a call per game: games valued by playouts alone finish
+  // without ever waiting, one after another in this slot.
+  while (true) {
+    while ((slot.waiting = slot.game->advance()) != nullptr) {
+      ++requests_;
+      if (!cache_.enabled()) return;
+      slot.key = hasher_->hash(*slot.waiting);
+      const auto known = cache_.find(slot.key, slot.waiting->get_legal_tiles().size());
+      if (!known) return;
+      slot.game->provide(*known);
+    }
+    finished_.push_back(finished_record(*slot.game, slot.index));
+    slot.game.reset();
+    --active_;
+    if (started_ >= total_games_) return;
+    begin(slot, std::nullopt);
   }
-  finished_.push_back(finished_record(*slot.game, slot.index));
-  slot.game.reset();
-  --active_;
-  if (started_ < total_games_) start(slot, std::nullopt);
 }
 
 std::size_t SelfPlayPool::pending() const {

@@ -113,7 +113,10 @@ class SelfPlayPool {
   void finish_playouts();
   std::optional<std::string> check_answers(std::span<const float> policy_logits,
                                            std::span<const float> value_logits) const;
+  // Starts the next game in `slot` and plays it to its first request.
   void start(Slot& slot, std::optional<Game> start);
+  // Starts the next game in `slot` without playing it.
+  void begin(Slot& slot, std::optional<Game> start);
   // Advances the slot's game to its next request, finishing (and refilling)
   // the slot when the game ends.
   void resume(Slot& slot);

@@ -9,13 +9,14 @@
 
 namespace tavrin {
 
-ExampleRecorder::ExampleRecorder(std::uint64_t dim, bool extended_planes)
-    : cells_(dim * dim), extended_(extended_planes) {
+ExampleRecorder::ExampleRecorder(std::uint64_t dim, bool extended_planes, float searched_value_weight)
+    : cells_(dim * dim), extended_(extended_planes), searched_weight_(searched_value_weight) {
   examples_.board_planes = extended_planes ? kExtendedBoardPlanes : kStatePlanes;
   examples_.hand_entries = extended_planes ? kHandPlanes : 0;
 }
 
-void ExampleRecorder::add(const Game& position, const PolicyTarget& target) {
+void ExampleRecorder::add(const Game& position, const PolicyTarget& target,
+                          const std::optional<std::array<float, kPlayers>>& searched) {
   TrainingExamples& e = examples_;
   const std::size_t planes_at = e.planes.size();
   e.planes.resize(planes_at + e.board_planes * cells_);
@@ -32,6 +33,7 @@ void ExampleRecorder::add(const Game& position, const PolicyTarget& target) {
   e.policy.resize(policy_at + cells_, 0.0F);
   for (const auto& [tile, share] : target) e.policy[policy_at + static_cast<std::size_t>(tile)] = share;
   movers_.push_back(static_cast<std::uint8_t>(position.current_player()));
+  searched_.push_back(searched);
   ++e.count;
 }
 
@@ -59,9 +61,13 @@ TrainingExamples ExampleRecorder::finish(const Game& final) {
   e.owners.resize(e.count * cells_);
   for (std::uint64_t row = 0; row < e.count; ++row) {
     const std::uint8_t mover = movers_[row];
+    const auto& searched = searched_[row];
+    const float weight = searched ? searched_weight_ : 0.0F;
     for (std::size_t k = 0; k < kPlayers; ++k) {
-      e.value[row * kPlayers + k] = payoffs[(mover + k) % kPlayers];
-      e.score[row * kPlayers + k] = margins[(mover + k) % kPlayers];
+      const std::size_t player = (mover + k) % kPlayers;
+      const float searched_value = searched ? (*searched)[player] : 0.0F;
+      e.value[row * kPlayers + k] = (1.0F - weight) * payoffs[player] + weight * searched_value;
+      e.score[row * kPlayers + k] = margins[player];
     }
     std::int8_t* owners = e.owners.data() + row * cells_;
     for (std::uint64_t tile = 0; tile < cells_; ++tile) {
@@ -70,6 +76,7 @@ TrainingExamples ExampleRecorder::finish(const Game& final) {
     }
   }
   movers_.clear();
+  searched_.clear();
   return std::exchange(examples_, TrainingExamples{0, e.board_planes, e.hand_entries, {}, {}, {}, {}, {}, {}});
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -36,10 +38,15 @@ inline constexpr std::int8_t kNoOwner = kPlayers;
 // is over.
 class ExampleRecorder {
  public:
-  ExampleRecorder(std::uint64_t dim, bool extended_planes);
+  // `searched_value_weight`: share of each position's searched value in its
+  // value target, beside the game's outcome.
+  ExampleRecorder(std::uint64_t dim, bool extended_planes, float searched_value_weight = 0.0F);
 
-  // The position before its action is played, with the action's target.
-  void add(const Game& position, const PolicyTarget& target);
+  // The position before its action is played, with the action's target
+  // and, when it was searched, the mean value per absolute player of its
+  // simulations.
+  void add(const Game& position, const PolicyTarget& target,
+           const std::optional<std::array<float, kPlayers>>& searched = std::nullopt);
   // Fills the targets that only the end of the game knows; `final` is the
   // terminal position. Gives the examples away.
   TrainingExamples finish(const Game& final);
@@ -47,8 +54,10 @@ class ExampleRecorder {
  private:
   std::uint64_t cells_;
   bool extended_;
+  float searched_weight_;
   TrainingExamples examples_;
   std::vector<std::uint8_t> movers_;
+  std::vector<std::optional<std::array<float, kPlayers>>> searched_;
 };
 
 }  // namespace tavrin

@@ -97,6 +97,8 @@ class SearchSettings:
     playout_weight: float = 0.5
     # 'puct', or 'ucb1' (the rollout player's rule: priors unread).
     selection: str = "puct"
+    # Share of a searched action's mean backed-up value in its value target.
+    searched_value_weight: float = 0.0
     # Game number n of a pool draws its noise and samples from its own stream
     # seeded from (seed, n); None draws from the operating system.
     seed: int | None = None
@@ -150,6 +152,10 @@ class TrainSettings:
         "search). 0: the network's value alone.", "game")
     playout_weight: float = _setting(0.5, "Weight of the playouts' mean payoff in a leaf's value (0 to 1; "
                                      "with --playouts).", "game")
+    searched_value_weight: float = _setting(
+        0.0, "Pool engine: share of the search's own value of a position (the mean value per player its "
+        "simulations backed up) in that position's value target, beside the game's outcome (0 to 1): a "
+        "stronger search, such as one with --playouts, teaches its evaluation too.", "game")
     gumbel_candidates: int = _setting(
         0, "Pool engine: 0 searches the root like every node (PUCT, the Dirichlet noise above); N >= 2 gives it "
         "a Gumbel root: N candidates by Gumbel noise plus log prior, the simulations halved among them "
@@ -295,7 +301,7 @@ class TrainSettings:
             extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache,
             gumbel_candidates=self.gumbel_candidates, seed=seed,
             leaf_evaluation="mixed" if self.playouts else "network", playouts=max(self.playouts, 1),
-            playout_weight=self.playout_weight)
+            playout_weight=self.playout_weight, searched_value_weight=self.searched_value_weight)
 
     @property
     def effective_batch_size(self) -> int:
@@ -348,6 +354,10 @@ class TrainSettings:
             raise ValueError(f"--playouts must be 0 to {MAX_PLAYOUTS}, got {self.playouts}")
         if not 0 <= self.playout_weight <= 1:
             raise ValueError(f"--playout-weight must lie in [0, 1], got {self.playout_weight}")
+        if not 0 <= self.searched_value_weight <= 1:
+            raise ValueError(f"--searched-value-weight must lie in [0, 1], got {self.searched_value_weight}")
+        if self.searched_value_weight and self.engine == "module":
+            raise ValueError("--searched-value-weight needs --engine pool: the module records outcomes only")
         if self.playouts and self.engine == "module":
             raise ValueError("--playouts needs --engine pool: the module values leaves by the network alone")
         if self.extended_planes and self.engine == "module":
