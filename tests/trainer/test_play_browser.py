@@ -135,3 +135,57 @@ def test_hostile_file_and_player_names_show_as_text(browser, tmp_path):
         assert choice[0].text == f"{hostile}.jsonl (1)"
         wait_for(lambda: hostile in browser.find_element(By.ID, "watch").text)
         assert not browser.find_elements(By.CSS_SELECTOR, "img") and browser.title != "XSS"
+
+
+def start_game(browser, dim, kinds, simulations=None):
+    """Chooses the seats and the side on the page shown, and clicks New game."""
+    from selenium.webdriver.support.ui import Select
+
+    for box, kind in zip(browser.find_elements(By.CSS_SELECTOR, "#seat-choices .seat"), kinds):
+        Select(box.find_element(By.CSS_SELECTOR, "select.kind")).select_by_value(kind)
+        if simulations is not None and kind == "rollout":
+            field = box.find_element(By.CSS_SELECTOR, "input.simulations")
+            field.clear()
+            field.send_keys(str(simulations))
+    side = browser.find_element(By.ID, "side")
+    side.clear()
+    side.send_keys(str(dim))
+    old = browser.find_element(By.ID, "board").get_attribute("data-game")
+    browser.find_element(By.ID, "new-game").click()
+    board = browser.find_element(By.ID, "board")
+    return wait_for(lambda: board.get_attribute("data-game") not in (None, "", old) and board.get_attribute("data-game"))
+
+
+def test_a_game_survives_a_reload_and_new_game_drops_the_old_game_s_answers(server, browser):
+    app, url = server
+    browser.get(url)
+    wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+    first = start_game(browser, 20, ["rollout"] * 4, simulations=3000)  # slow computer moves
+    board = browser.find_element(By.ID, "board")
+    wait_for(lambda: app.state.games[first].busy.locked())  # a computer move of the first game is in flight
+    second = start_game(browser, 8, ["human", "greedy", "greedy", "greedy"])
+    assert second != first and f"#game={second}" in browser.current_url
+    time.sleep(3)  # the old game's computer moves come back meanwhile and are dropped
+    assert board.get_attribute("data-game") == second and board.get_attribute("data-turn") == "human"
+
+    session = app.state.games[second]
+    piece, placements = next(iter(session.state()["placements"].items()))
+    browser.find_element(By.CSS_SELECTOR, f'#hand svg[data-piece="{piece}"]').click()
+    target = next(p for p in placements if browser.find_element(By.ID, "preview").get_attribute("data-shape")
+                  == shape_key(p, 8))
+    cell = board.find_element(By.CSS_SELECTOR, f'rect[data-tile="{min(target)}"]')
+    browser.execute_script("arguments[0].dispatchEvent(new MouseEvent('click', {bubbles: true}));"
+                           "arguments[0].dispatchEvent(new MouseEvent('click', {bubbles: true}));", cell)
+    wait_for(lambda: board.get_attribute("data-turn") == "human" and int(board.get_attribute("data-moves")) >= 4)
+    assert "reload" not in browser.find_element(By.ID, "message").text
+    assert session.placements[0] == (0, tuple(sorted(target)))  # the double click laid the piece once
+    moves = board.get_attribute("data-moves")
+
+    browser.refresh()
+    wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+    board = browser.find_element(By.ID, "board")
+    assert board.get_attribute("data-game") == second and board.get_attribute("data-moves") == moves
+    assert page_owners(browser) == engine_owners(session.game)
+    del app.state.games[second]  # evicted, or the server restarted
+    browser.refresh()
+    wait_for(lambda: "start a new one" in browser.find_element(By.ID, "message").text)

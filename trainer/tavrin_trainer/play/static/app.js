@@ -1,7 +1,10 @@
 // tavrin-play's page: play, watch saved games, follow a run.
 "use strict";
 
-const page = { options: null, game: null, piece: null, shape: null, analysis: null, pendingAdvance: null };
+// gameId: the game this page shows; an answer about any other game (one
+// replaced by New game while a computer move was in flight) is dropped.
+const page = { options: null, game: null, gameId: null, piece: null, shape: null, analysis: null,
+               pendingAdvance: null, sending: null };
 const $ = id => document.getElementById(id);
 
 async function request(path, body) {
@@ -9,8 +12,52 @@ async function request(path, body) {
     method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify(body),
   });
   const answer = await response.json();
-  if (!response.ok) throw new Error(answer.error || `${response.status}`);
+  if (!response.ok) {
+    const error = new Error(answer.error || `${response.status}`);
+    error.status = response.status;
+    throw error;
+  }
   return answer;
+}
+
+// A change to the shown game; answers that come back for another game are dropped, and a
+// refusal because the game moved on (another tab, a double click) shows the game as it is now.
+async function changeGame(path, body) {
+  const id = page.gameId;
+  if (id === null || page.sending === id) return false;  // one change of a game at a time
+  page.sending = id;
+  try {
+    const state = await request(`/api/games/${id}/${path}`, body);
+    if (page.gameId === id) show(state);
+    return true;
+  } catch (error) {
+    if (page.gameId !== id) return false;
+    if (error.status === 409) await reread(id, error.message);
+    else if (error.status === 404) forget(error.message);
+    else say(error.message);
+    return false;
+  } finally {
+    if (page.sending === id) page.sending = null;
+  }
+}
+
+async function reread(id, why) {
+  try {
+    const state = await request(`/api/games/${id}`);
+    if (page.gameId !== id) return;
+    show(state);
+    say(why.includes("out of date") ? "The game had moved on; this is where it stands now." : why);
+  } catch (error) {
+    if (error.status === 404) forget(error.message); else say(error.message);
+  }
+}
+
+// The server no longer has the game (it keeps the latest 64, and none across a restart).
+function forget(message) {
+  clearTimeout(page.pendingAdvance);
+  page.gameId = null;
+  history.replaceState(null, "", location.pathname);
+  say(`${message} (the server keeps the latest 64 games).`);
 }
 
 function say(text) { $("message").textContent = text || ""; }
@@ -63,10 +110,27 @@ function seatChoices() {
 async function newGame(event) {
   if (event) event.preventDefault();
   clearTimeout(page.pendingAdvance);
+  page.gameId = null;  // whatever still comes back for the old game is dropped
   say("");
   try {
-    show(await request("/api/games", { dim: +$("side").value, seats: seatChoices() }));
+    const state = await request("/api/games", { dim: +$("side").value, seats: seatChoices() });
+    page.gameId = state.id;
+    history.replaceState(null, "", `#game=${encodeURIComponent(state.id)}`);
+    show(state);
   } catch (error) { say(error.message); }
+}
+
+// A reload, or a link to a game: the game goes on where it stands.
+async function resumeFromAddress() {
+  const id = new URLSearchParams(location.hash.slice(1)).get("game");
+  if (!id) return;
+  page.gameId = id;
+  try {
+    const state = await request(`/api/games/${encodeURIComponent(id)}`);
+    if (page.gameId === id) show(state);
+  } catch (error) {
+    if (error.status === 404) forget(error.message); else say(error.message);
+  }
 }
 
 // ---- the game -------------------------------------------------------------
@@ -99,10 +163,8 @@ function show(state) {
 
 async function advance() {
   const state = page.game;
-  if (!state || state.over || state.turn !== "computer") return;
-  try {
-    show(await request(`/api/games/${state.id}/advance`, { moves: state.moves }));
-  } catch (error) { say(error.message); }
+  if (!state || state.id !== page.gameId || state.over || state.turn !== "computer") return;
+  await changeGame("advance", { moves: state.moves });
 }
 
 function drawGame(hoverCells, hoverOk) {
@@ -207,19 +269,19 @@ async function placeAt(tile) {
   const hover = hovered(tile);
   if (!hover) { say("The piece cannot go there: it would leave the board."); return; }
   if (!hover.ok) { say("The piece cannot go there."); return; }
-  try {
-    const state = await request(`/api/games/${page.game.id}/place`, { moves: page.game.moves, tiles: hover.cells });
-    page.piece = null;
-    say("");
-    show(state);
-  } catch (error) { say(error.message); }
+  const piece = page.piece;
+  page.piece = null;
+  say("");
+  if (!await changeGame("place", { moves: page.game.moves, tiles: hover.cells }) && page.game.turn === "human"
+      && page.game.placements[piece]) {
+    page.piece = piece;  // refused: the piece stays in hand, chosen
+    renderHand();
+  }
 }
 
 async function undo() {
   clearTimeout(page.pendingAdvance);
-  try {
-    show(await request(`/api/games/${page.game.id}/undo`, { moves: page.game.moves }));
-  } catch (error) { say(error.message); }
+  await changeGame("undo", { moves: page.game.moves });
 }
 
 async function analyse() {
@@ -354,6 +416,7 @@ async function start() {
     $("run-tab").hidden = false;
     setInterval(() => { if ($("run").classList.contains("active")) refreshRun(); }, 5000);
   }
+  await resumeFromAddress();
   document.body.dataset.ready = "1";
 }
 
