@@ -114,6 +114,23 @@ nb::dict record_of(const FinishedGame& game, std::size_t dim) {
   record["payoffs"] = numpy_of(std::vector<float>(game.payoffs.begin(), game.payoffs.end()), "float32");
   record["scores"] = numpy_of(std::vector<std::int32_t>(game.scores.begin(), game.scores.end()), "int32");
   record["owners"] = numpy_of(game.owners, "int8");
+  if (!game.placements.empty()) {
+    nb::list per_action;
+    for (const auto& found : game.placements) {
+      std::uint64_t total = 0;
+      for (const PlacementVisits& placement : found) total += placement.visits;
+      nb::list rows;
+      for (const PlacementVisits& placement : found) {
+        nb::list squares;
+        for (std::uint16_t square : placement.squares) squares.append(square);
+        const double visits = placement.visits;
+        rows.append(nb::make_tuple(nb::tuple(squares), visits / static_cast<double>(total),
+                                   placement.value_sum / visits));
+      }
+      per_action.append(rows);
+    }
+    record["placements"] = per_action;
+  }
   const TrainingExamples& examples = game.examples;
   if (examples.count > 0) {
     const std::size_t rows = examples.count;
@@ -176,7 +193,10 @@ void bind_pool(nb::module_& module) {
            "value + playout_weight (0.5) * the playouts' mean payoff; the playouts of a batch run on a thread of "
            "their own while the caller computes its answers); selection ('puct') 'ucb1' descends by UCB1 with c_puct "
            "as its constant, unvisited children first in random order, and plays the most visited tile, ties to the "
-           "lower; searched_value_weight (0.0) blends that share of each searched action's mean backed-up value "
+           "lower; placement_shares (False) gives each record, per action, the whole placements its search went "
+           "through: (squares, share among its simulations that laid a whole piece, mean value for the placing "
+           "player), most visited "
+           "first, the orders that lay the same squares merged; searched_value_weight (0.0) blends that share of each searched action's mean backed-up value "
            "per player into its position's value target, beside the game's outcome. `games` play at once until `total_games` (default `games`) are done; they are "
            "numbered from `first_game` in the order they start, and a record's index is its number.")
       .def_static(

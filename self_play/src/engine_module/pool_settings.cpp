@@ -118,6 +118,9 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   if (auto value = optional_attribute(source, "playout_weight")) {
     options.playout_weight = static_cast<float>(converted<double>(*value, "playout_weight", "a number"));
   }
+  if (auto value = optional_attribute(source, "placement_shares")) {
+    options.record_placements = converted<bool>(*value, "placement_shares", "a bool");
+  }
   if (auto value = optional_attribute(source, "searched_value_weight")) {
     options.searched_value_weight =
         static_cast<float>(converted<double>(*value, "searched_value_weight", "a number"));

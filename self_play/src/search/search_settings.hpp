@@ -59,6 +59,9 @@ struct SelfPlayOptions {
   std::uint32_t playouts_per_leaf = 1;
   float playout_weight = 0.5F;
   SelectionRule selection = SelectionRule::kPuct;
+  // Each searched action keeps the whole placements its search went through
+  // (SelfPlayGame::placements), for advice by pieces.
+  bool record_placements = false;
   // Share of an action's searched value (the mean value per player of its
   // simulations) in its position's value target, beside the game's outcome.
   float searched_value_weight = 0.0F;

@@ -50,6 +50,7 @@ const Game* SelfPlayGame::advance() {
           const std::uint64_t tile = game_.get_legal_tiles().front();
           PolicyTarget& target = policies_.emplace_back(1, std::pair(static_cast<std::int32_t>(tile), 1.0F));
           if (recorder_) recorder_->add(game_, target);
+          keep_placements(false);
           play(tile);
           break;
         }
@@ -121,6 +122,7 @@ void SelfPlayGame::finish_puct_action() {
     }
     if (recorder_) recorder_->add(game_, target, searched_value());
   }
+  keep_placements(true);
   const bool sampled = policies_.size() < config_.sample_moves;
   if (sampled) {
     play(sample_action(visit_dist, random_.generator()));
@@ -138,6 +140,7 @@ void SelfPlayGame::finish_gumbel_action() {
     target.emplace_back(static_cast<std::int32_t>(root_.children[c].action), improved[c]);
   }
   if (recorder_) recorder_->add(game_, target, searched_value());
+  keep_placements(true);
   play(root_.children[halving_.chosen_child(root_)].action);
 }
 
@@ -169,6 +172,11 @@ void SelfPlayGame::provide(const LeafValues& evaluation) {
 }  // namespace tavrin
 
 namespace tavrin {
+
+void SelfPlayGame::keep_placements(bool searched) {
+  if (!options_.record_placements) return;
+  placements_.push_back(searched ? placement_visits(root_, game_) : std::vector<PlacementVisits>{});
+}
 
 void SelfPlayGame::note_simulation() {
   ++simulations_done_;

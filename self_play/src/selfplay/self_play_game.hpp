@@ -7,6 +7,7 @@
 #include "engine/game.hpp"
 #include "search/evaluator.hpp"
 #include "search/gumbel_root.hpp"
+#include "search/placement_walk.hpp"
 #include "search/playout.hpp"
 #include "search/random.hpp"
 #include "search/search.hpp"
@@ -50,6 +51,10 @@ class SelfPlayGame {
   // Per action, parallel to the history: the root visit shares, or empty
   // when the action was not searched in full.
   const std::vector<PolicyTarget>& policies() const { return policies_; }
+  // With `options.record_placements`, per searched action (parallel to
+  // `policies`, empty for an action played without search) the whole
+  // placements its search went through.
+  const std::vector<std::vector<PlacementVisits>>& placements() const { return placements_; }
   // With `options.record_examples`, the position of every action that
   // records a policy target, with all its targets; once the game is over.
   TrainingExamples take_examples() { return recorder_ ? recorder_->finish(game_) : TrainingExamples{}; }
@@ -58,6 +63,8 @@ class SelfPlayGame {
   enum class Phase { kStartAction, kRootPending, kBeginSimulations, kSimulating, kLeafPending, kOver };
 
   void play(std::uint64_t tile);
+  // Keeps the searched root's placements, when asked to, before its action is played.
+  void keep_placements(bool searched);
   // Records the action's target and plays it, once its simulations are done.
   void finish_puct_action();
   void finish_gumbel_action();
@@ -77,6 +84,7 @@ class SelfPlayGame {
   SearchNode root_;
   Search search_;
   std::vector<PolicyTarget> policies_;
+  std::vector<std::vector<PlacementVisits>> placements_;
   std::optional<ExampleRecorder> recorder_;
   Phase phase_ = Phase::kStartAction;
   bool full_search_ = true;

@@ -19,7 +19,8 @@ FinishedGame finished_record(SelfPlayGame& play, std::uint64_t index) {
                     game.get_payoff(),
                     board.get_scores(game.last_piece_sizes()),
                     std::vector<std::int8_t>(board.cell_count(), -1),
-                    play.take_examples()};
+                    play.take_examples(),
+                    play.placements()};
   for (std::uint64_t tile = 0; tile < board.cell_count(); ++tile) {
     const std::uint8_t occupant = board.cell(tile) & 0x0F;
     if (occupant != 0) done.owners[tile] = static_cast<std::int8_t>(occupant - 1);

@@ -27,6 +27,7 @@ struct FinishedGame {
   std::array<std::int32_t, kPlayers> scores{};
   std::vector<std::int8_t> owners;  // per cell: -1 empty, else the player
   TrainingExamples examples;         // none for a game from a given position
+  std::vector<std::vector<PlacementVisits>> placements;  // with options.record_placements
 };
 
 // Many self-play games in one thread, evaluated in batches: each round every

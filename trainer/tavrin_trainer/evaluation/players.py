@@ -247,8 +247,14 @@ class NetworkPlayer(Player):
         shares[record["policy_tiles"]] = record["policy_shares"]
         return shares
 
+    def placement_advice(self, game: te.Game, simulations: int) -> list[tuple[tuple[int, ...], float, float]]:
+        """The whole placements this player's search of ``game`` went
+        through, most tried first: (squares, share among the simulations that
+        laid a whole piece, mean expected payoff of the player to move)."""
+        return [tuple(row) for row in self._search_records([game], simulations, placements=True)[0]["placements"][0]]
+
     def _search_records(self, games: Sequence[te.Game], simulations: int,
-                        seeds: Sequence[int] | None = None) -> list[dict]:
+                        seeds: Sequence[int] | None = None, placements: bool = False) -> list[dict]:
         from tavrin_trainer.run.settings import SearchSettings
 
         search = SearchSettings(dim=games[0].dim, sims_per_move=simulations, c_puct=self.c_puct,
@@ -256,7 +262,8 @@ class NetworkPlayer(Player):
                                 first_play_reduction=self.first_play_reduction,
                                 gumbel_candidates=self.gumbel_candidates,
                                 leaf_evaluation="mixed" if self.playouts else "network",
-                                playouts=max(self.playouts, 1), playout_weight=self.playout_weight)
+                                playouts=max(self.playouts, 1), playout_weight=self.playout_weight,
+                                placement_shares=placements)
         pool = te.SelfPlayPool.for_positions(list(games), search, seeds)
         while not pool.done():
             policy, values = self._answers(*pool.next_inputs())

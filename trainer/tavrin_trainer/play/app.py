@@ -29,7 +29,7 @@ from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
 from tavrin_trainer.play.guard import LOOPBACK_NAMES, MAX_BODY_BYTES, BodyTooLarge, RequestGuard
-from tavrin_trainer.play.pieces import catalogue
+from tavrin_trainer.play.pieces import catalogue, piece_of
 from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, read_replay, replay_files
 from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
                                          MAX_SIMULATIONS, PLAYOUT_WEIGHT, PlaySession, RequestRefused, make_seat)
@@ -38,6 +38,9 @@ from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
 STATIC = Path(__file__).parent / "static"
 # Games kept at once; the oldest goes first.
 MAX_GAMES = 64
+# Placements an analysis lists: the most tried, each with at least this share of the search.
+MAX_ADVICE = 8
+MIN_ADVICE_SHARE = 0.01
 
 
 @dataclass
@@ -171,8 +174,12 @@ def create_app(config: PlayConfig) -> Starlette:
             answer = {"moves": moves, "policy": policy.tolist(), "values": values.tolist(),
                       "player": game.current_player}
             if simulations:
-                answer["visits"] = player.visit_shares(game, simulations).tolist()
+                advice = player.placement_advice(game, simulations)
                 answer["simulations"] = simulations
+                answer["visits"] = visit_shares_of(advice, game.dim)
+                answer["placements"] = [
+                    {"squares": list(squares), "piece": piece_of(squares, game.dim), "share": share, "value": value}
+                    for squares, share, value in advice[:MAX_ADVICE] if share >= MIN_ADVICE_SHARE]
             return answer
 
         return JSONResponse(await run_in_threadpool(run))
@@ -250,6 +257,15 @@ def serving(app: Starlette, host: str = "127.0.0.1", port: int = 0) -> Iterator[
     finally:
         server.should_exit = True
         thread.join(timeout=10)
+
+
+def visit_shares_of(advice, dim: int) -> list[float]:
+    """Per cell, the share of the search's whole placements that lay a square there."""
+    shares = [0.0] * (dim * dim)
+    for squares, share, _ in advice:
+        for square in squares:
+            shares[square] += share
+    return shares
 
 
 def capped(message: str, most: int = 400) -> str:

@@ -99,6 +99,8 @@ class SearchSettings:
     selection: str = "puct"
     # Share of a searched action's mean backed-up value in its value target.
     searched_value_weight: float = 0.0
+    # Records carry the whole placements each search went through.
+    placement_shares: bool = False
     # Game number n of a pool draws its noise and samples from its own stream
     # seeded from (seed, n); None draws from the operating system.
     seed: int | None = None

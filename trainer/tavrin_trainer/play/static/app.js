@@ -6,6 +6,8 @@
 const page = { options: null, game: null, gameId: null, piece: null, shape: null, analysis: null,
                pendingAdvance: null, sending: null };
 const $ = id => document.getElementById(id);
+// Simulations of a hint when the analysis asks for fewer: enough for whole pieces.
+const HINT_SIMULATIONS = 128;
 
 async function request(path, body) {
   const response = await fetch(path, body === undefined ? {} : {
@@ -171,16 +173,21 @@ function drawGame(hoverCells, hoverOk) {
   const state = page.game;
   drawBoard($("board"), state.dim, state.owners, state.last);
   const cells = $("board").querySelectorAll("rect.cell");
+  markStartCorners($("board"), state.dim);
   if (page.analysis) {
     const heat = page.analysis.visits || page.analysis.policy;
     const most = Math.max(...heat, 1e-9);
     heat.forEach((share, tile) => {
-      if (share <= 0) return;
+      if (share < 0.01) return;  // a label of "0" says nothing
       cells[tile].setAttribute("fill", `rgba(120, 0, 160, ${0.15 + 0.85 * share / most})`);
       const label = svgElement("text", { x: tile % state.dim + 0.08, y: Math.floor(tile / state.dim) + 0.62,
                                          class: "heat" });
       label.textContent = Math.round(100 * share);
       $("board").appendChild(label);
+    });
+    (page.analysis.placements || []).slice(0, page.analysis.hint ? 1 : undefined).forEach((placement, rank) => {
+      const outline = outlinePlacement($("board"), placement.squares, state.dim, rank ? "advice" : "advice best");
+      outline.dataset.rank = rank;
     });
   }
   if (page.piece !== null && state.turn === "human") {
@@ -284,20 +291,31 @@ async function undo() {
   await changeGame("undo", { moves: page.game.moves });
 }
 
-async function analyse() {
+async function analyse(hint) {
   if (!page.game) return;
   const network = $("analysis-network").value;
   if (!network) { say("No network to analyse with: start tavrin-play with --network or --run."); return; }
+  const simulations = hint === true ? Math.max(+$("analysis-simulations").value, HINT_SIMULATIONS)
+                                    : +$("analysis-simulations").value;
   $("analysis-values").textContent = "thinking...";
+  $("advice").replaceChildren();
+  const id = page.gameId;
   try {
-    const view = await request(`/api/games/${page.game.id}/analyse`,
-                               { network, simulations: +$("analysis-simulations").value });
-    if (view.moves !== page.game.moves) return;  // the game moved on meanwhile
-    page.analysis = view;
+    const view = await request(`/api/games/${id}/analyse`, { network, simulations });
+    if (page.gameId !== id || view.moves !== page.game.moves) return;  // the game moved on meanwhile
+    page.analysis = { ...view, hint: hint === true };
     drawGame();
     const values = view.values.map((v, k) => `${NAMES[k]} ${v.toFixed(2)}`).join(", ");
-    $("analysis-values").textContent = `${view.visits ? `visit shares after ${view.simulations} simulations`
-                                                      : "network policy"} on the board; expected payoffs: ${values}`;
+    $("analysis-values").textContent = view.visits
+      ? `The search's whole pieces after ${view.simulations} simulations (outlined; share of the search, and the `
+        + `expected payoff of ${NAMES[view.player]}); the network's expected payoffs: ${values}`
+      : `The network's move probabilities per square (shares under 1% not shown); expected payoffs: ${values}`;
+    const shown = page.analysis.hint ? view.placements.slice(0, 1) : view.placements || [];
+    const dim = page.game.dim;
+    const square = t => `(${Math.floor(t / dim)}, ${t % dim})`;  // row, column
+    $("advice").replaceChildren(...shown.map(p => htmlElement("li", {},
+      `piece ${p.piece} on ${p.squares.map(square).join(" ")}: ${Math.round(100 * p.share)}% of the search, `
+      + `expected payoff ${p.value.toFixed(2)}`)));
   } catch (error) { $("analysis-values").textContent = ""; say(error.message); }
 }
 
@@ -379,8 +397,13 @@ async function start() {
   $("rotate").addEventListener("click", () => turnPiece(turned));
   $("flip").addEventListener("click", () => turnPiece(flipped));
   $("undo").addEventListener("click", undo);
-  $("analyse").addEventListener("click", analyse);
-  $("clear-analysis").addEventListener("click", () => { page.analysis = null; drawGame(); });
+  $("analyse").addEventListener("click", () => analyse(false));
+  $("hint").addEventListener("click", () => analyse(true));
+  $("clear-analysis").addEventListener("click", () => {
+    page.analysis = null;
+    $("advice").replaceChildren();
+    drawGame();
+  });
   document.addEventListener("keydown", event => {
     if (event.target.tagName === "INPUT" || event.target.tagName === "SELECT") return;
     if (event.key === "r" || event.key === "R") turnPiece(turned);

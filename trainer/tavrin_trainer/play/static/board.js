@@ -69,6 +69,31 @@ function drawBoard(svg, dim, owners, highlight) {
   }
 }
 
+// The outline of a placement: every side of its squares that no other of its squares shares.
+function outlinePlacement(svg, squares, dim, className) {
+  const inside = new Set(squares);
+  const path = [];
+  for (const tile of squares) {
+    const row = Math.floor(tile / dim), column = tile % dim;
+    if (row === 0 || !inside.has(tile - dim)) path.push(`M${column},${row}h1`);
+    if (row === dim - 1 || !inside.has(tile + dim)) path.push(`M${column},${row + 1}h1`);
+    if (column === 0 || !inside.has(tile - 1)) path.push(`M${column},${row}v1`);
+    if (column === dim - 1 || !inside.has(tile + 1)) path.push(`M${column + 1},${row}v1`);
+  }
+  const outline = svgElement("path", { d: path.join(""), class: className, "pointer-events": "none" });
+  svg.appendChild(outline);
+  return outline;
+}
+
+// A small mark in each start corner, in its player's colour.
+function markStartCorners(svg, dim) {
+  [[0, 0], [0, dim - 1], [dim - 1, dim - 1], [dim - 1, 0]].forEach(([row, column], player) => {
+    svg.appendChild(svgElement("circle", { cx: column + 0.5, cy: row + 0.5, r: 0.18, class: "start-corner",
+                                           fill: "none", stroke: COLOURS[player], "stroke-width": 0.08,
+                                           "pointer-events": "none" }));
+  });
+}
+
 // A piece shape drawn small, in `colour`.
 function drawShape(svg, shape, colour) {
   const rows = Math.max(...shape.map(c => c[0])) + 1, columns = Math.max(...shape.map(c => c[1])) + 1;
