@@ -69,6 +69,9 @@ def test_a_whole_game_through_the_api_is_the_engine_s_game(client):
         assert state["owners"] == owners_of(replica) and state["hands"] == [list(h) for h in replica.hands]
         assert state["scores"] == list(replica.scores()) and state["out"] == list(replica.finished)
     assert state["payoffs"] == list(replica.payoff()) and state["turn"] is None
+    # Each computer seat shows what a piece cost it.
+    timings = [seat["seconds_per_piece"] for seat in state["seats"]]
+    assert timings[0] is None and all(t > 0 for t in timings[1:])
 
     # Undo goes back to before the person's last piece; the game goes on from there.
     undone = client.post(f"/api/games/{state['id']}/undo", json={"moves": state["moves"]}).json()
@@ -262,3 +265,18 @@ def test_saved_game_files_links_fifos_and_bad_lines(tmp_path):
     reader.start()
     reader.join(timeout=20)
     assert outcome, "reading a FIFO blocked"
+
+
+def test_every_generation_of_the_run_is_offered_latest_first(tmp_path, network_file):
+    import argparse
+    import shutil
+
+    from tavrin_trainer.cli.play import networks_offered
+
+    (tmp_path / "run" / "checkpoints").mkdir(parents=True)
+    for generation in (0, 3, 12):
+        shutil.copy(network_file, tmp_path / "run" / "checkpoints" / f"generation-{generation:04d}.pt")
+    offered = networks_offered(argparse.Namespace(run=str(tmp_path / "run"), network=[]))
+    mine = [name for name in offered if name.startswith("run/")]
+    assert mine == ["run/generation-0012", "run/generation-0003", "run/generation-0000"]
+    assert offered["run/generation-0003"].name == "generation-0003.pt"

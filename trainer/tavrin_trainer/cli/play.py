@@ -24,8 +24,8 @@ prints the address; --open also opens it in a browser.
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="tavrin-play", description=DESCRIPTION,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--run", metavar="RUN_DIR", help="A run directory: its latest network joins the players, "
-                        "its saved games the replays, its metrics.csv the curves.")
+    parser.add_argument("--run", metavar="RUN_DIR", help="A run directory: every generation's network joins the "
+                        "players (the latest first), its saved games the replays, its metrics.csv the curves.")
     parser.add_argument("--network", action="append", default=[], metavar="CHECKPOINT",
                         help="A network to play or analyse with: a checkpoint file, a run directory or "
                              "pretrained; repeat for several. The shipped pretrained network is offered "
@@ -53,7 +53,15 @@ def networks_offered(args: argparse.Namespace) -> dict[str, Path]:
     offered: dict[str, Path] = {}
     if PRETRAINED_CHECKPOINT.is_file():
         offered[PRETRAINED_NAME] = PRETRAINED_CHECKPOINT
-    for source in ([args.run] if args.run else []) + args.network:
+    if args.run:
+        # Every generation of the run, the latest first, so a seat can play what any of them learnt.
+        from tavrin_trainer.run.directory import RunDirectory
+
+        run = RunDirectory(args.run)
+        for generation in reversed(run.generations()):
+            path = run.checkpoint_path(generation)
+            offered[f"{Path(args.run).name}/{path.stem}"] = path
+    for source in args.network:
         path = resolve_checkpoint(source)
         name = PRETRAINED_NAME if source == PRETRAINED_NAME else f"{Path(source).name}/{path.stem}"
         offered[name] = path

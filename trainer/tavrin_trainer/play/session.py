@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import itertools
 import threading
+import time
 import uuid
 from dataclasses import dataclass
 from typing import Any, Callable
@@ -43,6 +44,11 @@ class Seat:
     kind: str  # human, random, greedy, rollout or network
     label: str
     player: Player | None  # None for a person
+    seconds: float = 0.0  # the computer's thinking, over `pieces` pieces
+    pieces: int = 0
+
+    def seconds_per_piece(self) -> float | None:
+        return self.seconds / self.pieces if self.pieces else None
 
 
 def _whole_number(choice: dict, name: str, default: int, most: int) -> int:
@@ -154,12 +160,15 @@ class PlaySession:
             raise RequestRefused("it is your turn")
         player, laid = self.game.current_player, []
         trial = self.game.copy()
+        started = time.perf_counter()
         # One piece: it is done when no square of it is pending. (The same
         # player may move again at once, when everyone else is out.)
         while not laid or trial.chosen_squares:
             tile = int(seat.player.choose(trial))
             trial.apply(tile)
             laid.append(tile)
+        seat.seconds += time.perf_counter() - started
+        seat.pieces += 1
         self.game = trial
         self.placements.append((player, tuple(sorted(laid))))
 
@@ -204,7 +213,8 @@ class PlaySession:
         seat = self.seat_to_move()
         state: dict[str, Any] = {
             "id": self.id, "dim": self.dim, "moves": self.moves,
-            "seats": [{"kind": s.kind, "label": s.label} for s in self.seats],
+            "seats": [{"kind": s.kind, "label": s.label, "seconds_per_piece": s.seconds_per_piece()}
+                      for s in self.seats],
             "owners": owners, "hands": [list(h) for h in game.hands], "scores": list(game.scores()),
             "out": list(game.finished), "over": game.is_terminal(),
             "current_player": None if seat is None else game.current_player,

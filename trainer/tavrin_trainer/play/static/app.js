@@ -214,7 +214,9 @@ function renderScores() {
     const swatch = htmlElement("span", { class: "swatch" });
     swatch.style.background = COLOURS[k];
     return htmlElement("tr", { class: classes, "data-player": k },
-                       htmlElement("td", {}, swatch), htmlElement("td", {}, NAMES[k]), htmlElement("td", {}, seat.label),
+                       htmlElement("td", {}, swatch), htmlElement("td", {}, NAMES[k]),
+                       htmlElement("td", {}, seat.label, seat.seconds_per_piece === null ? ""
+                                   : htmlElement("span", { class: "timing" }, ` ${seat.seconds_per_piece.toFixed(2)} s a piece`)),
                        htmlElement("td", { class: "score" }, String(state.scores[k])),
                        htmlElement("td", {}, `${state.hands[k].length} pieces`),
                        htmlElement("td", {}, state.out[k] ? "out" : ""));
