@@ -27,12 +27,24 @@ def network_file(tmp_path):
     return path
 
 
+def played_game(dim, **fields):
+    """A whole game of greedy players as a saved game."""
+    import tavrin_engine as te
+
+    from tavrin_trainer.evaluation.players import GreedyPlayer
+    from tavrin_trainer.run.saved_games import SavedGame
+
+    game, player = te.Game(dim), GreedyPlayer(seed=1)
+    while not game.is_terminal():
+        game.apply(player.choose(game))
+    return SavedGame(dim, list(game.history), list(game.payoff()), **fields)
+
+
 @pytest.fixture
 def client(tmp_path, network_file):
     run = tmp_path / "run"
     (run / "games").mkdir(parents=True)
-    (run / "games" / "generation-0001.jsonl").write_text(
-        '{"generation": 1, "dim": 5, "moves": [[0, 0], [1, 4]], "payoffs": [0.5, 0.5, 0, 0]}\n')
+    (run / "games" / "generation-0001.jsonl").write_text(played_game(5, generation=1).to_json() + "\n")
     (run / "metrics.csv").write_text("generation,elapsed_s\n0,1.5\n")
     return TestClient(create_app(PlayConfig(networks={"tiny": network_file}, run_dir=run)),
                       base_url="http://127.0.0.1:8765")
@@ -137,7 +149,13 @@ def test_analysis_saved_games_and_the_run_s_curves(client):
     files = client.get("/api/replays").json()["files"]
     assert files == [{"name": "generation-0001.jsonl", "games": 1}]
     saved = client.get("/api/replays/generation-0001.jsonl").json()["games"]
-    assert saved[0]["moves"] == [[0, 0], [1, 4]] and saved[0]["generation"] == 1
+    assert saved[0]["generation"] == 1
+    # The squares grouped into whole pieces, each one of the catalogue's, in the order played.
+    from tavrin_trainer.play.pieces import piece_of
+
+    pieces = saved[0]["pieces"]
+    assert [[p, t] for p, squares in pieces for t in squares] == saved[0]["moves"]
+    assert all(piece_of(squares, 5) is not None for _, squares in pieces)
     assert client.get("/api/metrics").json()["rows"] == [{"generation": "0", "elapsed_s": "1.5"}]
     options = client.get("/api/options").json()
     assert options["networks"] == ["tiny"] and len(options["pieces"]) == 21
@@ -253,6 +271,9 @@ def test_saved_game_files_links_fifos_and_bad_lines(tmp_path):
         assert client.get(f"/api/replays/{name}").status_code == 404
     bad = client.get("/api/replays/bad.jsonl")
     assert bad.status_code == 422 and "line 1" in bad.json()["error"] and "SECRET" not in bad.text
+    (folder / "illegal.jsonl").write_text('{"dim": 5, "moves": [[0, 0], [1, 4]], "payoffs": [1, 0, 0, 0]}\n')
+    illegal = client.get("/api/replays/illegal.jsonl")
+    assert illegal.status_code == 422 and "game 1: move 2 is not legal" in illegal.json()["error"]
 
     # A FIFO swapped in after the listing is not waited on (it has no writer).
     os.remove(folder / "good.jsonl")

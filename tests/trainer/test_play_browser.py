@@ -189,3 +189,41 @@ def test_a_game_survives_a_reload_and_new_game_drops_the_old_game_s_answers(serv
     del app.state.games[second]  # evicted, or the server restarted
     browser.refresh()
     wait_for(lambda: "start a new one" in browser.find_element(By.ID, "message").text)
+
+
+def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_path):
+    import tavrin_engine as te
+
+    from tavrin_trainer.evaluation.players import GreedyPlayer
+    from tavrin_trainer.play.app import PlayConfig, create_app, serving
+    from tavrin_trainer.play.replay_files import pieces_of
+    from tavrin_trainer.run.saved_games import SavedGame
+
+    game, greedy = te.Game(7), GreedyPlayer(seed=2)
+    while not game.is_terminal():
+        game.apply(greedy.choose(game))
+    folder = tmp_path / "evals"
+    folder.mkdir()
+    saved = SavedGame(7, list(game.history), list(game.payoff()))
+    (folder / "a.jsonl").write_text(saved.to_json() + "\n")
+    pieces = sum(te.PIECES - len(hand) for hand in game.hands)
+    with serving(create_app(PlayConfig(games_dirs=[folder]))) as url:
+        browser.get(url)
+        wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+        browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
+        position = browser.find_element(By.ID, "replay-position")
+        wait_for(lambda: position.text == f"{pieces} / {pieces} pieces")
+        browser.find_element(By.ID, "replay-back").click()
+        assert position.text == f"{pieces - 1} / {pieces} pieces"
+        owners = [int(c.get_attribute("data-owner"))
+                  for c in browser.find_elements(By.CSS_SELECTOR, "#replay-board rect.cell")]
+        last_piece = pieces_of(saved)[-1][1]  # one whole piece back: its squares are empty again
+        assert all(owners[t] == -1 for t in last_piece)
+        assert sum(o >= 0 for o in owners) == len(game.history) - len(last_piece)
+        # Square by square keeps the squares laid; back on Play and again on Watch keeps the place.
+        browser.find_element(By.ID, "replay-squares").click()
+        laid = sum(o >= 0 for o in owners)
+        assert position.text == f"{laid} / {len(game.history)} squares"
+        browser.find_element(By.CSS_SELECTOR, 'button[data-tab="play"]').click()
+        browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
+        assert position.text == f"{laid} / {len(game.history)} squares"

@@ -30,7 +30,7 @@ from starlette.staticfiles import StaticFiles
 
 from tavrin_trainer.play.guard import LOOPBACK_NAMES, MAX_BODY_BYTES, BodyTooLarge, RequestGuard
 from tavrin_trainer.play.pieces import catalogue, piece_of
-from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, read_replay, replay_files
+from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, pieces_of, read_replay, replay_files
 from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
                                          MAX_SIMULATIONS, PLAYOUT_WEIGHT, PlaySession, RequestRefused, make_seat)
 from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
@@ -201,7 +201,14 @@ def create_app(config: PlayConfig) -> Starlette:
                 saved = read_replay(path)
             except ReplayUnreadable as error:
                 raise RequestRefused(str(error), 422) from None
-            return {"file": path.name, "games": [json.loads(game.to_json()) for game in saved]}
+            games = []
+            for number, game in enumerate(saved, start=1):
+                try:
+                    pieces = pieces_of(game)
+                except ValueError as error:
+                    raise RequestRefused(f"{path.name}: game {number}: {error}", 422) from None
+                games.append({**json.loads(game.to_json()), "pieces": pieces})
+            return {"file": path.name, "games": games}
 
         return JSONResponse(await run_in_threadpool(load))
 

@@ -323,27 +323,49 @@ async function analyse(hint) {
 
 // ---- watching saved games -----------------------------------------------
 
-const replay = { games: [], game: null };
+// Kept across tabs: the file, game and position chosen stay as they were.
+const replay = { games: [], game: null, loaded: false };
 
 async function loadReplayFiles() {
+  if (replay.loaded) return;
   const { files } = await request("/api/replays");
+  replay.loaded = true;
   $("replay-file").replaceChildren(...options(files.map(f => [f.name, `${f.name} (${f.games})`])));
+  // The files come in name order: a run's generation-NNNN files end with the latest.
+  if (files.length) $("replay-file").value = files[files.length - 1].name;
   if (files.length) await loadReplayFile();
   else $("replay-caption").textContent = "No saved games: give --run or --games.";
 }
 
 async function loadReplayFile() {
-  const { games } = await request(`/api/replays/${encodeURIComponent($("replay-file").value)}`);
-  replay.games = games;
-  $("replay-game").replaceChildren(...options(games.map((g, k) => [k, `game ${k + 1}`])));
+  replay.games = [];
+  replay.game = null;
+  $("replay-game").replaceChildren();
+  $("replay-board").replaceChildren();
+  try {
+    const { games } = await request(`/api/replays/${encodeURIComponent($("replay-file").value)}`);
+    replay.games = games;
+  } catch (error) {
+    $("replay-caption").textContent = `This file cannot be shown: ${error.message}`;
+    return;
+  }
+  $("replay-game").replaceChildren(...options(replay.games.map((g, k) => [k, `game ${k + 1}`])));
   chooseReplayGame();
+}
+
+// Slider positions: squares laid after each step, by whole pieces or square by square.
+function replaySteps(game) {
+  if ($("replay-squares").checked) return game.moves.map((_, k) => k + 1);
+  let laid = 0;
+  return game.pieces.map(([, squares]) => (laid += squares.length));
 }
 
 function chooseReplayGame() {
   replay.game = replay.games[+$("replay-game").value];
   if (!replay.game) return;
-  $("replay-slider").max = replay.game.moves.length;
-  $("replay-slider").value = replay.game.moves.length;
+  const steps = replaySteps(replay.game);
+  $("replay-slider").max = steps.length;
+  $("replay-slider").value = steps.length;
   const seats = replay.game.seats ? ` (${replay.game.seats.join(", ")})` : "";
   const generation = replay.game.generation !== null && replay.game.generation !== undefined
     ? `generation ${replay.game.generation}, ` : "";
@@ -354,10 +376,20 @@ function chooseReplayGame() {
 
 function drawReplay() {
   const game = replay.game;
-  const count = +$("replay-slider").value;
-  drawBoard($("replay-board"), game.dim, ownersAfter(game.dim, game.moves, count),
-            count ? [game.moves[count - 1][1]] : []);
-  $("replay-position").textContent = `${count} / ${game.moves.length} squares`;
+  if (!game) return;
+  const steps = replaySteps(game);
+  const step = +$("replay-slider").value;
+  const count = step ? steps[step - 1] : 0;
+  const board = $("replay-board");
+  drawBoard(board, game.dim, ownersAfter(game.dim, game.moves, count), []);
+  markStartCorners(board, game.dim);
+  if (count) {
+    const byPiece = !$("replay-squares").checked;
+    const last = byPiece ? game.pieces[step - 1][1] : [game.moves[count - 1][1]];
+    outlinePlacement(board, last, game.dim, "last-piece");
+  }
+  const unit = $("replay-squares").checked ? "squares" : "pieces";
+  $("replay-position").textContent = `${step} / ${steps.length} ${unit}`;
 }
 
 function stepReplay(by) {
@@ -437,6 +469,19 @@ async function start() {
   $("replay-slider").addEventListener("input", drawReplay);
   $("replay-back").addEventListener("click", () => stepReplay(-1));
   $("replay-forward").addEventListener("click", () => stepReplay(1));
+  $("replay-squares").addEventListener("change", () => {
+    // The same position counted the other way: the squares laid so far stay laid.
+    const game = replay.game;
+    if (!game) return;
+    const step = +$("replay-slider").value;
+    const wasSquares = !$("replay-squares").checked;
+    let cumulative = 0;
+    const pieceEnds = game.pieces.map(([, squares]) => (cumulative += squares.length));
+    const laid = wasSquares ? step : (step ? pieceEnds[step - 1] : 0);
+    $("replay-slider").max = replaySteps(game).length;
+    $("replay-slider").value = wasSquares ? pieceEnds.filter(end => end <= laid).length : laid;
+    drawReplay();
+  });
   if (page.options.run) {
     $("run-tab").hidden = false;
     setInterval(() => { if ($("run").classList.contains("active")) refreshRun(); }, 5000);
