@@ -227,3 +227,25 @@ def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_pat
         browser.find_element(By.CSS_SELECTOR, 'button[data-tab="play"]').click()
         browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
         assert position.text == f"{laid} / {len(game.history)} squares"
+
+
+def test_the_run_s_curves_have_real_axes_a_scale_per_loss_and_the_parity_line(browser, tmp_path):
+    from tavrin_trainer.play.app import PlayConfig, create_app, serving
+
+    run = tmp_path / "run"
+    run.mkdir()
+    (run / "metrics.csv").write_text(
+        "generation,vs_greedy_mean_payoff,vs_greedy_stderr,policy_loss,value_loss,ownership_loss,score_loss,"
+        "positions_per_s\n"
+        "1,0.20,0.02,3.1,1.30,0.9,0.004,900\n2,0.26,0.02,2.9,1.25,0.8,0.003,950\n3,0.31,0.02,2.7,1.20,0.7,0.002,990\n")
+    with serving(create_app(PlayConfig(run_dir=run))) as url:
+        browser.get(url)
+        wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+        browser.find_element(By.ID, "run-tab").click()
+        wait_for(lambda: browser.find_elements(By.CSS_SELECTOR, "#strength-chart .main-svg"))
+        strength = browser.find_element(By.ID, "strength-chart")
+        assert len(strength.find_elements(By.CSS_SELECTOR, ".ytick")) >= 3  # more than the two ends
+        assert "parity" in strength.text and "generation" in strength.text
+        losses = browser.find_element(By.ID, "loss-chart")
+        assert {"policy", "value", "ownership", "score"} <= set(losses.text.split())
+        assert len(losses.find_elements(By.CSS_SELECTOR, ".yaxislayer-above")) >= 4  # an axis per loss

@@ -24,7 +24,7 @@ from starlette.applications import Starlette
 from starlette.concurrency import run_in_threadpool
 from starlette.middleware import Middleware
 from starlette.requests import Request
-from starlette.responses import FileResponse, JSONResponse
+from starlette.responses import FileResponse, JSONResponse, Response
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
@@ -111,6 +111,12 @@ def create_app(config: PlayConfig) -> Starlette:
 
     async def index(request: Request) -> FileResponse:
         return FileResponse(STATIC / "index.html")
+
+    async def plotly_script(request: Request) -> Response:
+        script = plotly_bundle()
+        if script is None:  # the page says the curves need plotly
+            return Response("/* plotly is not installed */", media_type="text/javascript")
+        return FileResponse(script, media_type="text/javascript")
 
     async def options(request: Request) -> JSONResponse:
         return JSONResponse({
@@ -239,6 +245,7 @@ def create_app(config: PlayConfig) -> Starlette:
         Route("/api/replays", replays),
         Route("/api/replays/{file}", replay),
         Route("/api/metrics", metrics),
+        Route("/vendor/plotly.min.js", plotly_script),
         Mount("/static", StaticFiles(directory=STATIC), name="static"),
     ]
     app = Starlette(routes=routes, exception_handlers={RequestRefused: refused, BodyTooLarge: too_large},
@@ -264,6 +271,17 @@ def serving(app: Starlette, host: str = "127.0.0.1", port: int = 0) -> Iterator[
     finally:
         server.should_exit = True
         thread.join(timeout=10)
+
+
+def plotly_bundle() -> Path | None:
+    """The browser build of Plotly that the plotly Python package carries, if installed."""
+    try:
+        from importlib.resources import files
+
+        bundle = files("plotly") / "package_data" / "plotly.min.js"
+    except ModuleNotFoundError:
+        return None
+    return Path(str(bundle)) if bundle.is_file() else None
 
 
 def visit_shares_of(advice, dim: int) -> list[float]:

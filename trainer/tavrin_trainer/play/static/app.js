@@ -408,11 +408,12 @@ async function refreshRun() {
     const { run, rows } = await request("/api/metrics");
     $("run-name").textContent = `${run}: ${rows.length} generations recorded (refreshed every 5 s)`;
     drawChart($("strength-chart"), rows, OPPONENTS.map(([key, label]) => ({
-      column: `vs_${key}_mean_payoff`, error: `vs_${key}_stderr`, label })), { parity: 0.25, extraY: [0, 0.5] });
-    drawChart($("loss-chart"), rows, [["policy_loss", "policy"], ["value_loss", "value"],
+      column: `vs_${key}_mean_payoff`, error: `vs_${key}_stderr`, label })), { parity: 0.25, yTitle: "mean payoff" });
+    drawPanels($("loss-chart"), rows, [["policy_loss", "policy"], ["value_loss", "value"],
                                        ["ownership_loss", "ownership"], ["score_loss", "score"]]
-      .map(([column, label]) => ({ column, label })), {});
-    drawChart($("speed-chart"), rows, [{ column: "positions_per_s", label: "positions/s" }], { extraY: [0] });
+      .map(([column, label]) => ({ column, label })));
+    drawChart($("speed-chart"), rows, [{ column: "positions_per_s", label: "positions/s" }],
+              { yTitle: "positions/s", fromZero: true });
   } catch (error) { $("run-name").textContent = error.message; }
 }
 
