@@ -342,3 +342,14 @@ def test_mixed_and_playout_searches_replay_by_seed_and_searched_values_enter_the
         outcome = np.roll(record["payoffs"], -int(record["moves"][0, 0]))  # relative to the first mover
         # The first action's simulations all end at leaves the constant network values at 1/4 each.
         assert record["example_value"][0] == pytest.approx((1 - weight) * outcome + weight * 0.25)
+
+
+def test_opening_sampling_varies_every_seat_s_first_actions():
+    def first_actions(**options):
+        settings = with_options(Config(sims_per_move=8), seed=3, **options)
+        records = drain(te.SelfPlayPool(settings, games=6))
+        return [{tuple(t for p, t in r["moves"].tolist() if p == seat)[:2] for r in records} for seat in range(4)]
+
+    assert all(len(seen) == 1 for seen in first_actions())  # no noise, no sampling: one opening
+    assert all(len(seen) > 1 for seen in first_actions(opening_sample_actions=2))
+    assert all(len(seen) > 1 for seen in first_actions(opening_sample_actions=2, gumbel_candidates=4))

@@ -17,6 +17,8 @@ namespace nb = nanobind;
 
 // A bound far above any useful cache, well below what would exhaust memory.
 constexpr std::int64_t kMaxCacheEntries = std::int64_t{1} << 24;
+// More than every square of a hand changes nothing.
+constexpr std::int64_t kMaxOpeningActions = 89;
 // More candidates than a board has tiles change nothing.
 constexpr std::int64_t kMaxGumbelCandidates = 1 << 16;
 
@@ -117,6 +119,11 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   }
   if (auto value = optional_attribute(source, "playout_weight")) {
     options.playout_weight = static_cast<float>(converted<double>(*value, "playout_weight", "a number"));
+  }
+  if (auto value = optional_attribute(source, "opening_sample_actions")) {
+    const auto actions = converted<std::int64_t>(*value, "opening_sample_actions", "an int");
+    if (actions < 0 || actions > kMaxOpeningActions) throw nb::value_error(output::kOpeningActionsOutOfRange);
+    options.opening_sample_actions = static_cast<std::uint32_t>(actions);
   }
   if (auto value = optional_attribute(source, "placement_shares")) {
     options.record_placements = converted<bool>(*value, "placement_shares", "a bool");

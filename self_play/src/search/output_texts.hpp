@@ -32,6 +32,7 @@ inline constexpr const char* kEmptyVisitDistribution = "assertion failed: visit_
 inline constexpr const char* kNoVisitDistribution = "visit_dist should not be empty";
 inline constexpr const char* kMissingChild = "Child should have corresponding action";
 inline constexpr const char* kUcb1WithoutRandom = "the UCB1 rule needs a random generator";
+inline constexpr const char* kSharesNotPerChild = "the shares to sample from do not match the root's children";
 inline constexpr const char* kCompleteWithoutLeaf = "Search::complete without a pending leaf";
 inline constexpr std::string_view kChosenTileRefused = "chosen tile refused by the game: ";
 
@@ -110,6 +111,7 @@ inline constexpr const char* kFirstPlayReductionNotFinite = "first_play_reductio
 inline constexpr const char* kPlayoutsPerLeafOutOfRange = "playouts must be from 1 to 1024 per leaf";
 inline constexpr const char* kPlayoutWeightOutOfRange = "playout_weight must lie in [0, 1]";
 inline constexpr const char* kSearchedValueWeightOutOfRange = "searched_value_weight must lie in [0, 1]";
+inline constexpr const char* kOpeningActionsOutOfRange = "opening_sample_actions must be 0 to 89";
 inline constexpr const char* kUnknownLeafEvaluation = "leaf_evaluation must be 'network', 'mixed' or 'playouts'";
 inline constexpr const char* kUnknownSelection = "selection must be 'puct' or 'ucb1'";
 inline constexpr const char* kSeedsCountWrong = "seeds must give one seed per position";

@@ -146,6 +146,13 @@ RootVisits root_visits(const SearchNode& root) {
   return visit_dist;
 }
 
+RootVisits root_visits_with_shares(const SearchNode& root, std::span<const float> shares) {
+  RootVisits visit_dist = root_visits(root);
+  if (shares.size() != visit_dist.size()) throw InternalError(output::kSharesNotPerChild);
+  for (std::size_t c = 0; c < visit_dist.size(); ++c) visit_dist[c].share = shares[c];
+  return visit_dist;
+}
+
 std::uint64_t sample_action(const RootVisits& visit_dist, random::Generator& random) {
   if (visit_dist.empty()) throw InternalError(output::kEmptyVisitDistribution);
   const float draw = random.uniform_float();

@@ -94,6 +94,9 @@ void mix_root_noise(SearchNode& root, double alpha, float fraction, float keep, 
 // The root's children with their visits and shares; an internal error when
 // the root has none.
 RootVisits root_visits(const SearchNode& root);
+// The root's children with `shares` (parallel to them, e.g. a Gumbel root's
+// improved policy) in place of their visit shares.
+RootVisits root_visits_with_shares(const SearchNode& root, std::span<const float> shares);
 // An action drawn from `random` in proportion to the visit counts; the last
 // entry when no running share exceeds the draw (all counts zero, or rounding).
 std::uint64_t sample_action(const RootVisits& visit_dist, random::Generator& random);

@@ -59,6 +59,11 @@ struct SelfPlayOptions {
   std::uint32_t playouts_per_leaf = 1;
   float playout_weight = 0.5F;
   SelectionRule selection = SelectionRule::kPuct;
+  // Each player's first this many actions are drawn from the search's
+  // policy (the visit shares, or a Gumbel root's improved policy) instead of
+  // taking its best, so that every seat's opening varies, not only the
+  // first `sample_moves` actions of the game.
+  std::uint32_t opening_sample_actions = 0;
   // Each searched action keeps the whole placements its search went through
   // (SelfPlayGame::placements), for advice by pieces.
   bool record_placements = false;

@@ -22,6 +22,7 @@ SelfPlayGame::SelfPlayGame(const SearchSettings& settings, random::RandomSource 
 }
 
 void SelfPlayGame::play(std::uint64_t tile) {
+  ++actions_by_player_[game_.current_player()];
   apply_chosen_tile(game_, tile);
   if (root_.find_child(tile) != nullptr) {
     advance_root(root_, tile);
@@ -123,7 +124,7 @@ void SelfPlayGame::finish_puct_action() {
     if (recorder_) recorder_->add(game_, target, searched_value());
   }
   keep_placements(true);
-  const bool sampled = policies_.size() < config_.sample_moves;
+  const bool sampled = policies_.size() < config_.sample_moves || in_opening();
   if (sampled) {
     play(sample_action(visit_dist, random_.generator()));
   } else {
@@ -141,7 +142,11 @@ void SelfPlayGame::finish_gumbel_action() {
   }
   if (recorder_) recorder_->add(game_, target, searched_value());
   keep_placements(true);
-  play(root_.children[halving_.chosen_child(root_)].action);
+  if (in_opening()) {
+    play(sample_action(root_visits_with_shares(root_, improved), random_.generator()));
+  } else {
+    play(root_.children[halving_.chosen_child(root_)].action);
+  }
 }
 
 void SelfPlayGame::provide(const LeafValues& evaluation) {
@@ -169,9 +174,9 @@ void SelfPlayGame::provide(const LeafValues& evaluation) {
   }
 }
 
-}  // namespace tavrin
-
-namespace tavrin {
+bool SelfPlayGame::in_opening() const {
+  return actions_by_player_[game_.current_player()] < options_.opening_sample_actions;
+}
 
 void SelfPlayGame::keep_placements(bool searched) {
   if (!options_.record_placements) return;

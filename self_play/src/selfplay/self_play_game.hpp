@@ -63,6 +63,8 @@ class SelfPlayGame {
   enum class Phase { kStartAction, kRootPending, kBeginSimulations, kSimulating, kLeafPending, kOver };
 
   void play(std::uint64_t tile);
+  // Whether the player to move is still within its sampled opening actions.
+  bool in_opening() const;
   // Keeps the searched root's placements, when asked to, before its action is played.
   void keep_placements(bool searched);
   // Records the action's target and plays it, once its simulations are done.
@@ -85,6 +87,7 @@ class SelfPlayGame {
   Search search_;
   std::vector<PolicyTarget> policies_;
   std::vector<std::vector<PlacementVisits>> placements_;
+  std::array<std::uint32_t, kPlayers> actions_by_player_{};
   std::optional<ExampleRecorder> recorder_;
   Phase phase_ = Phase::kStartAction;
   bool full_search_ = true;

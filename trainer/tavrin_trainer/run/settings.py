@@ -101,6 +101,8 @@ class SearchSettings:
     searched_value_weight: float = 0.0
     # Records carry the whole placements each search went through.
     placement_shares: bool = False
+    # Each player's first this many actions are drawn from the search's policy.
+    opening_sample_actions: int = 0
     # Game number n of a pool draws its noise and samples from its own stream
     # seeded from (seed, n); None draws from the operating system.
     seed: int | None = None
@@ -154,6 +156,10 @@ class TrainSettings:
         "search). 0: the network's value alone.", "game")
     playout_weight: float = _setting(0.5, "Weight of the playouts' mean payoff in a leaf's value (0 to 1; "
                                      "with --playouts).", "game")
+    opening_sample_actions: int = _setting(
+        0, "Pool engine: each player's first N actions (squares) of a self-play game are drawn from the search's "
+        "policy (the visit shares, or the Gumbel root's improved policy) instead of taking its best, so that every "
+        "seat's opening varies, not only the game's first --sample-moves actions.", "game")
     searched_value_weight: float = _setting(
         0.0, "Pool engine: share of the search's own value of a position (the mean value per player its "
         "simulations backed up) in that position's value target, beside the game's outcome (0 to 1): a "
@@ -303,7 +309,8 @@ class TrainSettings:
             extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache,
             gumbel_candidates=self.gumbel_candidates, seed=seed,
             leaf_evaluation="mixed" if self.playouts else "network", playouts=max(self.playouts, 1),
-            playout_weight=self.playout_weight, searched_value_weight=self.searched_value_weight)
+            playout_weight=self.playout_weight, searched_value_weight=self.searched_value_weight,
+            opening_sample_actions=self.opening_sample_actions)
 
     @property
     def effective_batch_size(self) -> int:
@@ -360,6 +367,10 @@ class TrainSettings:
             raise ValueError(f"--searched-value-weight must lie in [0, 1], got {self.searched_value_weight}")
         if self.searched_value_weight and self.engine == "module":
             raise ValueError("--searched-value-weight needs --engine pool: the module records outcomes only")
+        if not 0 <= self.opening_sample_actions <= 89:
+            raise ValueError(f"--opening-sample-actions must be 0 to 89, got {self.opening_sample_actions}")
+        if self.opening_sample_actions and self.engine == "module":
+            raise ValueError("--opening-sample-actions needs --engine pool")
         if self.playouts and self.engine == "module":
             raise ValueError("--playouts needs --engine pool: the module values leaves by the network alone")
         if self.extended_planes and self.engine == "module":
