@@ -30,9 +30,10 @@ from starlette.staticfiles import StaticFiles
 
 from tavrin_trainer.play.guard import LOOPBACK_NAMES, MAX_BODY_BYTES, BodyTooLarge, RequestGuard
 from tavrin_trainer.play.pieces import catalogue, piece_of
-from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, pieces_of, read_replay, replay_files
+from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, read_replay, replay_files
 from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
                                          MAX_SIMULATIONS, PLAYOUT_WEIGHT, PlaySession, RequestRefused, make_seat)
+from tavrin_trainer.run.saved_games import pieces_of
 from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
 
 STATIC = Path(__file__).parent / "static"

@@ -54,6 +54,28 @@ class SavedGame:
                    seats=[str(name) for name in data["seats"]] if data.get("seats") else None)
 
 
+def pieces_of(game: SavedGame) -> list[tuple[int, list[int]]]:
+    """The game's squares grouped into whole pieces, (player, squares), by
+    replaying it (a player may move twice in a row when the others are
+    out); ValueError at the first move the rules refuse."""
+    import tavrin_engine as te
+
+    replayed = te.Game(game.dim)
+    pieces: list[tuple[int, list[int]]] = []
+    laid: list[int] = []
+    for number, (player, tile) in enumerate(game.moves, start=1):
+        if replayed.is_terminal() or player != replayed.current_player or tile not in set(replayed.legal_tiles()):
+            raise ValueError(f"move {number} is not legal")
+        replayed.apply(tile)
+        laid.append(tile)
+        if not replayed.chosen_squares:
+            pieces.append((player, laid))
+            laid = []
+    if laid:  # a game saved with a piece half laid shows that half as its last step
+        pieces.append((game.moves[-1][0], laid))
+    return pieces
+
+
 def read_games(path: Path) -> list[SavedGame]:
     with open(path) as source:
         return [SavedGame.from_json(line) for line in source if line.strip()]
