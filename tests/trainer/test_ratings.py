@@ -91,3 +91,8 @@ def test_plot_writes_png(tmp_path):
     ladder = ratings.rate([game(("generation-0001", "generation-0004", "random", "greedy"), [8, 20, 3, 12])])
     path = ratings.plot_ratings(ladder, tmp_path / "plots" / "ladder.png")
     assert path.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    # Generations that search (and mix in playouts) are still generations.
+    names = ("generation-0001@64", "mixed:1:0.5:generation-0004@16", "rollout:64", "greedy")
+    searched = ratings.rate([game(names, [8, 20, 3, 12])])
+    assert [ratings._generation_number(r.name) for r in searched if r.name in names[:2]] in ([1, 4], [4, 1])
+    assert ratings.plot_ratings(searched, tmp_path / "searched.png").exists()

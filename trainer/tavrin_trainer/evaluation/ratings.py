@@ -18,7 +18,9 @@ if TYPE_CHECKING:
     from tavrin_trainer.evaluation.players import Player
 
 SEATS = te.PLAYERS  # a seat per player
-GENERATION_NAME = re.compile(r"generation-(\d+)")
+# A generation's entrant name: generation-NNNN, with its search after an @ and
+# a mixed player's prefix (mixed:K:W:) when it has them.
+GENERATION_NAME = re.compile(r"(?:mixed:\d+:[^:]*:)?generation-(\d+)(?:@\S*)?")
 
 
 @dataclass(frozen=True)
@@ -122,12 +124,12 @@ def format_table(ratings: Sequence[Rating]) -> str:
 
 
 def _generation_number(name: str) -> int | None:
-    if not name.startswith("generation-"):
-        return None
     match = GENERATION_NAME.fullmatch(name)
-    if match is None:
+    if match is not None:
+        return int(match.group(1))
+    if name.startswith("generation-"):
         raise ValueError(f"cannot read a generation number from entrant name {name!r}")
-    return int(match.group(1))
+    return None
 
 
 def plot_ratings(ratings: Sequence[Rating], path: Path | str) -> Path:
