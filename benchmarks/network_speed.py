@@ -91,7 +91,9 @@ def training_rates(shape, side: int, steps: int, compile_too: bool) -> dict[str,
     from tavrin_trainer.learning.network import TavrinNet
     from tavrin_trainer.learning.optimisation import batch_losses
 
-    torch.set_num_threads(max(1, torch.get_num_threads()))
+    from tavrin_trainer.run.settings import usable_cpu_count
+
+    torch.set_num_threads(usable_cpu_count())  # the trainer trains on every core
     rng = np.random.default_rng(1)
     batches = [random_examples(256, side, rng) for _ in range(4)]
     results = {}
@@ -115,7 +117,7 @@ def training_rates(shape, side: int, steps: int, compile_too: bool) -> dict[str,
             optimizer.zero_grad(set_to_none=True)
             total.backward()
             optimizer.step()
-            return float(total)
+            return float(total.detach())
 
         for batch in batches[:2]:
             step(batch)  # warm (and compile)
