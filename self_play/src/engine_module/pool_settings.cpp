@@ -41,6 +41,14 @@ T converted(const nb::object& value, const char* name, const char* wanted) {
   return out;
 }
 
+// An int setting within [low, high]; `out_of_range` otherwise.
+std::uint32_t count_within(const nb::object& value, const char* name, std::int64_t low, std::int64_t high,
+                           const char* out_of_range) {
+  const auto count = converted<std::int64_t>(value, name, "an int");
+  if (count < low || count > high) throw nb::value_error(out_of_range);
+  return static_cast<std::uint32_t>(count);
+}
+
 // Present and not None.
 std::optional<nb::object> given_attribute(nb::handle source, const char* name) {
   auto value = optional_attribute(source, name);
@@ -96,9 +104,8 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
         static_cast<float>(converted<double>(*value, "first_play_reduction", "None or a number"));
   }
   if (auto value = optional_attribute(source, "gumbel_candidates")) {
-    const auto candidates = converted<std::int64_t>(*value, "gumbel_candidates", "an int");
-    if (candidates < 0 || candidates > kMaxGumbelCandidates) throw nb::value_error(output::kGumbelCandidatesOutOfRange);
-    options.gumbel_candidates = static_cast<std::uint32_t>(candidates);
+    options.gumbel_candidates =
+        count_within(*value, "gumbel_candidates", 0, kMaxGumbelCandidates, output::kGumbelCandidatesOutOfRange);
   }
   if (auto value = optional_attribute(source, "leaf_evaluation")) {
     const auto name = converted<std::string>(*value, "leaf_evaluation", "a str");
@@ -113,17 +120,15 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
     }
   }
   if (auto value = optional_attribute(source, "playouts")) {
-    const auto count = converted<std::int64_t>(*value, "playouts", "an int");
-    if (count < 1 || count > kMaxPlayoutsPerLeaf) throw nb::value_error(output::kPlayoutsPerLeafOutOfRange);
-    options.playouts_per_leaf = static_cast<std::uint32_t>(count);
+    options.playouts_per_leaf =
+        count_within(*value, "playouts", 1, kMaxPlayoutsPerLeaf, output::kPlayoutsPerLeafOutOfRange);
   }
   if (auto value = optional_attribute(source, "playout_weight")) {
     options.playout_weight = static_cast<float>(converted<double>(*value, "playout_weight", "a number"));
   }
   if (auto value = optional_attribute(source, "opening_sample_actions")) {
-    const auto actions = converted<std::int64_t>(*value, "opening_sample_actions", "an int");
-    if (actions < 0 || actions > kMaxOpeningActions) throw nb::value_error(output::kOpeningActionsOutOfRange);
-    options.opening_sample_actions = static_cast<std::uint32_t>(actions);
+    options.opening_sample_actions =
+        count_within(*value, "opening_sample_actions", 0, kMaxOpeningActions, output::kOpeningActionsOutOfRange);
   }
   if (auto value = optional_attribute(source, "placement_shares")) {
     options.record_placements = converted<bool>(*value, "placement_shares", "a bool");

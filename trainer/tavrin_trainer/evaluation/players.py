@@ -239,14 +239,6 @@ class NetworkPlayer(Player):
         relative = torch.softmax(values.float().cpu(), dim=1)[0].numpy()  # relative to the player to move
         return policy, np.roll(relative, game.current_player)
 
-    def visit_shares(self, game: te.Game, simulations: int) -> np.ndarray:
-        """The share of the root's visits each cell got in this player's
-        search of ``game`` with ``simulations`` simulations."""
-        record = self._search_records([game], simulations)[0]
-        shares = np.zeros(game.dim * game.dim, dtype=np.float32)
-        shares[record["policy_tiles"]] = record["policy_shares"]
-        return shares
-
     def placement_advice(self, game: te.Game, simulations: int) -> list[tuple[tuple[int, ...], float, float]]:
         """The whole placements this player's search of ``game`` went
         through, most tried first: (squares, share among the simulations that
