@@ -20,8 +20,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 def main() -> int:
     from tavrin_trainer.evaluation.arena import play_match
     from tavrin_trainer.evaluation.players import NetworkPlayer
-    from tavrin_trainer.run.directory import resolve_checkpoint
-    from tavrin_trainer.run.settings import TrainSettings, usable_cpu_count
+    from tavrin_trainer.core.directory import resolve_checkpoint
+    from tavrin_trainer.core.settings import TrainSettings, usable_cpu_count
     from tavrin_trainer.learning.inference import resolve_backend
 
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)

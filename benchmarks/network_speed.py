@@ -91,7 +91,7 @@ def training_rates(shape, side: int, steps: int, compile_too: bool) -> dict[str,
     from tavrin_trainer.learning.network import TavrinNet
     from tavrin_trainer.learning.optimisation import batch_losses
 
-    from tavrin_trainer.run.settings import usable_cpu_count
+    from tavrin_trainer.core.settings import usable_cpu_count
 
     torch.set_num_threads(usable_cpu_count())  # the trainer trains on every core
     rng = np.random.default_rng(1)

@@ -24,7 +24,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
 
 def settings_for(run_dir: Path, backend: str, args: argparse.Namespace):
-    from tavrin_trainer.run.settings import TrainSettings
+    from tavrin_trainer.core.settings import TrainSettings
 
     settings = TrainSettings(
         run_dir=str(run_dir), backend=backend, generations=args.generations, time_limit_minutes=0,

@@ -49,7 +49,7 @@ class SelfPlayPath:
 
 
 def paths(changes: bool) -> list[SelfPlayPath]:
-    from tavrin_trainer.run.settings import TrainSettings
+    from tavrin_trainer.core.settings import TrainSettings
     from tavrin_trainer.learning.inference import resolve_backend
 
     defaults = TrainSettings()
@@ -74,7 +74,7 @@ def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
     import torch
 
     from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-    from tavrin_trainer.run.directory import save_checkpoint
+    from tavrin_trainer.core.directory import save_checkpoint
 
     torch.manual_seed(0)
     shape = NetworkShape(channels, blocks, aux_heads=True, input_planes=te.EXTENDED_STATE_PLANES)
@@ -145,7 +145,7 @@ def run_path(checkpoint: Path, search, path: SelfPlayPath, processes: int, games
 
 
 def main() -> None:
-    from tavrin_trainer.run.settings import TrainSettings, usable_cpu_count
+    from tavrin_trainer.core.settings import TrainSettings, usable_cpu_count
 
     defaults = TrainSettings()
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)

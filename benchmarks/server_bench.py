@@ -39,8 +39,8 @@ def example_position(dim: int, rep: int) -> list:
 def bench_server(checkpoint: str, args: argparse.Namespace, clients: int) -> dict:
     import multiprocessing
 
-    from tavrin_trainer.selfplay.module_engine.supervisor import ServerHandle
-    from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
+    from tavrin_trainer.selfplay.server_engine.supervisor import ServerHandle
+    from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions
 
     ctx = multiprocessing.get_context("spawn")
     options = ServerOptions(channels=args.channels, blocks=args.blocks, rep=args.rep, batch_size=clients,
@@ -112,7 +112,7 @@ def main() -> None:
 
     import torch
 
-    from tavrin_trainer.run.directory import save_checkpoint
+    from tavrin_trainer.core.directory import save_checkpoint
     from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 
     print(f"side {args.dim}, rep {args.rep}, network {args.channels}x{args.blocks}, "

@@ -33,8 +33,8 @@ def main() -> int:
     from tavrin_trainer.evaluation.players import player_from_name
     from tavrin_trainer.learning.inference import make_inference, resolve_backend
     from tavrin_trainer.learning.network import inference_copy
-    from tavrin_trainer.run.saved_games import SavedGame, pieces_of
-    from tavrin_trainer.run.settings import PRESETS, TrainSettings
+    from tavrin_trainer.core.saved_games import SavedGame, pieces_of
+    from tavrin_trainer.core.settings import PRESETS, TrainSettings
 
     preset = TrainSettings(**{**PRESETS["full-board"], "opening_sample_actions": args.opening_sample_actions,
                               "seed": args.seed})

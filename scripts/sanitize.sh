@@ -32,4 +32,4 @@ echo "== Python suites against the sanitized module"
 LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 PYTHONMALLOC=malloc \
   TAVRIN_SELF_PLAY_DIR="$PWD/$build/self_play" \
-  python3 -m pytest -q -p no:cacheprovider tests/module tests/hardening tests/engine_module
+  python3 -m pytest -q -p no:cacheprovider tests/tavrin_self_play tests/hardening tests/tavrin_engine

@@ -23,7 +23,7 @@ def main() -> int:
     from selenium.webdriver.common.by import By
 
     from tavrin_trainer.play.app import PlayConfig, create_app, serving
-    from tavrin_trainer.run.directory import PRETRAINED_CHECKPOINT
+    from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT
 
     app = create_app(PlayConfig(networks={"pretrained": PRETRAINED_CHECKPOINT}))
     with serving(app) as url:

@@ -18,7 +18,7 @@ if [ -z "$build" ]; then
 fi
 
 echo "== C++ tests under valgrind memcheck ($build)"
-for binary in "$build/tavrin/tavrin_engine_tests" "$build/self_play/tavrin_search_tests"; do
+for binary in "$build/tavrin/tavrin_engine_tests" "$build/search/tavrin_search_tests"; do
   valgrind --tool=memcheck --quiet --error-exitcode=99 --leak-check=full \
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
     "$binary" --gtest_brief=1

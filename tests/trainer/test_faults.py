@@ -16,7 +16,7 @@ import pytest
 from engine_marks import needs_engine
 from test_training_run import TINY, default_sigint, tiny
 
-from tavrin_trainer.run.directory import RunDirectory, load_checkpoint, save_checkpoint
+from tavrin_trainer.core.directory import RunDirectory, load_checkpoint, save_checkpoint
 
 pytestmark = needs_engine
 
@@ -179,7 +179,7 @@ def test_damaged_or_foreign_run_directories_get_one_line_answers_and_lose_nothin
 
 
 def test_atomic_writes_reach_the_disk_before_and_after_the_rename(tmp_path, monkeypatch):
-    from tavrin_trainer.run import directory
+    from tavrin_trainer.core import directory
 
     flushed = []
     real_fsync = os.fsync

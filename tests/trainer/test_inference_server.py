@@ -7,11 +7,11 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.run.directory import save_checkpoint
-from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure, ServerHandle
-from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions, collect_batch
+from tavrin_trainer.core.directory import save_checkpoint
+from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure, ServerHandle
+from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions, collect_batch
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-from tavrin_trainer.selfplay.module_engine.game_worker import ReplyPipe, ServerGone
+from tavrin_trainer.selfplay.server_engine.game_worker import ReplyPipe, ServerGone
 import multiprocessing
 
 SHAPE = NetworkShape(channels=8, blocks=1)

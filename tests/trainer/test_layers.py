@@ -8,7 +8,7 @@ import tavrin_trainer
 
 PACKAGE = Path(tavrin_trainer.__file__).parent
 # Lowest first; a module may import its own layer and the ones before it.
-LAYERS = ["run", "learning", "evaluation", "selfplay", "generation_loop", "ray_backend", "play", "cli"]
+LAYERS = ["core", "learning", "evaluation", "selfplay", "generation_loop", "ray_backend", "play", "cli"]
 
 
 def layer_of(module: str) -> int | None:

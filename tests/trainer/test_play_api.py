@@ -19,7 +19,7 @@ JSON = {"Content-Type": "application/json"}
 @pytest.fixture
 def network_file(tmp_path):
     from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-    from tavrin_trainer.run.directory import save_checkpoint
+    from tavrin_trainer.core.directory import save_checkpoint
 
     path = tmp_path / "net.pt"
     save_checkpoint(path, {"model": TavrinNet(NetworkShape(8, 1, False, 90)).state_dict(),
@@ -32,7 +32,7 @@ def played_game(dim, **fields):
     import tavrin_engine as te
 
     from tavrin_trainer.evaluation.players import GreedyPlayer
-    from tavrin_trainer.run.saved_games import SavedGame
+    from tavrin_trainer.core.saved_games import SavedGame
 
     game, player = te.Game(dim), GreedyPlayer(seed=1)
     while not game.is_terminal():

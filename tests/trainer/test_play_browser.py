@@ -196,8 +196,8 @@ def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_pat
 
     from tavrin_trainer.evaluation.players import GreedyPlayer
     from tavrin_trainer.play.app import PlayConfig, create_app, serving
-    from tavrin_trainer.run.saved_games import pieces_of
-    from tavrin_trainer.run.saved_games import SavedGame
+    from tavrin_trainer.core.saved_games import pieces_of
+    from tavrin_trainer.core.saved_games import SavedGame
 
     game, greedy = te.Game(7), GreedyPlayer(seed=2)
     while not game.is_terminal():

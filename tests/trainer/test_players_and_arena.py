@@ -160,8 +160,8 @@ def test_the_shipped_network_plays_side_20_and_starts_runs():
     import tavrin_engine as te
 
     from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
-    from tavrin_trainer.run.directory import PRETRAINED_CHECKPOINT, load_checkpoint
-    from tavrin_trainer.run.settings import resolve_settings
+    from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT, load_checkpoint
+    from tavrin_trainer.core.settings import resolve_settings
 
     player = NetworkPlayer.pretrained(simulations=8)
     assert player.name == "pretrained@8" and player.trained_side == 20

@@ -15,8 +15,8 @@ from engine_marks import needs_engine
 
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
 from tavrin_trainer.ray_backend.resources import plan_actors
-from tavrin_trainer.run.directory import RunDirectory
-from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.core.directory import RunDirectory
+from tavrin_trainer.core.settings import TrainSettings
 
 # Ray keeps a node on loopback only while it believes it runs on one machine
 # (read when Ray is imported).

@@ -8,10 +8,10 @@ from engine_marks import needs_engine
 from tavrin_trainer.cli import eval as cli_eval
 from tavrin_trainer.cli import render as cli_render
 from tavrin_trainer.cli import train as cli_train
-from tavrin_trainer.run.directory import RunDirectory, save_checkpoint
+from tavrin_trainer.core.directory import RunDirectory, save_checkpoint
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-from tavrin_trainer.run.saved_games import SavedGame, outline_segments, write_rendering
-from tavrin_trainer.run.settings import TrainSettings, flag_name
+from tavrin_trainer.core.saved_games import SavedGame, outline_segments, write_rendering
+from tavrin_trainer.core.settings import TrainSettings, flag_name
 
 
 @pytest.mark.parametrize("cells, expected", [
@@ -153,7 +153,7 @@ def test_a_checkpoint_without_its_network_shape_is_named_not_a_traceback(tmp_pat
 
 
 def test_a_preset_is_as_if_typed_and_flags_beside_it_win(tmp_path, monkeypatch):
-    from tavrin_trainer.run.settings import PRESETS
+    from tavrin_trainer.core.settings import PRESETS
 
     seen = {}
     monkeypatch.setattr(cli_train, "train_from_settings", lambda settings, show_progress: seen.update(s=settings))

@@ -4,7 +4,7 @@ from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
 from tavrin_trainer.learning.examples import Examples, examples_from_record
-from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.core.settings import SearchSettings
 from tavrin_trainer.learning.symmetry import randomly_rotated, rotate_examples, rotate_planes
 
 

@@ -10,9 +10,9 @@ import pytest
 from engine_marks import needs_engine
 
 from tavrin_trainer.cli import render as cli_render
-from tavrin_trainer.run.directory import RunDirectory, load_checkpoint
-from tavrin_trainer.selfplay.module_engine.supervisor import ClusterFailure
-from tavrin_trainer.run.settings import TrainSettings, resolve_settings
+from tavrin_trainer.core.directory import RunDirectory, load_checkpoint
+from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure
+from tavrin_trainer.core.settings import TrainSettings, resolve_settings
 from tavrin_trainer.generation_loop import run_training
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2, selfplay_processes=2,
@@ -171,7 +171,7 @@ def test_a_curriculum_run_with_every_learning_option_moves_its_board_and_resumes
 @needs_engine
 def test_a_seeded_generation_plays_the_same_games_however_many_processes_share_them(tmp_path):
     from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-    from tavrin_trainer.run.directory import save_checkpoint
+    from tavrin_trainer.core.directory import save_checkpoint
     from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers
 
     checkpoint = tmp_path / "net.pt"

@@ -26,13 +26,13 @@ from tavrin_trainer.learning.examples import RecordError
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 from tavrin_trainer.learning.optimisation import LossWeights, learning_rate, train_steps
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
-from tavrin_trainer.run.directory import RunDirectory, RunDirectoryError, atomic_write, load_checkpoint, save_checkpoint
-from tavrin_trainer.run.interrupts import CtrlC
-from tavrin_trainer.run.metrics import EVALUATION_OPPONENTS, MetricsLog
-from tavrin_trainer.run.plots import write_plots
-from tavrin_trainer.run.progress import progress_bar, say, warn
-from tavrin_trainer.run.saved_games import game_from_record
-from tavrin_trainer.run.settings import TrainSettings
+from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError, atomic_write, load_checkpoint, save_checkpoint
+from tavrin_trainer.core.interrupts import CtrlC
+from tavrin_trainer.core.metrics import EVALUATION_OPPONENTS, MetricsLog
+from tavrin_trainer.core.plots import write_plots
+from tavrin_trainer.core.progress import progress_bar, say, warn
+from tavrin_trainer.core.saved_games import game_from_record
+from tavrin_trainer.core.settings import TrainSettings
 from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
 from tavrin_trainer.selfplay.interface import SelfPlayEngine
 
@@ -144,7 +144,7 @@ def check_network_matches(run: RunDirectory, path, saved: dict[str, Any], shape:
 
 def start_from(state: TrainingState, init: str) -> None:
     """Generation 0 is the network of ``init`` (its shape checked by the settings)."""
-    from tavrin_trainer.run.directory import resolve_checkpoint
+    from tavrin_trainer.core.directory import resolve_checkpoint
 
     path = resolve_checkpoint(init)
     state.model.load_state_dict(load_checkpoint(path)["model"])
@@ -153,7 +153,7 @@ def start_from(state: TrainingState, init: str) -> None:
 
 def warm_start(state: TrainingState) -> None:
     """The teacher's games into the buffer and a first round of training on them."""
-    from tavrin_trainer.run.settings import usable_cpu_count
+    from tavrin_trainer.core.settings import usable_cpu_count
     from tavrin_trainer.selfplay.demonstrations import demonstration_examples
 
     settings = state.settings

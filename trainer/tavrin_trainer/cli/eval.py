@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import sys
 
-from tavrin_trainer.run.settings import INFERENCE_BACKENDS
+from tavrin_trainer.core.settings import INFERENCE_BACKENDS
 
 DESCRIPTION = """\
 Measure strength honestly. The candidate sits in seat k mod 4 of game k and
@@ -108,7 +108,7 @@ def main(argv: list[str] | None = None) -> int:
         args.workers = 1 if args.device.startswith("cuda") else 2
     if args.games < 1 or args.workers < 1 or args.rounds < 1 or args.ladder_generations < 2:
         parser.error("--games, --workers and --rounds must be at least 1, --ladder-generations at least 2")
-    from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
+    from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
 
     if args.dim is not None and not MIN_SIDE <= args.dim <= MAX_SIDE:
         parser.error(f"--dim must be {MIN_SIDE} to {MAX_SIDE}, got {args.dim}")
@@ -122,7 +122,7 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"--gumbel-candidates must be 0 (off) or 2 to 65536, got {args.gumbel_candidates}")
 
     from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
-    from tavrin_trainer.run.directory import RunDirectoryError
+    from tavrin_trainer.core.directory import RunDirectoryError
 
     try:
         if args.ladder:
@@ -163,8 +163,8 @@ def save_games(result, folder: str):
     import re
     from pathlib import Path
 
-    from tavrin_trainer.run.directory import atomic_write
-    from tavrin_trainer.run.saved_games import SavedGame
+    from tavrin_trainer.core.directory import atomic_write
+    from tavrin_trainer.core.saved_games import SavedGame
 
     name = re.sub(r"[^A-Za-z0-9_.@,+-]+", "_", f"{result.candidate}-vs-{result.opponent}")
     path = Path(folder) / f"{name}.jsonl"
@@ -176,7 +176,7 @@ def save_games(result, folder: str):
 
 def side_of(*players) -> int:
     """The side the first network among ``players`` was trained for, else the trainer's default."""
-    from tavrin_trainer.run.settings import TrainSettings
+    from tavrin_trainer.core.settings import TrainSettings
 
     sides = [p.trained_side for p in players if getattr(p, "trained_side", None)]
     return sides[0] if sides else TrainSettings().dim
@@ -185,7 +185,7 @@ def side_of(*players) -> int:
 def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
     from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
-    from tavrin_trainer.run.directory import RunDirectory
+    from tavrin_trainer.core.directory import RunDirectory
 
     run = RunDirectory(args.ladder)
     generations = run.generations()

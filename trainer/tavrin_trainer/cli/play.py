@@ -48,14 +48,14 @@ def build_parser() -> argparse.ArgumentParser:
 def networks_offered(args: argparse.Namespace) -> dict[str, Path]:
     """Names the page shows, each with its checkpoint; FileNotFoundError or
     RunDirectoryError for one that cannot be found."""
-    from tavrin_trainer.run.directory import PRETRAINED_CHECKPOINT, PRETRAINED_NAME, resolve_checkpoint
+    from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT, PRETRAINED_NAME, resolve_checkpoint
 
     offered: dict[str, Path] = {}
     if PRETRAINED_CHECKPOINT.is_file():
         offered[PRETRAINED_NAME] = PRETRAINED_CHECKPOINT
     if args.run:
         # Every generation of the run, the latest first, so a seat can play what any of them learnt.
-        from tavrin_trainer.run.directory import RunDirectory
+        from tavrin_trainer.core.directory import RunDirectory
 
         run = RunDirectory(args.run)
         for generation in reversed(run.generations()):
@@ -77,7 +77,7 @@ def main(argv: list[str] | None = None) -> int:
         from tavrin_trainer.play.app import PlayConfig, create_app
     except ImportError as missing:
         parser.error(f"tavrin-play needs its extra: pip install \".[play]\" ({missing})")
-    from tavrin_trainer.run.directory import RunDirectoryError
+    from tavrin_trainer.core.directory import RunDirectoryError
 
     if args.run and not Path(args.run).is_dir():
         parser.error(f"--run {args.run}: no such run directory")

@@ -28,7 +28,7 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def games_file(source: Path, generation: int | None) -> Path:
-    from tavrin_trainer.run.directory import RunDirectory
+    from tavrin_trainer.core.directory import RunDirectory
 
     if source.is_file():
         return source
@@ -53,7 +53,7 @@ def main(argv: list[str] | None = None) -> int:
     except FileNotFoundError as error:
         parser.error(str(error))
 
-    from tavrin_trainer.run.saved_games import read_games, write_rendering
+    from tavrin_trainer.core.saved_games import read_games, write_rendering
 
     games = read_games(path)
     if args.game is not None and not 0 <= args.game < len(games):

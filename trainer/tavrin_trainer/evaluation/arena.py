@@ -28,7 +28,7 @@ import numpy as np
 import tavrin_engine as te
 
 from tavrin_trainer.evaluation.players import Player
-from tavrin_trainer.run.progress import progress_bar
+from tavrin_trainer.core.progress import progress_bar
 
 SEATS = te.PLAYERS  # a seat per player
 

@@ -171,7 +171,7 @@ class NetworkPlayer(Player):
                         gumbel_candidates: int = 0, playouts: int = 0,
                         playout_weight: float = 0.5) -> "NetworkPlayer":
         from tavrin_trainer.learning.network import model_from_checkpoint
-        from tavrin_trainer.run.directory import load_network_checkpoint
+        from tavrin_trainer.core.directory import load_network_checkpoint
 
         checkpoint = load_network_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
@@ -184,7 +184,7 @@ class NetworkPlayer(Player):
     def pretrained(cls, simulations: int = 64, device: str = "cpu", **search: Any) -> "NetworkPlayer":
         """The side-20 network shipped with the package (README, "The
         pretrained network"), searching ``simulations`` per action."""
-        from tavrin_trainer.run.directory import PRETRAINED_NAME, resolve_checkpoint
+        from tavrin_trainer.core.directory import PRETRAINED_NAME, resolve_checkpoint
 
         path = resolve_checkpoint(PRETRAINED_NAME)
         player = cls.from_checkpoint(path, simulations=simulations, device=device, **search)
@@ -247,7 +247,7 @@ class NetworkPlayer(Player):
 
     def _search_records(self, games: Sequence[te.Game], simulations: int,
                         seeds: Sequence[int] | None = None, placements: bool = False) -> list[dict]:
-        from tavrin_trainer.run.settings import SearchSettings
+        from tavrin_trainer.core.settings import SearchSettings
 
         search = SearchSettings(dim=games[0].dim, sims_per_move=simulations, c_puct=self.c_puct,
                                 extended_planes=self.extended_planes,
@@ -280,7 +280,7 @@ def mixed_prefix(playouts: int, playout_weight: float) -> str:
 
 
 def check_playouts(playouts: int, playout_weight: float, simulations: int) -> None:
-    from tavrin_trainer.run.settings import MAX_PLAYOUTS
+    from tavrin_trainer.core.settings import MAX_PLAYOUTS
 
     if not 0 <= playouts <= MAX_PLAYOUTS:
         raise ValueError(f"playouts must be 0 to {MAX_PLAYOUTS} per leaf, got {playouts}")
@@ -320,7 +320,7 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
     if name == "greedy":
         return GreedyPlayer(seed)
     if name.startswith("rollout:"):
-        from tavrin_trainer.run.settings import rollout_simulations
+        from tavrin_trainer.core.settings import rollout_simulations
 
         count = rollout_simulations(name)
         if count is None:
@@ -331,7 +331,7 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
         if playouts < 1 or name in ("random", "greedy") or name.startswith(("rollout:", MIXED_PREFIX)):
             raise ValueError(f"a mixed player is a network with at least 1 playout per leaf, got {name!r} "
                              f"with {playouts}")
-    from tavrin_trainer.run.directory import PRETRAINED_NAME, resolve_checkpoint
+    from tavrin_trainer.core.directory import PRETRAINED_NAME, resolve_checkpoint
 
     network = dict(simulations=simulations, device=device, first_play_reduction=first_play_reduction,
                    gumbel_candidates=gumbel_candidates, inference=inference, playouts=playouts,

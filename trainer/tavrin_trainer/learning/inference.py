@@ -21,7 +21,7 @@ from typing import Any, Callable
 
 import numpy as np
 
-from tavrin_trainer.run.settings import INFERENCE_BACKENDS as BACKENDS
+from tavrin_trainer.core.settings import INFERENCE_BACKENDS as BACKENDS
 
 Inference = Callable[[np.ndarray, np.ndarray], tuple[Any, Any]]
 

@@ -33,8 +33,8 @@ from tavrin_trainer.play.pieces import catalogue, piece_of
 from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, read_replay, replay_files
 from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
                                          MAX_SIMULATIONS, PLAYOUT_WEIGHT, PlaySession, RequestRefused, make_seat)
-from tavrin_trainer.run.saved_games import pieces_of
-from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
+from tavrin_trainer.core.saved_games import pieces_of
+from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
 
 STATIC = Path(__file__).parent / "static"
 # Games kept at once; the oldest goes first.
@@ -222,7 +222,7 @@ def create_app(config: PlayConfig) -> Starlette:
     async def metrics(request: Request) -> JSONResponse:
         if config.run_dir is None:
             raise RequestRefused("this server follows no run (start it with --run)", 404)
-        from tavrin_trainer.run.metrics import MetricsLog
+        from tavrin_trainer.core.metrics import MetricsLog
 
         path = config.run_dir / "metrics.csv"
         return JSONResponse({"run": str(config.run_dir), "rows": MetricsLog(path).rows() if path.exists() else []})

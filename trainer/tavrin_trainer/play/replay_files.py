@@ -10,8 +10,8 @@ import stat
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
-from tavrin_trainer.run.saved_games import SavedGame
-from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
+from tavrin_trainer.core.saved_games import SavedGame
+from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
 
 if TYPE_CHECKING:
     from tavrin_trainer.play.app import PlayConfig

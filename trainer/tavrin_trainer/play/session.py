@@ -17,7 +17,7 @@ from typing import Any, Callable
 
 from tavrin_trainer.evaluation.players import GreedyPlayer, Player, RandomPlayer, RolloutPlayer
 from tavrin_trainer.play.pieces import piece_of
-from tavrin_trainer.run.settings import MAX_SIDE, MIN_SIDE
+from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
 
 # Largest search a seat or an analysis may ask for: a move of a few seconds.
 MAX_SIMULATIONS = 4096

@@ -18,9 +18,9 @@ from pathlib import Path
 from typing import Any, Iterator
 
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
-from tavrin_trainer.run.directory import RunDirectory
-from tavrin_trainer.run.progress import say
-from tavrin_trainer.run.settings import TrainSettings, usable_cpu_count
+from tavrin_trainer.core.directory import RunDirectory
+from tavrin_trainer.core.progress import say
+from tavrin_trainer.core.settings import TrainSettings, usable_cpu_count
 
 # Learner deaths in a row, with no generation finished in between, before giving up.
 MAX_LEARNER_DEATHS = 3

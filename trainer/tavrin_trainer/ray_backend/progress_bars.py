@@ -10,7 +10,7 @@ from __future__ import annotations
 from contextlib import contextmanager
 from typing import Iterator
 
-from tavrin_trainer.run.progress import progress_bar
+from tavrin_trainer.core.progress import progress_bar
 
 
 @contextmanager

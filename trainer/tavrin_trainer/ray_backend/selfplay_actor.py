@@ -20,7 +20,7 @@ from typing import Any
 import ray
 
 from tavrin_trainer.ray_backend.weights import load_published
-from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.core.settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare
 from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions

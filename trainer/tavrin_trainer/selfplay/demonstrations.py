@@ -23,7 +23,7 @@ from typing import Callable
 import numpy as np
 
 from tavrin_trainer.learning.examples import Examples, final_targets
-from tavrin_trainer.run.settings import teacher_simulations
+from tavrin_trainer.core.settings import teacher_simulations
 
 # One action of a teacher: the tile it plays and its policy target over the cells.
 TeacherAction = Callable[[object], tuple[int, np.ndarray]]

@@ -4,7 +4,7 @@
   the network, in local processes (pool_processes) or Ray actors.
 * ``ModuleSelfPlay``: the tavrin_self_play module in game worker processes,
   one request in flight each, fed by an inference server over a queue and
-  pipes (module_engine), for users who bring their own server and for comparison.
+  pipes (server_engine), for users who bring their own server and for comparison.
 
 Both take the checkpoint of the generation to play with, and yield the
 records of the games as they finish; ``stats`` then gives the throughput
@@ -17,7 +17,7 @@ from pathlib import Path
 from typing import Any, Iterator
 
 from tavrin_trainer.learning.examples import Examples, examples_from_pool, examples_from_record, pool_record_lists
-from tavrin_trainer.run.settings import SearchSettings, TrainSettings, usable_cpu_count
+from tavrin_trainer.core.settings import SearchSettings, TrainSettings, usable_cpu_count
 from tavrin_trainer.selfplay.interface import SelfPlayWorkers
 
 
@@ -96,8 +96,8 @@ class PoolSelfPlay:
 class ModuleSelfPlay:
     def __init__(self, settings: TrainSettings, log_dir: Path, engine_module: str, checkpoint: Path,
                  device: str = "cpu") -> None:
-        from tavrin_trainer.selfplay.module_engine.inference_server import ServerOptions
-        from tavrin_trainer.selfplay.module_engine.supervisor import Cluster, ClusterOptions
+        from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions
+        from tavrin_trainer.selfplay.server_engine.supervisor import Cluster, ClusterOptions
 
         server = ServerOptions(channels=settings.channels, blocks=settings.blocks, rep=settings.rep,
                                batch_size=settings.effective_batch_size, wait_s=settings.batch_wait_ms / 1000,
@@ -116,7 +116,7 @@ class ModuleSelfPlay:
 
     def play(self, checkpoint: Path, search: SearchSettings, games: int) -> Iterator[Any]:
         """The module reads the first seven fields of ``search``; it draws its own random numbers."""
-        from tavrin_trainer.selfplay.module_engine.game_worker import SELF_PLAY
+        from tavrin_trainer.selfplay.server_engine.game_worker import SELF_PLAY
 
         server = self.cluster.servers["model"]
         if checkpoint != self.loaded:

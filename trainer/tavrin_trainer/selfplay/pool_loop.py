@@ -11,14 +11,14 @@ from typing import Any, Callable
 import numpy as np
 
 from tavrin_trainer.learning.inference import Inference, make_inference
-from tavrin_trainer.run.settings import SearchSettings
+from tavrin_trainer.core.settings import SearchSettings
 from tavrin_trainer.selfplay.interface import share_games
 
 
 def load_inference_model(checkpoint: str, device: str) -> Any:
     """The checkpoint's network, ready to answer positions on ``device``."""
     from tavrin_trainer.learning.network import inference_copy, model_from_checkpoint
-    from tavrin_trainer.run.directory import load_network_checkpoint
+    from tavrin_trainer.core.directory import load_network_checkpoint
 
     return inference_copy(model_from_checkpoint(load_network_checkpoint(checkpoint))).to(device)
 

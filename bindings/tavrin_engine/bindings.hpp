@@ -1,0 +1,19 @@
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace tavrin::engine_bindings {
+
+namespace nb = nanobind;
+
+// The engine's sizes: te.PLAYERS, te.PIECES, the plane counts of the
+// network input and the board sides te.Game accepts.
+void bind_constants(nanobind::module_& module);
+// The game as a Python object: te.Game.
+void bind_game(nanobind::module_& module);
+// The fixed players' search and scoring: te.rollout_search, te.greedy_placements.
+void bind_players(nanobind::module_& module);
+// Batched self-play: te.SelfPlayPool.
+void bind_pool(nanobind::module_& module);
+
+}  // namespace tavrin::engine_bindings

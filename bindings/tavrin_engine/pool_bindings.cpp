@@ -1,0 +1,262 @@
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tavrin_engine/bindings.hpp"
+#include "tavrin_engine/numpy_arrays.hpp"
+#include "tavrin_engine/pool_settings.hpp"
+#include "search/output_texts.hpp"
+#include "selfplay/self_play_pool.hpp"
+
+namespace tavrin::engine_bindings {
+namespace {
+
+using namespace nb::literals;
+
+using AnyArray = nb::ndarray<nb::ro, nb::device::cpu>;
+
+// A float32 (rows, columns) array, numpy or torch on the CPU, copied row-major.
+std::vector<float> float_rows(const AnyArray& array, const char* name, std::size_t rows, std::size_t columns) {
+  if (array.dtype() != nb::dtype<float>()) throw nb::type_error(output::not_float32(name).c_str());
+  if (array.ndim() != 2 || array.shape(0) != rows || array.shape(1) != columns) {
+    std::string shape = "(";
+    for (std::size_t d = 0; d < array.ndim(); ++d) shape += (d ? ", " : "") + std::to_string(array.shape(d));
+    shape += array.ndim() == 1 ? ",)" : ")";
+    throw nb::value_error(output::shape_mismatch(name, rows, columns, shape).c_str());
+  }
+  std::vector<float> out(rows * columns);
+  const auto* data = static_cast<const float*>(array.data());
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      out[r * columns + c] = data[static_cast<std::int64_t>(r) * array.stride(0) + static_cast<std::int64_t>(c) * array.stride(1)];
+    }
+  }
+  return out;
+}
+
+nb::object next_batch(SelfPlayPool& pool) {
+  const std::size_t dim = pool.dim(), rows = pool.open_batch(), planes = pool.input_planes();
+  auto out = pool.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
+                                : empty_array<bool>({rows, planes, dim, dim}, "bool");
+  {
+    nb::gil_scoped_release unlocked;
+    pool.write_batch({reinterpret_cast<std::uint8_t*>(out.values.data()), out.values.size()});
+  }
+  return out.array;
+}
+
+nb::tuple next_inputs(SelfPlayPool& pool) {
+  const std::size_t dim = pool.dim(), rows = pool.open_batch(), planes = pool.board_planes();
+  auto board = pool.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
+                                  : empty_array<bool>({rows, planes, dim, dim}, "bool");
+  auto hands = empty_array<bool>({rows, static_cast<std::size_t>(pool.hand_entries())}, "bool");
+  {
+    nb::gil_scoped_release unlocked;
+    pool.write_inputs({reinterpret_cast<std::uint8_t*>(board.values.data()), board.values.size()},
+                      {reinterpret_cast<std::uint8_t*>(hands.values.data()), hands.values.size()});
+  }
+  return nb::make_tuple(board.array, hands.array);
+}
+
+void submit(SelfPlayPool& pool, const AnyArray& policy_logits, const AnyArray& value_logits) {
+  const std::size_t rows = pool.batch_size();
+  const std::vector<float> policy = float_rows(policy_logits, "policy_logits", rows, pool.dim() * pool.dim());
+  const std::vector<float> values = float_rows(value_logits, "value_logits", rows, kPlayers);
+  std::optional<std::string> problem;
+  {
+    nb::gil_scoped_release unlocked;
+    problem = pool.submit(policy, values);
+  }
+  if (problem) throw nb::value_error(problem->c_str());
+}
+
+template <typename T>
+nb::object numpy_of(const std::vector<T>& values, const char* dtype) {
+  auto out = empty_array<T>({values.size()}, dtype);
+  std::copy(values.begin(), values.end(), out.values.begin());
+  return out.array;
+}
+
+nb::object bool_array_of(const std::vector<std::uint8_t>& values) {
+  auto out = empty_array<bool>({values.size()}, "bool");
+  std::transform(values.begin(), values.end(), out.values.begin(), [](std::uint8_t bit) { return bit != 0; });
+  return out.array;
+}
+
+nb::dict record_of(const FinishedGame& game, std::size_t dim) {
+  std::vector<std::int32_t> moves;
+  std::vector<std::int32_t> tiles;
+  std::vector<float> shares;
+  std::vector<std::int64_t> offsets{0};
+  for (const auto& [player, tile] : game.moves) {
+    moves.push_back(player);
+    moves.push_back(tile);
+  }
+  for (const PolicyTarget& target : game.policies) {
+    for (const auto& [tile, share] : target) {
+      tiles.push_back(tile);
+      shares.push_back(share);
+    }
+    offsets.push_back(static_cast<std::int64_t>(tiles.size()));
+  }
+  nb::dict record;
+  record["index"] = game.index;
+  record["moves"] = numpy_of(moves, "int32").attr("reshape")(-1, 2);
+  record["policy_tiles"] = numpy_of(tiles, "int32");
+  record["policy_shares"] = numpy_of(shares, "float32");
+  record["policy_offsets"] = numpy_of(offsets, "int64");
+  record["payoffs"] = numpy_of(std::vector<float>(game.payoffs.begin(), game.payoffs.end()), "float32");
+  record["scores"] = numpy_of(std::vector<std::int32_t>(game.scores.begin(), game.scores.end()), "int32");
+  record["owners"] = numpy_of(game.owners, "int8");
+  if (!game.placements.empty()) {
+    nb::list per_action;
+    for (const auto& found : game.placements) {
+      std::uint64_t total = 0;
+      for (const PlacementVisits& placement : found) total += placement.visits;
+      nb::list rows;
+      for (const PlacementVisits& placement : found) {
+        nb::list squares;
+        for (std::uint16_t square : placement.squares) squares.append(square);
+        const double visits = placement.visits;
+        rows.append(nb::make_tuple(nb::tuple(squares), visits / static_cast<double>(total),
+                                   placement.value_sum / visits));
+      }
+      per_action.append(rows);
+    }
+    record["placements"] = per_action;
+  }
+  const TrainingExamples& examples = game.examples;
+  if (examples.count > 0) {
+    const std::size_t rows = examples.count;
+    record["example_planes"] = bool_array_of(examples.planes).attr("reshape")(rows, examples.board_planes, dim, dim);
+    record["example_hands"] = bool_array_of(examples.hands).attr("reshape")(rows, examples.hand_entries);
+    record["example_policy"] = numpy_of(examples.policy, "float32").attr("reshape")(rows, dim * dim);
+    record["example_value"] = numpy_of(examples.value, "float32").attr("reshape")(rows, kPlayers);
+    record["example_owners"] = numpy_of(examples.owners, "int8").attr("reshape")(rows, dim, dim);
+    record["example_score"] = numpy_of(examples.score, "float32").attr("reshape")(rows, kPlayers);
+  }
+  return record;
+}
+
+nb::list take_finished(SelfPlayPool& pool) {
+  nb::list out;
+  for (const FinishedGame& game : pool.take_finished()) out.append(record_of(game, pool.dim()));
+  return out;
+}
+
+}  // namespace
+
+void bind_pool(nb::module_& module) {
+  nb::class_<SelfPlayPool>(
+      module, "SelfPlayPool",
+      "Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position "
+      "of every game waiting on the network; submit() takes the answers for exactly that batch and plays every "
+      "game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The "
+      "search is the module's: same selection, backup, root noise, sampling and tree reuse, unless "
+      "first_play_reduction or gumbel_candidates is given.")
+      .def("__init__",
+           [](SelfPlayPool* self, nb::handle settings, std::int64_t games, std::optional<std::int64_t> total_games,
+              std::int64_t first_game) {
+             if (games < 1) throw nb::value_error(output::kTooFewGames);
+             const std::int64_t total = total_games.value_or(games);
+             if (total < 0) throw nb::value_error(output::kTotalGamesNegative);
+             if (first_game < 0) throw nb::value_error(output::kFirstGameNegative);
+             const SearchSettings read = read_pool_settings(settings, true);
+             // Games valued by playouts alone play to the end right here.
+             nb::gil_scoped_release unlocked;
+             new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total),
+                                     static_cast<std::uint64_t>(first_game));
+           },
+           "settings"_a, "games"_a = 64, "total_games"_a = nb::none(), "first_game"_a = 0,
+           "`settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, "
+           "sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and "
+           "optionally: skip_single_tile (default False) plays one-tile actions without search or network call, "
+           "recording the target a search would give (all on that tile); "
+           "full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no "
+           "target; extended_planes (False) sends Game.state(extended=True) planes to the network; "
+           "first_play_reduction (None) values an unvisited child at its parent's network value minus this "
+           "(None: at 0, the module's rule); gumbel_candidates (0) of at least 2 gives every full search of two or "
+           "more root children a Gumbel root: that many candidates by Gumbel noise plus log prior (no noise "
+           "without exploration_fraction), sequential halving of the simulations over them, the surviving "
+           "candidate played and softmax(log prior + sigma(completed Q)) recorded as the target; seed (None) gives game n its own random stream seeded from "
+           "(seed, n), so that the same games come out however they are shared among pools (None: the "
+           "system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached "
+           "again, and lets the games of one batch that wait on one position share its row; leaf_evaluation ('network') "
+           "values a leaf by the network, by 'playouts' (uniform priors, the mean payoff of `playouts` (1) random "
+           "playouts to the end; no network call at all) or 'mixed' (the network's priors, (1 - playout_weight) * its "
+           "value + playout_weight (0.5) * the playouts' mean payoff; the playouts of a batch run on a thread of "
+           "their own while the caller computes its answers); selection ('puct') 'ucb1' descends by UCB1 with c_puct "
+           "as its constant, unvisited children first in random order, and plays the most visited tile, ties to the "
+           "lower; opening_sample_actions (0) draws each player's first that many actions from the search's policy "
+           "(visit shares, or a Gumbel root's improved policy) instead of taking its best; placement_shares (False) gives each record, per action, the whole placements its search went "
+           "through: (squares, share among its simulations that laid a whole piece, mean value for the placing "
+           "player), most visited "
+           "first, the orders that lay the same squares merged; searched_value_weight (0.0) blends that share of each searched action's mean backed-up value "
+           "per player into its position's value target, beside the game's outcome. `games` play at once until `total_games` (default `games`) are done; they are "
+           "numbered from `first_game` in the order they start, and a record's index is its number.")
+      .def_static(
+          "for_positions",
+          [](nb::list positions, nb::handle settings, std::optional<std::vector<std::uint64_t>> seeds) {
+            std::vector<Game> starts;
+            for (nb::handle item : positions) {
+              const Game& game = nb::cast<const Game&>(item);
+              if (game.is_terminal()) throw nb::value_error(output::kPositionOver);
+              if (!starts.empty() && game.dim() != starts.front().dim()) {
+                throw nb::value_error(output::kPositionSidesDiffer);
+              }
+              starts.push_back(game);
+            }
+            SearchSettings read = read_pool_settings(settings, false);
+            read.options.action_limit = 1;
+            if (seeds && seeds->size() != starts.size()) throw nb::value_error(output::kSeedsCountWrong);
+            // Searches by playouts alone finish right here.
+            nb::gil_scoped_release unlocked;
+            return SelfPlayPool(read, std::move(starts), seeds.value_or(std::vector<std::uint64_t>{}));
+          },
+          "positions"_a, "settings"_a, "seeds"_a = nb::none(),
+          "One search of one action from each position (copied), e.g. a player's move choice. The chosen tile "
+          "of position i is the single move of the finished record whose index is i; with a seed, position i "
+          "draws the stream of game i; with `seeds` (one int per position), position i draws a stream seeded from "
+          "seeds[i] alone. `settings` as for the constructor; dim, skip_single_tile, "
+          "full_search_fraction and reduced_sims are ignored.")
+      .def("done", &SelfPlayPool::done, "True once every game has ended.")
+      .def("next_batch", &next_batch,
+           nb::sig("def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]"),
+           "A fresh bool array (B, P, dim, dim), or (B, dim, dim, P) with rep 2: the positions waiting on the "
+           "network, one per game; P is input_planes. Asking again before submit() gives the same batch.")
+      .def("next_inputs", &next_inputs,
+           nb::sig("def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], "
+                   "numpy.typing.NDArray[numpy.bool_]]"),
+           "The same batch with the hands not widened: bool (B, board_planes, dim, dim) (or planes last with rep "
+           "2), and bool (B, hand_entries), one entry per hand plane (none with five planes).")
+      .def("submit", &submit, "policy_logits"_a, "value_logits"_a,
+           "float32 (B, dim*dim) and (B, 4), numpy or torch on the CPU, rows in batch order, values relative to "
+           "the player to move. NaN or infinity (on a legal tile, or among the values) and wrong shapes raise "
+           "and change nothing.")
+      .def("take_finished", &take_finished,
+           "Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), "
+           "policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: "
+           "no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty); for a whole game, also "
+           "its training positions, one per action with a target: example_planes (K, board_planes, dim, dim) "
+           "bool planes first, example_hands (K, hand_entries) bool, example_policy (K, dim*dim), and relative "
+           "to the player to move example_value (K, 4), example_owners (K, dim, dim) int8 (4 empty) and "
+           "example_score (K, 4) score margins.")
+      .def_prop_ro("dim", &SelfPlayPool::dim)
+      .def_prop_ro("input_planes", &SelfPlayPool::input_planes, "Planes per position: 5, or 90 extended.")
+      .def_prop_ro("evaluations", &SelfPlayPool::evaluations, "Network answers used so far (rows submitted).")
+      .def_prop_ro("requests", &SelfPlayPool::requests, "Positions the games asked the network about so far.")
+      .def_prop_ro("answered_without_network", &SelfPlayPool::answered_without_network,
+                   "Requests answered from the evaluation cache, or by sharing a batch row with a game waiting on "
+                   "the same position.")
+      .def_prop_ro("board_planes", &SelfPlayPool::board_planes, "Board planes per position: 5, or 6 extended.")
+      .def_prop_ro("hand_entries", &SelfPlayPool::hand_entries, "Hand entries per position: 0, or 84 extended.")
+      .def_prop_ro("pending", &SelfPlayPool::pending, "Games waiting on the network now.");
+}
+
+}  // namespace tavrin::engine_bindings
