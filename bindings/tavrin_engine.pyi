@@ -164,7 +164,7 @@ class SelfPlayPool:
 
     def take_finished(self) -> list:
         """
-        Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty); for a whole game, also its training positions, one per action with a target: example_planes (K, board_planes, dim, dim) bool planes first, example_hands (K, hand_entries) bool, example_policy (K, dim*dim), and relative to the player to move example_value (K, 4), example_owners (K, dim, dim) int8 (4 empty) and example_score (K, 4) score margins.
+        Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: no target) and payoffs (4,); for a whole game, also its training positions, one per action with a target, in order: example_planes (K, board_planes, dim, dim) bool planes first, example_hands (K, hand_entries) bool, and relative to the player to move example_value (K, 4), example_owners (K, dim, dim) int8 (4 empty) and example_score (K, 4) score margins (see final_targets).
         """
 
     @property
@@ -199,3 +199,8 @@ class SelfPlayPool:
     @property
     def pending(self) -> int:
         """Games waiting on the network now."""
+
+def final_targets(game: Game, movers: numpy.typing.NDArray[numpy.int8]) -> tuple[numpy.typing.NDArray[numpy.int8], numpy.typing.NDArray[numpy.float32]]:
+    """
+    The targets only the end of a game knows, for its positions whose players to move are `movers` (int8, one per position): owners int8 (K, dim, dim), the final owner of every cell relative to the position's mover (4 empty), and score float32 (K, 4), every player's final score minus the mean of the four over a quarter of the board, from the mover on. `game` must be over. The batched pool's records carry the same targets (example_owners, example_score).
+    """

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "search/output_texts.hpp"
+#include "python_support/python_texts.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -1,6 +1,7 @@
 #include "python_support/py_error.hpp"
 
-#include "search/output_texts.hpp"
+#include "python_support/python_texts.hpp"
+#include "search/search_texts.hpp"
 #include "selfplay/console.hpp"
 
 namespace tavrin::py {

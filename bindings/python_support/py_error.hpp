@@ -5,7 +5,7 @@
 #include <string>
 
 #include "search/evaluator.hpp"
-#include "search/output_texts.hpp"
+#include "python_support/python_texts.hpp"
 #include "python_support/py_ref.hpp"
 
 namespace tavrin::py {

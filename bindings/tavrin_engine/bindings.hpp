@@ -15,5 +15,7 @@ void bind_game(nanobind::module_& module);
 void bind_players(nanobind::module_& module);
 // Batched self-play: te.SelfPlayPool.
 void bind_pool(nanobind::module_& module);
+// The training targets that the end of a game gives: te.final_targets.
+void bind_targets(nanobind::module_& module);
 
 }  // namespace tavrin::engine_bindings

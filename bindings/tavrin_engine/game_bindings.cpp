@@ -13,7 +13,7 @@
 #include "engine/game.hpp"
 #include "tavrin_engine/bindings.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
-#include "search/output_texts.hpp"
+#include "tavrin_engine/module_texts.hpp"
 
 namespace tavrin::engine_bindings {
 namespace {

@@ -7,7 +7,7 @@
 #include "tavrin_engine/bindings.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
 #include "players/greedy.hpp"
-#include "search/output_texts.hpp"
+#include "tavrin_engine/module_texts.hpp"
 #include "search/playout.hpp"
 #include "search/random.hpp"
 #include "selfplay/rollout_player.hpp"

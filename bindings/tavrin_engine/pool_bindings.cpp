@@ -11,7 +11,8 @@
 #include "tavrin_engine/bindings.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
 #include "tavrin_engine/pool_settings.hpp"
-#include "search/output_texts.hpp"
+#include "tavrin_engine/module_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 #include "selfplay/self_play_pool.hpp"
 
 namespace tavrin::engine_bindings {
@@ -112,8 +113,6 @@ nb::dict record_of(const FinishedGame& game, std::size_t dim) {
   record["policy_shares"] = numpy_of(shares, "float32");
   record["policy_offsets"] = numpy_of(offsets, "int64");
   record["payoffs"] = numpy_of(std::vector<float>(game.payoffs.begin(), game.payoffs.end()), "float32");
-  record["scores"] = numpy_of(std::vector<std::int32_t>(game.scores.begin(), game.scores.end()), "int32");
-  record["owners"] = numpy_of(game.owners, "int8");
   if (!game.placements.empty()) {
     nb::list per_action;
     for (const auto& found : game.placements) {
@@ -136,7 +135,6 @@ nb::dict record_of(const FinishedGame& game, std::size_t dim) {
     const std::size_t rows = examples.count;
     record["example_planes"] = bool_array_of(examples.planes).attr("reshape")(rows, examples.board_planes, dim, dim);
     record["example_hands"] = bool_array_of(examples.hands).attr("reshape")(rows, examples.hand_entries);
-    record["example_policy"] = numpy_of(examples.policy, "float32").attr("reshape")(rows, dim * dim);
     record["example_value"] = numpy_of(examples.value, "float32").attr("reshape")(rows, kPlayers);
     record["example_owners"] = numpy_of(examples.owners, "int8").attr("reshape")(rows, dim, dim);
     record["example_score"] = numpy_of(examples.score, "float32").attr("reshape")(rows, kPlayers);
@@ -242,11 +240,10 @@ void bind_pool(nb::module_& module) {
       .def("take_finished", &take_finished,
            "Games finished since the last call: dicts with index, moves (N, 2) int32 of (player, tile), "
            "policy_tiles / policy_shares with policy_offsets (N + 1) delimiting each action's target (empty: "
-           "no target), payoffs (4,), scores (4,) and owners (dim*dim,) int8 (-1 empty); for a whole game, also "
-           "its training positions, one per action with a target: example_planes (K, board_planes, dim, dim) "
-           "bool planes first, example_hands (K, hand_entries) bool, example_policy (K, dim*dim), and relative "
-           "to the player to move example_value (K, 4), example_owners (K, dim, dim) int8 (4 empty) and "
-           "example_score (K, 4) score margins.")
+           "no target) and payoffs (4,); for a whole game, also its training positions, one per action with a "
+           "target, in order: example_planes (K, board_planes, dim, dim) bool planes first, example_hands (K, "
+           "hand_entries) bool, and relative to the player to move example_value (K, 4), example_owners (K, "
+           "dim, dim) int8 (4 empty) and example_score (K, 4) score margins (see final_targets).")
       .def_prop_ro("dim", &SelfPlayPool::dim)
       .def_prop_ro("input_planes", &SelfPlayPool::input_planes, "Planes per position: 5, or 90 extended.")
       .def_prop_ro("evaluations", &SelfPlayPool::evaluations, "Network answers used so far (rows submitted).")

@@ -7,7 +7,7 @@
 #include <optional>
 #include <variant>
 
-#include "search/output_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 #include "python_support/config_reader.hpp"
 
 namespace tavrin::engine_bindings {

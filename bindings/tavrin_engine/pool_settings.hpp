@@ -2,7 +2,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "search/search_settings.hpp"
+#include "selfplay/self_play_options.hpp"
 
 namespace tavrin::engine_bindings {
 

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "search/output_texts.hpp"
+#include "tavrin_self_play/module_texts.hpp"
+#include "python_support/python_texts.hpp"
 #include "python_support/py_error.hpp"
 
 namespace tavrin::py {

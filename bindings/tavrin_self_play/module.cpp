@@ -1,7 +1,7 @@
 // Definition of the extension module tavrin_self_play.
 #include <array>
 
-#include "search/output_texts.hpp"
+#include "tavrin_self_play/module_texts.hpp"
 #include "tavrin_self_play/entry_functions.hpp"
 #include "tavrin_self_play/module_objects.hpp"
 

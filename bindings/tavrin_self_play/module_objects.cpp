@@ -1,6 +1,6 @@
 #include "tavrin_self_play/module_objects.hpp"
 
-#include "search/output_texts.hpp"
+#include "tavrin_self_play/module_texts.hpp"
 
 namespace tavrin::py {
 namespace {

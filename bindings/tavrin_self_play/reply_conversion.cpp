@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "search/output_texts.hpp"
+#include "tavrin_self_play/module_texts.hpp"
 
 namespace tavrin::py {
 namespace {

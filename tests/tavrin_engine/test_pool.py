@@ -79,22 +79,34 @@ def test_a_pool_of_one_game_plays_the_module_training_game_exactly(rep):
     assert record["payoffs"].tolist() == pytest.approx(list(payoffs), abs=0)
 
 
-def test_records_carry_scores_and_owners_of_the_replayed_game():
+def test_records_replay_to_their_payoffs_and_final_targets():
     records = drain(te.SelfPlayPool(Config(dim=8, sample_moves=6, exploration_fraction=0.25), games=3,
                                     total_games=5))
     assert [r["index"] for r in records] == [0, 1, 2, 3, 4]
     for record in records:
-        game = te.Game(8)
+        game, movers = te.Game(8), []
         for player, tile in record["moves"].tolist():
             assert game.current_player == player
+            movers.append(player)
             game.apply(tile)
-        assert game.is_terminal() and tuple(record["scores"]) == game.scores()
-        owners = np.full(64, -1)
-        for player, tile in record["moves"].tolist():
-            owners[tile] = player
-        np.testing.assert_array_equal(record["owners"], owners)
-        assert np.allclose(record["payoffs"], game.payoff())
+        assert game.is_terminal() and np.allclose(record["payoffs"], game.payoff())
         assert all(sum(s for _, s in p) == pytest.approx(1) for p in policies_of(record))
+        # The final owner of every cell and the score margins, from each mover on.
+        owners, score = te.final_targets(game, np.asarray(movers, dtype=np.int8))
+        absolute = np.full(64, 4)
+        for player, tile in record["moves"].tolist():
+            absolute[tile] = player
+        for row, mover in enumerate(movers):
+            relative = np.where(absolute == 4, 4, (absolute - mover) % 4)
+            np.testing.assert_array_equal(owners[row].reshape(-1), relative)
+            margins = (np.asarray(game.scores()) - np.mean(game.scores())) / 16
+            np.testing.assert_allclose(score[row], np.roll(margins, -mover), rtol=1e-6)
+        np.testing.assert_array_equal(record["example_owners"], owners)  # every action is searched here
+        np.testing.assert_array_equal(record["example_score"], score)
+    with pytest.raises(ValueError, match="not over"):
+        te.final_targets(te.Game(8), np.zeros(1, np.int8))
+    with pytest.raises(ValueError, match="players 0 to 3"):
+        te.final_targets(game, np.array([0, 4], np.int8))
 
 
 def test_forced_actions_skip_the_network_and_reduced_searches_leave_no_target():
@@ -113,11 +125,11 @@ def test_forced_actions_skip_the_network_and_reduced_searches_leave_no_target():
             forced += 1
         game.apply(tile)
     assert forced > 0
-    assert len(skipping["example_policy"]) == len(skipping["moves"])
+    assert len(skipping["example_value"]) == len(skipping["moves"])
     capped, = drain(te.SelfPlayPool(with_options(config, full_search_fraction=0.25, reduced_sims=2), games=1))
     empty = sum(p == [] for p in policies_of(capped))
     assert 0 < empty < len(capped["moves"])
-    assert len(capped["example_policy"]) == len(capped["moves"]) - empty
+    assert len(capped["example_value"]) == len(capped["moves"]) - empty
 
 
 def first_five(network_answer):

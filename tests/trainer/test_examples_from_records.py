@@ -6,7 +6,7 @@ from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
 from tavrin_trainer.learning.examples import RecordError, examples_from_record
-from tavrin_trainer.core.settings import SearchSettings
+from tavrin_trainer.core.search_settings import SearchSettings
 
 pytestmark = needs_engine
 
@@ -155,9 +155,8 @@ def test_the_pool_s_own_examples_are_those_of_its_replayed_games(extended, rep):
 
 
 def moved_to_an_illegal_tile(record):
-    row = record["example_policy"][0]
-    row[np.flatnonzero(~record["example_planes"][0, 4].reshape(-1))[0]] += row.sum()
-    row /= row.sum()
+    first = np.flatnonzero(np.diff(record["policy_offsets"]))[0]  # the first example's action
+    record["policy_tiles"][record["policy_offsets"][first]] = np.flatnonzero(~record["example_planes"][0, 4])[0]
 
 
 @pytest.mark.parametrize("change, message", [

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
+#include "search/search_texts.hpp"
 
 namespace tavrin {
 namespace {

@@ -1,7 +1,7 @@
 #include "search/playout.hpp"
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
+#include "search/search_texts.hpp"
 
 namespace tavrin {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
+#include "search/search_texts.hpp"
 
 namespace tavrin::random {
 namespace {

@@ -11,7 +11,7 @@
 #include "search/evaluator.hpp"
 #include "search/random.hpp"
 #include "search/search_node.hpp"
-#include "search/search_settings.hpp"
+#include "search/selection_rule.hpp"
 
 namespace tavrin {
 

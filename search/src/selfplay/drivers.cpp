@@ -1,6 +1,7 @@
 #include "selfplay/drivers.hpp"
 
-#include "search/output_texts.hpp"
+#include "search/search_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 #include "search/random.hpp"
 #include "search/search.hpp"
 #include "selfplay/console.hpp"

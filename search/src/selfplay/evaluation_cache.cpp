@@ -3,7 +3,7 @@
 #include <bit>
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
 

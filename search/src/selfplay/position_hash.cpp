@@ -1,7 +1,7 @@
 #include "selfplay/position_hash.hpp"
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 #include "search/random.hpp"
 
 namespace tavrin {
@@ -33,8 +33,7 @@ std::uint64_t PositionHasher::hash(const Game& game) const {
   const std::uint64_t cells = board.cell_count();
   std::uint64_t key = mover_keys_[game.current_player()];
   for (std::uint64_t tile = 0; tile < cells; ++tile) {
-    const std::uint8_t occupant = board.cell(tile) & 0x0F;
-    if (occupant != 0) key ^= occupant_keys_[(occupant - 1U) * cells + tile];
+    if (const auto owner = board.owner(tile)) key ^= occupant_keys_[*owner * cells + tile];
   }
   for (std::uint16_t tile : game.chosen_squares()) key ^= chosen_keys_[tile];
   for (std::uint64_t player = 0; player < kPlayers; ++player) {

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
-#include "search/search_settings.hpp"
+#include "selfplay/self_play_texts.hpp"
+#include "selfplay/self_play_options.hpp"
 #include "selfplay/self_play_game.hpp"
 
 namespace tavrin {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
 
@@ -49,8 +49,8 @@ const Game* SelfPlayGame::advance() {
           // A search could only put every visit on the one tile: its target
           // is known without one, and recorded as the search would have.
           const std::uint64_t tile = game_.get_legal_tiles().front();
-          PolicyTarget& target = policies_.emplace_back(1, std::pair(static_cast<std::int32_t>(tile), 1.0F));
-          if (recorder_) recorder_->add(game_, target);
+          policies_.emplace_back(1, std::pair(static_cast<std::int32_t>(tile), 1.0F));
+          if (recorder_) recorder_->add(game_);
           keep_placements(false);
           play(tile);
           break;
@@ -121,7 +121,7 @@ void SelfPlayGame::finish_puct_action() {
     for (const RootChild& child : visit_dist) {
       target.emplace_back(static_cast<std::int32_t>(child.action), child.share);
     }
-    if (recorder_) recorder_->add(game_, target, searched_value());
+    if (recorder_) recorder_->add(game_, searched_value());
   }
   keep_placements(true);
   const bool sampled = policies_.size() < config_.sample_moves || in_opening();
@@ -140,7 +140,7 @@ void SelfPlayGame::finish_gumbel_action() {
   for (std::size_t c = 0; c < improved.size(); ++c) {
     target.emplace_back(static_cast<std::int32_t>(root_.children[c].action), improved[c]);
   }
-  if (recorder_) recorder_->add(game_, target, searched_value());
+  if (recorder_) recorder_->add(game_, searched_value());
   keep_placements(true);
   if (in_opening()) {
     play(sample_action(root_visits_with_shares(root_, improved), random_.generator()));

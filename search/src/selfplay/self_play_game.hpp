@@ -12,7 +12,7 @@
 #include "search/random.hpp"
 #include "search/search.hpp"
 #include "search/search_node.hpp"
-#include "search/search_settings.hpp"
+#include "selfplay/self_play_options.hpp"
 #include "selfplay/training_examples.hpp"
 
 namespace tavrin {

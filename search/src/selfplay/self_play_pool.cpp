@@ -5,26 +5,14 @@
 #include <utility>
 
 #include "engine/internal_error.hpp"
-#include "search/output_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
 namespace {
 
 FinishedGame finished_record(SelfPlayGame& play, std::uint64_t index) {
   const Game& game = play.game();
-  const Board& board = game.board();
-  FinishedGame done{index,
-                    game.history(),
-                    play.policies(),
-                    game.get_payoff(),
-                    board.get_scores(game.last_piece_sizes()),
-                    std::vector<std::int8_t>(board.cell_count(), -1),
-                    play.take_examples(),
-                    play.placements()};
-  for (std::uint64_t tile = 0; tile < board.cell_count(); ++tile) {
-    const std::uint8_t occupant = board.cell(tile) & 0x0F;
-    if (occupant != 0) done.owners[tile] = static_cast<std::int8_t>(occupant - 1);
-  }
+  FinishedGame done{index, game.history(), play.policies(), game.get_payoff(), play.take_examples(), play.placements()};
   // A game started from a position records only the actions it played.
   done.moves.erase(done.moves.begin(), done.moves.end() - static_cast<std::ptrdiff_t>(play.actions()));
   return done;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "search/network_output.hpp"
-#include "search/search_settings.hpp"
+#include "selfplay/self_play_options.hpp"
 #include "selfplay/evaluation_cache.hpp"
 #include "selfplay/position_hash.hpp"
 #include "selfplay/self_play_game.hpp"
@@ -17,15 +17,13 @@
 
 namespace tavrin {
 
-// A game the pool finished, with what training needs beyond the module's
-// record: every player's score and the final owner of every cell.
+// A game the pool finished: the module's record (moves, policy targets,
+// payoffs) and its training positions.
 struct FinishedGame {
   std::uint64_t index = 0;  // the game number (see SelfPlayPool)
   std::vector<HistoryEntry> moves;
   std::vector<PolicyTarget> policies;  // empty where an action carries no target
   std::array<float, kPlayers> payoffs{};
-  std::array<std::int32_t, kPlayers> scores{};
-  std::vector<std::int8_t> owners;  // per cell: -1 empty, else the player
   TrainingExamples examples;         // none for a game from a given position
   std::vector<std::vector<PlacementVisits>> placements;  // with options.record_placements
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/game.hpp"
+#include "selfplay/final_targets.hpp"
 
 namespace tavrin {
 
@@ -16,23 +17,19 @@ using PolicyTarget = std::vector<std::pair<std::int32_t, float>>;
 // The training positions of one game, laid out as the trainer's replay
 // buffer keeps them, planes first whatever the network's layout: per
 // position the board planes (5, or the 6 extended board planes), the hands
-// (kHandPlanes entries when extended, else none), the dense policy target,
-// and the value, ownership and score targets relative to the player to move.
+// (kHandPlanes entries when extended, else none), and the value, ownership
+// and score targets relative to the player to move. The policy target is the
+// game's own record of each action (SelfPlayGame::policies), not repeated.
 struct TrainingExamples {
   std::uint64_t count = 0;
   std::uint64_t board_planes = kStatePlanes;
   std::uint64_t hand_entries = 0;
   std::vector<std::uint8_t> planes;  // count x board_planes x cells, 0 or 1
   std::vector<std::uint8_t> hands;   // count x hand_entries, 0 or 1
-  std::vector<float> policy;         // count x cells
   std::vector<float> value;          // count x kPlayers: payoff of player mover + k
   std::vector<std::int8_t> owners;   // count x cells: final owner - mover (mod 4), kNoOwner if empty
   std::vector<float> score;          // count x kPlayers: score margin of player mover + k
 };
-
-// Final owner class of an empty cell (the classes before it are the players
-// relative to the mover).
-inline constexpr std::int8_t kNoOwner = kPlayers;
 
 // Collects the positions as the game plays them, and their targets once it
 // is over.
@@ -42,11 +39,10 @@ class ExampleRecorder {
   // value target, beside the game's outcome.
   ExampleRecorder(std::uint64_t dim, bool extended_planes, float searched_value_weight = 0.0F);
 
-  // The position before its action is played, with the action's target
-  // and, when it was searched, the mean value per absolute player of its
-  // simulations.
-  void add(const Game& position, const PolicyTarget& target,
-           const std::optional<std::array<float, kPlayers>>& searched = std::nullopt);
+  // The position before its action is played (an action that records a
+  // policy target) and, when it was searched, the mean value per absolute
+  // player of its simulations.
+  void add(const Game& position, const std::optional<std::array<float, kPlayers>>& searched = std::nullopt);
   // Fills the targets that only the end of the game knows; `final` is the
   // terminal position. Gives the examples away.
   TrainingExamples finish(const Game& final);

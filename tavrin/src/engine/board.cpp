@@ -117,7 +117,7 @@ Window Board::get_blocked_window(std::uint64_t player, std::uint64_t centre,
 std::array<std::int32_t, kPlayers> Board::get_scores(const std::array<std::uint32_t, kPlayers>& last_sizes) const {
   std::array<std::int32_t, kPlayers + 1> counts{};
   for (std::uint8_t byte : cells_) {
-    const std::uint8_t occupant = byte & 0x0F;
+    const std::uint8_t occupant = byte & kOccupantBits;
     if (occupant > kPlayers) {
       throw InternalError(output::occupant_out_of_range(occupant));
     }
@@ -141,7 +141,7 @@ std::string Board::get_text() const {
   text.reserve(cells_.size() * 4 + dim_);
   for (std::uint64_t row = 0; row < dim_; ++row) {
     for (std::uint64_t column = 0; column < dim_; ++column) {
-      const std::uint8_t occupant = cells_[row * dim_ + column] & 0x0F;
+      const std::uint8_t occupant = cells_[row * dim_ + column] & kOccupantBits;
       text += kSymbols[occupant <= kPlayers ? occupant : 0];
     }
     text += '\n';
@@ -169,7 +169,7 @@ void Board::write_rep(bool planes_last, std::uint64_t player, std::span<std::uin
   std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(4 * cells), std::uint8_t{0});
   for (std::uint64_t tile = 0; tile < cells; ++tile) {
     const std::uint8_t byte = cells_[tile];
-    if ((byte & 0x0F) == 0) continue;
+    if ((byte & kOccupantBits) == 0) continue;
     const std::uint64_t plane = static_cast<std::uint8_t>(byte - 1 - player) & 3U;
     out[planes_last ? tile * 4 + plane : plane * cells + tile] = 1;
   }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@ namespace tavrin {
 
 inline constexpr std::uint64_t kPlayers = 4;
 inline constexpr std::uint8_t kOccupiedBits = 0xF0;
+// A cell's occupant: 0 when empty, else the player + 1.
+inline constexpr std::uint8_t kOccupantBits = 0x0F;
 
 // A player's pieces still in hand, in catalogue order. Held as a bit set of
 // catalogue ids; hand index j names the j-th piece still held.
@@ -59,6 +62,12 @@ class Board {
   std::uint64_t cell_count() const { return dim_ * dim_; }
   std::span<const std::uint8_t> cells() const { return cells_; }
   std::uint8_t cell(std::uint64_t tile) const { return cells_[tile]; }
+  // The player (0 to 3) whose piece covers `tile`; nothing when it is empty.
+  std::optional<std::uint8_t> owner(std::uint64_t tile) const {
+    const std::uint8_t occupant = cells_[tile] & kOccupantBits;
+    if (occupant == 0) return std::nullopt;
+    return static_cast<std::uint8_t>(occupant - 1U);
+  }
   bool is_blocked(std::uint64_t tile, std::uint64_t player) const { return (cells_[tile] >> (4 + player)) & 1U; }
   // The cells around `centre` that `player` may not cover, off-board cells
   // included, plus the cells other than `centre` set in `also_excluded` (a

@@ -148,7 +148,7 @@ void Game::write_game_state(bool planes_last, std::span<std::uint8_t> out) const
     std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(kStatePlanes * cells), std::uint8_t{0});
     for (std::uint64_t tile = 0; tile < cells; ++tile) {
       const std::uint8_t byte = board_.cell(tile);
-      if ((byte & 0x0F) != 0) out[tile * kStatePlanes + (static_cast<std::uint8_t>(byte - 1 - current_player_) & 3U)] = 1;
+      if ((byte & kOccupantBits) != 0) out[tile * kStatePlanes + (static_cast<std::uint8_t>(byte - 1 - current_player_) & 3U)] = 1;
     }
     for (std::uint64_t tile : legal_tiles_) out[tile * kStatePlanes + 4] = 1;
   } else {

@@ -14,7 +14,8 @@ targets:
 * value: the payoffs seen from the player p of the action (entry k belongs to
   player p+k);
 * owners and score (the auxiliary heads'): the final owner of every cell and
-  the final score margins, seen from the same player.
+  the final score margins, seen from the same player, built by the engine
+  (``tavrin_engine.final_targets``) as the pool builds its own.
 
 Replaying checks the record too: every move must be legal for the player
 recorded, every policy tile legal, the game must end with the last move and
@@ -94,14 +95,6 @@ class Examples:
         return Examples(*(np.concatenate([getattr(p, name) for p in parts]) for name in FIELDS))
 
 
-def score_margins(scores: Sequence[int], dim: int) -> np.ndarray:
-    """Each player's final score minus the mean of the four, in units of
-    the squares one player could hold (a quarter of the board), so that the
-    target has the same scale on every board side."""
-    values = np.asarray(scores, dtype=np.float32)
-    return ((values - values.mean()) / (dim * dim / te.PLAYERS)).astype(np.float32)
-
-
 def examples_from_record(record: Any, dim: int) -> Examples:
     """Examples of a module record: every action carries a policy target."""
     moves, policies, payoffs = _unpack(record)
@@ -117,19 +110,20 @@ def examples_from_pool_record(record: dict, dim: int, extended: bool = False) ->
     return _replay(moves, policies, payoffs, dim, targets_optional=True, extended=extended)
 
 
-POOL_EXAMPLE_KEYS = ("example_planes", "example_policy", "example_value", "example_owners", "example_score",
-                     "example_hands")
+POOL_EXAMPLE_KEYS = ("example_planes", "example_value", "example_owners", "example_score", "example_hands")
 
 
 def examples_from_pool(record: dict, dim: int, extended: bool = False) -> Examples:
     """The training positions a ``tavrin_engine.SelfPlayPool`` record carries
-    (its ``example_*`` arrays, built by the engine as the game was played),
-    checked without replaying the game: one per action with a policy target,
-    the shapes of board side ``dim``, every target a sound distribution or
-    finite, the policy only on legal tiles. A record without them (no action
-    with a target) gives no examples."""
-    offsets = np.asarray(record.get("policy_offsets", ()))
-    targets = int(np.count_nonzero(np.diff(offsets))) if len(offsets) > 1 else 0
+    (its ``example_*`` arrays, built by the engine as the game was played,
+    and the policy targets of its actions), checked without replaying the
+    game: one per action with a policy target, the shapes of board side
+    ``dim``, every target a sound distribution or finite, the policy only on
+    legal tiles. A record without them (no action with a target) gives no
+    examples."""
+    tiles, shares, offsets = _sparse_policies(record)
+    counts = np.diff(offsets)
+    targets = int(np.count_nonzero(counts))
     cells = dim * dim
     board_planes = te.EXTENDED_BOARD_PLANES if extended else te.STATE_PLANES
     hand_entries = te.HAND_PLANES if extended else 0
@@ -139,41 +133,57 @@ def examples_from_pool(record: dict, dim: int, extended: bool = False) -> Exampl
     missing = [key for key in POOL_EXAMPLE_KEYS if key not in record]
     if missing:
         raise RecordError(f"a pool record with {targets} policy targets lacks {', '.join(missing)}")
-    planes, policy, value, owners, score, hands = (np.asarray(record[key]) for key in POOL_EXAMPLE_KEYS)
+    planes, value, owners, score, hands = (np.asarray(record[key]) for key in POOL_EXAMPLE_KEYS)
     wanted = {"example_planes": (planes, (targets, board_planes, dim, dim), np.bool_),
               "example_hands": (hands, (targets, hand_entries), np.bool_),
-              "example_policy": (policy, (targets, cells), np.float32),
               "example_value": (value, (targets, te.PLAYERS), np.float32),
               "example_owners": (owners, (targets, dim, dim), np.int8),
               "example_score": (score, (targets, te.PLAYERS), np.float32)}
     for key, (array, shape, dtype) in wanted.items():
         if array.shape != shape or array.dtype != dtype:
             raise RecordError(f"{key} is {array.dtype}{list(array.shape)}, expected {np.dtype(dtype)}{list(shape)}")
+    if len(tiles) and (tiles.min() < 0 or tiles.max() >= cells):
+        raise RecordError("a policy tile is off the board")
+    # One dense row per action with a target, in action order, as the example rows are.
+    policy = np.zeros((targets, cells), dtype=np.float32)
+    rows = np.repeat(np.arange(targets), counts[counts > 0])
+    np.add.at(policy, (rows, tiles.astype(np.int64)), shares.astype(np.float32))
     for name, distribution in (("policy", policy), ("value", value)):
         if not np.all(np.isfinite(distribution)) or distribution.min(initial=0) < 0 or \
                 not np.allclose(distribution.sum(axis=1), 1, atol=SHARE_SUM_TOLERANCE):
             raise RecordError(f"a {name} target is not non-negative summing to 1")
-    if np.any((policy > 0) & ~planes[:, 4].reshape(targets, cells)):
+    if not planes[:, 4].reshape(targets, cells)[rows, tiles].all():
         raise RecordError("a policy target names a tile that is not legal")
     if not np.all(np.isfinite(score)) or owners.min(initial=0) < 0 or owners.max(initial=0) > EMPTY:
         raise RecordError("the score or ownership targets are out of range")
     return Examples(planes, policy, value, owners, score, hands)
 
 
-def pool_record_lists(record: dict) -> tuple[list, list, list]:
-    """A pool record as the module's (moves, policies, payoffs); an action
-    without a target has an empty policy list."""
+def _sparse_policies(record: dict) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """A pool record's policy targets: tiles and shares, and the offsets
+    that delimit each action's (empty: no target)."""
     try:
-        moves = np.asarray(record["moves"]).reshape(-1, 2).tolist()
         tiles, shares = np.asarray(record["policy_tiles"]), np.asarray(record["policy_shares"])
         offsets = np.asarray(record["policy_offsets"])
-        payoffs = np.asarray(record["payoffs"]).tolist()
+        moves = np.asarray(record["moves"]).reshape(-1, 2)
     except (KeyError, TypeError, ValueError) as error:
         raise RecordError(f"a pool record is a dict of moves, policy_tiles, policy_shares, policy_offsets and "
                           f"payoffs: {error}") from error
     if len(offsets) != len(moves) + 1 or offsets[0] != 0 or np.any(np.diff(offsets) < 0) or \
             offsets[-1] != len(tiles) or len(tiles) != len(shares):
         raise RecordError("policy_offsets do not delimit one policy per move")
+    return tiles, shares, offsets
+
+
+def pool_record_lists(record: dict) -> tuple[list, list, list]:
+    """A pool record as the module's (moves, policies, payoffs); an action
+    without a target has an empty policy list."""
+    tiles, shares, offsets = _sparse_policies(record)
+    try:
+        payoffs = np.asarray(record["payoffs"]).tolist()
+    except KeyError as error:
+        raise RecordError(f"a pool record has no payoffs: {error}") from error
+    moves = np.asarray(record["moves"]).reshape(-1, 2).tolist()
     policies = [list(zip(tiles[a:b].tolist(), shares[a:b].tolist())) for a, b in zip(offsets[:-1], offsets[1:])]
     return moves, policies, payoffs
 
@@ -221,23 +231,7 @@ def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, ta
         raise RecordError(f"the record ends after {steps} actions, before the game does")
     if not np.allclose(game.payoff(), payoffs, atol=SHARE_SUM_TOLERANCE):
         raise RecordError(f"payoffs {payoffs.tolist()} are not the replayed game's {list(game.payoff())}")
-    return Examples(planes[:kept], policy[:kept], value[:kept], *final_targets(game, movers[:kept], dim))
-
-
-def final_targets(game: Any, movers: np.ndarray, dim: int) -> tuple[np.ndarray, np.ndarray]:
-    """Ownership and score targets of every kept position from the final
-    board, each relative to the position's player to move."""
-    final = game.state()[:te.PLAYERS]  # relative to the final current player
-    absolute = np.full((dim, dim), EMPTY, dtype=np.int8)
-    for plane in range(te.PLAYERS):
-        absolute[final[plane]] = (plane + game.current_player) % te.PLAYERS
-    occupied = absolute != EMPTY
-    owners = np.repeat(absolute[None], len(movers), axis=0)
-    owners[:, occupied] = (owners[:, occupied] - movers[:, None]) % te.PLAYERS
-    margins = score_margins(game.scores(), dim)
-    score = np.stack([np.roll(margins, -int(p)) for p in movers]) if len(movers) else \
-        np.zeros((0, te.PLAYERS), dtype=np.float32)
-    return owners, score
+    return Examples(planes[:kept], policy[:kept], value[:kept], *te.final_targets(game, movers[:kept]))
 
 
 def _unpack(record: Any) -> tuple[Sequence, Sequence, Sequence]:

@@ -22,7 +22,7 @@ from typing import Callable
 
 import numpy as np
 
-from tavrin_trainer.learning.examples import Examples, final_targets
+from tavrin_trainer.learning.examples import Examples
 from tavrin_trainer.core.settings import teacher_simulations
 
 # One action of a teacher: the tile it plays and its policy target over the cells.
@@ -116,5 +116,5 @@ def _teacher_game(dim: int, act: TeacherAction, extended: bool) -> Examples:
         game.apply(tile)
     payoffs = np.asarray(game.payoff(), dtype=np.float32)
     values = [np.roll(payoffs, -p) for p in movers]
-    owners, score = final_targets(game, np.asarray(movers, dtype=np.int8), dim)
+    owners, score = te.final_targets(game, np.asarray(movers, dtype=np.int8))
     return Examples(np.stack(planes), np.stack(policies), np.stack(values).astype(np.float32), owners, score)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "search/config.hpp"
+#include "search/selection_rule.hpp"
 
 namespace tavrin {
 
@@ -13,15 +14,6 @@ enum class LeafEvaluation : std::uint8_t {
   kNetwork,   // the network's priors and value (the module's search)
   kPlayouts,  // uniform priors; the mean payoff of random playouts to the end
   kMixed,     // the network's priors; (1 - weight) * its value + weight * the playouts' mean payoff
-};
-
-// How a node picks the child to descend into.
-enum class SelectionRule : std::uint8_t {
-  kPuct,  // prior-weighted PUCT with c_puct (the module's rule)
-  // UCB1 with c_puct as its exploration constant: unvisited children first,
-  // uniformly at random, equal scores broken at random; the action played is
-  // the most visited, ties to the lower tile. Priors are not read.
-  kUcb1,
 };
 
 // Bound on playouts per leaf: a search of a few seconds at most.

@@ -1,9 +1,9 @@
-#include "search/search_settings.hpp"
+#include "selfplay/self_play_options.hpp"
 
 #include <cmath>
 
 #include "engine/catalogue.hpp"
-#include "search/output_texts.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
 
