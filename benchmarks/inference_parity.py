@@ -16,14 +16,15 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
+from tavrin_trainer.core.cpus import usable_cpu_count  # noqa: E402
+from tavrin_trainer.core.directory import resolve_checkpoint  # noqa: E402
+from tavrin_trainer.core.inference_backends import resolve_backend  # noqa: E402
+from tavrin_trainer.core.settings import TrainSettings  # noqa: E402
+from tavrin_trainer.evaluation.arena import play_match  # noqa: E402
+from tavrin_trainer.evaluation.players import NetworkPlayer  # noqa: E402
+
 
 def main() -> int:
-    from tavrin_trainer.evaluation.arena import play_match
-    from tavrin_trainer.evaluation.players import NetworkPlayer
-    from tavrin_trainer.core.directory import resolve_checkpoint
-    from tavrin_trainer.core.settings import TrainSettings, usable_cpu_count
-    from tavrin_trainer.learning.inference import resolve_backend
-
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("network", help="a checkpoint file or a run directory (its latest generation)")
     parser.add_argument("--backend", default=resolve_backend(TrainSettings().inference, "cpu"))

@@ -22,8 +22,18 @@ from contextlib import nullcontext
 from pathlib import Path
 
 import numpy as np
+import tavrin_engine as te
+import torch
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
+
+from tavrin_trainer.core.cpus import usable_cpu_count  # noqa: E402
+from tavrin_trainer.core.inference_backends import onnx_available  # noqa: E402
+from tavrin_trainer.evaluation.players import NetworkPlayer  # noqa: E402
+from tavrin_trainer.learning.examples import Examples  # noqa: E402
+from tavrin_trainer.learning.inference import make_inference  # noqa: E402
+from tavrin_trainer.learning.network import TavrinNet, inference_copy  # noqa: E402
+from tavrin_trainer.learning.optimisation import batch_losses  # noqa: E402
 
 
 def cpu_flags() -> set[str]:
@@ -37,10 +47,6 @@ def cpu_flags() -> set[str]:
 
 
 def random_examples(count: int, side: int, rng: np.random.Generator):
-    import tavrin_engine as te
-
-    from tavrin_trainer.learning.examples import Examples
-
     planes = rng.random((count, te.EXTENDED_BOARD_PLANES, side, side)) < 0.2
     policy = rng.random((count, side * side)).astype(np.float32) * planes[:, 4].reshape(count, -1)
     policy /= np.maximum(policy.sum(axis=1, keepdims=True), 1e-6)
@@ -52,11 +58,6 @@ def random_examples(count: int, side: int, rng: np.random.Generator):
 
 
 def inference_rates(model, side: int, batch: int, seconds: float = 3.0) -> dict[str, float]:
-    import torch
-
-    from tavrin_trainer.learning.inference import make_inference, onnx_available
-    from tavrin_trainer.learning.network import inference_copy
-
     torch.set_num_threads(1)
     rng = np.random.default_rng(0)
     board = rng.random((batch, 6, side, side)) < 0.2
@@ -86,13 +87,6 @@ def inference_rates(model, side: int, batch: int, seconds: float = 3.0) -> dict[
 
 
 def training_rates(shape, side: int, steps: int, compile_too: bool) -> dict[str, float]:
-    import torch
-
-    from tavrin_trainer.learning.network import TavrinNet
-    from tavrin_trainer.learning.optimisation import batch_losses
-
-    from tavrin_trainer.core.settings import usable_cpu_count
-
     torch.set_num_threads(usable_cpu_count())  # the trainer trains on every core
     rng = np.random.default_rng(1)
     batches = [random_examples(256, side, rng) for _ in range(4)]
@@ -135,10 +129,6 @@ def main() -> int:
     parser.add_argument("--batches", type=int, nargs="+", default=[16, 64], help="inference batch sizes")
     parser.add_argument("--no-compile", action="store_true", help="leave torch.compile out (its compile is slow)")
     args = parser.parse_args()
-
-    import torch
-
-    from tavrin_trainer.evaluation.players import NetworkPlayer
 
     flags = cpu_flags()
     print(f"torch {torch.__version__}; CPU bfloat16: avx512_bf16 {'avx512_bf16' in flags}, "

@@ -22,10 +22,12 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
+from tavrin_trainer.core.settings import TrainSettings  # noqa: E402
+from tavrin_trainer.generation_loop import run_training  # noqa: E402
+from tavrin_trainer.ray_backend import train_on_ray  # noqa: E402
+
 
 def settings_for(run_dir: Path, backend: str, args: argparse.Namespace):
-    from tavrin_trainer.core.settings import TrainSettings
-
     settings = TrainSettings(
         run_dir=str(run_dir), backend=backend, generations=args.generations, time_limit_minutes=0,
         dim=args.dim, channels=args.channels, blocks=args.blocks, sims_per_move=args.sims,
@@ -64,9 +66,6 @@ def main() -> None:
     parser.add_argument("--train-batch-size", type=int, default=64)
     parser.add_argument("--eval-games", type=int, default=8)
     args = parser.parse_args()
-
-    from tavrin_trainer.generation_loop import run_training
-    from tavrin_trainer.ray_backend import train_on_ray
 
     figures = {}
     with tempfile.TemporaryDirectory(prefix="tavrin-ray-bench-") as folder:

@@ -33,7 +33,18 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
+import tavrin_engine as te
+import torch
+
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
+
+from tavrin_trainer.core.cpus import usable_cpu_count  # noqa: E402
+from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
+from tavrin_trainer.core.inference_backends import resolve_backend  # noqa: E402
+from tavrin_trainer.core.settings import TrainSettings  # noqa: E402
+from tavrin_trainer.learning.examples import examples_from_pool, examples_from_pool_record  # noqa: E402
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E402
+from tavrin_trainer.selfplay.pool_loop import load_inference, load_inference_model, play_pool  # noqa: E402
 
 
 @dataclass(frozen=True)
@@ -49,9 +60,6 @@ class SelfPlayPath:
 
 
 def paths(changes: bool) -> list[SelfPlayPath]:
-    from tavrin_trainer.core.settings import TrainSettings
-    from tavrin_trainer.learning.inference import resolve_backend
-
     defaults = TrainSettings()
     before = SelfPlayPath("before", True, True, 0, False, "fp32")
     after = SelfPlayPath("after", False, False, defaults.evaluation_cache, defaults.skip_single_tile,
@@ -70,12 +78,6 @@ def paths(changes: bool) -> list[SelfPlayPath]:
 
 
 def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
-    import tavrin_engine as te
-    import torch
-
-    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-    from tavrin_trainer.core.directory import save_checkpoint
-
     torch.manual_seed(0)
     shape = NetworkShape(channels, blocks, aux_heads=True, input_planes=te.EXTENDED_STATE_PLANES)
     model = TavrinNet(shape)
@@ -90,11 +92,6 @@ def make_checkpoint(folder: Path, channels: int, blocks: int) -> Path:
 
 def pool_process(checkpoint: str, search, path: SelfPlayPath, games: int, total: int, first: int, start,
                  records) -> None:
-    import tavrin_engine as te
-    import torch
-
-    from tavrin_trainer.selfplay.pool_loop import load_inference, load_inference_model, play_pool
-
     torch.set_num_threads(1)
     if not path.widened:  # the trainer's own loop
         infer = load_inference(checkpoint, "cpu", path.inference, planes_last=False)
@@ -115,8 +112,6 @@ def pool_process(checkpoint: str, search, path: SelfPlayPath, games: int, total:
 
 
 def run_path(checkpoint: Path, search, path: SelfPlayPath, processes: int, games: int, total: int) -> dict[str, float]:
-    from tavrin_trainer.learning.examples import examples_from_pool, examples_from_pool_record
-
     ctx = multiprocessing.get_context("spawn")
     start, records = ctx.Event(), ctx.Queue()
     search = dataclasses.replace(search, evaluation_cache=path.cache, skip_single_tile=path.skip_single_tile)
@@ -145,8 +140,6 @@ def run_path(checkpoint: Path, search, path: SelfPlayPath, processes: int, games
 
 
 def main() -> None:
-    from tavrin_trainer.core.settings import TrainSettings, usable_cpu_count
-
     defaults = TrainSettings()
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sides", type=int, nargs="+", default=[defaults.dim, 20])

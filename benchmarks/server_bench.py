@@ -14,12 +14,23 @@ the logits back into lists.
 from __future__ import annotations
 
 import argparse
+import multiprocessing
 import sys
 import tempfile
 import time
 from pathlib import Path
 
+import numpy as np
+
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
+
+from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
+from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions  # noqa: E402
+from tavrin_trainer.selfplay.server_engine.supervisor import ServerHandle  # noqa: E402
+
+# torch, and the network module that loads it, only inside functions: every
+# spawned client process imports this script and must start as light as the
+# engine's workers it stands in for.
 
 
 def client(worker_id: int, requests, reply_end, position: list, count: int, done) -> None:
@@ -30,18 +41,11 @@ def client(worker_id: int, requests, reply_end, position: list, count: int, done
 
 
 def example_position(dim: int, rep: int) -> list:
-    import numpy as np
-
     planes = np.random.default_rng(0).random((5, dim, dim)) < 0.3
     return (planes if rep == 1 else planes.transpose(1, 2, 0)).tolist()
 
 
 def bench_server(checkpoint: str, args: argparse.Namespace, clients: int) -> dict:
-    import multiprocessing
-
-    from tavrin_trainer.selfplay.server_engine.supervisor import ServerHandle
-    from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions
-
     ctx = multiprocessing.get_context("spawn")
     options = ServerOptions(channels=args.channels, blocks=args.blocks, rep=args.rep, batch_size=clients,
                             wait_s=args.wait_ms / 1000, threads=args.threads)
@@ -73,7 +77,6 @@ def bench_server(checkpoint: str, args: argparse.Namespace, clients: int) -> dic
 
 
 def bench_batch_parts(args: argparse.Namespace, batch: int, repeats: int = 50) -> dict:
-    import numpy as np
     import torch
 
     from tavrin_trainer.learning.network import NetworkShape, TavrinNet
@@ -110,9 +113,6 @@ def main() -> None:
     parser.add_argument("--requests", type=int, default=8000, help="Requests per measurement (default: 8000).")
     args = parser.parse_args()
 
-    import torch
-
-    from tavrin_trainer.core.directory import save_checkpoint
     from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 
     print(f"side {args.dim}, rep {args.rep}, network {args.channels}x{args.blocks}, "

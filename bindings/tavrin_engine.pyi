@@ -26,6 +26,14 @@ MIN_SIDE: int = 4
 
 MAX_SIDE: int = 128
 
+MAX_PLAYOUTS: int = 1024
+
+MAX_GUMBEL_CANDIDATES: int = 65536
+
+MAX_OPENING_SAMPLE_ACTIONS: int = 89
+
+MAX_EVALUATION_CACHE: int = 16777216
+
 def piece_shape(piece: int) -> list[tuple[int, int]]:
     """
     The squares of catalogue piece `piece` (0 to PIECES - 1, the ids of Game.hands) as (row, column) pairs of its base orientation, row by row.

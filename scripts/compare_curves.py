@@ -57,7 +57,7 @@ def main() -> int:
             parser.error(f"expected LABEL=RUN_DIR, got {entry!r}")
         labelled.append((label, Path(path)))
 
-    import matplotlib
+    import matplotlib  # slow to load: once the arguments are read
 
     matplotlib.use("Agg")
     from matplotlib import pyplot as plt

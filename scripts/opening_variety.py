@@ -16,7 +16,17 @@ import argparse
 import sys
 from pathlib import Path
 
+import numpy as np
+import tavrin_engine as te
+
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
+
+from tavrin_trainer.core.inference_backends import resolve_backend  # noqa: E402
+from tavrin_trainer.core.saved_games import SavedGame, pieces_of  # noqa: E402
+from tavrin_trainer.core.settings import PRESETS, TrainSettings  # noqa: E402
+from tavrin_trainer.evaluation.players import player_from_name  # noqa: E402
+from tavrin_trainer.learning.inference import make_inference  # noqa: E402
+from tavrin_trainer.learning.network import inference_copy  # noqa: E402
 
 
 def main() -> int:
@@ -26,15 +36,6 @@ def main() -> int:
     parser.add_argument("--opening-sample-actions", type=int, default=0)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
-
-    import numpy as np
-    import tavrin_engine as te
-
-    from tavrin_trainer.evaluation.players import player_from_name
-    from tavrin_trainer.learning.inference import make_inference, resolve_backend
-    from tavrin_trainer.learning.network import inference_copy
-    from tavrin_trainer.core.saved_games import SavedGame, pieces_of
-    from tavrin_trainer.core.settings import PRESETS, TrainSettings
 
     preset = TrainSettings(**{**PRESETS["full-board"], "opening_sample_actions": args.opening_sample_actions,
                               "seed": args.seed})

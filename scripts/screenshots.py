@@ -14,16 +14,18 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
+from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT  # noqa: E402
+
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--out", default="docs/images")
     args = parser.parse_args()
+    # selenium and the play extra are optional: --help answers without them.
     from selenium import webdriver
     from selenium.webdriver.common.by import By
 
     from tavrin_trainer.play.app import PlayConfig, create_app, serving
-    from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT
 
     app = create_app(PlayConfig(networks={"pretrained": PRETRAINED_CHECKPOINT}))
     with serving(app) as url:

@@ -3,6 +3,7 @@
 #include "engine/catalogue.hpp"
 #include "engine/game.hpp"
 #include "engine/pieces.hpp"
+#include "selfplay/self_play_options.hpp"
 #include "tavrin_engine/bindings.hpp"
 
 namespace tavrin::engine_bindings {
@@ -36,6 +37,11 @@ void bind_constants(nb::module_& module) {
   module.attr("EXTENDED_STATE_PLANES") = kExtendedStatePlanes;
   module.attr("MIN_SIDE") = kMinSide;
   module.attr("MAX_SIDE") = kMaxSide;
+  // The bounds of a pool's settings, for callers that check flags up front.
+  module.attr("MAX_PLAYOUTS") = kMaxPlayoutsPerLeaf;
+  module.attr("MAX_GUMBEL_CANDIDATES") = kMaxGumbelCandidates;
+  module.attr("MAX_OPENING_SAMPLE_ACTIONS") = kMaxOpeningSampleActions;
+  module.attr("MAX_EVALUATION_CACHE") = kMaxEvaluationCacheEntries;
   module.def("piece_shape", &piece_shape, "piece"_a, nb::sig("def piece_shape(piece: int) -> list[tuple[int, int]]"),
              "The squares of catalogue piece `piece` (0 to PIECES - 1, the ids of Game.hands) as (row, column) "
              "pairs of its base orientation, row by row.");

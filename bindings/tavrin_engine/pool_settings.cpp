@@ -15,13 +15,6 @@ namespace {
 
 namespace nb = nanobind;
 
-// A bound far above any useful cache, well below what would exhaust memory.
-constexpr std::int64_t kMaxCacheEntries = std::int64_t{1} << 24;
-// More than every square of a hand changes nothing.
-constexpr std::int64_t kMaxOpeningActions = 89;
-// More candidates than a board has tiles change nothing.
-constexpr std::int64_t kMaxGumbelCandidates = 1 << 16;
-
 // The attribute, or nothing when the object has none; any other failure of
 // the access propagates.
 std::optional<nb::object> optional_attribute(nb::handle source, const char* name) {
@@ -128,7 +121,7 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   }
   if (auto value = optional_attribute(source, "opening_sample_actions")) {
     options.opening_sample_actions =
-        count_within(*value, "opening_sample_actions", 0, kMaxOpeningActions, output::kOpeningActionsOutOfRange);
+        count_within(*value, "opening_sample_actions", 0, kMaxOpeningSampleActions, output::kOpeningActionsOutOfRange);
   }
   if (auto value = optional_attribute(source, "placement_shares")) {
     options.record_placements = converted<bool>(*value, "placement_shares", "a bool");
@@ -145,7 +138,7 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   if (auto value = given_attribute(source, "seed")) settings.seed = seed_of(*value);
   if (auto value = optional_attribute(source, "evaluation_cache")) {
     const auto entries = converted<std::int64_t>(*value, "evaluation_cache", "an int");
-    if (entries < 0 || entries > kMaxCacheEntries) throw nb::value_error(output::kCacheEntriesOutOfRange);
+    if (entries < 0 || entries > static_cast<std::int64_t>(kMaxEvaluationCacheEntries)) throw nb::value_error(output::kCacheEntriesOutOfRange);
     options.evaluation_cache_entries = static_cast<std::uint64_t>(entries);
   }
 

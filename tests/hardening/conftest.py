@@ -10,7 +10,7 @@ import pytest
 _module_dir = os.environ.get("TAVRIN_SELF_PLAY_DIR")
 if _module_dir:
     sys.path.insert(0, _module_dir)
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "module"))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tavrin_self_play"))
 
 # No test here may hang: a test still running after this long dumps every
 # thread's stack and ends the run.

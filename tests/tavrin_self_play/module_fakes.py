@@ -3,6 +3,8 @@
 from dataclasses import dataclass
 import traceback
 
+import tavrin_self_play
+
 
 @dataclass
 class Config:
@@ -120,16 +122,12 @@ def inference_server(requests, pipes):
 
 
 def training_worker(worker_id, config, results, requests, pipe):
-    import tavrin_self_play
-
     status = tavrin_self_play.play_training_game(worker_id, config, results, requests, pipe)
     results.put(("status", worker_id, status))
 
 
 def local_training_worker(worker_id, config, results):
     """Plays against an in-process network and reports its moves."""
-    import tavrin_self_play
-
     local = ListQueue()
     network = LoopbackNetwork()
     tavrin_self_play.play_training_game(worker_id, config, local, network, network)

@@ -138,8 +138,6 @@ def test_stub_matches_the_module():
 
 
 def test_calls_hold_no_reference_after_returning():
-    import sys
-
     network, results, config = LoopbackNetwork(), ListQueue(), Config(dim=8, sims_per_move=1)
     failing = LoopbackNetwork(fail_recv_at=3)
     bad_config = Config(dim="eight")

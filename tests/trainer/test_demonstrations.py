@@ -1,13 +1,14 @@
 import numpy as np
 import pytest
+import tavrin_engine as te
 from engine_marks import needs_engine
+
+from tavrin_trainer.selfplay.demonstrations import demonstration_examples, greedy_examples
 
 pytestmark = needs_engine
 
 
 def test_greedy_demonstrations_target_legal_tiles_and_the_game_s_outcome():
-    from tavrin_trainer.selfplay.demonstrations import greedy_examples
-
     dim = 6
     examples = greedy_examples(3, dim, seed=0, extended=True)
     assert examples.planes.shape[1:] == (6, dim, dim) and examples.hands.shape[1:] == (84,)
@@ -25,10 +26,6 @@ def test_greedy_demonstrations_target_legal_tiles_and_the_game_s_outcome():
 
 
 def test_rollout_demonstrations_follow_the_playouts_and_do_not_depend_on_the_worker_count():
-    import tavrin_engine as te
-
-    from tavrin_trainer.selfplay.demonstrations import demonstration_examples
-
     alone = demonstration_examples("rollout:16", 2, 6, seed=4, extended=True)
     shared = demonstration_examples("rollout:16", 2, 6, seed=4, extended=True, workers=2)
     for field in ("planes", "hands", "policy", "value"):

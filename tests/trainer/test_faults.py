@@ -16,14 +16,19 @@ import pytest
 from engine_marks import needs_engine
 from test_training_run import TINY, default_sigint, tiny
 
+from tavrin_trainer import generation_loop
+from tavrin_trainer.cli import eval as cli_eval
+from tavrin_trainer.cli import train as cli_train
+from tavrin_trainer.core import directory
 from tavrin_trainer.core.directory import RunDirectory, load_checkpoint, save_checkpoint
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+from tavrin_trainer.learning.replay_buffer import ReplayBuffer
+from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers, SelfPlayFailure
 
 pytestmark = needs_engine
 
 
 def test_a_dead_self_play_process_is_replaced_and_counted(tmp_path, monkeypatch):
-    from tavrin_trainer import generation_loop
-
     original = generation_loop.self_play
 
     def kill_one_process_first(state, engine):
@@ -41,9 +46,6 @@ def test_a_dead_self_play_process_is_replaced_and_counted(tmp_path, monkeypatch)
 
 
 def test_processes_that_keep_dying_stop_self_play_naming_one(tmp_path):
-    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-    from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers, SelfPlayFailure
-
     broken = tmp_path / "broken.pt"
     save_checkpoint(broken, {"model": {}, "shape": {"channels": 8, "blocks": 1}})  # weights that do not load
     config = tiny(tmp_path, extended_planes=False).search_settings()  # five planes, as the networks below read
@@ -71,8 +73,6 @@ def every_file_loads(run: RunDirectory, killed: bool = False) -> None:
                 rows = list(csv.DictReader(source))
             assert all(len(row) == len(rows[0]) and None not in row for row in rows)
         elif path.suffix == ".npz":
-            from tavrin_trainer.learning.replay_buffer import ReplayBuffer
-
             with np.load(path) as stored:
                 size, dim = int(stored["size"]), int(stored["dim"])
                 planes = int(stored["input_planes"]) if "input_planes" in stored.files else 5
@@ -114,10 +114,6 @@ def test_a_trainer_killed_at_any_moment_resumes_losing_at_most_one_generation(tm
 
 
 def test_damaged_or_foreign_run_directories_get_one_line_answers_and_lose_nothing(tmp_path, capsys, monkeypatch):
-    from tavrin_trainer import generation_loop
-    from tavrin_trainer.cli import eval as cli_eval
-    from tavrin_trainer.cli import train as cli_train
-
     def train(run_dir, *flags):
         settings = [f"--{k.replace('_', '-')}={v}" for k, v in TINY.items() if k != "dim"]
         code = cli_train.main(["--run-dir", str(run_dir), "--quiet", *settings, *flags])
@@ -179,8 +175,6 @@ def test_damaged_or_foreign_run_directories_get_one_line_answers_and_lose_nothin
 
 
 def test_atomic_writes_reach_the_disk_before_and_after_the_rename(tmp_path, monkeypatch):
-    from tavrin_trainer.core import directory
-
     flushed = []
     real_fsync = os.fsync
     monkeypatch.setattr(directory.os, "fsync", lambda handle: flushed.append(os.readlink(f"/proc/self/fd/{handle}"))

@@ -2,8 +2,9 @@ import numpy as np
 import pytest
 import torch
 
+from tavrin_trainer.core.inference_backends import onnx_available, resolve_backend
+from tavrin_trainer.learning.inference import make_inference
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet, inference_copy
-from tavrin_trainer.learning.inference import make_inference, onnx_available, resolve_backend
 
 
 def random_network(input_planes):

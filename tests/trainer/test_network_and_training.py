@@ -2,10 +2,11 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-from tavrin_trainer.learning.examples import Examples
+from tavrin_trainer.learning.examples import UNKNOWN, Examples
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet, inference_copy
+from tavrin_trainer.learning.optimisation import LossWeights, batch_losses, learning_rate, train_steps, value_target
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer
-from tavrin_trainer.learning.optimisation import LossWeights, batch_losses, learning_rate, train_steps
+from tavrin_trainer.selfplay.engines import resolve_device
 
 
 def randomised_net(seed=0):
@@ -87,8 +88,6 @@ def test_training_learns_a_policy_and_a_value():
 
 
 def test_auxiliary_heads_learn_and_unknown_targets_train_nothing():
-    from tavrin_trainer.learning.examples import UNKNOWN
-
     torch.manual_seed(0)
     model = TavrinNet(NetworkShape(8, 1, aux_heads=True))
     examples = learnable_examples(64, 6)
@@ -109,8 +108,6 @@ def test_auxiliary_heads_learn_and_unknown_targets_train_nothing():
 
 
 def test_the_score_mix_blends_a_soft_ranking_into_known_value_targets_only():
-    from tavrin_trainer.learning.optimisation import value_target
-
     value = torch.tensor([[0.0, 1.0, 0.0, 0.0], [0.5, 0.5, 0.0, 0.0]])
     # Side 8: margins of +4, -2, 0, -2 squares; the second row has no score.
     score = torch.tensor([[0.25, -0.125, 0.0, -0.125], [float("nan")] * 4])
@@ -130,8 +127,6 @@ def test_the_cosine_schedule_falls_from_the_rate_to_a_twentieth():
 
 
 def test_the_inference_copy_gives_the_trained_network_s_outputs():
-    from tavrin_trainer.learning.network import inference_copy
-
     model = randomised_net()
     for module in model.modules():  # running statistics away from the identity
         if isinstance(module, torch.nn.BatchNorm2d):
@@ -146,8 +141,6 @@ def test_the_inference_copy_gives_the_trained_network_s_outputs():
 
 @pytest.mark.skipif(torch.cuda.is_available(), reason="a GPU is present")
 def test_a_device_torch_cannot_see_is_refused_and_auto_falls_back_to_the_cpu():
-    from tavrin_trainer.selfplay.engines import resolve_device
-
     assert resolve_device("auto") == "cpu"
     with pytest.raises(ValueError, match="torch sees no CUDA device"):
         resolve_device("cuda")

@@ -2,15 +2,35 @@
 matches te.Game move for move, and every bad request is answered with a 4xx
 and changes nothing."""
 
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import urllib.request
+from pathlib import Path
+
 import numpy as np
 import pytest
+import tavrin_engine as te
 from engine_marks import needs_engine
 
 pytest.importorskip("starlette")
 pytest.importorskip("httpx")
 from starlette.testclient import TestClient  # noqa: E402
 
+from tavrin_trainer.cli import eval as cli_eval  # noqa: E402
+from tavrin_trainer.cli.play import networks_offered  # noqa: E402
+from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
+from tavrin_trainer.core.saved_games import SavedGame  # noqa: E402
+from tavrin_trainer.evaluation.players import GreedyPlayer, RandomPlayer  # noqa: E402
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E402
 from tavrin_trainer.play.app import PlayConfig, create_app  # noqa: E402
+from tavrin_trainer.play.pieces import piece_of  # noqa: E402
+from tavrin_trainer.play.replay_files import ReplayUnreadable, read_replay  # noqa: E402
+from tavrin_trainer.play.session import PlaySession, Seat  # noqa: E402
 
 pytestmark = needs_engine
 JSON = {"Content-Type": "application/json"}
@@ -18,9 +38,6 @@ JSON = {"Content-Type": "application/json"}
 
 @pytest.fixture
 def network_file(tmp_path):
-    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-    from tavrin_trainer.core.directory import save_checkpoint
-
     path = tmp_path / "net.pt"
     save_checkpoint(path, {"model": TavrinNet(NetworkShape(8, 1, False, 90)).state_dict(),
                            "shape": {"channels": 8, "blocks": 1, "aux_heads": False, "input_planes": 90}})
@@ -29,11 +46,6 @@ def network_file(tmp_path):
 
 def played_game(dim, **fields):
     """A whole game of greedy players as a saved game."""
-    import tavrin_engine as te
-
-    from tavrin_trainer.evaluation.players import GreedyPlayer
-    from tavrin_trainer.core.saved_games import SavedGame
-
     game, player = te.Game(dim), GreedyPlayer(seed=1)
     while not game.is_terminal():
         game.apply(player.choose(game))
@@ -58,8 +70,6 @@ def owners_of(game):
 
 
 def test_a_whole_game_through_the_api_is_the_engine_s_game(client):
-    import tavrin_engine as te
-
     seats = [{"kind": "human"}, {"kind": "greedy"}, {"kind": "rollout", "simulations": 4},
              {"kind": "network", "source": "tiny", "simulations": 4}]
     state = client.post("/api/games", json={"dim": 8, "seats": seats}).json()
@@ -151,8 +161,6 @@ def test_analysis_saved_games_and_the_run_s_curves(client):
     saved = client.get("/api/replays/generation-0001.jsonl").json()["games"]
     assert saved[0]["generation"] == 1
     # The squares grouped into whole pieces, each one of the catalogue's, in the order played.
-    from tavrin_trainer.play.pieces import piece_of
-
     pieces = saved[0]["pieces"]
     assert [[p, t] for p, squares in pieces for t in squares] == saved[0]["moves"]
     assert all(piece_of(squares, 5) is not None for _, squares in pieces)
@@ -163,15 +171,6 @@ def test_analysis_saved_games_and_the_run_s_curves(client):
 
 
 def test_the_command_listens_on_loopback_and_serves_arena_games(tmp_path):
-    import json
-    import os
-    import subprocess
-    import sys
-    import urllib.request
-    from pathlib import Path
-
-    from tavrin_trainer.cli import eval as cli_eval
-
     assert cli_eval.main(["greedy", "--opponent", "random", "--games", "4", "--dim", "6", "--workers", "1",
                           "--quiet", "--seed", "1", "--save-games", str(tmp_path / "evals")]) == 0
     saved = (tmp_path / "evals" / "greedy-vs-random.jsonl").read_text().splitlines()
@@ -193,12 +192,6 @@ def test_the_command_listens_on_loopback_and_serves_arena_games(tmp_path):
 
 
 def test_each_computer_move_is_one_piece_even_when_everyone_else_is_out():
-    import tavrin_engine as te
-
-    from tavrin_trainer.evaluation.players import RandomPlayer
-    from tavrin_trainer.play.pieces import piece_of
-    from tavrin_trainer.play.session import PlaySession, Seat
-
     for seed in range(4):
         session = PlaySession(8, [Seat("random", "random", RandomPlayer([seed, k])) for k in range(4)])
         while not session.game.is_terminal():
@@ -209,8 +202,6 @@ def test_each_computer_move_is_one_piece_even_when_everyone_else_is_out():
 
 
 def test_only_its_own_pages_on_its_own_host_names_can_use_it(client):
-    import json
-
     seats = {"dim": 8, "seats": [{"kind": "human"}] + [{"kind": "greedy"}] * 3}
     for host in ("127.0.0.1", "127.0.0.1:8765", "localhost:1", "[::1]:8765", "[::1]"):
         assert client.get("/api/options", headers={"Host": host}).status_code == 200, host
@@ -252,9 +243,6 @@ def test_malformed_and_oversized_requests_are_400_or_413_and_errors_echo_little(
 
 
 def test_saved_game_files_links_fifos_and_bad_lines(tmp_path):
-    import os
-    import threading
-
     folder = tmp_path / "evals"
     folder.mkdir()
     (folder / "good.jsonl").write_text('{"dim": 5, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0]}\n')
@@ -278,8 +266,6 @@ def test_saved_game_files_links_fifos_and_bad_lines(tmp_path):
     # A FIFO swapped in after the listing is not waited on (it has no writer).
     os.remove(folder / "good.jsonl")
     os.mkfifo(folder / "good.jsonl")
-    from tavrin_trainer.play.replay_files import ReplayUnreadable, read_replay
-
     outcome = []
     reader = threading.Thread(target=lambda: outcome.append(pytest.raises(ReplayUnreadable, read_replay,
                                                                           folder / "good.jsonl")))
@@ -289,11 +275,6 @@ def test_saved_game_files_links_fifos_and_bad_lines(tmp_path):
 
 
 def test_every_generation_of_the_run_is_offered_latest_first(tmp_path, network_file):
-    import argparse
-    import shutil
-
-    from tavrin_trainer.cli.play import networks_offered
-
     (tmp_path / "run" / "checkpoints").mkdir(parents=True)
     for generation in (0, 3, 12):
         shutil.copy(network_file, tmp_path / "run" / "checkpoints" / f"generation-{generation:04d}.pt")

@@ -9,12 +9,18 @@ import time
 import urllib.request
 
 import pytest
+import tavrin_engine as te
 from engine_marks import needs_engine
 
 pytest.importorskip("starlette")
 pytest.importorskip("uvicorn")
 webdriver = pytest.importorskip("selenium.webdriver")
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
+
+from tavrin_trainer.core.saved_games import SavedGame, pieces_of  # noqa: E402
+from tavrin_trainer.evaluation.players import GreedyPlayer  # noqa: E402
+from tavrin_trainer.play.app import PlayConfig, create_app, serving  # noqa: E402
 
 pytestmark = needs_engine
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
@@ -23,8 +29,6 @@ DRIVER = shutil.which("chromedriver")
 
 @pytest.fixture
 def server():
-    from tavrin_trainer.play.app import PlayConfig, create_app, serving
-
     app = create_app(PlayConfig())
     with serving(app) as url:
         yield app, url
@@ -120,8 +124,6 @@ def test_a_person_plays_a_whole_game_in_the_browser(server, browser, tmp_path):
 
 
 def test_hostile_file_and_player_names_show_as_text(browser, tmp_path):
-    from tavrin_trainer.play.app import PlayConfig, create_app, serving
-
     hostile = """x"><img src=x onerror="document.title='XSS'">"""
     folder = tmp_path / "evals"
     folder.mkdir()
@@ -139,8 +141,6 @@ def test_hostile_file_and_player_names_show_as_text(browser, tmp_path):
 
 def start_game(browser, dim, kinds, simulations=None):
     """Chooses the seats and the side on the page shown, and clicks New game."""
-    from selenium.webdriver.support.ui import Select
-
     for box, kind in zip(browser.find_elements(By.CSS_SELECTOR, "#seat-choices .seat"), kinds):
         Select(box.find_element(By.CSS_SELECTOR, "select.kind")).select_by_value(kind)
         if simulations is not None and kind == "rollout":
@@ -192,13 +192,6 @@ def test_a_game_survives_a_reload_and_new_game_drops_the_old_game_s_answers(serv
 
 
 def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_path):
-    import tavrin_engine as te
-
-    from tavrin_trainer.evaluation.players import GreedyPlayer
-    from tavrin_trainer.play.app import PlayConfig, create_app, serving
-    from tavrin_trainer.core.saved_games import pieces_of
-    from tavrin_trainer.core.saved_games import SavedGame
-
     game, greedy = te.Game(7), GreedyPlayer(seed=2)
     while not game.is_terminal():
         game.apply(greedy.choose(game))
@@ -230,8 +223,6 @@ def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_pat
 
 
 def test_the_run_s_curves_have_real_axes_a_scale_per_loss_and_the_parity_line(browser, tmp_path):
-    from tavrin_trainer.play.app import PlayConfig, create_app, serving
-
     run = tmp_path / "run"
     run.mkdir()
     (run / "metrics.csv").write_text(

@@ -1,7 +1,13 @@
 import numpy as np
 import pytest
+import tavrin_engine as te
 import torch
 from engine_marks import needs_engine
+
+from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT, load_checkpoint
+from tavrin_trainer.core.settings import resolve_settings
+from tavrin_trainer.evaluation.arena import play_games, play_match, rotated_seatings
+from tavrin_trainer.evaluation.players import GreedyPlayer, NetworkPlayer, RandomPlayer, RolloutPlayer, player_from_name
 
 pytestmark = needs_engine
 
@@ -26,8 +32,6 @@ def opened_corners(game, placement):
 
 
 def test_greedy_picks_the_largest_piece_with_the_most_opened_corners():
-    import tavrin_engine as te
-
     checked = 0
     for dim, seed in ((8, 1), (20, 2)):
         game, rng = te.Game(dim), np.random.default_rng(seed)
@@ -43,9 +47,6 @@ def test_greedy_picks_the_largest_piece_with_the_most_opened_corners():
 
 
 def test_players_choose_legal_tiles_and_keep_no_memory():
-    import tavrin_engine as te
-    from tavrin_trainer.evaluation.players import GreedyPlayer, RandomPlayer, RolloutPlayer
-
     game = te.Game(7)
     for _ in range(9):
         game.apply(int(game.legal_tiles()[0]))
@@ -58,9 +59,6 @@ def test_players_choose_legal_tiles_and_keep_no_memory():
 
 
 def test_the_network_player_takes_the_most_probable_legal_tile_lowest_on_ties():
-    import tavrin_engine as te
-    from tavrin_trainer.evaluation.players import NetworkPlayer
-
     class Preference(torch.nn.Module):
         def forward(self, planes, hands=None):  # prefers high tiles, with all tiles above 30 tied
             logits = torch.arange(planes.shape[2] * planes.shape[3], dtype=torch.float32).clamp(max=30)
@@ -78,9 +76,6 @@ def test_the_network_player_takes_the_most_probable_legal_tile_lowest_on_ties():
 
 
 def test_a_match_rotates_the_seats_and_reports_per_seat_means():
-    from tavrin_trainer.evaluation.arena import play_games, play_match, rotated_seatings
-    from tavrin_trainer.evaluation.players import GreedyPlayer, RandomPlayer
-
     greedy, rand = GreedyPlayer(seed=1), RandomPlayer(seed=2)
     seatings = rotated_seatings(greedy, rand, 6)
     assert [s.index(greedy) for s in seatings] == [0, 1, 2, 3, 0, 1]
@@ -97,9 +92,6 @@ def test_a_match_rotates_the_seats_and_reports_per_seat_means():
 
 
 def test_worker_processes_play_every_game_once_and_a_seed_gives_the_same_games_however_split():
-    from tavrin_trainer.evaluation.arena import play_games, rotated_seatings
-    from tavrin_trainer.evaluation.players import GreedyPlayer, RandomPlayer, RolloutPlayer
-
     seatings = rotated_seatings(RolloutPlayer(4), RandomPlayer(), 10)
     results = play_games(seatings, dim=6, workers=2, seed=5)
     assert [r.seats.index("rollout:4") for r in results] == [k % 4 for k in range(10)]
@@ -114,10 +106,6 @@ def test_worker_processes_play_every_game_once_and_a_seed_gives_the_same_games_h
 
 
 def test_a_mixed_player_is_named_with_its_playouts_replays_from_the_game_streams_and_is_timed():
-    import tavrin_engine as te
-    from tavrin_trainer.evaluation.arena import play_games, play_match, rotated_seatings
-    from tavrin_trainer.evaluation.players import GreedyPlayer, NetworkPlayer, player_from_name
-
     class Flat(torch.nn.Module):
         def forward(self, planes, hands=None):
             return torch.zeros(len(planes), planes.shape[2] * planes.shape[3]), torch.zeros(len(planes), 4)
@@ -149,20 +137,11 @@ def test_a_mixed_player_is_named_with_its_playouts_replays_from_the_game_streams
 
 def test_rollout_search_beats_random_players():
     # A backup that credited the wrong player would play worse than random.
-    from tavrin_trainer.evaluation.arena import play_match
-    from tavrin_trainer.evaluation.players import RandomPlayer, RolloutPlayer
-
     match = play_match(RolloutPlayer(100), RandomPlayer(), 48, dim=6, seed=1)
     assert match.mean > 0.4, match.describe()  # parity is 0.25
 
 
 def test_the_shipped_network_plays_side_20_and_starts_runs():
-    import tavrin_engine as te
-
-    from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
-    from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT, load_checkpoint
-    from tavrin_trainer.core.settings import resolve_settings
-
     player = NetworkPlayer.pretrained(simulations=8)
     assert player.name == "pretrained@8" and player.trained_side == 20
     game = te.Game(20)

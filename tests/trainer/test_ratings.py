@@ -1,12 +1,9 @@
 import itertools
-import sys
-import types
 from collections import Counter, namedtuple
 
 import pytest
 
-import tavrin_trainer.evaluation
-from tavrin_trainer.evaluation import ratings
+from tavrin_trainer.evaluation import arena, ratings
 
 # The fields of arena.GameResult that rate() reads.
 Result = namedtuple("Result", "seats scores payoffs seat_seconds seat_actions",
@@ -51,12 +48,10 @@ def test_shared_win_updates_tied_players_alike():
 
 @pytest.fixture
 def arena_calls(monkeypatch):
-    """Replaces the arena (the engine's games) with a recorder of what it was asked to play."""
+    """Replaces the arena's games with a recorder of what it was asked to play."""
     calls = []
-    fake = types.ModuleType("tavrin_trainer.evaluation.arena")
-    fake.play_games = lambda seatings, dim, workers=1, **options: calls.append((list(seatings), dim, workers)) or []
-    monkeypatch.setitem(sys.modules, "tavrin_trainer.evaluation.arena", fake)
-    monkeypatch.setattr(tavrin_trainer.evaluation, "arena", fake, raising=False)
+    monkeypatch.setattr(arena, "play_games", lambda seatings, dim, workers=1, **options:
+                        calls.append((list(seatings), dim, workers)) or [])
     return calls
 
 

@@ -13,16 +13,21 @@ from dataclasses import dataclass
 import pytest
 from engine_marks import needs_engine
 
-from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
-from tavrin_trainer.ray_backend.resources import plan_actors
 from tavrin_trainer.core.directory import RunDirectory
 from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.generation_loop import run_training
+from tavrin_trainer.ray_backend import train_on_ray
+from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
+from tavrin_trainer.ray_backend.resources import plan_actors, reserve_learner_gpu
 
 # Ray keeps a node on loopback only while it believes it runs on one machine
 # (read when Ray is imported).
 os.environ["RAY_ENABLE_WINDOWS_OR_OSX_CLUSTER"] = "0"
 ray = pytest.importorskip("ray")
 from ray.cluster_utils import Cluster  # noqa: E402
+from ray.util.scheduling_strategies import PlacementGroupSchedulingStrategy  # noqa: E402
+
+from tavrin_trainer.ray_backend.actor_group import MAX_DEATHS_IN_A_ROW, ActorGroup  # noqa: E402
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=6, selfplay_processes=2,
             train_steps=3, train_batch_size=32, eval_random_games=4, eval_greedy_games=4, saved_games=2,
@@ -64,8 +69,6 @@ def kill_when_recorded(run: RunDirectory, generation: int, role: str, killed: li
 
 
 def train_while_killing(settings: TrainSettings, role: str) -> list[str]:
-    from tavrin_trainer.ray_backend import train_on_ray
-
     killed: list[str] = []
     killer = threading.Thread(target=kill_when_recorded,
                               args=(RunDirectory(settings.run_dir), 1, role, killed), daemon=True)
@@ -78,9 +81,6 @@ def train_while_killing(settings: TrainSettings, role: str) -> list[str]:
 
 @needs_engine
 def test_a_ray_run_writes_the_files_and_columns_of_a_local_run(two_nodes, tmp_path):
-    from tavrin_trainer.generation_loop import run_training
-    from tavrin_trainer.ray_backend import train_on_ray
-
     local, distributed = RunDirectory(tmp_path / "local"), RunDirectory(tmp_path / "ray")
     run_training(TrainSettings(run_dir=str(local.root), **TINY), show_progress=False)
     assert train_on_ray(TrainSettings(run_dir=str(distributed.root), backend="ray", **TINY),
@@ -142,8 +142,6 @@ def answers(group, items) -> dict[int, int]:
 
 
 def test_actor_groups_move_work_off_dead_actors_and_give_up_on_crash_loops(two_nodes, tmp_path):
-    from tavrin_trainer.ray_backend.actor_group import MAX_DEATHS_IN_A_ROW, ActorGroup
-
     @ray.remote(num_cpus=0, max_restarts=-1, max_task_retries=0)
     class Doubler:
         def __init__(self, crash: bool, crash_once: str = "") -> None:
@@ -202,8 +200,6 @@ def test_actor_plans_follow_the_cluster():
 
 
 def test_the_learner_s_gpu_is_reserved_on_its_machine_or_the_run_says_why(two_nodes):
-    from tavrin_trainer.ray_backend.resources import reserve_learner_gpu
-
     # The loopback nodes have no GPU: the wait ends with a message, not for ever.
     head = ray.get_runtime_context().get_node_id()
     with pytest.raises(RayBackendError, match="no GPU of the machine running tavrin-train came free within 1 s"):
@@ -212,8 +208,6 @@ def test_the_learner_s_gpu_is_reserved_on_its_machine_or_the_run_says_why(two_no
     node = two_nodes.add_node(num_cpus=1, num_gpus=1, node_ip_address="127.0.0.1")
     try:
         group = reserve_learner_gpu(node.node_id, 1.0, timeout_s=60)
-        from ray.util.scheduling_strategies import PlacementGroupSchedulingStrategy
-
         @ray.remote
         class Holder:
             def where(self):

@@ -9,9 +9,10 @@ from tavrin_trainer.cli import eval as cli_eval
 from tavrin_trainer.cli import render as cli_render
 from tavrin_trainer.cli import train as cli_train
 from tavrin_trainer.core.directory import RunDirectory, save_checkpoint
-from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 from tavrin_trainer.core.saved_games import SavedGame, outline_segments, write_rendering
-from tavrin_trainer.core.settings import TrainSettings, flag_name
+from tavrin_trainer.core.settings import PRESETS, TrainSettings, flag_name
+from tavrin_trainer.evaluation import players
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 
 
 @pytest.mark.parametrize("cells, expected", [
@@ -109,11 +110,9 @@ def test_eval_command_scores_seat_rotated_matches_and_rates_a_run(tmp_path, caps
 @needs_engine
 def test_eval_plays_the_same_games_through_onnx_runtime_as_through_torch(tmp_path, capsys, monkeypatch):
     pytest.importorskip("onnxruntime")
-    from tavrin_trainer.learning import inference
-
     built = []
-    make = inference.make_inference
-    monkeypatch.setattr(inference, "make_inference", lambda model, backend, *rest, **named: built.append(backend) or
+    make = players.make_inference
+    monkeypatch.setattr(players, "make_inference", lambda model, backend, *rest, **named: built.append(backend) or
                         make(model, backend, *rest, **named))
     checkpoint = tmp_path / "net.pt"
     save_checkpoint(checkpoint, {"model": TavrinNet(NetworkShape(8, 1)).state_dict(),
@@ -143,8 +142,6 @@ def test_bad_eval_arguments_are_refused(flags, message, capsys):
 
 
 def test_a_checkpoint_without_its_network_shape_is_named_not_a_traceback(tmp_path, capsys):
-    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-
     bare = tmp_path / "bare.pt"
     save_checkpoint(bare, {"model": TavrinNet(NetworkShape(8, 1)).state_dict()})
     with pytest.raises(SystemExit):
@@ -153,8 +150,6 @@ def test_a_checkpoint_without_its_network_shape_is_named_not_a_traceback(tmp_pat
 
 
 def test_a_preset_is_as_if_typed_and_flags_beside_it_win(tmp_path, monkeypatch):
-    from tavrin_trainer.core.settings import PRESETS
-
     seen = {}
     monkeypatch.setattr(cli_train, "train_from_settings", lambda settings, show_progress: seen.update(s=settings))
     cli_train.main(["--preset", "full-board", "--generations", "3", "--run-dir", str(tmp_path / "run")])

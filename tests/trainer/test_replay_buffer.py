@@ -1,7 +1,9 @@
 import numpy as np
 import pytest
+import tavrin_engine as te
 from test_network_and_training import random_examples
 
+from tavrin_trainer.learning.examples import Examples
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer
 
 
@@ -43,10 +45,6 @@ def test_positions_of_another_board_side_are_refused(tmp_path):
 
 
 def test_extended_positions_come_back_whole_with_their_targets(tmp_path):
-    import tavrin_engine as te
-
-    from tavrin_trainer.learning.examples import Examples
-
     games = [te.Game(6) for _ in range(3)]
     for moves, game in enumerate(games):
         for _ in range(5 * moves):

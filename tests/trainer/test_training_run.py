@@ -7,13 +7,19 @@ import time
 from pathlib import Path
 
 import pytest
+import torch
 from engine_marks import needs_engine
 
+from tavrin_trainer import generation_loop
 from tavrin_trainer.cli import render as cli_render
-from tavrin_trainer.core.directory import RunDirectory, load_checkpoint
-from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure
+from tavrin_trainer.core.directory import RunDirectory, load_checkpoint, save_checkpoint
 from tavrin_trainer.core.settings import TrainSettings, resolve_settings
+from tavrin_trainer.evaluation.arena import play_match
+from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
 from tavrin_trainer.generation_loop import run_training
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet
+from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers
+from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure
 
 TINY = dict(dim=6, channels=8, blocks=1, sims_per_move=4, games_per_generation=3, workers=2, selfplay_processes=2,
             train_steps=3, train_batch_size=32, eval_random_games=4, eval_greedy_games=4, saved_games=2,
@@ -50,9 +56,6 @@ def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_
     assert (run.plot_dir / "win_rate.png").read_bytes()[:4] == b"\x89PNG"
     assert load_checkpoint(run.checkpoint_path(2))["generation"] == 2
     # Each strength column is the seeded match of that generation's network, played again here.
-    from tavrin_trainer.evaluation.arena import play_match
-    from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
-
     network = NetworkPlayer.from_checkpoint(run.checkpoint_path(2))
     for index, opponent in enumerate(("random", "greedy")):
         again = play_match(network, player_from_name(opponent), 4, TINY["dim"], seed=[0, 2, index])
@@ -92,8 +95,6 @@ def test_a_server_failure_mid_run_keeps_the_last_generation(tmp_path, monkeypatc
     run = RunDirectory(tmp_path / "run")
     run_training(tiny(run.root, generations=1, engine="module"), show_progress=False)
     before = run.checkpoint_path(1).read_bytes()
-
-    from tavrin_trainer import generation_loop
 
     original = generation_loop.self_play
 
@@ -170,10 +171,6 @@ def test_a_curriculum_run_with_every_learning_option_moves_its_board_and_resumes
 
 @needs_engine
 def test_a_seeded_generation_plays_the_same_games_however_many_processes_share_them(tmp_path):
-    from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-    from tavrin_trainer.core.directory import save_checkpoint
-    from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers
-
     checkpoint = tmp_path / "net.pt"
     save_checkpoint(checkpoint, {"model": TavrinNet(NetworkShape(8, 1)).state_dict(),
                                  "shape": {"channels": 8, "blocks": 1}})
@@ -192,8 +189,6 @@ def test_a_seeded_generation_plays_the_same_games_however_many_processes_share_t
 
 @needs_engine
 def test_a_run_stopped_after_every_generation_trains_the_network_of_one_run_straight_through(tmp_path):
-    import torch
-
     options = dict(gumbel_candidates=4, warm_start_teacher="rollout:4", warm_start_games=2, warm_start_steps=2,
                    eval_rollout_games=4, eval_rollout_simulations=4, evaluation_cache=0)
     straight, stopped = RunDirectory(tmp_path / "straight"), RunDirectory(tmp_path / "stopped")
@@ -227,7 +222,7 @@ def test_a_time_limit_stops_the_run_and_side_20_columns_and_the_score_mix_take_p
                          tensorboard=True)
     assert state.generation == 1 and len(rows) == 2
     assert rows[1]["vs_random_side20_games"] == rows[1]["vs_greedy_side20_games"] == "4"
-    from tensorboard.backend.event_processing.event_accumulator import EventAccumulator
+    from tensorboard.backend.event_processing.event_accumulator import EventAccumulator  # optional, as --tensorboard
 
     events = EventAccumulator(str(tmp_path / "limited" / "tensorboard"))
     events.Reload()

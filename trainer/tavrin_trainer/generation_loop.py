@@ -26,13 +26,16 @@ from tavrin_trainer.learning.examples import RecordError
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 from tavrin_trainer.learning.optimisation import LossWeights, learning_rate, train_steps
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
-from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError, atomic_write, load_checkpoint, save_checkpoint
+from tavrin_trainer.core.cpus import usable_cpu_count
+from tavrin_trainer.core.directory import (RunDirectory, RunDirectoryError, atomic_write, load_checkpoint,
+                                           resolve_checkpoint, save_checkpoint)
 from tavrin_trainer.core.interrupts import CtrlC
-from tavrin_trainer.core.metrics import EVALUATION_OPPONENTS, MetricsLog
+from tavrin_trainer.core.metrics import EVALUATION_OPPONENTS, MetricsLog, evaluation_columns
 from tavrin_trainer.core.plots import write_plots
 from tavrin_trainer.core.progress import progress_bar, say, warn
-from tavrin_trainer.core.saved_games import game_from_record
+from tavrin_trainer.core.saved_games import game_from_moves
 from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.selfplay.demonstrations import demonstration_examples
 from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
 from tavrin_trainer.selfplay.interface import SelfPlayEngine
 
@@ -144,8 +147,6 @@ def check_network_matches(run: RunDirectory, path, saved: dict[str, Any], shape:
 
 def start_from(state: TrainingState, init: str) -> None:
     """Generation 0 is the network of ``init`` (its shape checked by the settings)."""
-    from tavrin_trainer.core.directory import resolve_checkpoint
-
     path = resolve_checkpoint(init)
     state.model.load_state_dict(load_checkpoint(path)["model"])
     say(f"generation 0 is the network of {path}", state.show_progress)
@@ -153,9 +154,6 @@ def start_from(state: TrainingState, init: str) -> None:
 
 def warm_start(state: TrainingState) -> None:
     """The teacher's games into the buffer and a first round of training on them."""
-    from tavrin_trainer.core.settings import usable_cpu_count
-    from tavrin_trainer.selfplay.demonstrations import demonstration_examples
-
     settings = state.settings
     side = settings.side_of_generation(1)
     teacher = settings.warm_start_teacher
@@ -221,7 +219,7 @@ def self_play(state: TrainingState, engine: SelfPlayEngine) -> dict[str, Any]:
     for _, _, examples, record in played:
         state.buffer.add(examples)
         if len(saved) < settings.saved_games:
-            saved.append(game_from_record(engine.as_lists(record), side, state.generation))
+            saved.append(game_from_moves(*engine.moves_and_payoffs(record), side, state.generation))
     seconds = time.perf_counter() - started
     if saved:
         state.run.games_dir.mkdir(parents=True, exist_ok=True)
@@ -273,8 +271,7 @@ def evaluate(state: TrainingState) -> dict[str, Any]:
         if games:
             result = play_match(network, player_from_name(opponent), games, dim, show_progress=state.show_progress,
                                 seed=[settings.seed, state.generation, index])
-            row.update({f"vs_{key}_games": result.games, f"vs_{key}_mean_payoff": result.mean,
-                        f"vs_{key}_stderr": result.stderr, f"vs_{key}_s": result.seconds})
+            row.update(evaluation_columns(key, result.games, result.mean, result.stderr, result.seconds))
     return row
 
 
@@ -291,7 +288,7 @@ def write_scalars(state: TrainingState, row: dict[str, Any]) -> None:
     """The row's numbers as TensorBoard scalars, step = generation, grouped
     as in metrics.csv (strength columns under strength/)."""
     if state.scalars is None:
-        try:
+        try:  # optional: only a run with --tensorboard needs it
             from torch.utils.tensorboard import SummaryWriter
         except ImportError as missing:
             raise RunDirectoryError(f"--tensorboard needs the tensorboard package: pip install tensorboard "

@@ -18,6 +18,12 @@ enum class LeafEvaluation : std::uint8_t {
 
 // Bound on playouts per leaf: a search of a few seconds at most.
 inline constexpr std::uint32_t kMaxPlayoutsPerLeaf = 1024;
+// A cache far above any useful size, well below what would exhaust memory.
+inline constexpr std::uint64_t kMaxEvaluationCacheEntries = std::uint64_t{1} << 24;
+// More than every square of a hand changes nothing.
+inline constexpr std::uint32_t kMaxOpeningSampleActions = 89;
+// More candidates than a board has tiles change nothing.
+inline constexpr std::uint32_t kMaxGumbelCandidates = 1U << 16;
 
 // How a self-play game searches beyond the module's training game; all off
 // by default, which is the module's game.

@@ -3,9 +3,21 @@
 from __future__ import annotations
 
 import argparse
+import re
 import sys
+from pathlib import Path
 
-from tavrin_trainer.core.settings import INFERENCE_BACKENDS
+import tavrin_engine as te
+
+from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError, atomic_write
+from tavrin_trainer.core.inference_backends import INFERENCE_BACKENDS, resolve_backend
+from tavrin_trainer.core.limits import MIN_SIDE
+from tavrin_trainer.core.saved_games import SavedGame
+from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.evaluation.arena import play_match
+from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
+from tavrin_trainer.selfplay.engines import resolve_device
 
 DESCRIPTION = """\
 Measure strength honestly. The candidate sits in seat k mod 4 of game k and
@@ -96,9 +108,6 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
     if (args.candidate is None) == (args.ladder is None):
         parser.error("give either a candidate or --ladder RUN_DIR")
-    from tavrin_trainer.learning.inference import resolve_backend
-    from tavrin_trainer.selfplay.engines import resolve_device
-
     try:
         args.device = resolve_device(args.device)
         args.inference = resolve_backend(args.inference, args.device)
@@ -108,21 +117,17 @@ def main(argv: list[str] | None = None) -> int:
         args.workers = 1 if args.device.startswith("cuda") else 2
     if args.games < 1 or args.workers < 1 or args.rounds < 1 or args.ladder_generations < 2:
         parser.error("--games, --workers and --rounds must be at least 1, --ladder-generations at least 2")
-    from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
-
-    if args.dim is not None and not MIN_SIDE <= args.dim <= MAX_SIDE:
-        parser.error(f"--dim must be {MIN_SIDE} to {MAX_SIDE}, got {args.dim}")
+    if args.dim is not None and not MIN_SIDE <= args.dim <= te.MAX_SIDE:
+        parser.error(f"--dim must be {MIN_SIDE} to {te.MAX_SIDE}, got {args.dim}")
     if args.simulations < 0:
         parser.error("--simulations must not be negative")
     if (args.first_play_reduction is not None or args.gumbel_candidates) and args.simulations == 0:
         parser.error("--first-play-reduction and --gumbel-candidates change the search: give --simulations too")
     if args.playouts and args.simulations == 0:
         parser.error("--playouts values the leaves of a search: give --simulations too")
-    if args.gumbel_candidates == 1 or not 0 <= args.gumbel_candidates <= 1 << 16:
-        parser.error(f"--gumbel-candidates must be 0 (off) or 2 to 65536, got {args.gumbel_candidates}")
-
-    from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
-    from tavrin_trainer.core.directory import RunDirectoryError
+    if args.gumbel_candidates == 1 or not 0 <= args.gumbel_candidates <= te.MAX_GUMBEL_CANDIDATES:
+        parser.error(f"--gumbel-candidates must be 0 (off) or 2 to {te.MAX_GUMBEL_CANDIDATES}, "
+                     f"got {args.gumbel_candidates}")
 
     try:
         if args.ladder:
@@ -135,8 +140,6 @@ def main(argv: list[str] | None = None) -> int:
                      for i, name in enumerate(args.opponent or ["random", "greedy"])]
     except (FileNotFoundError, ValueError, NotImplementedError, RunDirectoryError) as error:
         parser.error(str(error))
-
-    from tavrin_trainer.evaluation.arena import play_match
 
     args.dim = args.dim or side_of(candidate, *opponents)
     show = not args.quiet
@@ -160,12 +163,6 @@ def main(argv: list[str] | None = None) -> int:
 
 def save_games(result, folder: str):
     """The match's games as saved-game lines; the file's path."""
-    import re
-    from pathlib import Path
-
-    from tavrin_trainer.core.directory import atomic_write
-    from tavrin_trainer.core.saved_games import SavedGame
-
     name = re.sub(r"[^A-Za-z0-9_.@,+-]+", "_", f"{result.candidate}-vs-{result.opponent}")
     path = Path(folder) / f"{name}.jsonl"
     lines = [SavedGame(result.dim, list(game.moves), list(game.payoffs), seats=list(game.seats)).to_json() + "\n"
@@ -176,17 +173,11 @@ def save_games(result, folder: str):
 
 def side_of(*players) -> int:
     """The side the first network among ``players`` was trained for, else the trainer's default."""
-    from tavrin_trainer.core.settings import TrainSettings
-
     sides = [p.trained_side for p in players if getattr(p, "trained_side", None)]
     return sides[0] if sides else TrainSettings().dim
 
 
 def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
-    from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
-    from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
-    from tavrin_trainer.core.directory import RunDirectory
-
     run = RunDirectory(args.ladder)
     generations = run.generations()
     if not generations:

@@ -5,7 +5,15 @@ from __future__ import annotations
 import argparse
 import socket
 import sys
+import webbrowser
 from pathlib import Path
+
+from tavrin_trainer.core.directory import (PRETRAINED_CHECKPOINT, PRETRAINED_NAME, RunDirectory, RunDirectoryError,
+                                           resolve_checkpoint)
+from tavrin_trainer.core.inference_backends import resolve_backend
+
+# The play extra (starlette, uvicorn) is imported once the flags are read, so
+# that --help works without it and its absence gets an answer.
 
 DESCRIPTION = """\
 A local web app: play a game against networks and fixed players (you place
@@ -48,15 +56,11 @@ def build_parser() -> argparse.ArgumentParser:
 def networks_offered(args: argparse.Namespace) -> dict[str, Path]:
     """Names the page shows, each with its checkpoint; FileNotFoundError or
     RunDirectoryError for one that cannot be found."""
-    from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT, PRETRAINED_NAME, resolve_checkpoint
-
     offered: dict[str, Path] = {}
     if PRETRAINED_CHECKPOINT.is_file():
         offered[PRETRAINED_NAME] = PRETRAINED_CHECKPOINT
     if args.run:
         # Every generation of the run, the latest first, so a seat can play what any of them learnt.
-        from tavrin_trainer.core.directory import RunDirectory
-
         run = RunDirectory(args.run)
         for generation in reversed(run.generations()):
             path = run.checkpoint_path(generation)
@@ -75,10 +79,9 @@ def main(argv: list[str] | None = None) -> int:
         import uvicorn  # noqa: F401
 
         from tavrin_trainer.play.app import PlayConfig, create_app
+        from tavrin_trainer.play.guard import names_for
     except ImportError as missing:
         parser.error(f"tavrin-play needs its extra: pip install \".[play]\" ({missing})")
-    from tavrin_trainer.core.directory import RunDirectoryError
-
     if args.run and not Path(args.run).is_dir():
         parser.error(f"--run {args.run}: no such run directory")
     for folder in args.games:
@@ -95,9 +98,6 @@ def main(argv: list[str] | None = None) -> int:
         listener = socket.create_server((args.host, args.port))
     except OSError as error:
         parser.error(f"cannot listen on {args.host}:{args.port}: {error.strerror or error}")
-    from tavrin_trainer.learning.inference import resolve_backend
-    from tavrin_trainer.play.guard import names_for
-
     # ONNX Runtime when installed: several times faster than torch on one position at a time.
     app = create_app(PlayConfig(networks=networks, run_dir=Path(args.run) if args.run else None,
                                 games_dirs=[Path(folder) for folder in args.games],
@@ -107,8 +107,6 @@ def main(argv: list[str] | None = None) -> int:
     url = f"http://{'[' + host + ']' if ':' in host else host}:{port}/"
     print(f"tavrin-play: open {url} (Ctrl-C stops it)", flush=True)
     if args.open:
-        import webbrowser
-
         webbrowser.open(url)
     return serve(app, listener)
 

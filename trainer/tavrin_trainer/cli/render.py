@@ -6,6 +6,9 @@ import argparse
 import sys
 from pathlib import Path
 
+from tavrin_trainer.core.directory import RunDirectory
+from tavrin_trainer.core.saved_games import read_games, write_rendering
+
 DESCRIPTION = """\
 Draw finished self-play games as SVG or PNG boards: each player's squares in
 its colour, every piece outlined, squares and payoffs in the caption.
@@ -28,8 +31,6 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def games_file(source: Path, generation: int | None) -> Path:
-    from tavrin_trainer.core.directory import RunDirectory
-
     if source.is_file():
         return source
     run = RunDirectory(source)
@@ -52,8 +53,6 @@ def main(argv: list[str] | None = None) -> int:
         path = games_file(source, args.generation)
     except FileNotFoundError as error:
         parser.error(str(error))
-
-    from tavrin_trainer.core.saved_games import read_games, write_rendering
 
     games = read_games(path)
     if args.game is not None and not 0 <= args.game < len(games):

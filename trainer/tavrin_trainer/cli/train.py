@@ -5,7 +5,10 @@ from __future__ import annotations
 import argparse
 import sys
 
+from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError
 from tavrin_trainer.core.settings import PRESETS, TrainSettings, add_setting_flags, explicit_settings, resolve_settings
+from tavrin_trainer.selfplay.pool_processes import SelfPlayFailure
+from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure
 
 DESCRIPTION = """\
 Train a policy-value network for the four-player polyomino game by self-play.
@@ -52,8 +55,6 @@ def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     explicit = {**PRESETS.get(args.preset, {}), **explicit_settings(args)}
-    from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError
-
     try:
         saved = None
         if explicit.get("run_dir"):
@@ -70,9 +71,6 @@ def train_from_settings(settings: TrainSettings, show_progress: bool) -> int:
     # Imported here so that --help and bad flags answer at once, without PyTorch.
     from tavrin_trainer.generation_loop import run_training
     from tavrin_trainer.ray_backend import RayBackendError, train_on_ray
-    from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError
-    from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure
-    from tavrin_trainer.selfplay.pool_processes import SelfPlayFailure
 
     run = RunDirectory(settings.run_dir)
     try:

@@ -9,14 +9,21 @@ ever cleaned or replaced in a folder without it.
 
 from __future__ import annotations
 
+import fcntl
 import json
 import os
+import pickle
 import re
 import socket
+import sys
 import tempfile
+import zipfile
 from contextlib import contextmanager
 from pathlib import Path
 from typing import Any, Callable, Iterator
+
+# torch is imported by the functions that save and load checkpoints: the
+# command lines and worker processes import this module without needing it.
 
 CHECKPOINT_PATTERN = re.compile(r"generation-(\d{4,})\.pt$")
 # The side-20 network shipped with the package, named "pretrained" wherever a
@@ -97,8 +104,6 @@ class RunDirectory:
         """Keeps a second trainer out while held. The operating system lets go
         of the lock when its process ends, however it ends, so a lock left by
         a killed trainer is taken over at once."""
-        import fcntl
-
         self.root.mkdir(parents=True, exist_ok=True)
         with open(self.root / LOCK_NAME, "a+") as handle:
             try:
@@ -223,9 +228,6 @@ def save_checkpoint(path: Path, state: dict[str, Any]) -> None:
 def load_checkpoint(path: str | Path) -> dict[str, Any]:
     """The checkpoint's contents; FileNotFoundError, or CheckpointError
     naming the file when it is damaged or not a tavrin checkpoint."""
-    import pickle
-    import zipfile
-
     import torch
 
     path = Path(path)
@@ -263,8 +265,6 @@ def resolve_checkpoint(path: str) -> Path:
         return PRETRAINED_CHECKPOINT
     candidate = Path(path)
     if candidate.is_dir():
-        import sys
-
         run = RunDirectory(candidate)
         found = run.newest_loadable(lambda line: print(line, file=sys.stderr))
         if found is None:

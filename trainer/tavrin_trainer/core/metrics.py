@@ -12,6 +12,8 @@ from tavrin_trainer.core.directory import atomic_write
 # optionally against rollout players on the training board.
 EVALUATION_OPPONENTS = ("random", "greedy", "random_side20", "greedy_side20", "rollout")
 
+EVALUATION_FIELDS = ("games", "mean_payoff", "stderr", "s")
+
 COLUMNS = [
     "generation", "elapsed_s",
     # self-play throughput
@@ -23,9 +25,17 @@ COLUMNS = [
     "train_steps", "learning_rate", "policy_loss", "value_loss", "ownership_loss", "score_loss",
     "buffer_positions", "train_s",
     # evaluation
-    *(f"vs_{opponent}_{field}" for opponent in EVALUATION_OPPONENTS
-      for field in ("games", "mean_payoff", "stderr", "s")),
+    *(f"vs_{opponent}_{field}" for opponent in EVALUATION_OPPONENTS for field in EVALUATION_FIELDS),
 ]
+
+
+def evaluation_columns(opponent: str, games: int, mean_payoff: float, stderr: float,
+                       seconds: float) -> dict[str, Any]:
+    """The columns of one evaluation match against ``opponent`` (a key of
+    EVALUATION_OPPONENTS): the candidate's mean payoff over ``games`` games,
+    seats rotated, its standard error and the match's wall time."""
+    values = (games, mean_payoff, stderr, seconds)
+    return {f"vs_{opponent}_{field}": value for field, value in zip(EVALUATION_FIELDS, values, strict=True)}
 
 
 class MetricsLog:

@@ -5,6 +5,8 @@ from __future__ import annotations
 
 from pathlib import Path
 
+from tavrin_trainer.core.directory import atomic_write
+
 # Any player against three copies of itself, seats rotated, scores 0.25.
 PARITY = 0.25
 
@@ -19,6 +21,7 @@ def metric_column(rows: list[dict[str, str]], name: str) -> tuple[list[int], lis
 
 
 def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
+    # matplotlib is slow to load and wanted only when a generation is recorded.
     import matplotlib
 
     matplotlib.use("Agg")
@@ -60,8 +63,6 @@ def write_plots(rows: list[dict[str, str]], plot_dir: Path) -> list[Path]:
 
 
 def _save(figure, path: Path, plt) -> Path:
-    from tavrin_trainer.core.directory import atomic_write
-
     figure.tight_layout()
     atomic_write(path, lambda temporary: figure.savefig(temporary, dpi=110, format="png"))
     plt.close(figure)

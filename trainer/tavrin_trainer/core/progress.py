@@ -2,7 +2,11 @@
 
 from __future__ import annotations
 
+import sys
 from typing import Any
+
+# tqdm comes with the train extra; a quiet run, and tavrin-eval --quiet, need
+# none, so it is imported when a bar or a line is drawn.
 
 
 class _Silent:
@@ -37,8 +41,6 @@ def say(message: str, enabled: bool = True) -> None:
 
 def warn(message: str, progress_shown: bool = True) -> None:
     """A line on standard error that even a quiet run prints."""
-    import sys
-
     if progress_shown:
         from tqdm import tqdm
 

@@ -163,7 +163,7 @@ def write_rendering(game: SavedGame, path: Path) -> None:
         raise ValueError(f"cannot render to '{path.suffix}': use .svg or .png")
 
 
-def game_from_record(record: Any, dim: int, generation: int | None = None) -> SavedGame:
-    moves, _, payoffs = record
+def game_from_moves(moves: Any, payoffs: Any, dim: int, generation: int | None = None) -> SavedGame:
+    """A finished game to save: its (player, tile) moves and four payoffs."""
     return SavedGame(dim=dim, moves=[(int(p), int(t)) for p, t in moves],
                      payoffs=[float(x) for x in payoffs], generation=generation)

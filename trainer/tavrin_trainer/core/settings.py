@@ -11,35 +11,20 @@ import argparse
 import dataclasses
 import json
 import math
-import os
 import time
 from dataclasses import dataclass, field, fields
 from pathlib import Path
 from typing import Any
 
-# Board sides the trainer plays: the longest piece must fit; the engine's bound.
-MIN_SIDE, MAX_SIDE = 5, 128
-# The engine's bound on a pool's evaluation cache.
-MAX_CACHE_ENTRIES = 1 << 24
-# The engine's bound on random playouts per leaf of a search.
-MAX_PLAYOUTS = 1024
-# How self-play may run the network (see learning.inference).
-INFERENCE_BACKENDS = ("auto", "fp32", "bf16", "onnx")
+import numpy as np
+import tavrin_engine as te
 
-
-def usable_cpu_count() -> int:
-    """The CPUs this process may run on: its affinity mask where the system
-    has one (a container's or a job scheduler's limit), not every CPU of
-    the machine."""
-    if hasattr(os, "sched_getaffinity"):
-        return max(1, len(os.sched_getaffinity(0)))
-    return os.cpu_count() or 1
-
-
-def rollout_simulations(name: str) -> int | None:
-    """N for a well-formed rollout:N (N at least 1), else None."""
-    count = name.removeprefix("rollout:")
-    return int(count) if name.startswith("rollout:") and count.isdigit() and int(count) >= 1 else None
+from tavrin_trainer.core.cpus import usable_cpu_count
+from tavrin_trainer.core.directory import RunDirectoryError, load_network_checkpoint, resolve_checkpoint
+from tavrin_trainer.core.inference_backends import INFERENCE_BACKENDS
+from tavrin_trainer.core.limits import MIN_SIDE
+from tavrin_trainer.core.player_names import rollout_simulations
+from tavrin_trainer.core.search_settings import SearchSettings
 
 
 def teacher_simulations(teacher: str) -> int:
@@ -59,53 +44,6 @@ def _setting(default: Any, help: str, group: str, fixed: bool = False) -> Any:
     network or the stored positions).
     """
     return field(default=default, metadata={"help": help, "group": group, "fixed": fixed})
-
-
-@dataclass(frozen=True)
-class SearchSettings:
-    """What one search reads, whoever runs it: the self-play pools, the
-    network player's search and the Ray actors take this one object.
-
-    The first seven fields are the attributes the ``tavrin_self_play`` module
-    reads from its ``config`` argument, so an instance is also a module
-    config; the module ignores the rest. The defaults choose a move as a
-    player does: no root noise, no sampling, the most visited tile."""
-
-    dim: int
-    rep: int = 1
-    sims_per_move: int = 32
-    sample_moves: int = 0
-    c_puct: float = 1.5
-    dirichlet_alpha: float = 0.5
-    exploration_fraction: float = 0.0
-    # Read by the batched pool only.
-    skip_single_tile: bool = False
-    full_search_fraction: float = 1.0
-    reduced_sims: int = 0
-    extended_planes: bool = False
-    first_play_reduction: float | None = None
-    # At least 2: a Gumbel root with that many candidates (sequential halving,
-    # improved-policy targets); 0: PUCT with Dirichlet noise at the root too.
-    gumbel_candidates: int = 0
-    # Network answers a pool keeps for positions reached again (0: none).
-    evaluation_cache: int = 0
-    # How a leaf is valued: 'network', 'mixed' ((1 - playout_weight) * the
-    # network's value + playout_weight * the mean payoff of `playouts` random
-    # playouts from it) or 'playouts' (uniform priors, playouts alone).
-    leaf_evaluation: str = "network"
-    playouts: int = 1
-    playout_weight: float = 0.5
-    # 'puct', or 'ucb1' (the rollout player's rule: priors unread).
-    selection: str = "puct"
-    # Share of a searched action's mean backed-up value in its value target.
-    searched_value_weight: float = 0.0
-    # Records carry the whole placements each search went through.
-    placement_shares: bool = False
-    # Each player's first this many actions are drawn from the search's policy.
-    opening_sample_actions: int = 0
-    # Game number n of a pool draws its noise and samples from its own stream
-    # seeded from (seed, n); None draws from the operating system.
-    seed: int | None = None
 
 
 @dataclass
@@ -277,9 +215,9 @@ class TrainSettings:
         stages = []
         for item in filter(None, (part.strip() for part in self.board_schedule.split(","))):
             side, _, count = item.partition(":")
-            if (not (side.isdigit() and count.isdigit()) or not MIN_SIDE <= int(side) <= MAX_SIDE
+            if (not (side.isdigit() and count.isdigit()) or not MIN_SIDE <= int(side) <= te.MAX_SIDE
                     or int(count) < 1):
-                raise ValueError(f"--board-schedule takes SIDE:GENERATIONS pairs (side {MIN_SIDE} to {MAX_SIDE}, "
+                raise ValueError(f"--board-schedule takes SIDE:GENERATIONS pairs (side {MIN_SIDE} to {te.MAX_SIDE}, "
                                  f"generations at least 1) separated by commas, got {self.board_schedule!r}")
             stages.append((int(side), int(count)))
         return stages
@@ -298,8 +236,6 @@ class TrainSettings:
         ``generation``, seeded from --seed and that generation."""
         seed = None
         if generation is not None:
-            import numpy as np
-
             seed = int(np.random.SeedSequence([self.seed, generation]).generate_state(1, np.uint64)[0])
         return SearchSettings(
             dim=self.dim if dim is None else dim, rep=self.rep, sims_per_move=self.sims_per_move,
@@ -326,8 +262,9 @@ class TrainSettings:
             value = getattr(self, f.name)
             if _type_name(f) == "float" and not math.isfinite(value):
                 raise ValueError(f"--{flag_name(f.name)} must be a finite number, got {value}")
-        if not MIN_SIDE <= self.dim <= MAX_SIDE:
-            raise ValueError(f"--dim must be {MIN_SIDE} to {MAX_SIDE} (the longest piece must fit), got {self.dim}")
+        if not MIN_SIDE <= self.dim <= te.MAX_SIDE:
+            raise ValueError(f"--dim must be {MIN_SIDE} to {te.MAX_SIDE} (the longest piece must fit), "
+                             f"got {self.dim}")
         positive = ["generations", "dim", "games_per_generation", "workers", "channels", "blocks",
                     "eval_rollout_simulations",
                     "pool_games", "reduced_sims",
@@ -359,16 +296,17 @@ class TrainSettings:
             raise ValueError(f"--lr-schedule must be constant or cosine, got {self.lr_schedule!r}")
         if (self.ownership_loss_weight or self.score_loss_weight) and not self.aux_heads:
             raise ValueError("--ownership-loss-weight and --score-loss-weight need --aux-heads true")
-        if not 0 <= self.playouts <= MAX_PLAYOUTS:
-            raise ValueError(f"--playouts must be 0 to {MAX_PLAYOUTS}, got {self.playouts}")
+        if not 0 <= self.playouts <= te.MAX_PLAYOUTS:
+            raise ValueError(f"--playouts must be 0 to {te.MAX_PLAYOUTS}, got {self.playouts}")
         if not 0 <= self.playout_weight <= 1:
             raise ValueError(f"--playout-weight must lie in [0, 1], got {self.playout_weight}")
         if not 0 <= self.searched_value_weight <= 1:
             raise ValueError(f"--searched-value-weight must lie in [0, 1], got {self.searched_value_weight}")
         if self.searched_value_weight and self.engine == "module":
             raise ValueError("--searched-value-weight needs --engine pool: the module records outcomes only")
-        if not 0 <= self.opening_sample_actions <= 89:
-            raise ValueError(f"--opening-sample-actions must be 0 to 89, got {self.opening_sample_actions}")
+        if not 0 <= self.opening_sample_actions <= te.MAX_OPENING_SAMPLE_ACTIONS:
+            raise ValueError(f"--opening-sample-actions must be 0 to {te.MAX_OPENING_SAMPLE_ACTIONS}, "
+                             f"got {self.opening_sample_actions}")
         if self.opening_sample_actions and self.engine == "module":
             raise ValueError("--opening-sample-actions needs --engine pool")
         if self.playouts and self.engine == "module":
@@ -383,12 +321,14 @@ class TrainSettings:
             raise ValueError(f"--engine must be pool or module, got {self.engine!r}")
         if self.device not in ("auto", "cpu", "cuda"):
             raise ValueError(f"--device must be auto, cpu or cuda, got {self.device!r}")
-        if self.evaluation_cache > MAX_CACHE_ENTRIES:
-            raise ValueError(f"--evaluation-cache must be at most {MAX_CACHE_ENTRIES}, got {self.evaluation_cache}")
+        if self.evaluation_cache > te.MAX_EVALUATION_CACHE:
+            raise ValueError(f"--evaluation-cache must be at most {te.MAX_EVALUATION_CACHE}, "
+                             f"got {self.evaluation_cache}")
         if self.inference not in INFERENCE_BACKENDS:
             raise ValueError(f"--inference must be one of {', '.join(INFERENCE_BACKENDS)}, got {self.inference!r}")
-        if self.gumbel_candidates == 1 or not 0 <= self.gumbel_candidates <= 1 << 16:
-            raise ValueError(f"--gumbel-candidates must be 0 (off) or 2 to 65536, got {self.gumbel_candidates}")
+        if self.gumbel_candidates == 1 or not 0 <= self.gumbel_candidates <= te.MAX_GUMBEL_CANDIDATES:
+            raise ValueError(f"--gumbel-candidates must be 0 (off) or 2 to {te.MAX_GUMBEL_CANDIDATES}, "
+                             f"got {self.gumbel_candidates}")
         if self.gumbel_candidates and self.engine == "module":
             raise ValueError("--gumbel-candidates needs --engine pool: the module searches with PUCT only")
         if not 0 < self.full_search_fraction <= 1:
@@ -490,8 +430,6 @@ def explicit_settings(namespace: argparse.Namespace) -> dict[str, Any]:
 def network_shape_of(init: str, explicit: dict[str, Any]) -> dict[str, Any]:
     """The network settings of the checkpoint a run starts from; ValueError
     when a flag typed now asks for another shape."""
-    from tavrin_trainer.core.directory import RunDirectoryError, load_network_checkpoint, resolve_checkpoint
-
     try:
         shape = load_network_checkpoint(resolve_checkpoint(init))["shape"]
     except (FileNotFoundError, RunDirectoryError) as error:

@@ -18,6 +18,7 @@ however many processes share it.
 from __future__ import annotations
 
 import math
+import multiprocessing
 import sys
 import time
 from concurrent.futures import ProcessPoolExecutor
@@ -27,8 +28,8 @@ from typing import Callable, Sequence
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.evaluation.players import Player
 from tavrin_trainer.core.progress import progress_bar
+from tavrin_trainer.evaluation.players import Player
 
 SEATS = te.PLAYERS  # a seat per player
 
@@ -161,8 +162,6 @@ def play_games(seatings: Sequence[Sequence[Player]], dim: int, workers: int = 1,
         # Interleaved shares balance the seats and the game lengths.
         shares = [list(range(w, len(seatings), workers)) for w in range(workers)]
         results: list[GameResult | None] = [None] * len(seatings)
-        import multiprocessing
-
         with ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("spawn")) as pool:
             futures = [pool.submit(_play_share, [seatings[i] for i in share], dim, entropy,
                                    [numbers[i] for i in share])

@@ -17,6 +17,14 @@ from typing import Any, Sequence
 import numpy as np
 import tavrin_engine as te
 
+from tavrin_trainer.core.directory import PRETRAINED_NAME, load_network_checkpoint, resolve_checkpoint
+from tavrin_trainer.core.player_names import rollout_simulations
+from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.learning.inference import make_inference
+
+# torch and the network module (which loads it) are imported by the network
+# player's methods alone: the fixed players play in processes without torch.
+
 
 class Player:
     name = "player"
@@ -158,7 +166,6 @@ class NetworkPlayer(Player):
                     return self.model(board_input)
                 return self.model(board_input, torch.from_numpy(hands).to(self.device))
         if self._backend is None:
-            from tavrin_trainer.learning.inference import make_inference
             from tavrin_trainer.learning.network import inference_copy
 
             self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference, self.device,
@@ -171,7 +178,6 @@ class NetworkPlayer(Player):
                         gumbel_candidates: int = 0, playouts: int = 0,
                         playout_weight: float = 0.5) -> "NetworkPlayer":
         from tavrin_trainer.learning.network import model_from_checkpoint
-        from tavrin_trainer.core.directory import load_network_checkpoint
 
         checkpoint = load_network_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
@@ -184,8 +190,6 @@ class NetworkPlayer(Player):
     def pretrained(cls, simulations: int = 64, device: str = "cpu", **search: Any) -> "NetworkPlayer":
         """The side-20 network shipped with the package (README, "The
         pretrained network"), searching ``simulations`` per action."""
-        from tavrin_trainer.core.directory import PRETRAINED_NAME, resolve_checkpoint
-
         path = resolve_checkpoint(PRETRAINED_NAME)
         player = cls.from_checkpoint(path, simulations=simulations, device=device, **search)
         player.name = player.name.replace(path.stem, PRETRAINED_NAME, 1)
@@ -247,8 +251,6 @@ class NetworkPlayer(Player):
 
     def _search_records(self, games: Sequence[te.Game], simulations: int,
                         seeds: Sequence[int] | None = None, placements: bool = False) -> list[dict]:
-        from tavrin_trainer.core.settings import SearchSettings
-
         search = SearchSettings(dim=games[0].dim, sims_per_move=simulations, c_puct=self.c_puct,
                                 extended_planes=self.extended_planes,
                                 first_play_reduction=self.first_play_reduction,
@@ -280,10 +282,8 @@ def mixed_prefix(playouts: int, playout_weight: float) -> str:
 
 
 def check_playouts(playouts: int, playout_weight: float, simulations: int) -> None:
-    from tavrin_trainer.core.settings import MAX_PLAYOUTS
-
-    if not 0 <= playouts <= MAX_PLAYOUTS:
-        raise ValueError(f"playouts must be 0 to {MAX_PLAYOUTS} per leaf, got {playouts}")
+    if not 0 <= playouts <= te.MAX_PLAYOUTS:
+        raise ValueError(f"playouts must be 0 to {te.MAX_PLAYOUTS} per leaf, got {playouts}")
     if not 0 <= playout_weight <= 1:
         raise ValueError(f"the playout weight must lie in [0, 1], got {playout_weight}")
     if playouts and simulations < 1:
@@ -320,8 +320,6 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
     if name == "greedy":
         return GreedyPlayer(seed)
     if name.startswith("rollout:"):
-        from tavrin_trainer.core.settings import rollout_simulations
-
         count = rollout_simulations(name)
         if count is None:
             raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {name!r}")
@@ -331,8 +329,6 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
         if playouts < 1 or name in ("random", "greedy") or name.startswith(("rollout:", MIXED_PREFIX)):
             raise ValueError(f"a mixed player is a network with at least 1 playout per leaf, got {name!r} "
                              f"with {playouts}")
-    from tavrin_trainer.core.directory import PRETRAINED_NAME, resolve_checkpoint
-
     network = dict(simulations=simulations, device=device, first_play_reduction=first_play_reduction,
                    gumbel_candidates=gumbel_candidates, inference=inference, playouts=playouts,
                    playout_weight=playout_weight)

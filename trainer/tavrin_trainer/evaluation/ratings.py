@@ -9,13 +9,16 @@ import re
 from collections import Counter
 from dataclasses import dataclass
 from pathlib import Path
-from typing import TYPE_CHECKING, Sequence
+from typing import Sequence
 
 import tavrin_engine as te
 
-if TYPE_CHECKING:
-    from tavrin_trainer.evaluation.arena import GameResult
-    from tavrin_trainer.evaluation.players import Player
+from tavrin_trainer.evaluation import arena
+from tavrin_trainer.evaluation.arena import GameResult
+from tavrin_trainer.evaluation.players import Player
+
+# openskill (the train and env extras) and matplotlib load only to rate and to
+# plot: tavrin-eval imports this module for every match, ladder or not.
 
 SEATS = te.PLAYERS  # a seat per player
 # A generation's entrant name: generation-NNNN, with its search after an @ and
@@ -52,10 +55,6 @@ def round_robin(entrants: Sequence[Player], dim: int, rounds: int = 1, workers: 
         for table in itertools.combinations(entrants, SEATS):
             for shift in range(SEATS):
                 seatings.append(table[shift:] + table[:shift])
-
-    # Imported here so that the rating half of this module stands without the game engine.
-    from tavrin_trainer.evaluation import arena
-
     return arena.play_games(seatings, dim, workers=workers, show_progress=show_progress,
                             label="round robin", seed=seed)
 

@@ -1,13 +1,6 @@
-"""How a self-play process runs its network on the pool's batches.
-
-* ``fp32``: the torch network as it is (batch normalisation folded).
-* ``bf16``: the same under torch's bfloat16 autocast. Fast only where the
-  CPU has bfloat16 instructions (or on a GPU); on CPUs without them torch
-  emulates it, many times slower than fp32.
-* ``onnx``: the network exported to ONNX and run by ONNX Runtime, fp32, one
-  thread per process; the same answers as fp32 up to rounding.
-* ``auto``: ``onnx`` on the CPU when onnxruntime and onnx are installed,
-  else ``fp32``; ``fp32`` on a GPU.
+"""How a self-play process runs its network on the pool's batches, through
+one of the backends of core.inference_backends (fp32, bf16 or onnx, as
+``resolve_backend`` gives it).
 
 Every backend takes the pool's inputs (board planes and hand entries as numpy
 bool arrays) and gives float32 CPU tensors that ``SelfPlayPool.submit`` reads.
@@ -20,35 +13,12 @@ import warnings
 from typing import Any, Callable
 
 import numpy as np
+import tavrin_engine as te
 
-from tavrin_trainer.core.settings import INFERENCE_BACKENDS as BACKENDS
+# torch and onnxruntime are imported where a network is built: this module
+# is loaded with pool_loop, which the command lines import without needing them.
 
 Inference = Callable[[np.ndarray, np.ndarray], tuple[Any, Any]]
-
-
-def onnx_available() -> bool:
-    try:
-        import onnx  # noqa: F401  (the exporter needs it)
-        import onnxruntime  # noqa: F401
-    except ImportError:
-        return False
-    return True
-
-
-def resolve_backend(requested: str, device: str) -> str:
-    """The backend ``requested`` stands for on ``device``; ValueError for
-    one that cannot run there."""
-    if requested not in BACKENDS:
-        raise ValueError(f"--inference must be one of {', '.join(BACKENDS)}, got {requested!r}")
-    on_gpu = device.startswith("cuda")
-    if requested == "auto":
-        return "onnx" if not on_gpu and onnx_available() else "fp32"
-    if requested == "onnx":
-        if on_gpu:
-            raise ValueError("--inference onnx runs on the CPU; use fp32 or bf16 with --device cuda")
-        if not onnx_available():
-            raise ValueError("--inference onnx needs onnx and onnxruntime: pip install onnx onnxruntime")
-    return requested
 
 
 def make_inference(model: Any, backend: str, device: str, planes_last: bool) -> Inference:
@@ -82,7 +52,6 @@ def _torch_inference(model: Any, device: str, planes_last: bool, bf16: bool) -> 
 
 def export_onnx(model: Any, planes_last: bool) -> bytes:
     """The network as an ONNX graph for any batch size and board side."""
-    import tavrin_engine as te
     import torch
 
     with_hands = model.shape.input_planes == te.EXTENDED_STATE_PLANES

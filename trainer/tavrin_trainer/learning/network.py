@@ -15,6 +15,7 @@ import tavrin_engine as te
 import torch
 from torch import nn
 from torch.nn import functional as F
+from torch.nn.utils.fusion import fuse_conv_bn_eval
 
 # The final owner of a cell: one of the players, relative to the mover, or nobody.
 OWNER_CLASSES = te.PLAYERS + 1
@@ -157,8 +158,6 @@ def inference_copy(model: TavrinNet) -> TavrinNet:
     """A copy for inference only, with every batch normalisation folded into
     the convolution before it (torch's own fusion): the same outputs up to
     rounding, about a tenth faster on the CPU. Not for training."""
-    from torch.nn.utils.fusion import fuse_conv_bn_eval
-
     fused = copy.deepcopy(model).eval()
     for sequence in (fused.stem, fused.policy_head, fused.value_conv):
         sequence[0], sequence[1] = fuse_conv_bn_eval(sequence[0], sequence[1]), nn.Identity()

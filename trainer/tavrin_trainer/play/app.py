@@ -17,9 +17,11 @@ from collections import OrderedDict
 from contextlib import contextmanager
 from dataclasses import dataclass, field
 from functools import lru_cache
+from importlib.resources import files
 from pathlib import Path
 from typing import Any, Callable, Iterator
 
+import tavrin_engine as te
 from starlette.applications import Starlette
 from starlette.concurrency import run_in_threadpool
 from starlette.middleware import Middleware
@@ -28,13 +30,15 @@ from starlette.responses import FileResponse, JSONResponse, Response
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
+from tavrin_trainer.core.limits import MIN_SIDE
+from tavrin_trainer.core.metrics import MetricsLog
+from tavrin_trainer.core.saved_games import pieces_of
+from tavrin_trainer.evaluation.players import NetworkPlayer
 from tavrin_trainer.play.guard import LOOPBACK_NAMES, MAX_BODY_BYTES, BodyTooLarge, RequestGuard
 from tavrin_trainer.play.pieces import catalogue, piece_of
 from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, read_replay, replay_files
 from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
                                          MAX_SIMULATIONS, PLAYOUT_WEIGHT, PlaySession, RequestRefused, make_seat)
-from tavrin_trainer.core.saved_games import pieces_of
-from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
 
 STATIC = Path(__file__).parent / "static"
 # Games kept at once; the oldest goes first.
@@ -63,8 +67,6 @@ def create_app(config: PlayConfig) -> Starlette:
 
     @lru_cache(maxsize=16)
     def network_player(name: str, simulations: int, playouts: int = 0):
-        from tavrin_trainer.evaluation.players import NetworkPlayer
-
         if name not in config.networks:
             raise RequestRefused(f"no network named {name!r}; this server offers: "
                                  f"{', '.join(config.networks) or 'none'}", 400)
@@ -121,7 +123,7 @@ def create_app(config: PlayConfig) -> Starlette:
 
     async def options(request: Request) -> JSONResponse:
         return JSONResponse({
-            "sides": [MIN_SIDE, MAX_SIDE], "default_side": 20, "max_simulations": MAX_SIMULATIONS,
+            "sides": [MIN_SIDE, te.MAX_SIDE], "default_side": 20, "max_simulations": MAX_SIMULATIONS,
             "seat_defaults": {"simulations": DEFAULT_SEAT_SIMULATIONS, "playouts": DEFAULT_SEAT_PLAYOUTS,
                               "max_playouts": MAX_SEAT_PLAYOUTS},
             "kinds": ["human", "network", "greedy", "rollout", "random"], "networks": list(config.networks),
@@ -222,8 +224,6 @@ def create_app(config: PlayConfig) -> Starlette:
     async def metrics(request: Request) -> JSONResponse:
         if config.run_dir is None:
             raise RequestRefused("this server follows no run (start it with --run)", 404)
-        from tavrin_trainer.core.metrics import MetricsLog
-
         path = config.run_dir / "metrics.csv"
         return JSONResponse({"run": str(config.run_dir), "rows": MetricsLog(path).rows() if path.exists() else []})
 
@@ -259,7 +259,7 @@ def create_app(config: PlayConfig) -> Starlette:
 def serving(app: Starlette, host: str = "127.0.0.1", port: int = 0) -> Iterator[str]:
     """The app served by uvicorn in a background thread while the block
     runs (tests, scripts); yields its address."""
-    import uvicorn
+    import uvicorn  # slow to load, and only serving needs it
 
     listener = socket.create_server((host, port))
     server = uvicorn.Server(uvicorn.Config(app, log_level="warning"))
@@ -277,8 +277,6 @@ def serving(app: Starlette, host: str = "127.0.0.1", port: int = 0) -> Iterator[
 def plotly_bundle() -> Path | None:
     """The browser build of Plotly that the plotly Python package carries, if installed."""
     try:
-        from importlib.resources import files
-
         bundle = files("plotly") / "package_data" / "plotly.min.js"
     except ModuleNotFoundError:
         return None

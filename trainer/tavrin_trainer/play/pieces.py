@@ -5,6 +5,8 @@ from __future__ import annotations
 
 from functools import lru_cache
 
+import tavrin_engine as te
+
 Cells = frozenset[tuple[int, int]]
 
 
@@ -32,8 +34,6 @@ def orientations(cells) -> list[Cells]:
 @lru_cache(maxsize=None)
 def catalogue() -> dict[int, list[tuple[int, int]]]:
     """Every piece id with its squares as (row, column) pairs."""
-    import tavrin_engine as te
-
     return {piece: [tuple(square) for square in te.piece_shape(piece)] for piece in range(te.PIECES)}
 
 

@@ -10,8 +10,10 @@ import stat
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
+import tavrin_engine as te
+
+from tavrin_trainer.core.limits import MIN_SIDE
 from tavrin_trainer.core.saved_games import SavedGame
-from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
 
 if TYPE_CHECKING:
     from tavrin_trainer.play.app import PlayConfig
@@ -71,8 +73,9 @@ def read_replay(path: Path) -> list[SavedGame]:
             games.append(SavedGame.from_json(line))
         except (ValueError, KeyError, TypeError, RecursionError):
             raise ReplayUnreadable(f"{path.name}: line {number} is not a saved game") from None
-        if not MIN_SIDE <= games[-1].dim <= MAX_SIDE:
-            raise ReplayUnreadable(f"{path.name}: line {number} has a board side outside {MIN_SIDE} to {MAX_SIDE}")
+        if not MIN_SIDE <= games[-1].dim <= te.MAX_SIDE:
+            raise ReplayUnreadable(f"{path.name}: line {number} has a board side outside {MIN_SIDE} to "
+                                   f"{te.MAX_SIDE}")
     return games
 
 

@@ -15,9 +15,11 @@ import uuid
 from dataclasses import dataclass
 from typing import Any, Callable
 
+import tavrin_engine as te
+
+from tavrin_trainer.core.limits import MIN_SIDE
 from tavrin_trainer.evaluation.players import GreedyPlayer, Player, RandomPlayer, RolloutPlayer
 from tavrin_trainer.play.pieces import piece_of
-from tavrin_trainer.core.settings import MAX_SIDE, MIN_SIDE
 
 # Largest search a seat or an analysis may ask for: a move of a few seconds.
 MAX_SIMULATIONS = 4096
@@ -111,10 +113,8 @@ def completable_placements(game) -> list[tuple[int, ...]]:
 
 class PlaySession:
     def __init__(self, dim: int, seats: list[Seat]) -> None:
-        import tavrin_engine as te
-
-        if not isinstance(dim, int) or isinstance(dim, bool) or not MIN_SIDE <= dim <= MAX_SIDE:
-            raise RequestRefused(f"the board side must be {MIN_SIDE} to {MAX_SIDE}, got {dim!r}", 400)
+        if not isinstance(dim, int) or isinstance(dim, bool) or not MIN_SIDE <= dim <= te.MAX_SIDE:
+            raise RequestRefused(f"the board side must be {MIN_SIDE} to {te.MAX_SIDE}, got {dim!r}", 400)
         if len(seats) != te.PLAYERS:
             raise RequestRefused(f"a game has {te.PLAYERS} seats, got {len(seats)}", 400)
         self.id = uuid.uuid4().hex[:12]
@@ -197,8 +197,6 @@ class PlaySession:
         self.placements.append((player, tiles))
 
     def _replay(self, placements: list[tuple[int, tuple[int, ...]]]) -> None:
-        import tavrin_engine as te
-
         game = te.Game(self.dim)
         for _, tiles in placements:
             for tile in tiles:

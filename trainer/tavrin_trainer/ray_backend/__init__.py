@@ -13,13 +13,7 @@ faults        what the backend raises
 Only ``driver`` and what it loads import Ray; this module does not.
 """
 
+from tavrin_trainer.ray_backend.driver import train_on_ray
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
-
-
-def train_on_ray(settings, show_progress: bool = True) -> int:
-    from tavrin_trainer.ray_backend.driver import train_on_ray as train
-
-    return train(settings, show_progress)
-
 
 __all__ = ["ActorFailure", "RayBackendError", "train_on_ray"]

@@ -17,10 +17,16 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
+from tavrin_trainer.core.cpus import usable_cpu_count
 from tavrin_trainer.core.directory import RunDirectory
 from tavrin_trainer.core.progress import say
-from tavrin_trainer.core.settings import TrainSettings, usable_cpu_count
+from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
+from tavrin_trainer.ray_backend.resources import plan_actors, reserve_learner_gpu
+from tavrin_trainer.selfplay.engines import pool_worker_options
+
+# Ray is optional (the ray extra): train_on_ray says how to install it when it
+# is missing, so Ray, and the actor modules that import it, load only after that.
 
 # Learner deaths in a row, with no generation finished in between, before giving up.
 MAX_LEARNER_DEATHS = 3
@@ -106,20 +112,18 @@ def _learner_node() -> tuple[str, dict[str, float]]:
 
 def _train(settings: TrainSettings, show_progress: bool) -> int:
     import ray
+    from ray.util.placement_group import remove_placement_group
+    from ray.util.scheduling_strategies import NodeAffinitySchedulingStrategy, PlacementGroupSchedulingStrategy
 
     from tavrin_trainer.ray_backend.evaluation import EvaluationActor
     from tavrin_trainer.ray_backend.learner import Learner
-    from tavrin_trainer.ray_backend.resources import plan_actors, reserve_learner_gpu
     from tavrin_trainer.ray_backend.selfplay_actor import SelfPlayActor
-    from tavrin_trainer.selfplay.engines import pool_worker_options
 
     node_id, node_resources = _learner_node()
     plan = plan_actors(settings, ray.cluster_resources(), node_resources)
     say(plan.describe(), show_progress)
     run_name = f"tavrin-{uuid.uuid4().hex[:8]}"
     options = pool_worker_options(settings, plan.selfplay_device, processes=1, search_threads=1)
-    from ray.util.placement_group import remove_placement_group
-    from ray.util.scheduling_strategies import NodeAffinitySchedulingStrategy, PlacementGroupSchedulingStrategy
 
     # The learner's GPU, shared with the last self-play actor, is reserved first.
     shared_gpu = reserve_learner_gpu(node_id, plan.selfplay_cpus) if plan.learner_gpus else None

@@ -18,7 +18,9 @@ from typing import Any
 
 import numpy as np
 import ray
+import torch
 
+from tavrin_trainer.core.metrics import evaluation_columns
 from tavrin_trainer.evaluation.arena import SEATS, payoff_stderr, play_games, rotated_seatings
 from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
 from tavrin_trainer.generation_loop import TrainingState, evaluation_matches
@@ -30,8 +32,6 @@ from tavrin_trainer.ray_backend.weights import WeightsPublisher, load_published
 @ray.remote
 class EvaluationActor:
     def __init__(self) -> None:
-        import torch
-
         torch.set_num_threads(1)
         self.incarnation = uuid.uuid4().hex
         self.candidate: NetworkPlayer | None = None
@@ -67,12 +67,6 @@ class _Match:
     payoffs: list[float] = field(default_factory=list)
     done: int = 0
     seconds: float = 0.0
-
-
-def match_row(key: str, payoffs: np.ndarray, seconds: float) -> dict[str, Any]:
-    """The columns of one match, scored as ``arena.play_match`` scores it."""
-    return {f"vs_{key}_games": len(payoffs), f"vs_{key}_mean_payoff": float(payoffs.mean()),
-            f"vs_{key}_stderr": payoff_stderr(payoffs), f"vs_{key}_s": seconds}
 
 
 class RayEvaluator:
@@ -114,5 +108,8 @@ class RayEvaluator:
         row: dict[str, Any] = {}
         for match in matches:
             if match.games:
-                row.update(match_row(match.key, np.array(match.payoffs), match.seconds))
+                # Scored as arena.play_match scores a local match.
+                payoffs = np.array(match.payoffs)
+                row.update(evaluation_columns(match.key, len(payoffs), float(payoffs.mean()),
+                                              payoff_stderr(payoffs), match.seconds))
         return row

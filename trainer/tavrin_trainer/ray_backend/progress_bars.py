@@ -10,6 +10,8 @@ from __future__ import annotations
 from contextlib import contextmanager
 from typing import Iterator
 
+from ray.experimental.tqdm_ray import tqdm
+
 from tavrin_trainer.core.progress import progress_bar
 
 
@@ -19,8 +21,6 @@ def actor_progress_bar(total: int, description: str, enabled: bool) -> Iterator:
         with progress_bar(total, description, enabled=False) as silent:
             yield silent
         return
-    from ray.experimental.tqdm_ray import tqdm
-
     bar = tqdm(total=total, desc=f"{description:>12}", unit="")
     try:
         yield bar

@@ -74,6 +74,8 @@ def reserve_learner_gpu(node_id: str, selfplay_cpus: float, timeout_s: float = P
     for the learner and the self-play actor sharing it, and that actor's
     CPUs. Reserved before any other self-play actor is created, so none of
     them can take that GPU first and leave the learner pending."""
+    # Ray here, not at import: the driver imports this module before it has
+    # checked that Ray is installed.
     import ray
     from ray.util.placement_group import placement_group, remove_placement_group
 

@@ -18,9 +18,10 @@ from dataclasses import dataclass
 from typing import Any
 
 import ray
+import torch
 
 from tavrin_trainer.ray_backend.weights import load_published
-from tavrin_trainer.core.settings import SearchSettings
+from tavrin_trainer.core.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare
 from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
@@ -122,8 +123,6 @@ class _Job:
 @ray.remote
 class SelfPlayActor:
     def __init__(self, options: PoolWorkerOptions) -> None:
-        import torch
-
         torch.set_num_threads(options.torch_threads)
         self.options = options
         self.incarnation = uuid.uuid4().hex

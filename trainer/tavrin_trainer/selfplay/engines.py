@@ -16,13 +16,22 @@ from __future__ import annotations
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.learning.examples import Examples, examples_from_pool, examples_from_record, pool_record_lists
-from tavrin_trainer.core.settings import SearchSettings, TrainSettings, usable_cpu_count
+from tavrin_trainer.learning.examples import Examples, examples_from_pool, examples_from_record
+from tavrin_trainer.core.cpus import usable_cpu_count
+from tavrin_trainer.core.inference_backends import resolve_backend
+from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings import TrainSettings
 from tavrin_trainer.selfplay.interface import SelfPlayWorkers
+from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers
+from tavrin_trainer.selfplay.server_engine.game_worker import SELF_PLAY
+from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions
+from tavrin_trainer.selfplay.server_engine.supervisor import Cluster, ClusterOptions
 
 
 def resolve_device(requested: str) -> str:
     """'auto' takes a GPU when torch sees one."""
+    # torch when a device is resolved, not when a command line imports this
+    # module: --help and a bad flag answer without loading it.
     import torch
 
     if requested == "auto":
@@ -38,9 +47,6 @@ def pool_worker_options(settings: TrainSettings, device: str, processes: int | N
     to one per CPU this process may use; on a GPU, to one process holding the
     network whose games are searched by one thread per usable CPU
     (``search_threads``), all feeding one batch."""
-    from tavrin_trainer.learning.inference import resolve_backend
-    from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
-
     on_gpu = device.startswith("cuda")
     if processes is None:
         processes = settings.selfplay_processes or (1 if on_gpu else usable_cpu_count())
@@ -61,8 +67,6 @@ class PoolSelfPlay:
 
     @classmethod
     def local(cls, settings: TrainSettings, device: str) -> "PoolSelfPlay":
-        from tavrin_trainer.selfplay.pool_processes import PoolWorkers
-
         return cls(PoolWorkers(pool_worker_options(settings, device)), settings.extended_planes)
 
     def __enter__(self) -> "PoolSelfPlay":
@@ -80,8 +84,8 @@ class PoolSelfPlay:
         return examples_from_pool(record, dim, self.extended_planes)
 
     @staticmethod
-    def as_lists(record: Any) -> tuple:
-        return pool_record_lists(record)
+    def moves_and_payoffs(record: Any) -> tuple[Any, Any]:
+        return record["moves"], record["payoffs"]
 
     def stats(self, seconds: float) -> dict[str, Any]:
         s = self.workers.stats
@@ -96,9 +100,6 @@ class PoolSelfPlay:
 class ModuleSelfPlay:
     def __init__(self, settings: TrainSettings, log_dir: Path, engine_module: str, checkpoint: Path,
                  device: str = "cpu") -> None:
-        from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions
-        from tavrin_trainer.selfplay.server_engine.supervisor import Cluster, ClusterOptions
-
         server = ServerOptions(channels=settings.channels, blocks=settings.blocks, rep=settings.rep,
                                batch_size=settings.effective_batch_size, wait_s=settings.batch_wait_ms / 1000,
                                threads=settings.server_threads, device=device)
@@ -116,8 +117,6 @@ class ModuleSelfPlay:
 
     def play(self, checkpoint: Path, search: SearchSettings, games: int) -> Iterator[Any]:
         """The module reads the first seven fields of ``search``; it draws its own random numbers."""
-        from tavrin_trainer.selfplay.server_engine.game_worker import SELF_PLAY
-
         server = self.cluster.servers["model"]
         if checkpoint != self.loaded:
             server.load(checkpoint)
@@ -131,8 +130,9 @@ class ModuleSelfPlay:
         return examples_from_record(record, dim)
 
     @staticmethod
-    def as_lists(record: Any) -> tuple:
-        return record
+    def moves_and_payoffs(record: Any) -> tuple[Any, Any]:
+        moves, _, payoffs = record
+        return moves, payoffs
 
     def stats(self, seconds: float) -> dict[str, Any]:
         s = self.cluster.servers["model"].take_stats()

@@ -15,7 +15,7 @@ from pathlib import Path
 from typing import Any, Iterator, Protocol
 
 from tavrin_trainer.learning.examples import Examples
-from tavrin_trainer.core.settings import SearchSettings
+from tavrin_trainer.core.search_settings import SearchSettings
 
 
 @dataclass
@@ -98,6 +98,6 @@ class SelfPlayEngine(Protocol):
 
     def examples(self, record: Any, dim: int) -> Examples: ...
 
-    def as_lists(self, record: Any) -> tuple: ...
+    def moves_and_payoffs(self, record: Any) -> tuple[Any, Any]: ...
 
     def stats(self, seconds: float) -> dict[str, Any]: ...

@@ -9,16 +9,19 @@ from contextlib import nullcontext
 from typing import Any, Callable
 
 import numpy as np
+import tavrin_engine as te
 
+from tavrin_trainer.core.directory import load_network_checkpoint
+from tavrin_trainer.core.search_settings import SearchSettings
 from tavrin_trainer.learning.inference import Inference, make_inference
-from tavrin_trainer.core.settings import SearchSettings
 from tavrin_trainer.selfplay.interface import share_games
 
 
 def load_inference_model(checkpoint: str, device: str) -> Any:
     """The checkpoint's network, ready to answer positions on ``device``."""
+    # The network module loads torch: here, not at import, so that the command
+    # lines, which import this module through pool_processes, need none.
     from tavrin_trainer.learning.network import inference_copy, model_from_checkpoint
-    from tavrin_trainer.core.directory import load_network_checkpoint
 
     return inference_copy(model_from_checkpoint(load_network_checkpoint(checkpoint))).to(device)
 
@@ -39,8 +42,6 @@ def play_pool(infer: Inference, search: SearchSettings, games: int, first_game: 
     GIL while it searches), and every round their positions go to the
     network together as one batch: what keeps a GPU fed from one process.
     Each game keeps its number, so a seeded search plays the same games."""
-    import tavrin_engine as te
-
     shares = share_games(games, max(1, min(search_threads, games)), first_game)
     concurrent = max(1, concurrent_games // len(shares))
     pools = [te.SelfPlayPool(search, games=min(concurrent, share.games), total_games=share.games,

@@ -27,6 +27,12 @@ from typing import Any
 
 import numpy as np
 
+from tavrin_trainer.core.directory import load_model_weights
+
+# torch, and the network module that loads it, come in with the first batch
+# or model: the supervisor and the trainer's command line import this module
+# and need neither.
+
 # How often an idle server looks at its control pipe.
 IDLE_POLL_S = 0.05
 
@@ -107,7 +113,6 @@ def build_model(options: ServerOptions, checkpoint: str) -> Any:
     import torch
 
     from tavrin_trainer.learning.network import model_from_weights
-    from tavrin_trainer.core.directory import load_model_weights
 
     torch.set_num_threads(options.threads)
     model = model_from_weights(options.channels, options.blocks, load_model_weights(checkpoint))
