@@ -31,5 +31,5 @@ echo "== Python suites against the sanitized module"
 # use-after-free report rather than silent reuse.
 LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 PYTHONMALLOC=malloc \
-  TAVRIN_SELF_PLAY_DIR="$PWD/$build/self_play" \
+  TAVRIN_SELF_PLAY_DIR="$PWD/$build/bindings" \
   python3 -m pytest -q -p no:cacheprovider tests/tavrin_self_play tests/hardening tests/tavrin_engine
