@@ -208,7 +208,7 @@ class SelfPlayPool:
     def pending(self) -> int:
         """Games waiting on the network now."""
 
-def final_targets(game: Game, movers: numpy.typing.NDArray[numpy.int8]) -> tuple[numpy.typing.NDArray[numpy.int8], numpy.typing.NDArray[numpy.float32]]:
+def final_targets(game: Game, movers: numpy.typing.NDArray[numpy.integer]) -> tuple[numpy.typing.NDArray[numpy.int8], numpy.typing.NDArray[numpy.float32]]:
     """
-    The targets only the end of a game knows, for its positions whose players to move are `movers` (int8, one per position): owners int8 (K, dim, dim), the final owner of every cell relative to the position's mover (4 empty), and score float32 (K, 4), every player's final score minus the mean of the four over a quarter of the board, from the mover on. `game` must be over. The batched pool's records carry the same targets (example_owners, example_score).
+    The targets only the end of a game knows, for its positions whose players to move are `movers` (integers, one per position): owners int8 (K, dim, dim), the final owner of every cell relative to the position's mover (4 empty), and score float32 (K, 4), every player's final score minus the mean of the four over a quarter of the board, from the mover on. `game` must be over. The batched pool's records carry the same targets (example_owners, example_score).
     """

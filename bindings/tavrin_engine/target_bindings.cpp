@@ -16,12 +16,14 @@ namespace tavrin::engine_bindings {
 namespace {
 
 using namespace nb::literals;
-using Movers = nb::ndarray<const std::int8_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+// Read as int64, so that no integer dtype is narrowed before the range check.
+using Movers = nb::ndarray<const std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
 std::pair<nb::object, nb::object> final_targets_of(const Game& final, const Movers& movers) {
   if (!final.is_terminal()) throw nb::value_error(output::kTargetsOfUnfinishedGame);
-  const std::span<const std::int8_t> given(movers.data(), movers.shape(0));
-  if (std::any_of(given.begin(), given.end(), [](std::int8_t p) { return p < 0 || p >= std::int8_t{kPlayers}; })) {
+  const std::span<const std::int64_t> given(movers.data(), movers.shape(0));
+  const auto not_a_player = [](std::int64_t p) { return p < 0 || p >= static_cast<std::int64_t>(kPlayers); };
+  if (std::any_of(given.begin(), given.end(), not_a_player)) {
     throw nb::value_error(output::kMoversNotPlayers);
   }
   const std::vector<std::uint8_t> players(given.begin(), given.end());
@@ -39,10 +41,10 @@ std::pair<nb::object, nb::object> final_targets_of(const Game& final, const Move
 
 void bind_targets(nb::module_& module) {
   module.def("final_targets", &final_targets_of, "game"_a, "movers"_a,
-             nb::sig("def final_targets(game: Game, movers: numpy.typing.NDArray[numpy.int8]) -> "
+             nb::sig("def final_targets(game: Game, movers: numpy.typing.NDArray[numpy.integer]) -> "
                      "tuple[numpy.typing.NDArray[numpy.int8], numpy.typing.NDArray[numpy.float32]]"),
              "The targets only the end of a game knows, for its positions whose players to move are `movers` "
-             "(int8, one per position): owners int8 (K, dim, dim), the final owner of every cell relative to "
+             "(integers, one per position): owners int8 (K, dim, dim), the final owner of every cell relative to "
              "the position's mover (4 empty), and score float32 (K, 4), every player's final score minus the "
              "mean of the four over a quarter of the board, from the mover on. `game` must be over. The "
              "batched pool's records carry the same targets (example_owners, example_score).");

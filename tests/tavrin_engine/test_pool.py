@@ -107,6 +107,8 @@ def test_records_replay_to_their_payoffs_and_final_targets():
         te.final_targets(te.Game(8), np.zeros(1, np.int8))
     with pytest.raises(ValueError, match="players 0 to 3"):
         te.final_targets(game, np.array([0, 4], np.int8))
+    with pytest.raises(ValueError, match="players 0 to 3"):
+        te.final_targets(game, np.array([256]))  # not narrowed to player 0
 
 
 def test_forced_actions_skip_the_network_and_reduced_searches_leave_no_target():
