@@ -2,8 +2,8 @@
 
 #include <variant>
 
-#include "search/config.hpp"
 #include "python_support/py_error.hpp"
+#include "search/config.hpp"
 
 namespace tavrin::py {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "search/evaluator.hpp"
-#include "python_support/python_texts.hpp"
 #include "python_support/py_ref.hpp"
+#include "python_support/python_texts.hpp"
+#include "search/evaluator.hpp"
 
 namespace tavrin::py {
 

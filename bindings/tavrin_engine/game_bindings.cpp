@@ -12,8 +12,8 @@
 #include "engine/engine_texts.hpp"
 #include "engine/game.hpp"
 #include "tavrin_engine/bindings.hpp"
-#include "tavrin_engine/numpy_arrays.hpp"
 #include "tavrin_engine/module_texts.hpp"
+#include "tavrin_engine/numpy_arrays.hpp"
 
 namespace tavrin::engine_bindings {
 namespace {

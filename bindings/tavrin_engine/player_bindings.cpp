@@ -4,13 +4,13 @@
 #include <string>
 
 #include "engine/game.hpp"
-#include "tavrin_engine/bindings.hpp"
-#include "tavrin_engine/numpy_arrays.hpp"
 #include "players/greedy.hpp"
-#include "tavrin_engine/module_texts.hpp"
 #include "search/playout.hpp"
 #include "search/random.hpp"
 #include "selfplay/rollout_player.hpp"
+#include "tavrin_engine/bindings.hpp"
+#include "tavrin_engine/module_texts.hpp"
+#include "tavrin_engine/numpy_arrays.hpp"
 
 namespace tavrin::engine_bindings {
 namespace {

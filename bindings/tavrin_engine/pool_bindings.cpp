@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "selfplay/self_play_pool.hpp"
+#include "selfplay/self_play_texts.hpp"
 #include "tavrin_engine/bindings.hpp"
+#include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
 #include "tavrin_engine/pool_settings.hpp"
-#include "tavrin_engine/module_texts.hpp"
-#include "selfplay/self_play_texts.hpp"
-#include "selfplay/self_play_pool.hpp"
 
 namespace tavrin::engine_bindings {
 namespace {

@@ -3,12 +3,12 @@
 #include <nanobind/stl/string.h>
 
 #include <cstdint>
-#include <string>
 #include <optional>
+#include <string>
 #include <variant>
 
-#include "selfplay/self_play_texts.hpp"
 #include "python_support/config_reader.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin::engine_bindings {
 namespace {

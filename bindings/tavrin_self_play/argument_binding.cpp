@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "tavrin_self_play/module_texts.hpp"
-#include "python_support/python_texts.hpp"
 #include "python_support/py_error.hpp"
+#include "python_support/python_texts.hpp"
+#include "tavrin_self_play/module_texts.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -5,13 +5,13 @@
 #include <variant>
 
 #include "engine/internal_error.hpp"
-#include "tavrin_self_play/argument_binding.hpp"
 #include "python_support/config_reader.hpp"
+#include "selfplay/console.hpp"
+#include "selfplay/drivers.hpp"
+#include "tavrin_self_play/argument_binding.hpp"
 #include "tavrin_self_play/module_objects.hpp"
 #include "tavrin_self_play/network_client.hpp"
 #include "tavrin_self_play/result_poster.hpp"
-#include "selfplay/console.hpp"
-#include "selfplay/drivers.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -1,9 +1,9 @@
 // Definition of the extension module tavrin_self_play.
 #include <array>
 
-#include "tavrin_self_play/module_texts.hpp"
 #include "tavrin_self_play/entry_functions.hpp"
 #include "tavrin_self_play/module_objects.hpp"
+#include "tavrin_self_play/module_texts.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -1,9 +1,9 @@
 #include "tavrin_self_play/network_client.hpp"
 
 #include "engine/internal_error.hpp"
-#include "tavrin_self_play/module_texts.hpp"
-#include "tavrin_self_play/module_objects.hpp"
 #include "python_support/py_error.hpp"
+#include "tavrin_self_play/module_objects.hpp"
+#include "tavrin_self_play/module_texts.hpp"
 #include "tavrin_self_play/reply_conversion.hpp"
 #include "tavrin_self_play/tensor_lists.hpp"
 

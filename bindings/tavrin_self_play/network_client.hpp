@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "python_support/py_ref.hpp"
 #include "search/evaluator.hpp"
 #include "search/network_output.hpp"
-#include "python_support/py_ref.hpp"
 
 namespace tavrin::py {
 

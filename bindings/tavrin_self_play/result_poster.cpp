@@ -1,7 +1,7 @@
 #include "tavrin_self_play/result_poster.hpp"
 
-#include "tavrin_self_play/module_objects.hpp"
 #include "python_support/py_error.hpp"
+#include "tavrin_self_play/module_objects.hpp"
 
 namespace tavrin::py {
 namespace {

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "engine/game.hpp"
-#include "search_testing/random_positions.hpp"
 #include "engine/internal_error.hpp"
 #include "search/playout.hpp"
 #include "search/search.hpp"
+#include "search_testing/random_positions.hpp"
 #include "selfplay/rollout_player.hpp"
 #include "selfplay/self_play_game.hpp"
 

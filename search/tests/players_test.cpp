@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "engine/game.hpp"
-#include "search_testing/random_positions.hpp"
 #include "players/greedy.hpp"
+#include "search_testing/random_positions.hpp"
 
 namespace tavrin::players {
 namespace {

@@ -1,10 +1,10 @@
 #include "selfplay/drivers.hpp"
 
-#include "search/search_texts.hpp"
-#include "selfplay/self_play_texts.hpp"
 #include "search/random.hpp"
 #include "search/search.hpp"
+#include "search/search_texts.hpp"
 #include "selfplay/console.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
 namespace {

@@ -1,8 +1,8 @@
 #include "selfplay/position_hash.hpp"
 
 #include "engine/internal_error.hpp"
-#include "selfplay/self_play_texts.hpp"
 #include "search/random.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
 namespace {

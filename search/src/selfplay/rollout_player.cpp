@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "engine/internal_error.hpp"
-#include "selfplay/self_play_texts.hpp"
-#include "selfplay/self_play_options.hpp"
 #include "selfplay/self_play_game.hpp"
+#include "selfplay/self_play_options.hpp"
+#include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
 

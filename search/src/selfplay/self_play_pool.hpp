@@ -1,18 +1,18 @@
 #pragma once
 
 #include <array>
-#include <future>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "search/network_output.hpp"
-#include "selfplay/self_play_options.hpp"
 #include "selfplay/evaluation_cache.hpp"
 #include "selfplay/position_hash.hpp"
 #include "selfplay/self_play_game.hpp"
+#include "selfplay/self_play_options.hpp"
 #include "selfplay/training_examples.hpp"
 
 namespace tavrin {
