@@ -12,6 +12,7 @@ from pathlib import Path
 from typing import Any
 
 import numpy as np
+import tavrin_engine as te
 
 # The engine's own colours (its printed board): 0 red, 1 blue, 2 yellow, 3 green.
 PLAYER_COLOURS = ["#d6402f", "#2f6fd6", "#e8b420", "#2fa351"]
@@ -58,8 +59,6 @@ def pieces_of(game: SavedGame) -> list[tuple[int, list[int]]]:
     """The game's squares grouped into whole pieces, (player, squares), by
     replaying it (a player may move twice in a row when the others are
     out); ValueError at the first move the rules refuse."""
-    import tavrin_engine as te
-
     replayed = te.Game(game.dim)
     pieces: list[tuple[int, list[int]]] = []
     laid: list[int] = []

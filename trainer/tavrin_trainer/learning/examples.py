@@ -121,7 +121,7 @@ def examples_from_pool(record: dict, dim: int, extended: bool = False) -> Exampl
     ``dim``, every target a sound distribution or finite, the policy only on
     legal tiles. A record without them (no action with a target) gives no
     examples."""
-    tiles, shares, offsets = _sparse_policies(record)
+    _, tiles, shares, offsets = _sparse_policies(record)
     counts = np.diff(offsets)
     targets = int(np.count_nonzero(counts))
     cells = dim * dim
@@ -159,9 +159,9 @@ def examples_from_pool(record: dict, dim: int, extended: bool = False) -> Exampl
     return Examples(planes, policy, value, owners, score, hands)
 
 
-def _sparse_policies(record: dict) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
-    """A pool record's policy targets: tiles and shares, and the offsets
-    that delimit each action's (empty: no target)."""
+def _sparse_policies(record: dict) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray]:
+    """A pool record's moves (N, 2) and policy targets: tiles and shares,
+    and the offsets that delimit each action's (empty: no target)."""
     try:
         tiles, shares = np.asarray(record["policy_tiles"]), np.asarray(record["policy_shares"])
         offsets = np.asarray(record["policy_offsets"])
@@ -172,20 +172,19 @@ def _sparse_policies(record: dict) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
     if len(offsets) != len(moves) + 1 or offsets[0] != 0 or np.any(np.diff(offsets) < 0) or \
             offsets[-1] != len(tiles) or len(tiles) != len(shares):
         raise RecordError("policy_offsets do not delimit one policy per move")
-    return tiles, shares, offsets
+    return moves, tiles, shares, offsets
 
 
 def pool_record_lists(record: dict) -> tuple[list, list, list]:
     """A pool record as the module's (moves, policies, payoffs); an action
     without a target has an empty policy list."""
-    tiles, shares, offsets = _sparse_policies(record)
+    moves, tiles, shares, offsets = _sparse_policies(record)
     try:
         payoffs = np.asarray(record["payoffs"]).tolist()
     except KeyError as error:
         raise RecordError(f"a pool record has no payoffs: {error}") from error
-    moves = np.asarray(record["moves"]).reshape(-1, 2).tolist()
     policies = [list(zip(tiles[a:b].tolist(), shares[a:b].tolist())) for a, b in zip(offsets[:-1], offsets[1:])]
-    return moves, policies, payoffs
+    return moves.tolist(), policies, payoffs
 
 
 def _replay(moves: Sequence, policies: Sequence, payoffs: Sequence, dim: int, targets_optional: bool,

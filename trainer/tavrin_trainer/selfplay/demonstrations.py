@@ -21,9 +21,11 @@ from concurrent.futures import ProcessPoolExecutor, as_completed
 from typing import Callable
 
 import numpy as np
+import tavrin_engine as te
 
-from tavrin_trainer.learning.examples import Examples
 from tavrin_trainer.core.settings import teacher_simulations
+from tavrin_trainer.evaluation.players import GreedyPlayer
+from tavrin_trainer.learning.examples import Examples
 
 # One action of a teacher: the tile it plays and its policy target over the cells.
 TeacherAction = Callable[[object], tuple[int, np.ndarray]]
@@ -64,10 +66,6 @@ def greedy_examples(games: int, dim: int, seed: int, extended: bool = False) -> 
 
 
 def _greedy_games(games: int, dim: int, seed: int, extended: bool, progress) -> Examples:
-    import tavrin_engine as te
-
-    from tavrin_trainer.evaluation.players import GreedyPlayer
-
     player = GreedyPlayer(seed=[seed, games, dim])  # one stream for all the games
     cells = dim * dim
 
@@ -88,8 +86,6 @@ def _greedy_games(games: int, dim: int, seed: int, extended: bool, progress) -> 
 
 
 def _rollout_game(dim: int, simulations: int, seed: list[int], extended: bool) -> Examples:
-    import tavrin_engine as te
-
     rng = np.random.default_rng(seed)
     cells = dim * dim
 
@@ -104,8 +100,6 @@ def _rollout_game(dim: int, simulations: int, seed: list[int], extended: bool) -
 
 def _teacher_game(dim: int, act: TeacherAction, extended: bool) -> Examples:
     """One game played by ``act`` in every seat, as training positions."""
-    import tavrin_engine as te
-
     game = te.Game(dim)
     planes, policies, movers = [], [], []
     while not game.is_terminal():
