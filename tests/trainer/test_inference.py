@@ -2,7 +2,8 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.core.inference_backends import onnx_available, resolve_backend
+from tavrin_trainer.core import inference_backends
+from tavrin_trainer.core.inference_backends import cpu_has_bf16, onnx_available, resolve_backend
 from tavrin_trainer.learning.inference import make_inference
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet, inference_copy
 
@@ -45,9 +46,20 @@ def test_every_backend_gives_the_fp32_network_s_answers(backend, tolerance, inpu
                                model(torch.from_numpy(board), torch.from_numpy(hand_entries) if hands else None)[0])
 
 
-def test_backends_resolve_by_device_and_refuse_what_cannot_run():
+def test_backends_resolve_by_device_and_cpu_and_refuse_what_cannot_run(tmp_path, monkeypatch):
     assert resolve_backend("auto", "cuda") == "fp32"
-    assert resolve_backend("auto", "cpu") == ("onnx" if onnx_available() else "fp32")
+    assert resolve_backend("auto", "cpu") == ("onnx" if onnx_available() else "bf16" if cpu_has_bf16() else "fp32")
+    cpuinfo = tmp_path / "cpuinfo"
+    cpuinfo.write_text("processor\t: 0\nflags\t\t: fpu avx512f avx512_bf16 amx_tile\n")
+    assert cpu_has_bf16(str(cpuinfo))
+    cpuinfo.write_text("processor\t: 0\nflags\t\t: fpu avx512f avx512bw amx_tile\n")
+    assert not cpu_has_bf16(str(cpuinfo))
+    assert not cpu_has_bf16(str(tmp_path / "absent"))
+    monkeypatch.setattr(inference_backends, "onnx_available", lambda: False)
+    for has_bf16, wanted in ((True, "bf16"), (False, "fp32")):
+        monkeypatch.setattr(inference_backends, "cpu_has_bf16", lambda has=has_bf16: has)
+        assert resolve_backend("auto", "cpu") == wanted
+        assert resolve_backend("auto", "cuda") == "fp32"
     with pytest.raises(ValueError, match="onnx runs on the CPU"):
         resolve_backend("onnx", "cuda")
     with pytest.raises(ValueError, match="must be one of auto, fp32, bf16, onnx"):

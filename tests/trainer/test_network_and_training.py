@@ -73,21 +73,24 @@ def learnable_examples(count, dim, seed=0):
     return examples
 
 
-def test_training_learns_a_policy_and_a_value():
+@pytest.mark.parametrize("bf16", [False, True], ids=["fp32", "bf16"])
+def test_training_learns_a_policy_and_a_value(bf16):
     buffer = ReplayBuffer(capacity=128, dim=6)
     buffer.add(learnable_examples(128, 6))
     model = randomised_net()
     optimizer = torch.optim.Adam(model.parameters(), lr=1e-2)
     rng = np.random.default_rng(0)
-    first = train_steps(model, optimizer, buffer, 3, 128, LossWeights(), rng)
-    train_steps(model, optimizer, buffer, 80, 128, LossWeights(), rng)
-    last = train_steps(model, optimizer, buffer, 3, 128, LossWeights(), rng)
+    first = train_steps(model, optimizer, buffer, 3, 128, LossWeights(), rng, bf16=bf16)
+    train_steps(model, optimizer, buffer, 80, 128, LossWeights(), rng, bf16=bf16)
+    last = train_steps(model, optimizer, buffer, 3, 128, LossWeights(), rng, bf16=bf16)
     assert last.policy < 0.5 * first.policy
     assert last.value < first.value
     assert not model.training  # left ready for inference
+    assert all(p.dtype == torch.float32 for p in model.parameters())  # autocast leaves the weights fp32
 
 
-def test_auxiliary_heads_learn_and_unknown_targets_train_nothing():
+@pytest.mark.parametrize("bf16", [False, True], ids=["fp32", "bf16"])
+def test_auxiliary_heads_learn_and_unknown_targets_train_nothing(bf16):
     torch.manual_seed(0)
     model = TavrinNet(NetworkShape(8, 1, aux_heads=True))
     examples = learnable_examples(64, 6)
@@ -98,9 +101,9 @@ def test_auxiliary_heads_learn_and_unknown_targets_train_nothing():
     optimizer = torch.optim.Adam(model.parameters(), lr=1e-2)
     rng = np.random.default_rng(0)
     weights = LossWeights(value=1.0, ownership=1.0, score=1.0)
-    first = train_steps(model, optimizer, buffer, 3, 64, weights, rng)
-    train_steps(model, optimizer, buffer, 60, 64, weights, rng)
-    last = train_steps(model, optimizer, buffer, 3, 64, weights, rng)
+    first = train_steps(model, optimizer, buffer, 3, 64, weights, rng, bf16=bf16)
+    train_steps(model, optimizer, buffer, 60, 64, weights, rng, bf16=bf16)
+    last = train_steps(model, optimizer, buffer, 3, 64, weights, rng, bf16=bf16)
     assert last.ownership < 0.5 * first.ownership and last.score < 0.5 * first.score
     unknown = learnable_examples(8, 6)
     assert unknown.owners.min() == UNKNOWN and np.isnan(unknown.score).all()

@@ -165,7 +165,8 @@ def warm_start(state: TrainingState) -> None:
     set_learning_rate(state.optimizer, settings.learning_rate)
     with progress_bar(settings.warm_start_steps, "warm start", state.show_progress) as bar:
         train_steps(state.model, state.optimizer, state.buffer, settings.warm_start_steps,
-                    settings.train_batch_size, loss_weights(settings), state.rng, bar)
+                    settings.train_batch_size, loss_weights(settings), state.rng, bar,
+                    bf16=settings.train_precision == "bf16")
 
 
 def set_learning_rate(optimizer: torch.optim.Optimizer, rate: float) -> None:
@@ -243,7 +244,8 @@ def train(state: TrainingState) -> dict[str, Any]:
     set_learning_rate(state.optimizer, rate)
     with progress_bar(settings.train_steps, "training", state.show_progress) as bar:
         losses = train_steps(state.model, state.optimizer, state.buffer, settings.train_steps,
-                             settings.train_batch_size, loss_weights(settings), state.rng, bar)
+                             settings.train_batch_size, loss_weights(settings), state.rng, bar,
+                             bf16=settings.train_precision == "bf16")
     return {"train_steps": settings.train_steps, "learning_rate": rate, "policy_loss": losses.policy,
             "value_loss": losses.value, "ownership_loss": losses.ownership, "score_loss": losses.score,
             "buffer_positions": len(state.buffer), "train_s": time.perf_counter() - started}

@@ -163,6 +163,9 @@ class TrainSettings:
     lr_schedule: str = _setting("cosine", "'constant', or 'cosine': the rate falls along a half cosine to "
                                 "a twentieth of --learning-rate at the last of --generations.", "training")
     weight_decay: float = _setting(1e-4, "L2 weight decay of Adam.", "training")
+    train_precision: str = _setting(
+        "fp32", "How training steps compute: fp32, or bf16 (torch bfloat16 autocast; the weights and Adam stay "
+        "fp32). bf16 is fast only on CPUs with bfloat16 instructions, or a GPU.", "training")
     value_loss_weight: float = _setting(1.0, "Weight of the value cross-entropy beside the policy "
                                         "cross-entropy.", "training")
     ownership_loss_weight: float = _setting(1.0, "Weight of the ownership cross-entropy (needs --aux-heads).",
@@ -292,6 +295,8 @@ class TrainSettings:
             raise ValueError(f"--exploration-fraction must lie in [0, 1], got {self.exploration_fraction}")
         if not 0 <= self.value_score_mix <= 1:
             raise ValueError(f"--value-score-mix must lie in [0, 1], got {self.value_score_mix}")
+        if self.train_precision not in TRAIN_PRECISIONS:
+            raise ValueError(f"--train-precision must be fp32 or bf16, got {self.train_precision!r}")
         if self.lr_schedule not in ("constant", "cosine"):
             raise ValueError(f"--lr-schedule must be constant or cosine, got {self.lr_schedule!r}")
         if (self.ownership_loss_weight or self.score_loss_weight) and not self.aux_heads:
@@ -348,6 +353,8 @@ class TrainSettings:
             raise ValueError(f"unknown settings: {', '.join(unknown)}")
         return cls(**values)
 
+
+TRAIN_PRECISIONS = ("fp32", "bf16")
 
 # Named sets of settings for `tavrin-train --preset`, as if typed.
 PRESETS: dict[str, dict[str, Any]] = {

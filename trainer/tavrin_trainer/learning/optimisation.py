@@ -90,13 +90,18 @@ def batch_losses(model: TavrinNet, batch: Examples, score_mix: float = 0.0) -> d
 
 
 def train_steps(model: TavrinNet, optimizer: torch.optim.Optimizer, buffer: ReplayBuffer, steps: int,
-                batch_size: int, weights: LossWeights, rng: np.random.Generator, progress=None) -> Losses:
-    """Runs ``steps`` Adam steps; returns the mean losses over them."""
+                batch_size: int, weights: LossWeights, rng: np.random.Generator, progress=None,
+                bf16: bool = False) -> Losses:
+    """Runs ``steps`` Adam steps; returns the mean losses over them. With
+    ``bf16`` the forward pass runs under bfloat16 autocast (the losses, the
+    weights and Adam's state stay fp32)."""
     model.train()
     sums = dict.fromkeys(("policy", "value", "ownership", "score"), 0.0)
     factors = {"policy": 1.0, "value": weights.value, "ownership": weights.ownership, "score": weights.score}
+    device_type = next(model.parameters()).device.type
     for _ in range(steps):
-        losses = batch_losses(model, buffer.sample(batch_size, rng), weights.score_mix)
+        with torch.autocast(device_type, dtype=torch.bfloat16, enabled=bf16):
+            losses = batch_losses(model, buffer.sample(batch_size, rng), weights.score_mix)
         total = sum(factors[name] * loss for name, loss in losses.items() if factors[name] > 0)
         optimizer.zero_grad(set_to_none=True)
         total.backward()
