@@ -54,6 +54,6 @@ PY
 echo "== side 20, two generations each (pool engine unless named)"
 measure cpu-pool --device cpu
 measure cuda-pool --device cuda
-measure cuda-mixed --device cuda --playouts 1
+measure cuda-mixed-bf16 --device cuda --playouts 1 --train-precision bf16
 measure cuda-module --device cuda --engine module --extended-planes false --workers 16
 echo "logs and runs in $out"
