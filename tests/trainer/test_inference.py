@@ -3,7 +3,8 @@ import pytest
 import torch
 
 from tavrin_trainer.core import inference_backends
-from tavrin_trainer.core.inference_backends import cpu_has_bf16, onnx_available, resolve_backend
+from tavrin_trainer.core.inference_backends import (cpu_has_bf16, onnx_available, resolve_backend,
+                                                   resolve_train_precision)
 from tavrin_trainer.learning.inference import make_inference
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet, inference_copy
 
@@ -58,8 +59,9 @@ def test_backends_resolve_by_device_and_cpu_and_refuse_what_cannot_run(tmp_path,
     monkeypatch.setattr(inference_backends, "onnx_available", lambda: False)
     for has_bf16, wanted in ((True, "bf16"), (False, "fp32")):
         monkeypatch.setattr(inference_backends, "cpu_has_bf16", lambda has=has_bf16: has)
-        assert resolve_backend("auto", "cpu") == wanted
-        assert resolve_backend("auto", "cuda") == "fp32"
+        assert resolve_backend("auto", "cpu") == resolve_train_precision("auto", "cpu") == wanted
+        assert resolve_backend("auto", "cuda") == resolve_train_precision("auto", "cuda") == "fp32"
+        assert resolve_train_precision("fp32", "cpu") == "fp32" and resolve_train_precision("bf16", "cuda") == "bf16"
     with pytest.raises(ValueError, match="onnx runs on the CPU"):
         resolve_backend("onnx", "cuda")
     with pytest.raises(ValueError, match="must be one of auto, fp32, bf16, onnx"):

@@ -77,7 +77,7 @@ def test_train_help_explains_every_setting(capsys):
     (["--board-schedule", "200:3"], "side 5 to 128"),
     (["--warm-start-teacher", "rollout"], "greedy or rollout:N"),
     (["--gumbel-candidates", "1"], "--gumbel-candidates must be 0 (off) or 2"),
-    (["--train-precision", "fp16"], "--train-precision must be fp32 or bf16"),
+    (["--train-precision", "fp16"], "--train-precision must be auto, fp32 or bf16"),
     (["--init", "no-such-run"], "--init no-such-run: no checkpoint or run directory"),
 ])
 def test_bad_train_flags_are_refused_before_anything_starts(flags, message, capsys, tmp_path):

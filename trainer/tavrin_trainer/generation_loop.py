@@ -29,6 +29,7 @@ from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
 from tavrin_trainer.core.cpus import usable_cpu_count
 from tavrin_trainer.core.directory import (RunDirectory, RunDirectoryError, atomic_write, load_checkpoint,
                                            resolve_checkpoint, save_checkpoint)
+from tavrin_trainer.core.inference_backends import resolve_train_precision
 from tavrin_trainer.core.interrupts import CtrlC
 from tavrin_trainer.core.metrics import EVALUATION_OPPONENTS, MetricsLog, evaluation_columns
 from tavrin_trainer.core.plots import write_plots
@@ -54,6 +55,7 @@ class TrainingState:
     rng: np.random.Generator
     show_progress: bool
     device: str = "cpu"
+    train_bf16: bool = False  # training steps under bfloat16 autocast (--train-precision)
     # Wall time of the generations before this invocation (a resumed run).
     elapsed_before: float = 0.0
     started: float = field(default_factory=time.perf_counter)
@@ -98,6 +100,7 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
     model.eval()
     state = TrainingState(settings, run, model, optimizer, buffer, generation, metrics,
                           np.random.default_rng([settings.seed, generation]), show_progress, device,
+                          resolve_train_precision(settings.train_precision, device) == "bf16",
                           elapsed_before=elapsed_before)
     if found is None:
         if settings.init:
@@ -166,7 +169,7 @@ def warm_start(state: TrainingState) -> None:
     with progress_bar(settings.warm_start_steps, "warm start", state.show_progress) as bar:
         train_steps(state.model, state.optimizer, state.buffer, settings.warm_start_steps,
                     settings.train_batch_size, loss_weights(settings), state.rng, bar,
-                    bf16=settings.train_precision == "bf16")
+                    bf16=state.train_bf16)
 
 
 def set_learning_rate(optimizer: torch.optim.Optimizer, rate: float) -> None:
@@ -245,7 +248,7 @@ def train(state: TrainingState) -> dict[str, Any]:
     with progress_bar(settings.train_steps, "training", state.show_progress) as bar:
         losses = train_steps(state.model, state.optimizer, state.buffer, settings.train_steps,
                              settings.train_batch_size, loss_weights(settings), state.rng, bar,
-                             bf16=settings.train_precision == "bf16")
+                             bf16=state.train_bf16)
     return {"train_steps": settings.train_steps, "learning_rate": rate, "policy_loss": losses.policy,
             "value_loss": losses.value, "ownership_loss": losses.ownership, "score_loss": losses.score,
             "buffer_positions": len(state.buffer), "train_s": time.perf_counter() - started}

@@ -164,8 +164,9 @@ class TrainSettings:
                                 "a twentieth of --learning-rate at the last of --generations.", "training")
     weight_decay: float = _setting(1e-4, "L2 weight decay of Adam.", "training")
     train_precision: str = _setting(
-        "fp32", "How training steps compute: fp32, or bf16 (torch bfloat16 autocast; the weights and Adam stay "
-        "fp32). bf16 is fast only on CPUs with bfloat16 instructions, or a GPU.", "training")
+        "auto", "How training steps compute: fp32, bf16 (torch bfloat16 autocast; the weights and Adam stay "
+        "fp32; fast only on CPUs with bfloat16 instructions, or a GPU), or auto: bf16 on a CPU with them, "
+        "else fp32.", "training")
     value_loss_weight: float = _setting(1.0, "Weight of the value cross-entropy beside the policy "
                                         "cross-entropy.", "training")
     ownership_loss_weight: float = _setting(1.0, "Weight of the ownership cross-entropy (needs --aux-heads).",
@@ -296,7 +297,7 @@ class TrainSettings:
         if not 0 <= self.value_score_mix <= 1:
             raise ValueError(f"--value-score-mix must lie in [0, 1], got {self.value_score_mix}")
         if self.train_precision not in TRAIN_PRECISIONS:
-            raise ValueError(f"--train-precision must be fp32 or bf16, got {self.train_precision!r}")
+            raise ValueError(f"--train-precision must be auto, fp32 or bf16, got {self.train_precision!r}")
         if self.lr_schedule not in ("constant", "cosine"):
             raise ValueError(f"--lr-schedule must be constant or cosine, got {self.lr_schedule!r}")
         if (self.ownership_loss_weight or self.score_loss_weight) and not self.aux_heads:
@@ -354,7 +355,7 @@ class TrainSettings:
         return cls(**values)
 
 
-TRAIN_PRECISIONS = ("fp32", "bf16")
+TRAIN_PRECISIONS = ("auto", "fp32", "bf16")
 
 # Named sets of settings for `tavrin-train --preset`, as if typed.
 PRESETS: dict[str, dict[str, Any]] = {
@@ -371,7 +372,8 @@ RETIRED_SETTINGS = {"eval_versus_games"}
 # What a run saved before these settings existed was trained with: resuming it
 # keeps its five-plane network without auxiliary heads and its schedule.
 SETTINGS_BEFORE_THEY_EXISTED = {"extended_planes": False, "aux_heads": False, "ownership_loss_weight": 0.0,
-                                "score_loss_weight": 0.0, "lr_schedule": "constant", "warm_start_games": 0}
+                                "score_loss_weight": 0.0, "lr_schedule": "constant", "warm_start_games": 0,
+                                "train_precision": "fp32"}
 
 GROUP_TITLES = {
     "run": "run",
