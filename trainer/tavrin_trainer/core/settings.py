@@ -370,7 +370,7 @@ PRESETS: dict[str, dict[str, Any]] = {
 RETIRED_SETTINGS = {"eval_versus_games"}
 
 # What a run saved before these settings existed was trained with: resuming it
-# keeps its five-plane network without auxiliary heads and its schedule.
+# keeps its five-plane network without auxiliary heads, its schedule and fp32 training.
 SETTINGS_BEFORE_THEY_EXISTED = {"extended_planes": False, "aux_heads": False, "ownership_loss_weight": 0.0,
                                 "score_loss_weight": 0.0, "lr_schedule": "constant", "warm_start_games": 0,
                                 "train_precision": "fp32"}
