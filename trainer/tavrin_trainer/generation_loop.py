@@ -98,10 +98,11 @@ def open_state(settings: TrainSettings, show_progress: bool) -> TrainingState:
         run.mark()  # a run of an earlier version gets its marker
         run.save_settings(settings.to_json())
     model.eval()
+    precision = resolve_train_precision(settings.train_precision, device)
+    say(f"training steps in {precision} on {device} (--train-precision {settings.train_precision})", show_progress)
     state = TrainingState(settings, run, model, optimizer, buffer, generation, metrics,
                           np.random.default_rng([settings.seed, generation]), show_progress, device,
-                          resolve_train_precision(settings.train_precision, device) == "bf16",
-                          elapsed_before=elapsed_before)
+                          precision == "bf16", elapsed_before=elapsed_before)
     if found is None:
         if settings.init:
             start_from(state, settings.init)
