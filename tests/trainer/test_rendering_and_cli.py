@@ -155,6 +155,6 @@ def test_a_preset_is_as_if_typed_and_flags_beside_it_win(tmp_path, monkeypatch):
     monkeypatch.setattr(cli_train, "train_from_settings", lambda settings, show_progress: seen.update(s=settings))
     cli_train.main(["--preset", "full-board", "--generations", "3", "--run-dir", str(tmp_path / "run")])
     settings = seen["s"]
-    assert (settings.dim, settings.gumbel_candidates, settings.generations) == (20, 16, 3)
+    assert (settings.dim, settings.gumbel_candidates, settings.playouts, settings.generations) == (20, 16, 1, 3)
     assert all(getattr(settings, name) == value for name, value in PRESETS["full-board"].items()
                if name != "generations")

@@ -45,8 +45,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--quiet", action="store_true", help="No progress bars or per-generation lines.")
     parser.add_argument("--preset", choices=sorted(PRESETS),
                         help="A named set of settings; flags given beside it override them. full-board: side 20, "
-                             "a warm start from 400 greedy games, a Gumbel root, 80 generations of 48 games "
-                             "(docs/LEARNING.md).")
+                             "a warm start from 400 greedy games, then 70 generations of 48 games searched with a "
+                             "Gumbel root and leaves valued half by one random playout, the search's value taught "
+                             "beside the outcome (docs/LEARNING.md).")
     add_setting_flags(parser)
     return parser
 

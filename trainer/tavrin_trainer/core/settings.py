@@ -362,7 +362,7 @@ PRESETS: dict[str, dict[str, Any]] = {
     "full-board": {
         "dim": 20, "warm_start_games": 400, "warm_start_steps": 2000, "replay_capacity": 120000,
         "games_per_generation": 48, "generations": 70, "time_limit_minutes": 0.0, "gumbel_candidates": 16,
-        "eval_random_games": 0, "eval_greedy_games": 40,
+        "playouts": 1, "searched_value_weight": 0.5, "eval_random_games": 0, "eval_greedy_games": 40,
     },
 }
 
