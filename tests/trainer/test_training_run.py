@@ -189,8 +189,10 @@ def test_a_seeded_generation_plays_the_same_games_however_many_processes_share_t
 
 @needs_engine
 def test_a_run_stopped_after_every_generation_trains_the_network_of_one_run_straight_through(tmp_path):
-    options = dict(gumbel_candidates=4, warm_start_teacher="rollout:4", warm_start_games=2, warm_start_steps=2,
-                   eval_rollout_games=4, eval_rollout_simulations=4, evaluation_cache=0)
+    # The full-board preset's teacher: a Gumbel root, leaves valued with a playout, searched values taught.
+    options = dict(gumbel_candidates=4, playouts=1, searched_value_weight=0.5, warm_start_teacher="rollout:4",
+                   warm_start_games=2, warm_start_steps=2, eval_rollout_games=4, eval_rollout_simulations=4,
+                   evaluation_cache=0)
     straight, stopped = RunDirectory(tmp_path / "straight"), RunDirectory(tmp_path / "stopped")
     run_training(tiny(straight.root, generations=2, **options), show_progress=False)
     for generations in (1, 2):
