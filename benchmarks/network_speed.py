@@ -28,22 +28,12 @@ import torch
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
 from tavrin_trainer.core.cpus import usable_cpu_count  # noqa: E402
-from tavrin_trainer.core.inference_backends import onnx_available  # noqa: E402
+from tavrin_trainer.core.inference_backends import cpu_flags, onnx_available  # noqa: E402
 from tavrin_trainer.evaluation.players import NetworkPlayer  # noqa: E402
 from tavrin_trainer.learning.examples import Examples  # noqa: E402
 from tavrin_trainer.learning.inference import make_inference  # noqa: E402
 from tavrin_trainer.learning.network import TavrinNet, inference_copy  # noqa: E402
 from tavrin_trainer.learning.optimisation import batch_losses  # noqa: E402
-
-
-def cpu_flags() -> set[str]:
-    try:
-        for line in open("/proc/cpuinfo"):
-            if line.startswith("flags"):
-                return set(line.split(":", 1)[1].split())
-    except OSError:
-        pass
-    return set()
 
 
 def random_examples(count: int, side: int, rng: np.random.Generator):

@@ -23,16 +23,21 @@ INFERENCE_BACKENDS = ("auto", "fp32", "bf16", "onnx")
 BF16_CPU_FLAGS = ("avx512_bf16", "amx_bf16")
 
 
-def cpu_has_bf16(cpuinfo: str = "/proc/cpuinfo") -> bool:
-    """Whether this CPU computes in bfloat16 (False where it cannot be told)."""
+def cpu_flags(cpuinfo: str = "/proc/cpuinfo") -> set[str]:
+    """The CPU's feature flags as Linux lists them; empty where they cannot be read."""
     try:
         with open(cpuinfo, encoding="ascii", errors="replace") as file:
             for line in file:
                 if line.startswith("flags"):
-                    return any(flag in line.split() for flag in BF16_CPU_FLAGS)
+                    return set(line.split(":", 1)[1].split())
     except OSError:
         pass
-    return False
+    return set()
+
+
+def cpu_has_bf16(cpuinfo: str = "/proc/cpuinfo") -> bool:
+    """Whether this CPU computes in bfloat16 (False where it cannot be told)."""
+    return not cpu_flags(cpuinfo).isdisjoint(BF16_CPU_FLAGS)
 
 
 def onnx_available() -> bool:
