@@ -28,6 +28,8 @@ MAX_SIDE: int = 128
 
 MAX_PLAYOUTS: int = 1024
 
+MAX_LEAF_BATCH: int = 256
+
 MAX_GUMBEL_CANDIDATES: int = 65536
 
 MAX_OPENING_SAMPLE_ACTIONS: int = 89
@@ -207,6 +209,75 @@ class SelfPlayPool:
     @property
     def pending(self) -> int:
         """Games waiting on the network now."""
+
+class MoveSearch:
+    """
+    One seat's search through a whole game, the tree kept from action to action. sync(game) brings it to the game (the actions since its last position are played, and the subtree they lead to kept; a game that does not continue it starts it over); begin() starts the search of the action to play; next_inputs() gives the positions waiting on the network (up to leaf_batch at once) until the search is done (None); submit() takes their answers; best_tile() is the choice and play(tile) plays it.
+    """
+
+    def __init__(self, settings: object, game: Game, seed: int | None = None) -> None:
+        """
+        `settings` as SelfPlayPool takes them (dim, skip_single_tile, full_search_fraction and reduced_sims ignored), leaf_batch (1) among them; `game` is copied; `seed` (None: the system's entropy) seeds its random stream.
+        """
+
+    def sync(self, game: Game) -> bool:
+        """
+        Brings the search to `game`; True when the tree was kept (the game continues the search's own).
+        """
+
+    def reseed(self, seed: int) -> None:
+        """A random stream seeded from `seed` alone from now on."""
+
+    def begin(self, simulations: int) -> None:
+        """
+        Starts the search of the action to play with that many simulations (at least 1).
+        """
+
+    def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], numpy.typing.NDArray[numpy.bool_]] | None:
+        """
+        The positions waiting on the network as SelfPlayPool.next_inputs gives them, or None once the search is done. Asking again before submit() gives the same positions.
+        """
+
+    def submit(self, policy_logits: Annotated[NDArray, dict(device='cpu', writable=False)], value_logits: Annotated[NDArray, dict(device='cpu', writable=False)]) -> None:
+        """
+        float32 (B, dim*dim) and (B, 4) answers for the positions of next_inputs(), as SelfPlayPool.submit takes them.
+        """
+
+    def run_playouts(self) -> None:
+        """
+        A mixed search's playouts from the waiting leaves (submit runs those not run), without the GIL: another thread may run them while the network computes.
+        """
+
+    def abandon(self) -> None:
+        """
+        Gives up the action's search where it stands; the tree stays whole for the next one.
+        """
+
+    def best_tile(self) -> int:
+        """The search's choice, once it is done."""
+
+    def play(self, tile: int) -> None:
+        """Plays a legal tile; its subtree becomes the next root."""
+
+    def root_visits(self) -> list:
+        """(tile, visits) of every root child, ascending tile."""
+
+    def placements(self) -> list:
+        """
+        The whole placements the search went through: (squares, share, mean value for the placing player).
+        """
+
+    @property
+    def simulations_done(self) -> int:
+        """Simulations of the last action's search."""
+
+    @property
+    def root_visit_count(self) -> int:
+        """Visits of the root so far, those kept from earlier searches included."""
+
+    @property
+    def game(self) -> Game:
+        """A copy of the search's position."""
 
 def final_targets(game: Game, movers: numpy.typing.NDArray[numpy.integer]) -> tuple[numpy.typing.NDArray[numpy.int8], numpy.typing.NDArray[numpy.float32]]:
     """

@@ -15,6 +15,8 @@ void bind_game(nanobind::module_& module);
 void bind_players(nanobind::module_& module);
 // Batched self-play: te.SelfPlayPool.
 void bind_pool(nanobind::module_& module);
+// A seat's search through a whole game: te.MoveSearch.
+void bind_move_search(nanobind::module_& module);
 // The training targets that the end of a game gives: te.final_targets.
 void bind_targets(nanobind::module_& module);
 

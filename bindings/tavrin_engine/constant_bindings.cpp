@@ -39,6 +39,7 @@ void bind_constants(nb::module_& module) {
   module.attr("MAX_SIDE") = kMaxSide;
   // The bounds of a pool's settings, for callers that check flags up front.
   module.attr("MAX_PLAYOUTS") = kMaxPlayoutsPerLeaf;
+  module.attr("MAX_LEAF_BATCH") = kMaxLeafBatch;
   module.attr("MAX_GUMBEL_CANDIDATES") = kMaxGumbelCandidates;
   module.attr("MAX_OPENING_SAMPLE_ACTIONS") = kMaxOpeningSampleActions;
   module.attr("MAX_EVALUATION_CACHE") = kMaxEvaluationCacheEntries;

@@ -26,6 +26,8 @@ inline constexpr const char* kTooFewGames = "games must be at least 1";
 inline constexpr const char* kTotalGamesNegative = "total_games must not be negative";
 inline constexpr const char* kFirstGameNegative = "first_game must not be negative";
 inline constexpr const char* kPositionOver = "a position to search is already over";
+inline constexpr const char* kTileNotLegal = "that tile is not legal in the search's position";
+inline constexpr const char* kSimulationsTooFew = "a search needs at least 1 simulation";
 inline constexpr const char* kPositionSidesDiffer = "positions to search must share one board side";
 inline std::string not_float32(std::string_view name) { return std::string(name) + " must be float32"; }
 

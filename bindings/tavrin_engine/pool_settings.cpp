@@ -119,6 +119,9 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   if (auto value = optional_attribute(source, "playout_weight")) {
     options.playout_weight = static_cast<float>(converted<double>(*value, "playout_weight", "a number"));
   }
+  if (auto value = optional_attribute(source, "leaf_batch")) {
+    options.leaf_batch = count_within(*value, "leaf_batch", 1, kMaxLeafBatch, output::kLeafBatchOutOfRange);
+  }
   if (auto value = optional_attribute(source, "opening_sample_actions")) {
     options.opening_sample_actions =
         count_within(*value, "opening_sample_actions", 0, kMaxOpeningSampleActions, output::kOpeningActionsOutOfRange);

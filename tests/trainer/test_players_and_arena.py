@@ -1,3 +1,5 @@
+import threading
+
 import numpy as np
 import pytest
 import tavrin_engine as te
@@ -7,7 +9,8 @@ from engine_marks import needs_engine
 from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT, load_checkpoint
 from tavrin_trainer.core.settings import resolve_settings
 from tavrin_trainer.evaluation.arena import play_games, play_match, rotated_seatings
-from tavrin_trainer.evaluation.players import GreedyPlayer, NetworkPlayer, RandomPlayer, RolloutPlayer, player_from_name
+from tavrin_trainer.evaluation.players import (GreedyPlayer, NetworkPlayer, RandomPlayer, RolloutPlayer, SearchStopped,
+                                             player_from_name)
 
 pytestmark = needs_engine
 
@@ -151,3 +154,24 @@ def test_the_shipped_network_plays_side_20_and_starts_runs():
     settings = resolve_settings({"init": "pretrained", "run_dir": "unused"}, None)
     assert (settings.channels, settings.blocks, settings.aux_heads) == (shape["channels"], shape["blocks"],
                                                                         shape["aux_heads"])
+
+
+def test_lone_games_replay_the_batched_ones_and_a_stopped_search_leaves_the_player_whole():
+    class Flat(torch.nn.Module):
+        def forward(self, planes, hands=None):
+            return torch.zeros(len(planes), planes.shape[2] * planes.shape[3]), torch.zeros(len(planes), 4)
+
+    # Kept trees, three leaves a call: each game's searches are its own, alone or batched with the others.
+    mixed = NetworkPlayer(Flat(), simulations=9, playouts=1, leaf_batch=3)
+    seatings = rotated_seatings(mixed, RolloutPlayer(4), 4)
+    alone = play_match(mixed, RolloutPlayer(4), 4, dim=6, seed=3, lone=True)
+    assert list(alone.results) == play_games(seatings, dim=6, seed=3)
+    assert "each played alone" in alone.describe()
+
+    stop = threading.Event()
+    stop.set()
+    with pytest.raises(SearchStopped):
+        mixed.choose(te.Game(6), stop=stop)
+    assert mixed.choose(te.Game(6)) in te.Game(6).legal_tiles()
+    with pytest.raises(ValueError, match="leaf_batch"):
+        NetworkPlayer(Flat(), simulations=4, leaf_batch=0)

@@ -30,6 +30,9 @@ class SequentialHalving {
   // goes through; nothing once the budget is spent or one candidate is left.
   // A phase's end, reached here, halves the candidates by score.
   std::optional<std::size_t> next_child(const SearchNode& root);
+  // Whether the next simulation begins a new phase, whose halving must read
+  // the values of every simulation before it.
+  bool at_phase_end() const { return phase_step_ == phase_length_; }
 
   // The candidate of highest score: the action to play.
   std::size_t chosen_child(const SearchNode& root) const;

@@ -58,16 +58,23 @@ std::size_t select_child_ucb1(const SearchNode& node, float exploration, random:
   return best;
 }
 
-void backup(std::span<SearchNode* const> path, std::span<const float> values) {
+void add_visits(std::span<SearchNode* const> path) {
+  for (SearchNode* node : path) node->visit_count += 1;
+}
+
+void add_values(std::span<SearchNode* const> path, std::span<const float> values) {
   for (std::size_t i = 1; i < path.size(); ++i) {
     const std::uint64_t chooser = path[i - 1]->player;
     if (chooser >= values.size()) {
       throw InternalError(output::no_value_for_player(chooser, values.size()));
     }
-    path[i]->visit_count += 1;
     path[i]->value_sum += values[chooser];
   }
-  path.front()->visit_count += 1;
+}
+
+void backup(std::span<SearchNode* const> path, std::span<const float> values) {
+  add_values(path, values);
+  add_visits(path);
 }
 
 void expand_with_evaluation(SearchNode& node, const Game& game, const LeafValues& evaluation) {
@@ -106,7 +113,14 @@ const Game* Search::descend(SearchNode& root, const Game& game, std::optional<st
     copy.apply(node->action);  // children are legal tiles of their parent's position
     path_.push_back(node);
   }
-  if (!copy.is_terminal()) return &copy;
+  if (!copy.is_terminal()) {
+    // Counted now, valued on completion: until then the path reads as a
+    // loss to any other descent (a virtual loss). Selection above read the
+    // counts before this, so a search that completes every leaf before its
+    // next descent goes exactly as one backup would take it.
+    add_visits(path_);
+    return &copy;
+  }
   backed_up_ = copy.get_payoff();
   backup(path_, backed_up_);
   return nullptr;
@@ -115,11 +129,21 @@ const Game* Search::descend(SearchNode& root, const Game& game, std::optional<st
 void Search::complete(const LeafValues& evaluation) {
   if (path_.empty() || !scratch_) throw InternalError(output::kCompleteWithoutLeaf);
   expand_with_evaluation(*path_.back(), *scratch_, evaluation);
-  backup(path_, evaluation.values);
+  complete_shared(evaluation.values);
+}
+
+void Search::complete_shared(std::span<const float> values) {
+  if (path_.empty() || !scratch_) throw InternalError(output::kCompleteWithoutLeaf);
+  add_values(path_, values);
   // A value list of another length reaches here only from a misbehaving network; its backup above
   // read only the players on the path.
   backed_up_.fill(0.0F);
-  std::copy_n(evaluation.values.begin(), std::min<std::size_t>(evaluation.values.size(), kPlayers), backed_up_.begin());
+  std::copy_n(values.begin(), std::min<std::size_t>(values.size(), kPlayers), backed_up_.begin());
+  path_.clear();
+}
+
+void Search::abandon() {
+  for (SearchNode* node : path_) node->visit_count -= 1;
   path_.clear();
 }
 

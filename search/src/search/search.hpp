@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -66,7 +67,16 @@ class Search {
   // `random`: what the UCB1 rule draws its choices from (unused by PUCT).
   const Game* descend(SearchNode& root, const Game& game, std::optional<std::size_t> root_child = std::nullopt,
                       random::Generator* random = nullptr);
+  // The visits of the path were counted by `descend`.
   void complete(const LeafValues& evaluation);
+  // Completes a simulation that ended on the same leaf as another one of the
+  // same batch, which expanded it: backs up `values` along this path only.
+  void complete_shared(std::span<const float> values);
+  // Gives up the pending simulation: its path's visits are taken back, as if
+  // it had never started.
+  void abandon();
+  // The node `descend` stopped at last, while its evaluation is pending.
+  const SearchNode* leaf_node() const { return path_.empty() ? nullptr : path_.back(); }
   // The position `descend` returned last, still awaiting `complete`.
   const Game& leaf() const { return *scratch_; }
   // The value per absolute player that the last simulation backed up: a
@@ -85,6 +95,10 @@ class Search {
 // Each child receives the value of the player who chose the action leading
 // to it, that is its parent's player; the root counts one more visit.
 void backup(std::span<SearchNode* const> path, std::span<const float> values);
+// The two halves of a backup: one visit more for every node of the path, and
+// each child's value for its parent's player.
+void add_visits(std::span<SearchNode* const> path);
+void add_values(std::span<SearchNode* const> path, std::span<const float> values);
 
 // Mixes a symmetric Dirichlet vector drawn from `random` into the priors of
 // the root's children: prior = keep * prior + fraction * noise, keep being

@@ -21,6 +21,9 @@ inline constexpr const char* kMissingChild = "Child should have corresponding ac
 inline constexpr const char* kUcb1WithoutRandom = "the UCB1 rule needs a random generator";
 inline constexpr const char* kSharesNotPerChild = "the shares to sample from do not match the root's children";
 inline constexpr const char* kCompleteWithoutLeaf = "Search::complete without a pending leaf";
+inline constexpr const char* kAdvanceWhilePending = "MoveSearch::advance while an evaluation is pending";
+inline constexpr const char* kProvideWithoutPending = "MoveSearch::provide without a pending evaluation";
+inline constexpr const char* kSearchOfFinishedGame = "MoveSearch::begin_action on a finished game";
 inline constexpr std::string_view kChosenTileRefused = "chosen tile refused by the game: ";
 
 inline std::string no_value_for_player(std::uint64_t player, std::size_t values) {

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <utility>
 
 #include "engine/internal_error.hpp"
+#include "selfplay/player_search.hpp"
 #include "selfplay/self_play_texts.hpp"
 
 namespace tavrin {
@@ -79,14 +81,25 @@ void SelfPlayPool::resume(Slot& slot) {
   // A loop, not a call per game: games valued by playouts alone finish
   // without ever waiting, one after another in this slot.
   while (true) {
-    while ((slot.waiting = slot.game->advance()) != nullptr) {
-      ++requests_;
-      if (!cache_.enabled()) return;
-      slot.key = hasher_->hash(*slot.waiting);
-      const auto known = cache_.find(slot.key, slot.waiting->get_legal_tiles().size());
-      if (!known) return;
-      slot.game->provide(*known);
+    while (true) {
+      const auto pending = slot.game->advance_all();
+      if (pending.empty()) break;
+      requests_ += pending.size();
+      slot.waiting.clear();
+      for (std::size_t i = 0; i < pending.size(); ++i) {
+        Waiting waiting{i, pending[i], 0};
+        if (cache_.enabled()) {
+          waiting.key = hasher_->hash(*waiting.position);
+          if (const auto known = cache_.find(waiting.key, waiting.position->get_legal_tiles().size())) {
+            slot.game->provide(i, *known);
+            continue;
+          }
+        }
+        slot.waiting.push_back(waiting);
+      }
+      if (!slot.waiting.empty()) return;
     }
+    slot.waiting.clear();
     finished_.push_back(finished_record(*slot.game, slot.index));
     slot.game.reset();
     --active_;
@@ -97,7 +110,7 @@ void SelfPlayPool::resume(Slot& slot) {
 
 std::size_t SelfPlayPool::pending() const {
   std::size_t count = 0;
-  for (const Slot& slot : slots_) count += slot.waiting != nullptr ? 1 : 0;
+  for (const Slot& slot : slots_) count += slot.waiting.size();
   return count;
 }
 
@@ -114,29 +127,35 @@ std::size_t SelfPlayPool::open_batch() {
   members_.clear();
   rows_.clear();
   for (std::size_t s = 0; s < slots_.size(); ++s) {
-    if (slots_[s].waiting != nullptr) members_.push_back(s);
+    slots_[s].unanswered = slots_[s].waiting.size();
+    slots_[s].in_batch = !slots_[s].waiting.empty();
+    for (std::size_t e = 0; e < slots_[s].waiting.size(); ++e) members_.push_back(Member{s, e});
   }
   if (cache_.enabled()) {
     // Equal keys side by side; among them, and between keys, slot order, so
     // the rows are the same whenever the same games wait.
-    std::sort(members_.begin(), members_.end(), [this](std::size_t a, std::size_t b) {
-      return std::pair(slots_[a].key, a) < std::pair(slots_[b].key, b);
+    std::sort(members_.begin(), members_.end(), [this](const Member& a, const Member& b) {
+      return std::tuple(waiting_of(a).key, a.slot, a.entry) < std::tuple(waiting_of(b).key, b.slot, b.entry);
     });
   }
   for (std::size_t i = 0; i < members_.size(); ++i) {
     const bool shares = cache_.enabled() && !rows_.empty() &&
-                        slots_[members_[rows_.back().first]].key == slots_[members_[i]].key;
+                        waiting_of(members_[rows_.back().first]).key == waiting_of(members_[i]).key;
     if (shares) {
       ++rows_.back().count;
     } else {
       rows_.push_back(Row{i, 1});
     }
   }
+  row_positions_.clear();
+  for (const Row& row : rows_) row_positions_.push_back(&row_position(row));
   batch_open_ = true;
   if (settings_.options.leaf_evaluation == LeafEvaluation::kMixed && !members_.empty()) {
     // The waiting games are left alone until `submit`, which waits first.
     playouts_ = std::async(std::launch::async, [this] {
-      for (std::size_t slot : members_) slots_[slot].game->run_playouts();
+      for (std::size_t s = 0; s < slots_.size(); ++s) {
+        if (!slots_[s].waiting.empty()) slots_[s].game->run_playouts();
+      }
     });
   }
   return rows_.size();
@@ -156,42 +175,17 @@ void SelfPlayPool::write_batch(std::span<std::uint8_t> out) const {
 }
 
 void SelfPlayPool::write_inputs(std::span<std::uint8_t> board_out, std::span<std::uint8_t> hands_out) const {
-  const std::size_t board_size = board_planes() * dim_ * dim_;
-  if (board_out.size() < rows_.size() * board_size || hands_out.size() < rows_.size() * hand_entries()) {
-    throw InternalError(output::kBatchBufferTooSmall);
-  }
-  for (std::size_t r = 0; r < rows_.size(); ++r) {
-    const Game& position = row_position(rows_[r]);
-    const auto board = board_out.subspan(r * board_size, board_size);
-    if (settings_.options.extended_planes) {
-      position.write_extended_board(planes_last(), board);
-      position.write_hands(hands_out.subspan(r * kHandPlanes, kHandPlanes));
-    } else {
-      position.write_game_state(planes_last(), board);
-    }
-  }
+  write_network_inputs(row_positions_, planes_last(), settings_.options.extended_planes, board_out, hands_out);
 }
 
 std::optional<std::string> SelfPlayPool::check_answers(std::span<const float> policy_logits,
                                                        std::span<const float> value_logits) const {
   if (!batch_open_) return output::kNoBatchOpen;
-  const std::size_t cells = dim_ * dim_;
-  if (policy_logits.size() != rows_.size() * cells || value_logits.size() != rows_.size() * kPlayers) {
-    return output::answer_rows_wrong(rows_.size());
+  if (rows_.empty()) {
+    if (policy_logits.empty() && value_logits.empty()) return std::nullopt;
+    return output::answer_rows_wrong(0);
   }
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    for (std::uint64_t tile : row_position(rows_[row]).get_legal_tiles()) {
-      if (!std::isfinite(policy_logits[row * cells + tile])) {
-        return output::policy_not_finite(row, tile);
-      }
-    }
-    for (std::size_t k = 0; k < kPlayers; ++k) {
-      if (!std::isfinite(value_logits[row * kPlayers + k])) {
-        return output::values_not_finite(row);
-      }
-    }
-  }
-  return std::nullopt;
+  return find_answer_problem(row_positions_, policy_logits, value_logits);
 }
 
 std::optional<std::string> SelfPlayPool::submit(std::span<const float> policy_logits,
@@ -204,11 +198,22 @@ std::optional<std::string> SelfPlayPool::submit(std::span<const float> policy_lo
     const Row& row = rows_[r];
     const LeafValues answer = decoder_.decode(row_position(row), policy_logits.subspan(r * cells, cells),
                                               value_logits.subspan(r * kPlayers, kPlayers));
-    if (cache_.enabled()) cache_.store(slots_[members_[row.first]].key, answer);
+    if (cache_.enabled()) cache_.store(waiting_of(members_[row.first]).key, answer);
     // Every member takes the answer before any plays on: resuming a game
     // leaves the decoder's buffers alone but moves the members' positions.
-    for (std::size_t m = row.first; m < row.first + row.count; ++m) slots_[members_[m]].game->provide(answer);
-    for (std::size_t m = row.first; m < row.first + row.count; ++m) resume(slots_[members_[m]]);
+    // A game plays on once all its positions of the batch are answered.
+    for (std::size_t m = row.first; m < row.first + row.count; ++m) {
+      Slot& slot = slots_[members_[m].slot];
+      slot.game->provide(waiting_of(members_[m]).index, answer);
+      --slot.unanswered;
+    }
+    for (std::size_t m = row.first; m < row.first + row.count; ++m) {
+      Slot& slot = slots_[members_[m].slot];
+      if (slot.unanswered == 0 && slot.in_batch) {
+        slot.in_batch = false;
+        resume(slot);
+      }
+    }
     ++evaluations_;
     shared_rows_ += row.count - 1;
   }

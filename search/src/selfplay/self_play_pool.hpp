@@ -29,7 +29,8 @@ struct FinishedGame {
 };
 
 // Many self-play games in one thread, evaluated in batches: each round every
-// game that waits on the network contributes one position, and the answers
+// game that waits on the network contributes its positions (one, or up to
+// its leaf batch), and the answers
 // for the whole batch resume them all. The games share the search code of the
 // module's training game, one SelfPlayGame each. With a seed in the
 // settings, each game draws from the stream of its game number, so the same
@@ -96,14 +97,27 @@ class SelfPlayPool {
   std::uint64_t answered_without_network() const { return cache_.hits() + shared_rows_; }
 
  private:
+  // A position a game waits on: its place among the game's pending
+  // positions, and its key with the cache on.
+  struct Waiting {
+    std::size_t index = 0;
+    const Game* position = nullptr;
+    std::uint64_t key = 0;
+  };
   struct Slot {
     std::optional<SelfPlayGame> game;
-    const Game* waiting = nullptr;
-    std::uint64_t key = 0;  // of the waiting position, with the cache on
+    std::vector<Waiting> waiting;  // more than one with a leaf batch
+    std::size_t unanswered = 0;   // of `waiting`, in the open batch
+    bool in_batch = false;        // waits on the open batch, not yet resumed
     std::uint64_t index = 0;
   };
-  // The games of one batch row: members_[first, first + count), all waiting
-  // on one position.
+  // One position of the open batch: waiting[entry] of slots_[slot].
+  struct Member {
+    std::size_t slot = 0;
+    std::size_t entry = 0;
+  };
+  // The positions of one batch row: members_[first, first + count), all
+  // the same position.
   struct Row {
     std::size_t first = 0;
     std::size_t count = 0;
@@ -119,7 +133,8 @@ class SelfPlayPool {
   // Advances the slot's game to its next request, finishing (and refilling)
   // the slot when the game ends.
   void resume(Slot& slot);
-  const Game& row_position(const Row& row) const { return *slots_[members_[row.first]].waiting; }
+  const Waiting& waiting_of(const Member& member) const { return slots_[member.slot].waiting[member.entry]; }
+  const Game& row_position(const Row& row) const { return *waiting_of(members_[row.first]).position; }
 
   SearchSettings settings_;
   std::uint64_t first_game_ = 0;
@@ -130,7 +145,8 @@ class SelfPlayPool {
   std::uint64_t evaluations_ = 0;
   std::vector<Slot> slots_;
   std::vector<Row> rows_;
-  std::vector<std::size_t> members_;  // slots of the open batch, grouped by row
+  std::vector<Member> members_;  // positions of the open batch, grouped by row
+  std::vector<const Game*> row_positions_;  // the position of each row
   bool batch_open_ = false;
   std::optional<PositionHasher> hasher_;
   EvaluationCache cache_;

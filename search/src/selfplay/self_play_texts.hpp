@@ -20,8 +20,6 @@ inline constexpr std::string_view kSearchFailed = "Error running MCTS";
 
 inline constexpr std::string_view kPostingError = "Error posting result: ";
 inline constexpr std::string_view kFinishedGame = "Finished Game\n";
-inline constexpr const char* kAdvanceWhilePending = "SelfPlayGame::advance while an evaluation is pending";
-inline constexpr const char* kProvideWithoutPending = "SelfPlayGame::provide without a pending evaluation";
 inline constexpr const char* kPoolSidesDiffer = "SelfPlayPool: positions of different board sides";
 inline constexpr const char* kBatchBufferTooSmall = "SelfPlayPool: batch buffer too small";
 inline constexpr const char* kHashSideDiffers = "PositionHasher: a position of another board side";
@@ -74,6 +72,7 @@ inline constexpr const char* kPlayoutsPerLeafOutOfRange = "playouts must be from
 inline constexpr const char* kPlayoutWeightOutOfRange = "playout_weight must lie in [0, 1]";
 inline constexpr const char* kSearchedValueWeightOutOfRange = "searched_value_weight must lie in [0, 1]";
 inline constexpr const char* kOpeningActionsOutOfRange = "opening_sample_actions must be 0 to 89";
+inline constexpr const char* kLeafBatchOutOfRange = "leaf_batch must be 1 to 256 leaves per network call";
 inline constexpr const char* kUnknownLeafEvaluation = "leaf_evaluation must be 'network', 'mixed' or 'playouts'";
 inline constexpr const char* kUnknownSelection = "selection must be 'puct' or 'ucb1'";
 inline constexpr const char* kSeedsCountWrong = "seeds must give one seed per position";

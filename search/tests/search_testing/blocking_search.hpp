@@ -23,7 +23,10 @@ inline std::optional<std::string> run_simulations(Evaluator& network, Search& se
     const Game* leaf = search.descend(root, game);
     if (leaf == nullptr) continue;
     const Evaluation evaluation = network.evaluate(*leaf);
-    if (const auto* failure = failure_of(evaluation)) return failure->display_text;
+    if (const auto* failure = failure_of(evaluation)) {
+      search.abandon();
+      return failure->display_text;
+    }
     search.complete(std::get<LeafValues>(evaluation));
   }
   return std::nullopt;

@@ -15,7 +15,7 @@ from tavrin_trainer.core.limits import MIN_SIDE
 from tavrin_trainer.core.saved_games import SavedGame
 from tavrin_trainer.core.settings import TrainSettings
 from tavrin_trainer.evaluation.arena import play_match
-from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
+from tavrin_trainer.evaluation.players import DEFAULT_LEAF_BATCH, NetworkPlayer, player_from_name
 from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
 from tavrin_trainer.selfplay.engines import resolve_device
 
@@ -74,6 +74,15 @@ def build_parser() -> argparse.ArgumentParser:
                         help="Network players' search roots are Gumbel roots without noise over N candidates "
                              "(sequential halving; default: 0, PUCT). Networks trained with a Gumbel root, as "
                              "pretrained and the full-board preset's are, search far better through one: try 16.")
+    parser.add_argument("--lone", action="store_true",
+                        help="Play each game alone, one after another in each game process, as a person or a "
+                             "tournament plays one: every network call answers one game, and the time per action "
+                             "is a lone game's (default: the games of a process in lockstep, their network calls "
+                             "batched).")
+    parser.add_argument("--leaf-batch", type=int, default=DEFAULT_LEAF_BATCH, metavar="B",
+                        help=f"Leaves a network player's search gathers per network call, 1 to "
+                             f"{te.MAX_LEAF_BATCH} (default: {DEFAULT_LEAF_BATCH}; 1 evaluates every leaf before "
+                             f"the next descent).")
     parser.add_argument("--parity", action="store_true",
                         help="Also measure each opponent against three copies of itself.")
     parser.add_argument("--ladder", metavar="RUN_DIR",
@@ -122,6 +131,8 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"--dim must be {MIN_SIDE} to {te.MAX_SIDE}, got {args.dim}")
     if args.simulations < 0:
         parser.error("--simulations must not be negative")
+    if not 1 <= args.leaf_batch <= te.MAX_LEAF_BATCH:
+        parser.error(f"--leaf-batch must be 1 to {te.MAX_LEAF_BATCH}, got {args.leaf_batch}")
     if (args.first_play_reduction is not None or args.gumbel_candidates) and args.simulations == 0:
         parser.error("--first-play-reduction and --gumbel-candidates change the search: give --simulations too")
     if args.playouts and args.simulations == 0:
@@ -133,9 +144,7 @@ def main(argv: list[str] | None = None) -> int:
     try:
         if args.ladder:
             return ladder(args, parser)
-        network = dict(simulations=args.simulations, first_play_reduction=args.first_play_reduction,
-                       device=args.device, gumbel_candidates=args.gumbel_candidates, inference=args.inference,
-                       playouts=args.playouts, playout_weight=args.playout_weight)
+        network = network_options(args)
         candidate = player_from_name(args.candidate, seed=args.seed, **network)
         opponents = [player_from_name(name, seed=None if args.seed is None else args.seed + 1 + i, **network)
                      for i, name in enumerate(args.opponent or ["random", "greedy"])]
@@ -151,8 +160,9 @@ def main(argv: list[str] | None = None) -> int:
         for index, opponent in enumerate(opponents):
             seed = None if args.seed is None else [args.seed, index]
             if args.parity:
-                print(play_match(opponent, opponent, args.games, args.dim, args.workers, show, seed).describe())
-            result = play_match(candidate, opponent, args.games, args.dim, args.workers, show, seed)
+                print(play_match(opponent, opponent, args.games, args.dim, args.workers, show, seed,
+                                 args.lone).describe())
+            result = play_match(candidate, opponent, args.games, args.dim, args.workers, show, seed, args.lone)
             print(result.describe())
             if args.save_games:
                 print(f"games in {save_games(result, args.save_games)}")
@@ -160,6 +170,13 @@ def main(argv: list[str] | None = None) -> int:
         print("\ninterrupted", file=sys.stderr)
         return 130
     return 0
+
+
+def network_options(args: argparse.Namespace) -> dict:
+    """How the command line's network players search and run."""
+    return dict(simulations=args.simulations, first_play_reduction=args.first_play_reduction, device=args.device,
+                gumbel_candidates=args.gumbel_candidates, inference=args.inference, playouts=args.playouts,
+                playout_weight=args.playout_weight, leaf_batch=args.leaf_batch)
 
 
 def save_games(result, folder: str):
@@ -184,22 +201,17 @@ def ladder(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     if not generations:
         parser.error(f"{run.root} holds no checkpoints")
     chosen = generations_to_rate(generations, args.ladder_generations)
-    entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), simulations=args.simulations,
-                                              device=args.device, first_play_reduction=args.first_play_reduction,
-                                              gumbel_candidates=args.gumbel_candidates, inference=args.inference,
-                                              playouts=args.playouts, playout_weight=args.playout_weight)
-                for g in chosen]
+    network = network_options(args)
+    entrants = [NetworkPlayer.from_checkpoint(run.checkpoint_path(g), **network) for g in chosen]
     # A fixed player that is a network (pretrained, mixed:K:W:NETWORK) searches as the generations do.
-    network = dict(simulations=args.simulations, first_play_reduction=args.first_play_reduction, device=args.device,
-                   gumbel_candidates=args.gumbel_candidates, inference=args.inference, playouts=args.playouts,
-                   playout_weight=args.playout_weight)
     entrants += [player_from_name(name.strip(), seed=args.seed, **network)
                  for name in args.ladder_players.split(",") if name]
     args.dim = args.dim or side_of(*entrants)
     if len(entrants) < 4:
         parser.error("a ladder needs at least four players: add generations or fixed players")
     print(f"rating {', '.join(p.name for p in entrants)} on side {args.dim}")
-    results = round_robin(entrants, args.dim, args.rounds, args.workers, not args.quiet, seed=args.seed)
+    results = round_robin(entrants, args.dim, args.rounds, args.workers, not args.quiet, seed=args.seed,
+                          lone=args.lone)
     ratings = rate(results)
     table = format_table(ratings)
     print(table)

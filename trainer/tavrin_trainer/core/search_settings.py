@@ -39,6 +39,9 @@ class SearchSettings:
     leaf_evaluation: str = "network"
     playouts: int = 1
     playout_weight: float = 0.5
+    # Leaves a search gathers per network call (a virtual loss keeps them
+    # apart); 1 evaluates each leaf before the next descent.
+    leaf_batch: int = 1
     # 'puct', or 'ucb1' (the rollout player's rule: priors unread).
     selection: str = "puct"
     # Share of a searched action's mean backed-up value in its value target.

@@ -9,7 +9,10 @@ expectation; ``play_match(opponent, opponent, ...)`` measures it.
 
 Games run in lockstep: every round, each player answers all the games
 waiting on it with one ``choose_many`` call, so a network evaluates its
-positions in batches. ``workers`` > 1 splits the games over processes.
+positions in batches. With ``lone``, each process plays its games one after
+another instead, each alone, as a person or a tournament plays one: every
+network call then answers one game's search, and the time per action is a
+lone game's. ``workers`` > 1 splits the games over processes.
 Every game draws its random choices from a stream of its own, seeded from the
 match's seed and the game's number, so a seeded match plays the same games
 however many processes share it.
@@ -61,12 +64,15 @@ class MatchResult:
     # Mean wall time per action inside the candidate's and the opponents' choices.
     candidate_seconds_per_action: float = math.nan
     opponent_seconds_per_action: float = math.nan
+    lone: bool = False  # every game played alone, not batched with the others
 
     def describe(self) -> str:
         seats = " ".join(f"{m:.2f}" for m in self.seat_means)
+        played = "each played alone" if self.lone else "batched"
         return (f"{self.candidate} vs 3x {self.opponent} on side {self.dim}: {self.mean:.3f} ± {self.stderr:.3f} "
-                f"over {self.games} games, seats rotated (per seat {seats}; parity 0.25); time per action "
-                f"{format_ms(self.candidate_seconds_per_action)} against {format_ms(self.opponent_seconds_per_action)}")
+                f"over {self.games} games, seats rotated (per seat {seats}; parity 0.25), {played}; time per "
+                f"action {format_ms(self.candidate_seconds_per_action)} against "
+                f"{format_ms(self.opponent_seconds_per_action)}")
 
 
 def format_ms(seconds: float) -> str:
@@ -131,21 +137,33 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
     return results  # type: ignore[return-value]
 
 
+def play_alone(seatings: Sequence[Sequence[Player]], dim: int,
+               on_finished: Callable[[int], None] | None = None,
+               streams: Sequence[np.random.Generator] | None = None) -> list[GameResult]:
+    """Plays every seating's game in this process, one after another."""
+    results = []
+    for index, seating in enumerate(seatings):
+        results += play_lockstep([seating], dim, on_finished, None if streams is None else [streams[index]])
+    return results
+
+
 def _play_share(seatings: Sequence[Sequence[Player]], dim: int, entropy: int | Sequence[int],
-                numbers: Sequence[int]) -> list[GameResult]:
+                numbers: Sequence[int], lone: bool = False) -> list[GameResult]:
     """A worker process's share of the games, one torch thread."""
     torch = sys.modules.get("torch")  # loaded by a network player's weights
     if torch is not None:
         torch.set_num_threads(1)
-    return play_lockstep(seatings, dim, streams=game_streams(entropy, numbers))
+    play = play_alone if lone else play_lockstep
+    return play(seatings, dim, streams=game_streams(entropy, numbers))
 
 
 def play_games(seatings: Sequence[Sequence[Player]], dim: int, workers: int = 1, show_progress: bool = False,
                label: str = "games", seed: int | Sequence[int] | None = None,
-               numbers: Sequence[int] | None = None) -> list[GameResult]:
+               numbers: Sequence[int] | None = None, lone: bool = False) -> list[GameResult]:
     """One game per seating (four players, seat order); results in the same
     order. ``numbers`` (default 0, 1, ...) name the games' random streams:
-    the same seed and numbers give the same games whatever ``workers`` is."""
+    the same seed and numbers give the same games whatever ``workers`` is.
+    ``lone``: each process plays its games one at a time."""
     for seating in seatings:
         if len(seating) != SEATS:
             raise ValueError(f"a game seats {SEATS} players, got {len(seating)}")
@@ -158,13 +176,14 @@ def play_games(seatings: Sequence[Sequence[Player]], dim: int, workers: int = 1,
     workers = min(workers, len(seatings)) or 1
     with progress_bar(len(seatings), label, show_progress) as bar:
         if workers == 1:
-            return play_lockstep(seatings, dim, bar.update, game_streams(entropy, numbers))
+            play = play_alone if lone else play_lockstep
+            return play(seatings, dim, bar.update, game_streams(entropy, numbers))
         # Interleaved shares balance the seats and the game lengths.
         shares = [list(range(w, len(seatings), workers)) for w in range(workers)]
         results: list[GameResult | None] = [None] * len(seatings)
         with ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("spawn")) as pool:
             futures = [pool.submit(_play_share, [seatings[i] for i in share], dim, entropy,
-                                   [numbers[i] for i in share])
+                                   [numbers[i] for i in share], lone)
                        for share in shares]
             for share, future in zip(shares, futures):
                 for index, result in zip(share, future.result()):
@@ -188,17 +207,20 @@ def payoff_stderr(payoffs: np.ndarray) -> float:
 
 
 def play_match(candidate: Player, opponent: Player, games: int, dim: int, workers: int = 1,
-               show_progress: bool = False, seed: int | Sequence[int] | None = None) -> MatchResult:
-    """The candidate in seat k mod 4 of game k, three copies of the opponent elsewhere."""
+               show_progress: bool = False, seed: int | Sequence[int] | None = None,
+               lone: bool = False) -> MatchResult:
+    """The candidate in seat k mod 4 of game k, three copies of the opponent
+    elsewhere; ``lone``: each game played alone (see ``play_games``)."""
     if games < 1:
         raise ValueError(f"a match needs at least 1 game, got {games}")
     started = time.perf_counter()
     label = f"vs {opponent.name}"
-    results = play_games(rotated_seatings(candidate, opponent, games), dim, workers, show_progress, label, seed)
+    results = play_games(rotated_seatings(candidate, opponent, games), dim, workers, show_progress, label, seed,
+                         lone=lone)
     payoffs = np.array([r.payoffs[k % SEATS] for k, r in enumerate(results)])
     seat_means = tuple(float(payoffs[s::SEATS].mean()) if len(payoffs[s::SEATS]) else math.nan
                        for s in range(SEATS))
     return MatchResult(candidate.name, opponent.name, dim, games, float(payoffs.mean()), payoff_stderr(payoffs),
                        seat_means, time.perf_counter() - started, tuple(results),
                        seconds_per_action(results, lambda game, seat: seat == game % SEATS),
-                       seconds_per_action(results, lambda game, seat: seat != game % SEATS))
+                       seconds_per_action(results, lambda game, seat: seat != game % SEATS), lone)

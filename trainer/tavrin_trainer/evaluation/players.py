@@ -11,6 +11,9 @@ pending positions in one batch, and hands each game's random stream with it.
 from __future__ import annotations
 
 import copy
+import threading
+from collections import OrderedDict
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 from typing import Any, Sequence
 
@@ -20,7 +23,7 @@ import tavrin_engine as te
 from tavrin_trainer.core.directory import PRETRAINED_NAME, load_network_checkpoint, resolve_checkpoint
 from tavrin_trainer.core.player_names import rollout_simulations
 from tavrin_trainer.core.search_settings import SearchSettings
-from tavrin_trainer.learning.inference import make_inference
+from tavrin_trainer.learning.inference import limit_torch_threads, make_inference
 
 # torch and the network module (which loads it) are imported by the network
 # player's methods alone: the fixed players play in processes without torch.
@@ -110,12 +113,28 @@ class RolloutPlayer(_SeededPlayer):
         return te.rollout_search(game, self.simulations, int(self.rng.integers(2**63)))
 
 
+class SearchStopped(Exception):
+    """A search was stopped through its ``stop`` event before it chose."""
+
+
+# Leaves a lone game's search gathers per network call (te.MoveSearch's
+# leaf_batch): docs/PERFORMANCE.md, "A game played alone", has the measurement.
+DEFAULT_LEAF_BATCH = 8
+# Searches kept per player (one per game and seat): far more than the games a
+# match or the web app plays at once; the least recently used goes first.
+KEPT_SEARCHES = 512
+
+
 class NetworkPlayer(Player):
     """With ``simulations`` = 0, the network's most probable legal tile (ties
     to the lower tile). Otherwise the module's search with that many
-    simulations per action, no root noise, the most visited tile; all the
-    positions of one ``choose_many`` call are searched together, one network
-    batch per round (tavrin_engine.SelfPlayPool). ``playouts`` > 0 makes it
+    simulations per action, no root noise, the most visited tile. Each seat
+    of each game keeps its search tree from action to action
+    (te.MoveSearch): the next action's search starts from the subtree of the
+    tile just played and of the other seats' tiles since. A search gathers up
+    to ``leaf_batch`` leaves per network call, and all the games of one
+    ``choose_many`` call are searched together, one network batch per round.
+    ``playouts`` > 0 makes it
     a mixed player: every leaf of the search is valued at (1 -
     ``playout_weight``) x the network's value + ``playout_weight`` x the mean
     payoff of that many random playouts from it; the playouts draw from each
@@ -123,14 +142,23 @@ class NetworkPlayer(Player):
     the search values an unvisited child at its parent's network value minus
     this, instead of 0. ``gumbel_candidates`` >= 2: a Gumbel root without
     noise over that many candidates plays instead. ``inference``: fp32 runs the model as given; bf16 or
-    onnx run a folded copy through that backend of learning.inference."""
+    onnx run a folded copy through that backend of learning.inference, on
+    ``threads`` compute threads (default 1: a lone game's small batches run
+    fastest on one, and leave the other cores to the playouts and to other
+    processes). Safe to share between threads: each game and seat has its own
+    search, and the backend is built once."""
 
     def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
                  c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "fp32",
-                 gumbel_candidates: int = 0, playouts: int = 0, playout_weight: float = 0.5) -> None:
+                 gumbel_candidates: int = 0, playouts: int = 0, playout_weight: float = 0.5,
+                 leaf_batch: int = DEFAULT_LEAF_BATCH, keep_tree: bool = True, threads: int = 1) -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
         check_playouts(playouts, playout_weight, simulations)
+        if not 1 <= leaf_batch <= te.MAX_LEAF_BATCH:
+            raise ValueError(f"leaf_batch must be 1 to {te.MAX_LEAF_BATCH} leaves per network call, got {leaf_batch}")
+        if threads < 1:
+            raise ValueError(f"threads must be at least 1, got {threads}")
         self.model = model.to(device).eval()
         # Any module mapping planes to (policy, value) plays; a TavrinNet says which planes it reads.
         shape = getattr(model, "shape", None)
@@ -150,39 +178,60 @@ class NetworkPlayer(Player):
         self.first_play_reduction = first_play_reduction
         self.gumbel_candidates = gumbel_candidates
         self.inference = inference
+        self.leaf_batch = leaf_batch
+        self.keep_tree = keep_tree
+        self.threads = threads
         if inference == "bf16":  # onnx is the same arithmetic with batch norm folded; bf16 is coarser
             self.name += f"+{inference}"
         self._backend: Any = None  # built when first used, in the process that plays
         self.trained_side: int | None = None  # the evaluation side of the run that trained it, when known
+        self._make_runtime()
+
+    def _make_runtime(self) -> None:
+        """What stays in this process: the searches, their lock, the playout thread."""
+        self._lock = threading.Lock()
+        self._searches: OrderedDict[tuple[int, int], te.MoveSearch] = OrderedDict()
+        self._playout_thread: ThreadPoolExecutor | None = None
 
     def _answers(self, board: np.ndarray, hands: np.ndarray) -> tuple[Any, Any]:
         """Policy and value logits of a batch of board planes and hand entries."""
         import torch
 
         if self.inference == "fp32":
+            limit_torch_threads(self.threads)
             with torch.inference_mode():
                 board_input = torch.from_numpy(board).to(self.device)
                 if not hands.shape[1]:
                     return self.model(board_input)
                 return self.model(board_input, torch.from_numpy(hands).to(self.device))
-        if self._backend is None:
-            from tavrin_trainer.learning.network import inference_copy
+        return self._built_backend()(board, hands)
 
-            self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference, self.device,
-                                           planes_last=False)
-        return self._backend(board, hands)
+    def _built_backend(self) -> Any:
+        """The backend, built once by whichever thread asks first; the others wait for it."""
+        backend = self._backend
+        if backend is None:
+            with self._lock:
+                if self._backend is None:
+                    from tavrin_trainer.learning.network import inference_copy
+
+                    limit_torch_threads(self.threads)
+                    self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference,
+                                                   self.device, planes_last=False, threads=self.threads)
+                backend = self._backend
+        return backend
 
     @classmethod
     def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
                         first_play_reduction: float | None = None, inference: str = "fp32",
                         gumbel_candidates: int = 0, playouts: int = 0,
-                        playout_weight: float = 0.5) -> "NetworkPlayer":
+                        playout_weight: float = 0.5, **runtime: Any) -> "NetworkPlayer":
         from tavrin_trainer.learning.network import model_from_checkpoint
 
         checkpoint = load_network_checkpoint(path)
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
                      device=device, first_play_reduction=first_play_reduction, inference=inference,
-                     gumbel_candidates=gumbel_candidates, playouts=playouts, playout_weight=playout_weight)
+                     gumbel_candidates=gumbel_candidates, playouts=playouts, playout_weight=playout_weight,
+                     **runtime)
         player.trained_side = checkpoint.get("dim")
         return player
 
@@ -195,20 +244,22 @@ class NetworkPlayer(Player):
         player.name = player.name.replace(path.stem, PRETRAINED_NAME, 1)
         return player
 
-    def choose(self, game: te.Game) -> int:
-        return self.choose_many([game])[0]
+    def choose(self, game: te.Game, stop: threading.Event | None = None) -> int:
+        """The tile to play; ``stop``, when set during the search, abandons it
+        (SearchStopped) within one network batch."""
+        return self.choose_many([game], stop=stop)[0]
 
-    def choose_many(self, games: Sequence[te.Game],
-                    streams: Sequence[np.random.Generator] | None = None) -> list[int]:
+    def choose_many(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None = None,
+                    stop: threading.Event | None = None) -> list[int]:
         from tavrin_trainer.learning.network import legal_masked
 
         if not games:
             return []
         dims = {game.dim for game in games}
         if len(dims) != 1:  # one batch per board side
-            return [self.choose(game) for game in games]
+            return [self.choose(game, stop) for game in games]
         if self.simulations > 0:
-            return self._search(games, streams)
+            return self._search(games, streams, stop)
         logits, _, legal = self._answers_for(games)
         # argmax takes the first of equal maxima: the lower tile.
         tiles = legal_masked(logits.float().cpu(), legal).argmax(dim=1)
@@ -225,10 +276,74 @@ class NetworkPlayer(Player):
         logits, values = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
         return logits, values, torch.from_numpy(planes[:, 4].reshape(len(games), -1))
 
-    def _search(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None = None) -> list[int]:
+    def search_settings(self, dim: int) -> SearchSettings:
+        """The settings of this player's searches on a board of side ``dim``."""
+        return SearchSettings(dim=dim, sims_per_move=max(self.simulations, 1), c_puct=self.c_puct,
+                              extended_planes=self.extended_planes,
+                              first_play_reduction=self.first_play_reduction,
+                              gumbel_candidates=self.gumbel_candidates,
+                              leaf_evaluation="mixed" if self.playouts else "network",
+                              playouts=max(self.playouts, 1), playout_weight=self.playout_weight,
+                              leaf_batch=self.leaf_batch)
+
+    def _search(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None,
+                stop: threading.Event | None) -> list[int]:
+        searches = [self._search_of(game) for game in games]
         # Only playouts draw random numbers: a network-only search leaves the streams alone.
-        seeds = [int(stream.integers(2**63)) for stream in streams] if streams is not None and self.playouts else None
-        return [int(record["moves"][0, 1]) for record in self._search_records(games, self.simulations, seeds)]
+        if streams is not None and self.playouts:
+            for search, stream in zip(searches, streams, strict=True):
+                search.reseed(int(stream.integers(2**63)))
+        for search in searches:
+            search.begin(self.simulations)
+        self._run(searches, stop)
+        tiles = [search.best_tile() for search in searches]
+        for search, tile in zip(searches, tiles):
+            search.play(tile)
+        return tiles
+
+    def _search_of(self, game: te.Game) -> te.MoveSearch:
+        """The search of this game's player to move, brought to the game: the
+        one kept from its last action when the game continues it."""
+        key = (id(game), game.current_player)
+        with self._lock:
+            search = self._searches.pop(key, None) if self.keep_tree else None
+            if search is None or not search.sync(game):
+                search = te.MoveSearch(self.search_settings(game.dim), game)
+            if self.keep_tree:
+                self._searches[key] = search
+                while len(self._searches) > KEPT_SEARCHES:
+                    self._searches.popitem(last=False)
+        return search
+
+    def _run(self, searches: Sequence[te.MoveSearch], stop: threading.Event | None = None) -> None:
+        """Runs the begun searches to their choice, their waiting positions
+        in one network batch a round."""
+        while True:
+            if stop is not None and stop.is_set():
+                for search in searches:
+                    search.abandon()
+                raise SearchStopped("the search was stopped")
+            waiting = [(search, inputs) for search in searches if (inputs := search.next_inputs()) is not None]
+            if not waiting:
+                return
+            boards = np.concatenate([inputs[0] for _, inputs in waiting]) if len(waiting) > 1 else waiting[0][1][0]
+            hands = np.concatenate([inputs[1] for _, inputs in waiting]) if len(waiting) > 1 else waiting[0][1][1]
+            playouts = None
+            if self.playouts:  # the playouts of this round run while the network computes
+                if self._playout_thread is None:
+                    self._playout_thread = ThreadPoolExecutor(1, thread_name_prefix="playouts")
+                playouts = self._playout_thread.submit(lambda: [search.run_playouts() for search, _ in waiting])
+            try:
+                policy, values = self._answers(boards, hands)
+            finally:
+                if playouts is not None:
+                    playouts.result()
+            policy, values = policy.float().cpu().numpy(), values.float().cpu().numpy()
+            row = 0
+            for search, inputs in waiting:
+                rows = len(inputs[0])
+                search.submit(policy[row:row + rows], values[row:row + rows])
+                row += rows
 
     def evaluate(self, game: te.Game) -> tuple[np.ndarray, np.ndarray]:
         """The network's view of ``game``: its move probabilities over the
@@ -243,34 +358,34 @@ class NetworkPlayer(Player):
         relative = torch.softmax(values.float().cpu(), dim=1)[0].numpy()  # relative to the player to move
         return policy, np.roll(relative, game.current_player)
 
-    def placement_advice(self, game: te.Game, simulations: int) -> list[tuple[tuple[int, ...], float, float]]:
+    def placement_advice(self, game: te.Game, simulations: int,
+                         stop: threading.Event | None = None) -> list[tuple[tuple[int, ...], float, float]]:
         """The whole placements this player's search of ``game`` went
         through, most tried first: (squares, share among the simulations that
         laid a whole piece, mean expected payoff of the player to move)."""
-        return [tuple(row) for row in self._search_records([game], simulations, placements=True)[0]["placements"][0]]
-
-    def _search_records(self, games: Sequence[te.Game], simulations: int,
-                        seeds: Sequence[int] | None = None, placements: bool = False) -> list[dict]:
-        search = SearchSettings(dim=games[0].dim, sims_per_move=simulations, c_puct=self.c_puct,
-                                extended_planes=self.extended_planes,
-                                first_play_reduction=self.first_play_reduction,
-                                gumbel_candidates=self.gumbel_candidates,
-                                leaf_evaluation="mixed" if self.playouts else "network",
-                                playouts=max(self.playouts, 1), playout_weight=self.playout_weight,
-                                placement_shares=placements)
-        pool = te.SelfPlayPool.for_positions(list(games), search, seeds)
-        while not pool.done():
-            policy, values = self._answers(*pool.next_inputs())
-            pool.submit(policy.float().cpu(), values.float().cpu())
-        return sorted(pool.take_finished(), key=lambda record: record["index"])
+        if simulations < 1:
+            raise ValueError(f"an analysis needs at least 1 simulation, got {simulations}")
+        search = te.MoveSearch(self.search_settings(game.dim), game)
+        search.begin(simulations)
+        self._run([search], stop)
+        return [tuple(row) for row in search.placements()]
 
     def __getstate__(self) -> dict:
         # Weights travel to worker processes on the CPU, without moving ours.
         state = dict(self.__dict__)
         state["_backend"] = None  # a runtime session stays in its process
+        for name in ("_lock", "_searches", "_playout_thread"):
+            state.pop(name, None)
         if self.device != "cpu":
             state["model"], state["device"] = copy.deepcopy(self.model).to("cpu"), "cpu"
         return state
+
+    def __setstate__(self, state: dict) -> None:
+        self.__dict__.update(state)
+        self.__dict__.setdefault("leaf_batch", DEFAULT_LEAF_BATCH)
+        self.__dict__.setdefault("keep_tree", True)
+        self.__dict__.setdefault("threads", 1)
+        self._make_runtime()
 
 
 MIXED_PREFIX = "mixed:"
@@ -307,7 +422,7 @@ def parse_mixed(name: str) -> tuple[int, float, str]:
 def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
                      first_play_reduction: float | None = None, device: str = "cpu",
                      gumbel_candidates: int = 0, inference: str = "fp32", playouts: int = 0,
-                     playout_weight: float = 0.5) -> Player:
+                     playout_weight: float = 0.5, leaf_batch: int = DEFAULT_LEAF_BATCH) -> Player:
     """'random', 'greedy', 'rollout:N', 'pretrained' (the shipped side-20
     network), a checkpoint file / run directory, or 'mixed:K:W:NETWORK', one
     of those networks searching with K random playouts per leaf weighted W
@@ -331,7 +446,7 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
                              f"with {playouts}")
     network = dict(simulations=simulations, device=device, first_play_reduction=first_play_reduction,
                    gumbel_candidates=gumbel_candidates, inference=inference, playouts=playouts,
-                   playout_weight=playout_weight)
+                   playout_weight=playout_weight, leaf_batch=leaf_batch)
     if name == PRETRAINED_NAME:
         return NetworkPlayer.pretrained(**network)
     return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), **network)

@@ -38,10 +38,11 @@ class Rating:
 
 
 def round_robin(entrants: Sequence[Player], dim: int, rounds: int = 1, workers: int = 1,
-                show_progress: bool = False, seed: int | Sequence[int] | None = None) -> list[GameResult]:
+                show_progress: bool = False, seed: int | Sequence[int] | None = None,
+                lone: bool = False) -> list[GameResult]:
     """Plays every 4-subset of the entrants in all four cyclic seat rotations,
-    `rounds` times, so that no entrant gains from its seat; ``seed`` as in
-    ``arena.play_games``."""
+    `rounds` times, so that no entrant gains from its seat; ``seed`` and
+    ``lone`` as in ``arena.play_games``."""
     if len(entrants) < SEATS:
         raise ValueError(f"a round robin needs at least {SEATS} entrants, got {len(entrants)}")
     duplicates = sorted(name for name, count in Counter(p.name for p in entrants).items() if count > 1)
@@ -56,7 +57,7 @@ def round_robin(entrants: Sequence[Player], dim: int, rounds: int = 1, workers: 
             for shift in range(SEATS):
                 seatings.append(table[shift:] + table[:shift])
     return arena.play_games(seatings, dim, workers=workers, show_progress=show_progress,
-                            label="round robin", seed=seed)
+                            label="round robin", seed=seed, lone=lone)
 
 
 def _ranks(scores: Sequence[int]) -> list[int]:

@@ -9,6 +9,7 @@ bool arrays) and gives float32 CPU tensors that ``SelfPlayPool.submit`` reads.
 from __future__ import annotations
 
 import io
+import os
 import warnings
 from typing import Any, Callable
 
@@ -21,11 +22,32 @@ import tavrin_engine as te
 Inference = Callable[[np.ndarray, np.ndarray], tuple[Any, Any]]
 
 
-def make_inference(model: Any, backend: str, device: str, planes_last: bool) -> Inference:
+def usable_cores() -> int:
+    """The cores this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except (AttributeError, OSError):
+        return max(1, os.cpu_count() or 1)
+
+
+def limit_torch_threads(threads: int) -> None:
+    """At most ``threads`` torch compute threads, and never more than the
+    usable cores: threads beyond the cores wait on each other at every call,
+    many times slower once another process holds a core."""
+    import torch
+
+    wanted = max(1, min(threads, usable_cores()))
+    if torch.get_num_threads() != wanted:
+        torch.set_num_threads(wanted)
+
+
+def make_inference(model: Any, backend: str, device: str, planes_last: bool,
+                   threads: int | None = None) -> Inference:
     """A callable from one pool batch to (policy logits, value logits);
-    ``backend`` as ``resolve_backend`` gives it."""
+    ``backend`` as ``resolve_backend`` gives it. ``threads``: ONNX Runtime's
+    compute threads (default torch's), never more than the usable cores."""
     if backend == "onnx":
-        return _onnx_inference(model, planes_last)
+        return _onnx_inference(model, planes_last, threads)
     return _torch_inference(model, device, planes_last, bf16=backend == "bf16")
 
 
@@ -83,14 +105,17 @@ def export_onnx(model: Any, planes_last: bool) -> bytes:
     return out.getvalue()
 
 
-def _onnx_inference(model: Any, planes_last: bool) -> Inference:
+def _onnx_inference(model: Any, planes_last: bool, threads: int | None = None) -> Inference:
     import onnxruntime as ort
     import torch
 
     graph = export_onnx(model.cpu(), planes_last)
     options = ort.SessionOptions()
-    options.intra_op_num_threads = torch.get_num_threads()
+    options.intra_op_num_threads = max(1, min(threads or torch.get_num_threads(), usable_cores()))
     options.inter_op_num_threads = 1
+    # Spinning threads wait for work by burning a core: beside a busy
+    # process that turns every call into a wait for the scheduler.
+    options.add_session_config_entry("session.intra_op.allow_spinning", "0")
     session = ort.InferenceSession(graph, options, providers=["CPUExecutionProvider"])
     with_hands = len(session.get_inputs()) == 2
 

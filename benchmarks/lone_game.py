@@ -1,0 +1,102 @@
+"""Time per action of a game played alone, as a person or a tournament plays one.
+
+One side-20 game per player: the player under test in seat 0 (its choose()
+called once per action, one game at a time, one process), three rollout:256
+players in the others; every figure is that player's mean wall time per
+action, beside rollout:256's in the same game and as a ratio to it. Players:
+
+* rollout:256, the yardstick;
+* the shipped network alone (64 simulations, Gumbel root over 16);
+* its mixed search (80 simulations, Gumbel root over 16, one playout a leaf
+  weighted 0.5);
+
+each with the kept tree and the default leaf batch, then the mixed search
+without the kept tree, with one leaf per network call, and through the fp32
+torch model instead of the default backend.
+
+    python benchmarks/lone_game.py                # all of the above
+    python benchmarks/lone_game.py --busy         # the same beside a process that keeps one core busy
+"""
+
+from __future__ import annotations
+
+import argparse
+import multiprocessing
+import time
+
+import numpy as np
+import tavrin_engine as te
+
+from tavrin_trainer.core.inference_backends import resolve_backend
+from tavrin_trainer.evaluation.players import DEFAULT_LEAF_BATCH, NetworkPlayer, RolloutPlayer
+
+SIDE = 20
+
+
+def spin(stop) -> None:
+    """Keeps one core busy until told to stop."""
+    x = 0
+    while not stop.is_set():
+        for _ in range(100_000):
+            x += 1
+
+
+def lone_game(player, opponent, seed: int) -> tuple[float, float]:
+    """Seat 0's and the opponents' mean seconds per action over one game."""
+    game = te.Game(SIDE)
+    seconds = [0.0, 0.0]
+    actions = [0, 0]
+    while not game.is_terminal():
+        seat = 0 if game.current_player == 0 else 1
+        chooser = player if seat == 0 else opponent
+        started = time.perf_counter()
+        tile = chooser.choose(game)
+        seconds[seat] += time.perf_counter() - started
+        actions[seat] += 1
+        game.apply(tile)
+    return seconds[0] / actions[0], seconds[1] / actions[1]
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--busy", action="store_true", help="Keep one core busy in another process meanwhile.")
+    parser.add_argument("--games", type=int, default=1, help="Games per player (default 1).")
+    parser.add_argument("--seed", type=int, default=11)
+    args = parser.parse_args()
+
+    backend = resolve_backend("auto", "cpu")
+    gumbel = dict(gumbel_candidates=16)
+    network = dict(simulations=64, inference=backend, **gumbel)
+    mixed = dict(simulations=80, playouts=1, playout_weight=0.5, inference=backend, **gumbel)
+    players = [
+        ("rollout:256", RolloutPlayer(256, seed=args.seed)),
+        (f"network alone, 64 simulations ({backend})", NetworkPlayer.pretrained(**network)),
+        (f"mixed, 80 simulations ({backend})", NetworkPlayer.pretrained(**mixed)),
+        (f"mixed, 80 simulations, no kept tree", NetworkPlayer.pretrained(keep_tree=False, **mixed)),
+        ("mixed, 80 simulations, leaf batch 1", NetworkPlayer.pretrained(**{**mixed, "leaf_batch": 1})),
+        ("mixed, 80 simulations, fp32 torch", NetworkPlayer.pretrained(**{**mixed, "inference": "fp32"})),
+    ]
+    stop = multiprocessing.Event()
+    busy = multiprocessing.Process(target=spin, args=(stop,), daemon=True) if args.busy else None
+    if busy:
+        busy.start()
+    try:
+        print(f"lone side-{SIDE} games, seat 0 vs 3x rollout:256, {args.games} game(s) each, default leaf batch "
+              f"{DEFAULT_LEAF_BATCH}{', one core kept busy by another process' if busy else ''}")
+        print(f"{'player':48} {'ms/action':>10} {'rollout:256':>12} {'ratio':>7}")
+        baseline = None
+        for name, player in players:
+            opponent = RolloutPlayer(256, seed=args.seed + 1)
+            timings = [lone_game(player, opponent, args.seed + g) for g in range(args.games)]
+            own, theirs = (float(np.mean(t)) for t in zip(*timings))
+            if baseline is None:
+                baseline = own
+            print(f"{name:48} {own * 1000:10.1f} {theirs * 1000:12.1f} {own / theirs:7.2f}", flush=True)
+    finally:
+        if busy:
+            stop.set()
+            busy.join()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,131 @@
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "selfplay/player_search.hpp"
+#include "selfplay/self_play_texts.hpp"
+#include "tavrin_engine/array_input.hpp"
+#include "tavrin_engine/bindings.hpp"
+#include "tavrin_engine/module_texts.hpp"
+#include "tavrin_engine/numpy_arrays.hpp"
+#include "tavrin_engine/pool_settings.hpp"
+
+namespace tavrin::engine_bindings {
+namespace {
+
+using namespace nb::literals;
+
+nb::object next_inputs(PlayerSearch& search) {
+  std::span<const Game* const> pending;
+  {
+    nb::gil_scoped_release unlocked;
+    pending = search.advance();
+  }
+  if (pending.empty()) return nb::none();
+  const std::size_t rows = pending.size(), dim = search.game().dim();
+  const std::size_t planes = search.extended_planes() ? kExtendedBoardPlanes : kStatePlanes;
+  auto board = search.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
+                                    : empty_array<bool>({rows, planes, dim, dim}, "bool");
+  auto hands = empty_array<bool>({rows, search.extended_planes() ? std::size_t{kHandPlanes} : 0}, "bool");
+  write_network_inputs(pending, search.planes_last(), search.extended_planes(),
+                       {reinterpret_cast<std::uint8_t*>(board.values.data()), board.values.size()},
+                       {reinterpret_cast<std::uint8_t*>(hands.values.data()), hands.values.size()});
+  return nb::make_tuple(board.array, hands.array);
+}
+
+void submit(PlayerSearch& search, const AnyArray& policy_logits, const AnyArray& value_logits) {
+  const std::size_t rows = search.advance().size(), dim = search.game().dim();
+  if (rows == 0) throw nb::value_error(output::kNoBatchOpen);
+  const std::vector<float> policy = float_rows(policy_logits, "policy_logits", rows, dim * dim);
+  const std::vector<float> values = float_rows(value_logits, "value_logits", rows, kPlayers);
+  std::optional<std::string> problem;
+  {
+    nb::gil_scoped_release unlocked;
+    problem = search.submit(policy, values);
+  }
+  if (problem) throw nb::value_error(problem->c_str());
+}
+
+nb::list root_visits(const PlayerSearch& search) {
+  nb::list out;
+  for (const SearchNode& child : search.root().children) out.append(nb::make_tuple(child.action, child.visit_count));
+  return out;
+}
+
+nb::list placements(const PlayerSearch& search) {
+  const std::vector<PlacementVisits> found = search.placements();
+  std::uint64_t total = 0;
+  for (const PlacementVisits& placement : found) total += placement.visits;
+  nb::list rows;
+  for (const PlacementVisits& placement : found) {
+    nb::list squares;
+    for (std::uint16_t square : placement.squares) squares.append(square);
+    const double visits = placement.visits;
+    rows.append(nb::make_tuple(nb::tuple(squares), visits / static_cast<double>(total), placement.value_sum / visits));
+  }
+  return rows;
+}
+
+}  // namespace
+
+void bind_move_search(nb::module_& module) {
+  nb::class_<PlayerSearch>(
+      module, "MoveSearch",
+      "One seat's search through a whole game, the tree kept from action to action. sync(game) brings it to the "
+      "game (the actions since its last position are played, and the subtree they lead to kept; a game that "
+      "does not continue it starts it over); begin() starts the search of the action to play; next_inputs() gives "
+      "the positions waiting on the network (up to leaf_batch at once) until the search is done (None); submit() "
+      "takes their answers; best_tile() is the choice and play(tile) plays it.")
+      .def("__init__",
+           [](PlayerSearch* self, nb::handle settings, const Game& game, std::optional<std::uint64_t> seed) {
+             if (game.is_terminal()) throw nb::value_error(output::kPositionOver);
+             const SearchSettings read = read_pool_settings(settings, false);
+             new (self) PlayerSearch(read, game, seed);
+           },
+           "settings"_a, "game"_a, "seed"_a = nb::none(),
+           "`settings` as SelfPlayPool takes them (dim, skip_single_tile, full_search_fraction and reduced_sims "
+           "ignored), leaf_batch (1) among them; `game` is copied; `seed` (None: the system's entropy) seeds its "
+           "random stream.")
+      .def("sync", &PlayerSearch::sync, "game"_a,
+           "Brings the search to `game`; True when the tree was kept (the game continues the search's own).")
+      .def("reseed", &PlayerSearch::reseed, "seed"_a, "A random stream seeded from `seed` alone from now on.")
+      .def("begin",
+           [](PlayerSearch& search, std::int64_t simulations) {
+             if (simulations < 1) throw nb::value_error(output::kSimulationsTooFew);
+             if (search.game().is_terminal()) throw nb::value_error(output::kPositionOver);
+             search.begin(static_cast<std::uint64_t>(simulations));
+           },
+           "simulations"_a, "Starts the search of the action to play with that many simulations (at least 1).")
+      .def("next_inputs", &next_inputs,
+           nb::sig("def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], "
+                   "numpy.typing.NDArray[numpy.bool_]] | None"),
+           "The positions waiting on the network as SelfPlayPool.next_inputs gives them, or None once the "
+           "search is done. Asking again before submit() gives the same positions.")
+      .def("submit", &submit, "policy_logits"_a, "value_logits"_a,
+           "float32 (B, dim*dim) and (B, 4) answers for the positions of next_inputs(), as SelfPlayPool.submit takes them.")
+      .def("run_playouts", &PlayerSearch::run_playouts, nb::call_guard<nb::gil_scoped_release>(),
+           "A mixed search's playouts from the waiting leaves (submit runs those not run), without the GIL: "
+           "another thread may run them while the network computes.")
+      .def("abandon", &PlayerSearch::abandon,
+           "Gives up the action's search where it stands; the tree stays whole for the next one.")
+      .def("best_tile", &PlayerSearch::best_tile, "The search's choice, once it is done.")
+      .def("play", [](PlayerSearch& search, std::uint64_t tile) {
+             const auto legal = search.game().get_legal_tiles();
+             if (std::find(legal.begin(), legal.end(), tile) == legal.end()) throw nb::value_error(output::kTileNotLegal);
+             search.play(tile);
+           }, "tile"_a, "Plays a legal tile; its subtree becomes the next root.")
+      .def("root_visits", &root_visits, "(tile, visits) of every root child, ascending tile.")
+      .def("placements", &placements,
+           "The whole placements the search went through: (squares, share, mean value for the placing player).")
+      .def_prop_ro("simulations_done", &PlayerSearch::simulations_done, "Simulations of the last action's search.")
+      .def_prop_ro("root_visit_count", [](const PlayerSearch& search) { return search.root().visit_count; },
+                   "Visits of the root so far, those kept from earlier searches included.")
+      .def_prop_ro("game", [](const PlayerSearch& search) { return search.game(); }, "A copy of the search's position.");
+}
+
+}  // namespace tavrin::engine_bindings
