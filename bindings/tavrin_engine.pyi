@@ -225,6 +225,15 @@ class MoveSearch:
         Brings the search to `game`; True when the tree was kept (the game continues the search's own).
         """
 
+    def continued_by(self, game: Game) -> bool:
+        """
+        Whether `game` continues the search's own position: sync(game) would keep the tree.
+        """
+
+    @property
+    def actions(self) -> int:
+        """Actions played in the search's position."""
+
     def reseed(self, seed: int) -> None:
         """A random stream seeded from `seed` alone from now on."""
 

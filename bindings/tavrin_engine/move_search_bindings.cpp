@@ -93,6 +93,10 @@ void bind_move_search(nb::module_& module) {
            "random stream.")
       .def("sync", &PlayerSearch::sync, "game"_a,
            "Brings the search to `game`; True when the tree was kept (the game continues the search's own).")
+      .def("continued_by", &PlayerSearch::continued_by, "game"_a,
+           "Whether `game` continues the search's own position: sync(game) would keep the tree.")
+      .def_prop_ro("actions", [](const PlayerSearch& search) { return search.game().history().size(); },
+                   "Actions played in the search's position.")
       .def("reseed", &PlayerSearch::reseed, "seed"_a, "A random stream seeded from `seed` alone from now on.")
       .def("begin",
            [](PlayerSearch& search, std::int64_t simulations) {

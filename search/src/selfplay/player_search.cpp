@@ -12,17 +12,21 @@ PlayerSearch::PlayerSearch(const SearchSettings& settings, Game start, std::opti
     : settings_(settings),
       search_(settings, seed ? random::RandomSource::seeded(*seed) : random::RandomSource(), std::move(start)) {}
 
-bool PlayerSearch::sync(const Game& game) {
-  search_.abandon();
+bool PlayerSearch::continued_by(const Game& game) const {
   const auto& ours = search_.game().history();
   const auto& theirs = game.history();
-  const bool continues = game.dim() == search_.game().dim() && theirs.size() >= ours.size() &&
-                         std::equal(ours.begin(), ours.end(), theirs.begin());
-  if (!continues) {
+  return game.dim() == search_.game().dim() && theirs.size() >= ours.size() &&
+         std::equal(ours.begin(), ours.end(), theirs.begin());
+}
+
+bool PlayerSearch::sync(const Game& game) {
+  search_.abandon();
+  if (!continued_by(game)) {
     search_.restart(game);
     return false;
   }
-  for (std::size_t i = ours.size(); i < theirs.size(); ++i) search_.play(theirs[i].second);
+  const auto& theirs = game.history();
+  for (std::size_t i = search_.game().history().size(); i < theirs.size(); ++i) search_.play(theirs[i].second);
   return true;
 }
 

@@ -29,6 +29,8 @@ class PlayerSearch {
   // over from `game`. Gives whether the tree was kept. Abandons a search in
   // progress.
   bool sync(const Game& game);
+  // Whether `game` continues the search's own position (sync would keep the tree).
+  bool continued_by(const Game& game) const;
   // A stream of its own from now on, seeded from `seed` alone.
   void reseed(std::uint64_t seed);
   // Begins the search of the current action with `simulations`.

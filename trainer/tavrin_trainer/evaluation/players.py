@@ -288,32 +288,53 @@ class NetworkPlayer(Player):
 
     def _search(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None,
                 stop: threading.Event | None) -> list[int]:
-        searches = [self._search_of(game) for game in games]
-        # Only playouts draw random numbers: a network-only search leaves the streams alone.
-        if streams is not None and self.playouts:
-            for search, stream in zip(searches, streams, strict=True):
-                search.reseed(int(stream.integers(2**63)))
-        for search in searches:
-            search.begin(self.simulations)
-        self._run(searches, stop)
-        tiles = [search.best_tile() for search in searches]
-        for search, tile in zip(searches, tiles):
-            search.play(tile)
-        return tiles
+        claimed = [self._claim(game) for game in games]
+        try:
+            searches = [search for _, search in claimed]
+            # Only playouts draw random numbers: a network-only search leaves the streams alone.
+            if streams is not None and self.playouts:
+                for search, stream in zip(searches, streams, strict=True):
+                    search.reseed(int(stream.integers(2**63)))
+            for search in searches:
+                search.begin(self.simulations)
+            self._run(searches, stop)
+            tiles = [search.best_tile() for search in searches]
+            for search, tile in zip(searches, tiles):
+                search.play(tile)
+            return tiles
+        finally:
+            self._release(claimed)
 
-    def _search_of(self, game: te.Game) -> te.MoveSearch:
-        """The search of this game's player to move, brought to the game: the
-        one kept from its last action when the game continues it."""
+    def _claim(self, game: te.Game) -> tuple[tuple[int, int], te.MoveSearch]:
+        """The search of this game's player to move, brought to the game and
+        held by this call alone until released: the one kept from its last
+        action when the game continues it. A game object seen before finds
+        its search at once; a copy of one (as the web app plays on) finds the
+        kept search of the same seat that it continues furthest."""
         key = (id(game), game.current_player)
         with self._lock:
             search = self._searches.pop(key, None) if self.keep_tree else None
-            if search is None or not search.sync(game):
-                search = te.MoveSearch(self.search_settings(game.dim), game)
-            if self.keep_tree:
+            if search is not None and not search.continued_by(game):
+                search = None
+            if search is None and self.keep_tree:
+                related = [(kept.actions, other) for other, kept in self._searches.items()
+                           if other[1] == key[1] and kept.continued_by(game)]
+                if related:
+                    search = self._searches.pop(max(related)[1])
+        if search is None:
+            return key, te.MoveSearch(self.search_settings(game.dim), game)
+        search.sync(game)
+        return key, search
+
+    def _release(self, claimed: Sequence[tuple[tuple[int, int], te.MoveSearch]]) -> None:
+        """Keeps the searches for the next actions, the least recently used dropped beyond the bound."""
+        if not self.keep_tree:
+            return
+        with self._lock:
+            for key, search in claimed:
                 self._searches[key] = search
-                while len(self._searches) > KEPT_SEARCHES:
-                    self._searches.popitem(last=False)
-        return search
+            while len(self._searches) > KEPT_SEARCHES:
+                self._searches.popitem(last=False)
 
     def _run(self, searches: Sequence[te.MoveSearch], stop: threading.Event | None = None) -> None:
         """Runs the begun searches to their choice, their waiting positions
