@@ -209,14 +209,22 @@ def test_only_its_own_pages_on_its_own_host_names_can_use_it(client):
         response = client.get("/api/options", headers={"Host": host})
         assert response.status_code == 400 and "Host" in response.json()["error"], host
     before = len(client.app.state.games)
-    for origin in ("http://evil.example", "null", "http://127.0.0.1.evil.example:8765", "file://"):
+    # Another site, or a page on another port or scheme of this machine: its scheme, host and port must be ours.
+    for origin in ("http://evil.example", "null", "http://127.0.0.1.evil.example:8765", "file://",
+                   "http://127.0.0.1:9999", "http://127.0.0.1", "https://127.0.0.1:8765", "http://localhost:8765"):
         response = client.post("/api/games", json=seats, headers={"Origin": origin})
         assert response.status_code == 403, origin
+    # Two Host or two Origin headers: refused whichever comes first.
+    for twice in ([("Origin", "http://127.0.0.1:8765"), ("Origin", "http://127.0.0.1:9999")],
+                  [("Origin", "http://127.0.0.1:9999"), ("Origin", "http://127.0.0.1:8765")],
+                  [("Host", "127.0.0.1:8765"), ("Host", "evil.example")]):
+        response = client.post("/api/games", json=seats, headers=twice)
+        assert response.status_code == 400 and "two" in response.json()["error"], twice
     # A cross-site "simple" request: no preflight, so the type must stop it.
     simple = client.post("/api/games", content=json.dumps(seats), headers={"Content-Type": "text/plain"})
     assert simple.status_code == 415
     assert len(client.app.state.games) == before
-    assert client.post("/api/games", json=seats, headers={"Origin": "http://localhost:8765"}).status_code == 200
+    assert client.post("/api/games", json=seats, headers={"Origin": "http://127.0.0.1:8765"}).status_code == 200
     guarded = create_app(PlayConfig(host_names=frozenset({"10.0.0.5", "box.lan"})))
     remote = TestClient(guarded, base_url="http://box.lan:80")
     assert remote.get("/api/options").status_code == 200
