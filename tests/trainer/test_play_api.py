@@ -373,7 +373,8 @@ def test_searches_are_bounded_queued_stoppable_and_hold_up_nothing_else(network_
         stop.wait(20)
         return stop.is_set()
 
-    monkeypatch.setattr(NetworkPlayer, "placement_advice", lambda self, game, simulations, stop: long_search(stop) and [])
+    monkeypatch.setattr(NetworkPlayer, "placement_advice",
+                        lambda self, game, simulations, stop: long_search(stop) and [])
     monkeypatch.setattr(NetworkPlayer, "choose", lambda self, game, stop: long_search(stop) and 0)
     app = create_app(PlayConfig(networks={"tiny": network_file}, search_threads=1, search_waiting=1))
     ask = {"network": "tiny", "simulations": 64}

@@ -225,7 +225,8 @@ def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_pat
         browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
         position = browser.find_element(By.ID, "replay-position")
         wait_for(lambda: position.text == f"{pieces} / {pieces} pieces")
-        files = [option.get_attribute("value") for option in browser.find_elements(By.CSS_SELECTOR, "#replay-file option")]
+        files = [option.get_attribute("value")
+                 for option in browser.find_elements(By.CSS_SELECTOR, "#replay-file option")]
         assert files == ["b.jsonl", "a.jsonl", "damaged.jsonl"]  # the latest first, and shown
         browser.find_element(By.ID, "replay-back").click()
         assert position.text == f"{pieces - 1} / {pieces} pieces"

@@ -17,11 +17,11 @@ import socket
 import threading
 import time
 from collections import OrderedDict
-from contextlib import contextmanager
+from contextlib import asynccontextmanager, contextmanager
 from dataclasses import dataclass, field
 from importlib.resources import files
 from pathlib import Path
-from typing import Any, Callable, Iterator
+from typing import Any, AsyncIterator, Callable, Iterator
 
 import tavrin_engine as te
 from starlette.applications import Starlette
@@ -313,8 +313,18 @@ def create_app(config: PlayConfig) -> Starlette:
         Route("/vendor/plotly.min.js", plotly_script),
         Mount("/static", StaticFiles(directory=STATIC), name="static"),
     ]
+    @asynccontextmanager
+    async def lifespan(app: Starlette) -> AsyncIterator[None]:
+        yield
+        # Stopping: searches in flight end at their next check instead of holding up the exit.
+        with games_lock:
+            sessions = list(games.values())
+        for session in sessions:
+            session.stop_searches("the server is stopping")
+        searches.shutdown()
+
     app = Starlette(routes=routes, exception_handlers={RequestRefused: refused, BodyTooLarge: too_large},
-                    middleware=[Middleware(RequestGuard, allowed_names=config.host_names)])
+                    middleware=[Middleware(RequestGuard, allowed_names=config.host_names)], lifespan=lifespan)
     app.state.games = games  # the sessions, by id: for tests and embedding
     app.state.searches = searches
     return app

@@ -69,7 +69,7 @@ class NetworkPlayers:
         try:
             player = NetworkPlayer.from_checkpoint(path, simulations=simulations, inference=self.inference,
                                                    playouts=playouts, playout_weight=PLAYOUT_WEIGHT)
-        except (OSError, RunDirectoryError) as error:
+        except (OSError, RunDirectoryError, KeyError, RuntimeError) as error:  # missing, damaged, weights of another shape
             raise RequestRefused(f"the network {name!r} cannot be loaded: {error}", 422) from None
         trained = player.trained_side
         side = trained if isinstance(trained, int) and MIN_SIDE <= trained <= te.MAX_SIDE else DEFAULT_SIDE

@@ -82,7 +82,11 @@ def read_replay_lines(path: Path) -> list[tuple[int, SavedGame]]:
         try:
             data = json.loads(line, parse_constant=refuse_constant)
             game = SavedGame.from_json(line)
-        except (ValueError, KeyError, TypeError, RecursionError, OverflowError):
+        except NotANumber:
+            raise ReplayUnreadable(f"{path.name}: line {number} holds NaN or Infinity, which is no number") from None
+        except OverflowError:
+            raise ReplayUnreadable(f"{path.name}: line {number} holds a number too large for what it counts") from None
+        except (ValueError, KeyError, TypeError, RecursionError):
             raise ReplayUnreadable(f"{path.name}: line {number} is not a saved game") from None
         fault = fault_of(data, game)
         if fault:
@@ -91,8 +95,12 @@ def read_replay_lines(path: Path) -> list[tuple[int, SavedGame]]:
     return games
 
 
+class NotANumber(ValueError):
+    """NaN or Infinity in a saved game: Python's JSON reads them, JSON has no such numbers."""
+
+
 def refuse_constant(name: str) -> None:
-    raise ValueError(f"{name} is not a number JSON has")
+    raise NotANumber(name)
 
 
 def fault_of(data: dict, game: SavedGame) -> str | None:
