@@ -69,7 +69,8 @@ class NetworkPlayers:
         try:
             player = NetworkPlayer.from_checkpoint(path, simulations=simulations, inference=self.inference,
                                                    playouts=playouts, playout_weight=PLAYOUT_WEIGHT)
-        except (OSError, RunDirectoryError, KeyError, RuntimeError) as error:  # missing, damaged, weights of another shape
+        # Missing, damaged, or weights of another shape than the one it records.
+        except (OSError, RunDirectoryError, KeyError, RuntimeError) as error:
             raise RequestRefused(f"the network {name!r} cannot be loaded: {error}", 422) from None
         trained = player.trained_side
         side = trained if isinstance(trained, int) and MIN_SIDE <= trained <= te.MAX_SIDE else DEFAULT_SIDE
