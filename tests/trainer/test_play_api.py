@@ -9,6 +9,8 @@ import shutil
 import subprocess
 import sys
 import threading
+import time
+import urllib.error
 import urllib.request
 from pathlib import Path
 
@@ -27,7 +29,7 @@ from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
 from tavrin_trainer.core.saved_games import SavedGame  # noqa: E402
 from tavrin_trainer.evaluation.players import GreedyPlayer, RandomPlayer  # noqa: E402
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E402
-from tavrin_trainer.play.app import PlayConfig, create_app  # noqa: E402
+from tavrin_trainer.play.app import PlayConfig, create_app, serving  # noqa: E402
 from tavrin_trainer.play.pieces import piece_of  # noqa: E402
 from tavrin_trainer.play.replay_files import ReplayUnreadable, read_replay  # noqa: E402
 from tavrin_trainer.play.session import PlaySession, Seat  # noqa: E402
@@ -209,14 +211,22 @@ def test_only_its_own_pages_on_its_own_host_names_can_use_it(client):
         response = client.get("/api/options", headers={"Host": host})
         assert response.status_code == 400 and "Host" in response.json()["error"], host
     before = len(client.app.state.games)
-    for origin in ("http://evil.example", "null", "http://127.0.0.1.evil.example:8765", "file://"):
+    # Another site, or a page on another port or scheme of this machine: its scheme, host and port must be ours.
+    for origin in ("http://evil.example", "null", "http://127.0.0.1.evil.example:8765", "file://",
+                   "http://127.0.0.1:9999", "http://127.0.0.1", "https://127.0.0.1:8765", "http://localhost:8765"):
         response = client.post("/api/games", json=seats, headers={"Origin": origin})
         assert response.status_code == 403, origin
+    # Two Host or two Origin headers: refused whichever comes first.
+    for twice in ([("Origin", "http://127.0.0.1:8765"), ("Origin", "http://127.0.0.1:9999")],
+                  [("Origin", "http://127.0.0.1:9999"), ("Origin", "http://127.0.0.1:8765")],
+                  [("Host", "127.0.0.1:8765"), ("Host", "evil.example")]):
+        response = client.post("/api/games", json=seats, headers=twice)
+        assert response.status_code == 400 and "two" in response.json()["error"], twice
     # A cross-site "simple" request: no preflight, so the type must stop it.
     simple = client.post("/api/games", content=json.dumps(seats), headers={"Content-Type": "text/plain"})
     assert simple.status_code == 415
     assert len(client.app.state.games) == before
-    assert client.post("/api/games", json=seats, headers={"Origin": "http://localhost:8765"}).status_code == 200
+    assert client.post("/api/games", json=seats, headers={"Origin": "http://127.0.0.1:8765"}).status_code == 200
     guarded = create_app(PlayConfig(host_names=frozenset({"10.0.0.5", "box.lan"})))
     remote = TestClient(guarded, base_url="http://box.lan:80")
     assert remote.get("/api/options").status_code == 200
@@ -262,6 +272,23 @@ def test_saved_game_files_links_fifos_and_bad_lines(tmp_path):
     (folder / "illegal.jsonl").write_text('{"dim": 5, "moves": [[0, 0], [1, 4]], "payoffs": [1, 0, 0, 0]}\n')
     illegal = client.get("/api/replays/illegal.jsonl")
     assert illegal.status_code == 422 and "game 1: move 2 is not legal" in illegal.json()["error"]
+    # Numbers JSON has not, or that nothing can hold: the file and line are named, never a 500.
+    good = '{"dim": 5, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0]}\n'
+    for name, line in [("nan.jsonl", '{"dim": 5, "moves": [[0, 0]], "payoffs": [NaN, 0, 0, 0]}'),
+                       ("huge.jsonl", '{"dim": 5, "moves": [[0, 0]], "payoffs": [1e999, 0, 0, 0]}'),
+                       ("side.jsonl", '{"dim": 1e999, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0]}'),
+                       ("half.jsonl", '{"dim": 5.5, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0]}'),
+                       ("tile.jsonl", '{"dim": 5, "moves": [[0, 1e999]], "payoffs": [1, 0, 0, 0]}'),
+                       ("generation.jsonl", '{"dim": 5, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0], '
+                                            '"generation": NaN}')]:
+        (folder / name).write_text(good + "\n" + line + "\n")
+        damaged = client.get(f"/api/replays/{name}")
+        assert damaged.status_code == 422 and f"{name}: line 3" in damaged.json()["error"], damaged.text
+    # The listing runs the latest written first.
+    os.utime(folder / "good.jsonl", (1, 1))
+    os.utime(folder / "illegal.jsonl", (4e9, 4e9))
+    listed = [f["name"] for f in client.get("/api/replays").json()["files"]]
+    assert listed[0] == "illegal.jsonl" and listed[-1] == "good.jsonl"
 
     # A FIFO swapped in after the listing is not waited on (it has no writer).
     os.remove(folder / "good.jsonl")
@@ -282,3 +309,115 @@ def test_every_generation_of_the_run_is_offered_latest_first(tmp_path, network_f
     mine = [name for name in offered if name.startswith("run/")]
     assert mine == ["run/generation-0012", "run/generation-0003", "run/generation-0000"]
     assert offered["run/generation-0003"].name == "generation-0003.pt"
+
+
+def test_the_game_in_use_outlives_newer_games(client):
+    human = {"dim": 8, "seats": [{"kind": "human"}] * 4}
+    mine = client.post("/api/games", json=human).json()["id"]
+    others = []
+    for _ in range(70):
+        others.append(client.post("/api/games", json=human).json()["id"])
+        assert client.get(f"/api/games/{mine}").status_code == 200  # still in use
+    assert len(client.app.state.games) == 64
+    assert client.get(f"/api/games/{others[0]}").status_code == 404  # used longest ago: dropped
+
+
+def post_json(url, body, timeout=30):
+    request = urllib.request.Request(url, data=json.dumps(body).encode(), headers=JSON, method="POST")
+    try:
+        with urllib.request.urlopen(request, timeout=timeout) as answer:
+            return answer.status, json.load(answer)
+    except urllib.error.HTTPError as error:
+        return error.code, json.load(error)
+
+
+def in_thread(call, *args):
+    """Starts ``call(*args)``; the returned list gets its result."""
+    result = []
+    threading.Thread(target=lambda: result.append(call(*args)), daemon=True).start()
+    return result
+
+
+def test_three_first_analyses_at_once_share_one_player_built_once(network_file, monkeypatch):
+    from tavrin_trainer.core.inference_backends import onnx_available
+    from tavrin_trainer.evaluation.players import NetworkPlayer
+
+    built = []
+    original = NetworkPlayer.from_checkpoint.__func__
+    monkeypatch.setattr(NetworkPlayer, "from_checkpoint",
+                        classmethod(lambda cls, *a, **k: built.append(a) or original(cls, *a, **k)))
+    # ONNX Runtime, where installed, is what went wrong: its export run by two threads at once.
+    app = create_app(PlayConfig(networks={"tiny": network_file}, inference="onnx" if onnx_available() else "fp32"))
+    with serving(app) as url:
+        games = [post_json(f"{url}/api/games", {"dim": 8, "seats": [{"kind": "human"}] * 4})[1]["id"]
+                 for _ in range(3)]
+        answers = [in_thread(post_json, f"{url}/api/games/{game}/analyse", {"network": "tiny"}) for game in games]
+        wait_until(lambda: all(answers), 60)
+    assert [status for [(status, _)] in answers] == [200] * 3 and len(built) == 1
+
+
+def wait_until(condition, timeout=20.0):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, "timed out"
+        time.sleep(0.02)
+
+
+def test_searches_are_bounded_queued_stoppable_and_hold_up_nothing_else(network_file, monkeypatch):
+    from tavrin_trainer.evaluation.players import NetworkPlayer
+
+    stops = []
+
+    def long_search(stop):  # a search that honours its stop flag, as the players' searches do
+        stops.append(stop)
+        stop.wait(20)
+        return stop.is_set()
+
+    monkeypatch.setattr(NetworkPlayer, "placement_advice",
+                        lambda self, game, simulations, stop: long_search(stop) and [])
+    monkeypatch.setattr(NetworkPlayer, "choose", lambda self, game, stop: long_search(stop) and 0)
+    app = create_app(PlayConfig(networks={"tiny": network_file}, search_threads=1, search_waiting=1))
+    ask = {"network": "tiny", "simulations": 64}
+    with serving(app) as url:
+        def new_game(seats):
+            return post_json(f"{url}/api/games", {"dim": 8, "seats": seats})[1]
+
+        a, b, c = (new_game([{"kind": "human"}] * 4)["id"] for _ in range(3))
+        first = in_thread(post_json, f"{url}/api/games/{a}/analyse", ask)
+        wait_until(lambda: len(stops) == 1)
+        second = in_thread(post_json, f"{url}/api/games/{a}/analyse", ask)  # replaces the first
+        wait_until(lambda: first and len(stops) == 2)
+        assert first[0][0] == 409 and first[0][1]["stopped"] and stops[0].is_set()
+        queued = in_thread(post_json, f"{url}/api/games/{b}/analyse", ask)
+        wait_until(lambda: app.state.searches.admitted == 2)
+        status, refused = post_json(f"{url}/api/games/{c}/analyse", ask)  # one running, one waiting: full
+        assert status == 503 and "busy" in refused["error"]
+        # The page, a game's state and the static files answer while every search thread is taken.
+        for path in ("/", f"/api/games/{c}", "/static/app.js"):
+            with urllib.request.urlopen(url + path, timeout=5) as answer:
+                assert answer.status == 200
+        assert post_json(f"{url}/api/games/{a}/leave", {})[0] == 200
+        wait_until(lambda: second and len(stops) == 3)  # the queued analysis runs once the slot is free
+        assert second[0][0] == 409 and stops[1].is_set() and not queued
+        assert post_json(f"{url}/api/games/{b}/leave", {})[0] == 200
+        wait_until(lambda: queued and app.state.searches.admitted == 0)
+
+        # Undo stops a computer move in flight; its piece is never laid.
+        game = new_game([{"kind": "human"}, {"kind": "network", "source": "tiny", "simulations": 4, "playouts": 0},
+                         {"kind": "human"}, {"kind": "human"}])
+        tiles = next(iter(game["placements"].values()))[0]
+        post_json(f"{url}/api/games/{game['id']}/place", {"moves": 0, "tiles": tiles})
+        move = in_thread(post_json, f"{url}/api/games/{game['id']}/advance", {"moves": 1})
+        wait_until(lambda: len(stops) == 4)
+        status, undone = post_json(f"{url}/api/games/{game['id']}/undo", {"moves": 1})
+        assert status == 200 and undone["moves"] == 0 and stops[3].is_set()
+        wait_until(lambda: move)
+        assert move[0][0] == 409 and move[0][1]["stopped"] and app.state.games[game["id"]].moves == 0
+
+    # A search past the server's time limit is stopped and says so.
+    app = create_app(PlayConfig(networks={"tiny": network_file}, search_time_limit=0.3))
+    with serving(app) as url:
+        game = post_json(f"{url}/api/games", {"dim": 8, "seats": [{"kind": "human"}] * 4})[1]["id"]
+        status, late = post_json(f"{url}/api/games/{game}/analyse", ask)
+        assert status == 503 and "limit of 0.3 s" in late["error"] and stops[-1].is_set()
+        assert app.state.games[game].analysis is None

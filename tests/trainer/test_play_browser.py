@@ -4,6 +4,7 @@ flipping them, clicking cells) against greedy players, and the page shows the
 engine's board after every move."""
 
 import json
+import os
 import shutil
 import time
 import urllib.request
@@ -18,8 +19,10 @@ webdriver = pytest.importorskip("selenium.webdriver")
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import Select  # noqa: E402
 
+from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
 from tavrin_trainer.core.saved_games import SavedGame, pieces_of  # noqa: E402
 from tavrin_trainer.evaluation.players import GreedyPlayer  # noqa: E402
+from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E402
 from tavrin_trainer.play.app import PlayConfig, create_app, serving  # noqa: E402
 
 pytestmark = needs_engine
@@ -89,6 +92,9 @@ def test_a_person_plays_a_whole_game_in_the_browser(server, browser, tmp_path):
     wait_for(lambda: board.get_attribute("data-turn") in ("human", "over"))
     session = app.state.games[board.get_attribute("data-game")]
     assert [seat.kind for seat in session.seats] == ["human", "greedy", "greedy", "greedy"]
+    # At the start the small pieces fit only inside larger placements: the page says so when one is chosen.
+    browser.find_element(By.CSS_SELECTOR, "#hand svg.unplaceable").click()
+    assert "a larger piece of yours could cover the same squares" in browser.find_element(By.ID, "message").text
     placed = 0
     while board.get_attribute("data-turn") != "over":
         assert page_owners(browser) == engine_owners(session.game)
@@ -129,9 +135,14 @@ def test_hostile_file_and_player_names_show_as_text(browser, tmp_path):
     folder.mkdir()
     (folder / f"{hostile}.jsonl").write_text(json.dumps(
         {"dim": 5, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0], "seats": [hostile, "b", "c", "d"]}) + "\n")
-    with serving(create_app(PlayConfig(games_dirs=[folder]))) as url:
+    network = tmp_path / "net.pt"  # trained on side 12, offered for side-20 games
+    save_checkpoint(network, {"model": TavrinNet(NetworkShape(8, 1, False, 90)).state_dict(), "dim": 12,
+                              "shape": {"channels": 8, "blocks": 1, "aux_heads": False, "input_planes": 90}})
+    with serving(create_app(PlayConfig(games_dirs=[folder], networks={hostile: network}))) as url:
         browser.get(url)
         wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
+        offered = browser.find_element(By.CSS_SELECTOR, "#analysis-network option").text
+        assert offered == f"{hostile} (trained on side 12)"
         browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
         choice = wait_for(lambda: browser.find_elements(By.CSS_SELECTOR, "#replay-file option"))
         assert choice[0].text == f"{hostile}.jsonl (1)"
@@ -156,16 +167,20 @@ def start_game(browser, dim, kinds, simulations=None):
     return wait_for(lambda: board.get_attribute("data-game") not in (None, "", old) and board.get_attribute("data-game"))
 
 
-def test_a_game_survives_a_reload_and_new_game_drops_the_old_game_s_answers(server, browser):
+def test_new_game_stops_a_long_computer_move_and_a_game_survives_a_reload(server, browser):
     app, url = server
     browser.get(url)
     wait_for(lambda: browser.find_element(By.TAG_NAME, "body").get_attribute("data-ready"))
-    first = start_game(browser, 20, ["rollout"] * 4, simulations=3000)  # slow computer moves
+    first = start_game(browser, 20, ["rollout"] * 4, simulations=4096)  # some seconds a piece
     board = browser.find_element(By.ID, "board")
-    wait_for(lambda: app.state.games[first].busy.locked())  # a computer move of the first game is in flight
+    search = wait_for(lambda: app.state.games[first].move_search)  # a computer move of the first game is in flight
     second = start_game(browser, 8, ["human", "greedy", "greedy", "greedy"])
+    wait_for(lambda: search.stopped, timeout=2)
     assert second != first and f"#game={second}" in browser.current_url
-    time.sleep(3)  # the old game's computer moves come back meanwhile and are dropped
+    assert board.get_attribute("data-turn") == "human"  # the next game did not wait for the old move
+    # The stopped search gives its thread back within one tile's search, and its piece is never laid.
+    wait_for(lambda: app.state.searches.admitted == 0, timeout=15)
+    assert app.state.games[first].moves == 0 and app.state.games[first].move_search is None
     assert board.get_attribute("data-game") == second and board.get_attribute("data-turn") == "human"
 
     session = app.state.games[second]
@@ -199,6 +214,10 @@ def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_pat
     folder.mkdir()
     saved = SavedGame(7, list(game.history), list(game.payoff()))
     (folder / "a.jsonl").write_text(saved.to_json() + "\n")
+    (folder / "b.jsonl").write_text(saved.to_json() + "\n")
+    (folder / "damaged.jsonl").write_text('{"dim": 7, "moves": [], "payoffs": [NaN, 0, 0, 0]}\n')
+    for age, name in enumerate(["damaged.jsonl", "a.jsonl", "b.jsonl"]):  # b written last
+        os.utime(folder / name, (1e9 + age, 1e9 + age))
     pieces = sum(te.PIECES - len(hand) for hand in game.hands)
     with serving(create_app(PlayConfig(games_dirs=[folder]))) as url:
         browser.get(url)
@@ -206,6 +225,9 @@ def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_pat
         browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
         position = browser.find_element(By.ID, "replay-position")
         wait_for(lambda: position.text == f"{pieces} / {pieces} pieces")
+        files = [option.get_attribute("value")
+                 for option in browser.find_elements(By.CSS_SELECTOR, "#replay-file option")]
+        assert files == ["b.jsonl", "a.jsonl", "damaged.jsonl"]  # the latest first, and shown
         browser.find_element(By.ID, "replay-back").click()
         assert position.text == f"{pieces - 1} / {pieces} pieces"
         owners = [int(c.get_attribute("data-owner"))
@@ -220,6 +242,12 @@ def test_saved_games_replay_piece_by_piece_and_keep_their_place(browser, tmp_pat
         browser.find_element(By.CSS_SELECTOR, 'button[data-tab="play"]').click()
         browser.find_element(By.CSS_SELECTOR, 'button[data-tab="watch"]').click()
         assert position.text == f"{laid} / {len(game.history)} squares"
+        # A file that cannot be shown leaves nothing of the last one: no board, caption or counter, and says why.
+        Select(browser.find_element(By.ID, "replay-file")).select_by_value("damaged.jsonl")
+        caption = browser.find_element(By.ID, "replay-caption")
+        wait_for(lambda: "cannot be shown" in caption.text)
+        assert "damaged.jsonl: line 1" in caption.text and position.text == ""
+        assert not browser.find_elements(By.CSS_SELECTOR, "#replay-board rect")
 
 
 def test_the_run_s_curves_have_real_axes_a_scale_per_loss_and_the_parity_line(browser, tmp_path):

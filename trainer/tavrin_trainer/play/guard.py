@@ -6,7 +6,9 @@ use it: a DNS-rebinding page reaches it under a foreign Host name, and a
 cross-site form or fetch sends a foreign Origin (a "simple" request with
 ``Content-Type: text/plain`` needs no preflight). Both are refused here,
 before any route runs, and so is any request that changes state without
-``application/json``, which no cross-site form can send.
+``application/json``, which no cross-site form can send. An Origin is the
+app's own only when its scheme, host and port are those the request was sent
+to: a page served on another port of the same machine is another site.
 """
 
 from __future__ import annotations
@@ -21,6 +23,7 @@ from starlette.types import ASGIApp, Receive, Scope, Send
 LOOPBACK_NAMES = ("127.0.0.1", "localhost", "[::1]")
 # Largest request body, far above any request the page makes.
 MAX_BODY_BYTES = 64 * 1024
+DEFAULT_PORTS = {"http": 80, "https": 443}
 STATE_CHANGING = frozenset({"POST", "PUT", "PATCH", "DELETE"})
 # Every answer: scripts only from the app's own files, never framed by another site.
 SECURITY_HEADERS = [
@@ -47,6 +50,21 @@ def host_name(authority: str) -> str | None:
     return name or None
 
 
+def origin_of(url: str) -> tuple[str, str, int] | None:
+    """(scheme, host name, port) of an http(s) URL or Origin, the port filled
+    in from the scheme; None for anything else."""
+    try:
+        parts = urlsplit(url.strip())
+        port = parts.port
+    except ValueError:
+        return None
+    name = host_name(parts.netloc)
+    if parts.scheme not in DEFAULT_PORTS or name is None or parts.path or parts.query or parts.fragment \
+            or parts.username is not None or parts.password is not None:
+        return None
+    return parts.scheme, name, port if port is not None else DEFAULT_PORTS[parts.scheme]
+
+
 def names_for(host: str, extra: Iterable[str] = ()) -> frozenset[str]:
     """The Host names a server listening on ``host`` answers to: the
     loopback names on a loopback address, else that address; plus ``extra``."""
@@ -67,8 +85,12 @@ class RequestGuard:
         if scope["type"] != "http":
             await self.app(scope, receive, send)
             return
-        headers = {key.decode("latin-1"): value.decode("latin-1") for key, value in scope["headers"]}
-        problem = self.problem(scope["method"], headers)
+        names = [key.decode("latin-1").lower() for key, _ in scope["headers"]]
+        if names.count("host") > 1 or names.count("origin") > 1:  # which one counts is anybody's guess
+            await answer(send, 400, "a request with two Host or two Origin headers is refused")
+            return
+        headers = {key.decode("latin-1").lower(): value.decode("latin-1") for key, value in scope["headers"]}
+        problem = self.problem(scope["method"], headers, scope.get("scheme", "http"))
         if problem is not None:
             await answer(send, *problem)
             return
@@ -78,14 +100,14 @@ class RequestGuard:
             return
         await self.app(scope, bounded(receive), with_security_headers(send))
 
-    def problem(self, method: str, headers: dict[str, str]) -> tuple[int, str] | None:
-        if host_name(headers.get("host", "")) not in self.allowed:
+    def problem(self, method: str, headers: dict[str, str], scheme: str) -> tuple[int, str] | None:
+        host = headers.get("host", "")
+        if host_name(host) not in self.allowed:
             return 400, "this server does not answer to that Host name"
         origin = headers.get("origin")
-        if origin is not None:  # "null" (a sandboxed or file page) is foreign too
-            parts = urlsplit(origin)
-            if parts.scheme not in ("http", "https") or host_name(parts.netloc) not in self.allowed:
-                return 403, "requests from other sites are refused"
+        own = origin_of(f"{scheme}://{host}")
+        if origin is not None and (own is None or origin_of(origin) != own):  # "null" (a file page) too
+            return 403, "requests from other sites are refused (the page's scheme, host and port must be this server's)"
         if method in STATE_CHANGING:
             media_type = headers.get("content-type", "").split(";")[0].strip().lower()
             if media_type != "application/json":

@@ -5,6 +5,8 @@ but never echo its contents."""
 
 from __future__ import annotations
 
+import json
+import math
 import os
 import stat
 from pathlib import Path
@@ -27,21 +29,23 @@ class ReplayUnreadable(Exception):
 
 
 def replay_files(config: PlayConfig) -> list[Path]:
-    """The saved-game files the server shows: the run's games/ and the extra
-    folders, each a regular *.jsonl file directly inside its folder."""
+    """The saved-game files the server shows, the latest written first: the
+    run's games/ and the extra folders, each a regular *.jsonl file directly
+    inside its folder (of two with one name, the run's or the first folder's)."""
     folders = ([config.run_dir / "games"] if config.run_dir else []) + list(config.games_dirs)
-    found: dict[str, Path] = {}
+    found: dict[str, tuple[Path, float]] = {}
     for folder in folders:
         if not folder.is_dir():
             continue
-        for path in sorted(folder.glob("*.jsonl")):
+        for path in folder.glob("*.jsonl"):
             try:
-                mode = os.lstat(path).st_mode  # the entry itself: a link is not followed
+                status = os.lstat(path)  # the entry itself: a link is not followed
             except OSError:
                 continue
-            if stat.S_ISREG(mode):
-                found.setdefault(path.name, path)
-    return list(found.values())
+            if stat.S_ISREG(status.st_mode) and path.name not in found:
+                found[path.name] = (path, status.st_mtime)
+    # Latest first; a run's generation-NNNN files written in one second still come the latest first.
+    return [path for path, _ in sorted(found.values(), key=lambda entry: (entry[1], entry[0].name), reverse=True)]
 
 
 def read_bounded(path: Path) -> bytes:
@@ -61,6 +65,12 @@ def read_bounded(path: Path) -> bytes:
 
 
 def read_replay(path: Path) -> list[SavedGame]:
+    return [game for _, game in read_replay_lines(path)]
+
+
+def read_replay_lines(path: Path) -> list[tuple[int, SavedGame]]:
+    """The file's games with the line each is on; ReplayUnreadable naming
+    the file and line of the first that is not a saved game the page can show."""
     try:
         text = read_bounded(path).decode("utf-8")
     except UnicodeDecodeError:
@@ -70,13 +80,41 @@ def read_replay(path: Path) -> list[SavedGame]:
         if not line.strip():
             continue
         try:
-            games.append(SavedGame.from_json(line))
+            data = json.loads(line, parse_constant=refuse_constant)
+            game = SavedGame.from_json(line)
+        except NotANumber:
+            raise ReplayUnreadable(f"{path.name}: line {number} holds NaN or Infinity, which is no number") from None
+        except OverflowError:
+            raise ReplayUnreadable(f"{path.name}: line {number} holds a number too large for what it counts") from None
         except (ValueError, KeyError, TypeError, RecursionError):
             raise ReplayUnreadable(f"{path.name}: line {number} is not a saved game") from None
-        if not MIN_SIDE <= games[-1].dim <= te.MAX_SIDE:
-            raise ReplayUnreadable(f"{path.name}: line {number} has a board side outside {MIN_SIDE} to "
-                                   f"{te.MAX_SIDE}")
+        fault = fault_of(data, game)
+        if fault:
+            raise ReplayUnreadable(f"{path.name}: line {number} {fault}")
+        games.append((number, game))
     return games
+
+
+class NotANumber(ValueError):
+    """NaN or Infinity in a saved game: Python's JSON reads them, JSON has no such numbers."""
+
+
+def refuse_constant(name: str) -> None:
+    raise NotANumber(name)
+
+
+def fault_of(data: dict, game: SavedGame) -> str | None:
+    """What keeps a parsed saved game from being shown (and sent as JSON), if anything."""
+    if not isinstance(data["dim"], int) or not MIN_SIDE <= game.dim <= te.MAX_SIDE:
+        return f"has a board side that is not a whole number from {MIN_SIDE} to {te.MAX_SIDE}"
+    if len(game.payoffs) != te.PLAYERS or not all(math.isfinite(p) for p in game.payoffs):
+        return f"does not have {te.PLAYERS} finite payoffs"
+    if not all(isinstance(number, int) for move in data["moves"] for number in move):
+        return "has a move that is not two whole numbers"
+    generation = game.generation
+    if generation is not None and (not isinstance(generation, int) or isinstance(generation, bool)):
+        return "has a generation that is not a whole number"
+    return None
 
 
 def describe_file(path: Path) -> dict[str, Any]:

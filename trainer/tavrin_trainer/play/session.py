@@ -20,6 +20,7 @@ import tavrin_engine as te
 from tavrin_trainer.core.limits import MIN_SIDE
 from tavrin_trainer.evaluation.players import GreedyPlayer, Player, RandomPlayer, RolloutPlayer
 from tavrin_trainer.play.pieces import piece_of
+from tavrin_trainer.play.stopping import with_stop
 
 # Largest search a seat or an analysis may ask for: a move of a few seconds.
 MAX_SIMULATIONS = 4096
@@ -111,6 +112,17 @@ def completable_placements(game) -> list[tuple[int, ...]]:
     return [p for p in possible if p not in inside_larger]
 
 
+@dataclass
+class ComputerPiece:
+    """A computer seat's piece, found on a copy of the game at ``moves`` placements."""
+
+    moves: int
+    player: int
+    tiles: tuple[int, ...]
+    game: Any  # the copy with the piece laid
+    seconds: float
+
+
 class PlaySession:
     def __init__(self, dim: int, seats: list[Seat]) -> None:
         if not isinstance(dim, int) or isinstance(dim, bool) or not MIN_SIDE <= dim <= te.MAX_SIDE:
@@ -122,8 +134,18 @@ class PlaySession:
         self.seats = seats
         self.game = te.Game(dim)
         self.placements: list[tuple[int, tuple[int, ...]]] = []  # (player, tiles) in order
-        # One request at a time per game; a second waits for none, it is refused.
+        # One change at a time per game; a second waits for none, it is refused.
+        # (A computer move searches without it, and takes it to lay its piece.)
         self.busy = threading.Lock()
+        # The searches running for this game (searches.Search), stopped when it changes or goes.
+        self.move_search: Any = None
+        self.analysis: Any = None
+
+    def stop_searches(self, reason: str) -> None:
+        for search in (self.move_search, self.analysis):
+            if search is not None:
+                search.stop(reason)
+        self.move_search = self.analysis = None
 
     @property
     def moves(self) -> int:
@@ -151,26 +173,42 @@ class PlaySession:
                                  "your pieces corner to corner and no side of them")
         self._lay(wanted)
 
-    def advance(self) -> None:
+    def advance(self, stop: threading.Event | None = None) -> None:
         """One whole piece of the computer seat to move."""
+        self.commit(self.computer_piece(stop))
+
+    def computer_piece(self, stop: threading.Event | None = None) -> ComputerPiece:
+        """The piece the computer seat to move lays, found on a copy of the
+        game (the session is left as it is); RequestRefused once ``stop`` is
+        set. The player is handed ``stop`` where it takes one."""
         seat = self.seat_to_move()
         if seat is None:
             raise RequestRefused("the game is over")
         if seat.player is None:
             raise RequestRefused("it is your turn")
+        choose = seat.player.choose if stop is None else with_stop(seat.player.choose, stop)
         player, laid = self.game.current_player, []
         trial = self.game.copy()
         started = time.perf_counter()
         # One piece: it is done when no square of it is pending. (The same
         # player may move again at once, when everyone else is out.)
         while not laid or trial.chosen_squares:
-            tile = int(seat.player.choose(trial))
+            if stop is not None and stop.is_set():
+                raise RequestRefused("the move was stopped")
+            tile = int(choose(trial))
             trial.apply(tile)
             laid.append(tile)
-        seat.seconds += time.perf_counter() - started
+        return ComputerPiece(self.moves, player, tuple(sorted(laid)), trial, time.perf_counter() - started)
+
+    def commit(self, piece: ComputerPiece) -> None:
+        """Lays a piece that ``computer_piece`` found, if the game has not moved since."""
+        if piece.moves != self.moves:
+            raise RequestRefused("the game moved on while the computer thought")
+        seat = self.seats[piece.player]
+        seat.seconds += piece.seconds
         seat.pieces += 1
-        self.game = trial
-        self.placements.append((player, tuple(sorted(laid))))
+        self.game = piece.game
+        self.placements.append((piece.player, piece.tiles))
 
     def undo(self) -> None:
         """Back to before your last piece (with every move since), or before
@@ -225,4 +263,7 @@ class PlaySession:
             for placement in completable_placements(game):
                 by_piece.setdefault(piece_of(placement, self.dim), []).append(list(placement))
             state["placements"] = {str(piece): found for piece, found in sorted(by_piece.items())}
+            # Pieces that fit somewhere, but only inside a larger placement still open: the page says why.
+            inside = {piece_of(p, self.dim) for p in game.placements()} - set(by_piece)
+            state["inside_larger"] = sorted(str(piece) for piece in inside if piece is not None)
         return state

@@ -4,7 +4,7 @@
 // gameId: the game this page shows; an answer about any other game (one
 // replaced by New game while a computer move was in flight) is dropped.
 const page = { options: null, game: null, gameId: null, piece: null, shape: null, analysis: null,
-               pendingAdvance: null, sending: null };
+               pendingAdvance: null, sending: null, analysisAsked: 0 };
 const $ = id => document.getElementById(id);
 // Simulations of a hint when the analysis asks for fewer: enough for whole pieces.
 const HINT_SIMULATIONS = 128;
@@ -17,6 +17,7 @@ async function request(path, body) {
   if (!response.ok) {
     const error = new Error(answer.error || `${response.status}`);
     error.status = response.status;
+    error.stopped = answer.stopped === true;  // a search stopped by this page's own later request
     throw error;
   }
   return answer;
@@ -24,16 +25,17 @@ async function request(path, body) {
 
 // A change to the shown game; answers that come back for another game are dropped, and a
 // refusal because the game moved on (another tab, a double click) shows the game as it is now.
-async function changeGame(path, body) {
+// Undo goes through while a computer move is in flight: the server stops that move.
+async function changeGame(path, body, interrupting = false) {
   const id = page.gameId;
-  if (id === null || page.sending === id) return false;  // one change of a game at a time
+  if (id === null || (page.sending === id && !interrupting)) return false;  // one change of a game at a time
   page.sending = id;
   try {
     const state = await request(`/api/games/${id}/${path}`, body);
     if (page.gameId === id) show(state);
     return true;
   } catch (error) {
-    if (page.gameId !== id) return false;
+    if (page.gameId !== id || error.stopped) return false;
     if (error.status === 409) await reread(id, error.message);
     else if (error.status === 404) forget(error.message);
     else say(error.message);
@@ -54,12 +56,20 @@ async function reread(id, why) {
   }
 }
 
-// The server no longer has the game (it keeps the latest 64, and none across a restart).
+// The server no longer has the game (it keeps the 64 used last, and none across a restart).
 function forget(message) {
   clearTimeout(page.pendingAdvance);
   page.gameId = null;
   history.replaceState(null, "", location.pathname);
-  say(`${message} (the server keeps the latest 64 games).`);
+  say(`${message} (the server keeps the 64 games used last).`);
+}
+
+// The page leaves its game (New game, the tab closed or reloaded): the server stops its searches.
+function leaveGame() {
+  if (page.gameId === null) return;
+  fetch(`/api/games/${encodeURIComponent(page.gameId)}/leave`, {
+    method: "POST", headers: { "Content-Type": "application/json" }, body: "{}", keepalive: true,
+  }).catch(() => {});
 }
 
 function say(text) { $("message").textContent = text || ""; }
@@ -78,7 +88,7 @@ function seatChooser(seat, kind) {
   box.append(
     htmlElement("b", {}, `${NAMES[seat]} (${seat})`),
     kindSelect,
-    htmlElement("select", { class: "source" }, ...options(networks.map(n => [n, n]))),
+    htmlElement("select", { class: "source network-choice" }, ...options(networks.map(n => [n, n]))),
     htmlElement("label", {}, "simulations ",
                 htmlElement("input", { class: "simulations", type: "number", min: 0, max: page.options.max_simulations })),
     htmlElement("label", { title: "random playouts from every leaf, mixed half and half with the network's value" },
@@ -112,6 +122,7 @@ function seatChoices() {
 async function newGame(event) {
   if (event) event.preventDefault();
   clearTimeout(page.pendingAdvance);
+  leaveGame();
   page.gameId = null;  // whatever still comes back for the old game is dropped
   say("");
   try {
@@ -141,6 +152,7 @@ function show(state) {
   page.game = state;
   page.analysis = null;
   $("analysis-values").textContent = "";
+  markNetworks($("analysis-network"), state.dim);
   if (page.piece !== null && !(state.placements && state.placements[page.piece])) page.piece = null;
   drawGame();
   const board = $("board");
@@ -223,6 +235,29 @@ function renderScores() {
   }));
 }
 
+// Network names, each marked when it was trained on another side than ``side``.
+function markNetworks(select, side) {
+  for (const option of select.options) {
+    const trained = page.options.trained_sides[option.value];
+    option.textContent = trained && trained !== side ? `${option.value} (trained on side ${trained})` : option.value;
+  }
+}
+
+function markAllNetworks() {
+  document.querySelectorAll("#seat-choices .network-choice").forEach(s => markNetworks(s, +$("side").value));
+  markNetworks($("analysis-network"), page.game ? page.game.dim : +$("side").value);
+}
+
+// Why a piece of the hand cannot be laid now.
+function whyUnplaceable(piece) {
+  if ((page.game.inside_larger || []).includes(piece)) {
+    return "That piece fits nowhere now: wherever it could go, a larger piece of yours could cover the same "
+      + "squares and more, and the game, taking squares one by one, would wait for that larger piece; play a larger one.";
+  }
+  return "That piece fits nowhere now: no place for it touches one of your pieces corner to corner "
+    + "without touching one side to side.";
+}
+
 function renderHand() {
   const state = page.game;
   const mine = state.turn === "human";
@@ -233,7 +268,10 @@ function renderHand() {
   for (const piece of state.hands[state.current_player]) {
     const svg = svgElement("svg", { "data-piece": piece });
     drawShape(svg, page.options.pieces[piece], COLOURS[state.current_player]);
-    if (!state.placements[piece]) svg.classList.add("unplaceable");
+    if (!state.placements[piece]) {
+      svg.classList.add("unplaceable");
+      svg.appendChild(svgElement("title")).textContent = whyUnplaceable(String(piece));
+    }
     if (String(piece) === page.piece) svg.classList.add("selected");
     svg.addEventListener("click", () => choosePiece(String(piece)));
     hand.appendChild(svg);
@@ -242,7 +280,7 @@ function renderHand() {
 }
 
 function choosePiece(piece) {
-  if (!page.game.placements[piece]) { say("That piece fits nowhere now."); return; }
+  if (!page.game.placements[piece]) { say(whyUnplaceable(piece)); return; }
   say("");
   page.piece = piece;
   page.shape = normalise(page.options.pieces[piece]);
@@ -290,7 +328,7 @@ async function placeAt(tile) {
 
 async function undo() {
   clearTimeout(page.pendingAdvance);
-  await changeGame("undo", { moves: page.game.moves });
+  await changeGame("undo", { moves: page.game.moves }, true);
 }
 
 async function analyse(hint) {
@@ -302,8 +340,10 @@ async function analyse(hint) {
   $("analysis-values").textContent = "thinking...";
   $("advice").replaceChildren();
   const id = page.gameId;
+  const asked = ++page.analysisAsked;  // a newer analysis replaces this one, here and on the server
   try {
     const view = await request(`/api/games/${id}/analyse`, { network, simulations });
+    if (asked !== page.analysisAsked) return;
     if (page.gameId !== id || view.moves !== page.game.moves) return;  // the game moved on meanwhile
     page.analysis = { ...view, hint: hint === true };
     drawGame();
@@ -318,7 +358,11 @@ async function analyse(hint) {
     $("advice").replaceChildren(...shown.map(p => htmlElement("li", {},
       `piece ${p.piece} on ${p.squares.map(square).join(" ")}: ${Math.round(100 * p.share)}% of the search, `
       + `expected payoff ${p.value.toFixed(2)}`)));
-  } catch (error) { $("analysis-values").textContent = ""; say(error.message); }
+  } catch (error) {
+    if (asked !== page.analysisAsked || error.stopped) return;
+    $("analysis-values").textContent = "";
+    say(error.message);
+  }
 }
 
 // ---- watching saved games -----------------------------------------------
@@ -331,8 +375,7 @@ async function loadReplayFiles() {
   const { files } = await request("/api/replays");
   replay.loaded = true;
   $("replay-file").replaceChildren(...options(files.map(f => [f.name, `${f.name} (${f.games})`])));
-  // The files come in name order: a run's generation-NNNN files end with the latest.
-  if (files.length) $("replay-file").value = files[files.length - 1].name;
+  // The files come the latest written first.
   if (files.length) await loadReplayFile();
   else $("replay-caption").textContent = "No saved games: give --run or --games.";
 }
@@ -342,6 +385,9 @@ async function loadReplayFile() {
   replay.game = null;
   $("replay-game").replaceChildren();
   $("replay-board").replaceChildren();
+  $("replay-caption").textContent = "";
+  $("replay-position").textContent = "";
+  $("replay-slider").max = 0;
   try {
     const { games } = await request(`/api/replays/${encodeURIComponent($("replay-file").value)}`);
     replay.games = games;
@@ -428,6 +474,11 @@ async function start() {
   $("side").max = page.options.sides[1];
   $("side").value = page.options.default_side;
   $("analysis-network").replaceChildren(...options(page.options.networks.map(n => [n, n])));
+  markAllNetworks();
+  $("side").addEventListener("input", markAllNetworks);
+  $("search-limit").textContent = `A computer move or an analysis searches for at most `
+    + `${page.options.search_time_limit_s} s; a longer one is stopped.`;
+  window.addEventListener("pagehide", leaveGame);
   $("setup").addEventListener("submit", newGame);
   $("rotate").addEventListener("click", () => turnPiece(turned));
   $("flip").addEventListener("click", () => turnPiece(flipped));
