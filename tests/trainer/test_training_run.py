@@ -12,8 +12,8 @@ from engine_marks import needs_engine
 
 from tavrin_trainer import generation_loop
 from tavrin_trainer.cli import render as cli_render
-from tavrin_trainer.core.directory import RunDirectory, load_checkpoint, save_checkpoint
-from tavrin_trainer.core.settings import TrainSettings, resolve_settings
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory, load_checkpoint, save_checkpoint
+from tavrin_trainer.core.settings.train_settings import TrainSettings, resolve_settings
 from tavrin_trainer.evaluation.arena import play_match
 from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
 from tavrin_trainer.generation_loop import run_training

@@ -18,9 +18,9 @@ from pathlib import Path
 from typing import Any, Iterator
 
 from tavrin_trainer.core.cpus import usable_cpu_count
-from tavrin_trainer.core.directory import RunDirectory
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory
 from tavrin_trainer.core.progress import say
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
 from tavrin_trainer.ray_backend.resources import plan_actors, reserve_learner_gpu
 from tavrin_trainer.selfplay.engines import pool_worker_options
@@ -115,7 +115,7 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
     from ray.util.placement_group import remove_placement_group
     from ray.util.scheduling_strategies import NodeAffinitySchedulingStrategy, PlacementGroupSchedulingStrategy
 
-    from tavrin_trainer.ray_backend.evaluation import EvaluationActor
+    from tavrin_trainer.ray_backend.evaluation_actors import EvaluationActor
     from tavrin_trainer.ray_backend.learner import Learner
     from tavrin_trainer.ray_backend.selfplay_actor import SelfPlayActor
 

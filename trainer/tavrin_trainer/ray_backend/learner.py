@@ -15,10 +15,10 @@ import ray
 
 from tavrin_trainer.generation_loop import run_training
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
-from tavrin_trainer.ray_backend.evaluation import RayEvaluator
+from tavrin_trainer.ray_backend.evaluation_actors import RayEvaluator
 from tavrin_trainer.ray_backend.selfplay_engine import RaySelfPlayWorkers
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.engines import PoolSelfPlay
 
 

@@ -17,7 +17,7 @@ from typing import Any, Iterator
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
 from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 
 

@@ -22,7 +22,7 @@ from multiprocessing.connection import Connection, wait
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
 

@@ -20,7 +20,7 @@ import numpy as np
 import ray
 import torch
 
-from tavrin_trainer.core.metrics import evaluation_columns
+from tavrin_trainer.core.run_folder.metrics import evaluation_columns
 from tavrin_trainer.evaluation.arena import SEATS, payoff_stderr, play_games, rotated_seatings
 from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
 from tavrin_trainer.generation_loop import TrainingState, evaluation_matches
