@@ -178,8 +178,9 @@ def test_the_command_listens_on_loopback_and_serves_arena_games(tmp_path):
 
     trainer = Path(__file__).resolve().parents[2] / "trainer"
     env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(trainer), os.environ.get("PYTHONPATH", "")])}
-    process = subprocess.Popen([sys.executable, "-c", "import sys, tavrin_trainer.cli.play_command as p; sys.exit(p.main())",
-                                "--games", str(tmp_path / "evals")], stdout=subprocess.PIPE, text=True, env=env)
+    command = "import sys, tavrin_trainer.cli.play_command as p; sys.exit(p.main())"
+    process = subprocess.Popen([sys.executable, "-c", command, "--games", str(tmp_path / "evals")],
+                               stdout=subprocess.PIPE, text=True, env=env)
     try:
         line = process.stdout.readline()
         assert line.startswith("tavrin-play: open http://127.0.0.1:"), line
