@@ -19,7 +19,7 @@ from typing import Any, Iterator
 
 from tavrin_trainer.core.cpus import usable_cpu_count
 from tavrin_trainer.core.run_folder.run_directory import RunDirectory
-from tavrin_trainer.core.progress import say
+from tavrin_trainer.core.progress import bars_wanted, say
 from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
 from tavrin_trainer.ray_backend.resources import plan_actors, reserve_learner_gpu
@@ -147,7 +147,7 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
                 max_restarts=0, scheduling_strategy=here,
                 # Its bars travel to the driver as Ray's own; plain ones would garble the log.
                 runtime_env={"env_vars": {"TQDM_DISABLE": "1"}},
-            ).remote(settings, show_progress, selfplay, evaluation)
+            ).remote(settings, show_progress, selfplay, evaluation, bars_wanted())
             learners.append(learner)
             try:
                 return _wait_for(learner)

@@ -72,10 +72,12 @@ class _Match:
 class RayEvaluator:
     """Called as ``evaluator(state)`` by the generation loop."""
 
-    def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool) -> None:
+    def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool,
+                 driver_draws_bars: bool = False) -> None:
         self.group = group
         self.publisher = publisher
         self.show_progress = show_progress
+        self.driver_draws_bars = driver_draws_bars
 
     def __call__(self, state: TrainingState) -> dict[str, Any]:
         settings = state.settings
@@ -95,7 +97,7 @@ class RayEvaluator:
 
         started = time.perf_counter()
         total = sum(match.games for match in matches)
-        with actor_progress_bar(total, "evaluation", self.show_progress) as bar:
+        with actor_progress_bar(total, "evaluation", self.show_progress, self.driver_draws_bars) as bar:
             for share, payoffs in self.group.run(work, call, leftover=lambda share: share):
                 share.finished = True
                 match = matches[share.match]
