@@ -7,6 +7,7 @@ the file, so a stage writes one line when it ends instead.
 
 from __future__ import annotations
 
+import os
 import sys
 import time
 from typing import Any
@@ -66,8 +67,14 @@ def bars_wanted() -> bool:
     return bool(isatty and isatty())
 
 
+def bars_switched_off() -> bool:
+    """tqdm's own switch (a Ray learner gets it while the driver draws its
+    bars); it silences the lines that stand in for bars too."""
+    return os.environ.get("TQDM_DISABLE", "").lower() not in ("", "0", "false")
+
+
 def progress_bar(total: int, description: str, enabled: bool = True) -> Any:
-    if not enabled:
+    if not enabled or bars_switched_off():
         return _Silent()
     if not bars_wanted():
         return StageLine(total, description)

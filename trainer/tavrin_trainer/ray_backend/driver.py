@@ -141,13 +141,17 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
     learners: list[Any] = []
     try:
         deaths, last = 0, run.latest_generation()
+        # On a terminal the actors' bars travel to the driver as Ray's own and
+        # the learner draws none (plain ones would garble the output); in a log
+        # the learner writes a line per stage, as a local run does.
+        driver_draws_bars = show_progress and bars_wanted()
+        learner_env = {"TQDM_DISABLE": "1"} if driver_draws_bars else {}
         while True:
             learner = Learner.options(
                 name=f"{run_name}-learner-{len(learners)}", num_cpus=0, num_gpus=plan.learner_gpus,
                 max_restarts=0, scheduling_strategy=here,
-                # Its bars travel to the driver as Ray's own; plain ones would garble the log.
-                runtime_env={"env_vars": {"TQDM_DISABLE": "1"}},
-            ).remote(settings, show_progress, selfplay, evaluation, bars_wanted())
+                runtime_env={"env_vars": learner_env},
+            ).remote(settings, show_progress, selfplay, evaluation, driver_draws_bars)
             learners.append(learner)
             try:
                 return _wait_for(learner)

@@ -62,7 +62,9 @@ class RaySelfPlayWorkers:
             return _Share(next(self._jobs), leftovers.share(rest)) if rest else None
 
         work = [_Share(next(self._jobs), share) for share in share_games(games, len(self.group.actors))]
-        with actor_progress_bar(games, "self-play", self.show_progress, self.driver_draws_bars) as bar:
+        # Without the driver's bar the generation loop's own line tells this stage.
+        with actor_progress_bar(games, "self-play", self.show_progress and self.driver_draws_bars,
+                                self.driver_draws_bars) as bar:
             for share, (records, stats) in self.group.run(work, call, leftover):
                 share.received += len(records)
                 self.stats.positions += sum(len(record.get("example_value", ())) for record in records)

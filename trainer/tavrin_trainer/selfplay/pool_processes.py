@@ -42,7 +42,7 @@ class PoolWorkerOptions:
     processes: int
     concurrent_games: int  # games each process plays at once (its batch size)
     device: str = "cpu"
-    inference: str = "fp32"  # a backend of core.inference_backends, resolved
+    inference: str = "fp32"  # a backend of core.settings.inference_backends, resolved
     search_threads: int = 1  # pools searching at once in the process, one network batch (for a GPU)
     torch_threads: int = 1
     max_restarts: int = 3  # replacements in a row of one process before giving up
