@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Seat-rotated parity and cross results of the fixed players at sides 8, 10
-# (the default board) and 20 (the README's tables). About an hour on two
+# (the default board) and 20 (the tables of docs/RESULTS.md). About an hour on two
 # cores.
 #
 #   bash benchmarks/fixed_players.sh [workers]

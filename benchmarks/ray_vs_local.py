@@ -22,7 +22,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
-from tavrin_trainer.core.settings import TrainSettings  # noqa: E402
+from tavrin_trainer.core.settings.train_settings import TrainSettings  # noqa: E402
 from tavrin_trainer.generation_loop import run_training  # noqa: E402
 from tavrin_trainer.ray_backend import train_on_ray  # noqa: E402
 

@@ -24,7 +24,7 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
-from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
+from tavrin_trainer.core.run_folder.run_directory import save_checkpoint  # noqa: E402
 from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions  # noqa: E402
 from tavrin_trainer.selfplay.server_engine.supervisor import ServerHandle  # noqa: E402
 

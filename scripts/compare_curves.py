@@ -14,9 +14,9 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
-from tavrin_trainer.core.directory import RunDirectory  # noqa: E402
-from tavrin_trainer.core.metrics import EVALUATION_OPPONENTS, MetricsLog  # noqa: E402
-from tavrin_trainer.core.plots import PARITY, metric_column  # noqa: E402
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory  # noqa: E402
+from tavrin_trainer.core.run_folder.metrics import EVALUATION_OPPONENTS, MetricsLog  # noqa: E402
+from tavrin_trainer.core.pictures.plots import PARITY, metric_column  # noqa: E402
 
 
 def curve(run_dir: Path, opponent: str) -> tuple[list[int], list[float]]:

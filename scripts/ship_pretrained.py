@@ -14,7 +14,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
-from tavrin_trainer.core.directory import (PRETRAINED_CHECKPOINT, RunDirectory,  # noqa: E402
+from tavrin_trainer.core.run_folder.run_directory import (PRETRAINED_CHECKPOINT, RunDirectory,  # noqa: E402
                                           load_network_checkpoint, save_checkpoint)
 
 

@@ -7,11 +7,11 @@ from pathlib import Path
 import pytest
 from engine_marks import ENGINES, needs_engine
 
-from tavrin_trainer.core.directory import save_checkpoint
+from tavrin_trainer.core.run_folder.run_directory import save_checkpoint
 from tavrin_trainer.selfplay.server_engine.supervisor import Cluster, ClusterFailure, ClusterOptions
 from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.server_engine.game_worker import SELF_PLAY
 
 DIM = 6

@@ -6,7 +6,7 @@ from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
 from tavrin_trainer.learning.examples import RecordError, examples_from_record
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 
 pytestmark = needs_engine
 

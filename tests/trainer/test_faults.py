@@ -19,8 +19,8 @@ from test_training_run import TINY, default_sigint, tiny
 from tavrin_trainer import generation_loop
 from tavrin_trainer.cli import eval as cli_eval
 from tavrin_trainer.cli import train as cli_train
-from tavrin_trainer.core import directory
-from tavrin_trainer.core.directory import RunDirectory, load_checkpoint, save_checkpoint
+from tavrin_trainer.core.run_folder import run_directory
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory, load_checkpoint, save_checkpoint
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers, SelfPlayFailure
@@ -177,9 +177,9 @@ def test_damaged_or_foreign_run_directories_get_one_line_answers_and_lose_nothin
 def test_atomic_writes_reach_the_disk_before_and_after_the_rename(tmp_path, monkeypatch):
     flushed = []
     real_fsync = os.fsync
-    monkeypatch.setattr(directory.os, "fsync", lambda handle: flushed.append(os.readlink(f"/proc/self/fd/{handle}"))
+    monkeypatch.setattr(run_directory.os, "fsync", lambda handle: flushed.append(os.readlink(f"/proc/self/fd/{handle}"))
                         or real_fsync(handle))
     target = tmp_path / "data.txt"
-    directory.atomic_write(target, lambda path: path.write_text("complete"))
+    run_directory.atomic_write(target, lambda path: path.write_text("complete"))
     assert target.read_text() == "complete" and len(flushed) == 2
     assert Path(flushed[0]).name.startswith(".data.txt.") and flushed[1] == str(tmp_path)

@@ -2,8 +2,8 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.core import inference_backends
-from tavrin_trainer.core.inference_backends import (cpu_has_bf16, onnx_available, resolve_backend,
+from tavrin_trainer.core.settings import inference_backends
+from tavrin_trainer.core.settings.inference_backends import (cpu_has_bf16, onnx_available, resolve_backend,
                                                    resolve_train_precision)
 from tavrin_trainer.learning.inference import make_inference
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet, inference_copy

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.core.directory import save_checkpoint
+from tavrin_trainer.core.run_folder.run_directory import save_checkpoint
 from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure, ServerHandle
 from tavrin_trainer.selfplay.server_engine.inference_server import ServerOptions, collect_batch
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet

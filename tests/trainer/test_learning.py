@@ -7,7 +7,7 @@ from engine_marks import needs_engine
 from tavrin_trainer.evaluation.arena import play_match
 from tavrin_trainer.evaluation.players import NetworkPlayer, RandomPlayer
 from tavrin_trainer.generation_loop import run_training
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 
 
 @needs_engine

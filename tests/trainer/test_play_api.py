@@ -24,9 +24,9 @@ pytest.importorskip("httpx")
 from starlette.testclient import TestClient  # noqa: E402
 
 from tavrin_trainer.cli import eval as cli_eval  # noqa: E402
-from tavrin_trainer.cli.play import networks_offered  # noqa: E402
-from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
-from tavrin_trainer.core.saved_games import SavedGame  # noqa: E402
+from tavrin_trainer.cli.play_command import networks_offered  # noqa: E402
+from tavrin_trainer.core.run_folder.run_directory import save_checkpoint  # noqa: E402
+from tavrin_trainer.core.run_folder.saved_games import SavedGame  # noqa: E402
 from tavrin_trainer.evaluation.players import GreedyPlayer, RandomPlayer  # noqa: E402
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E402
 from tavrin_trainer.play.app import PlayConfig, create_app, serving  # noqa: E402
@@ -180,8 +180,9 @@ def test_the_command_listens_on_loopback_and_serves_arena_games(tmp_path):
 
     trainer = Path(__file__).resolve().parents[2] / "trainer"
     env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(trainer), os.environ.get("PYTHONPATH", "")])}
-    process = subprocess.Popen([sys.executable, "-c", "import sys, tavrin_trainer.cli.play as p; sys.exit(p.main())",
-                                "--games", str(tmp_path / "evals")], stdout=subprocess.PIPE, text=True, env=env)
+    command = "import sys, tavrin_trainer.cli.play_command as p; sys.exit(p.main())"
+    process = subprocess.Popen([sys.executable, "-c", command, "--games", str(tmp_path / "evals")],
+                               stdout=subprocess.PIPE, text=True, env=env)
     try:
         line = process.stdout.readline()
         assert line.startswith("tavrin-play: open http://127.0.0.1:"), line
@@ -339,7 +340,7 @@ def in_thread(call, *args):
 
 
 def test_three_first_analyses_at_once_share_one_player_built_once(network_file, monkeypatch):
-    from tavrin_trainer.core.inference_backends import onnx_available
+    from tavrin_trainer.core.settings.inference_backends import onnx_available
     from tavrin_trainer.evaluation.players import NetworkPlayer
 
     built = []

@@ -19,8 +19,8 @@ webdriver = pytest.importorskip("selenium.webdriver")
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import Select  # noqa: E402
 
-from tavrin_trainer.core.directory import save_checkpoint  # noqa: E402
-from tavrin_trainer.core.saved_games import SavedGame, pieces_of  # noqa: E402
+from tavrin_trainer.core.run_folder.run_directory import save_checkpoint  # noqa: E402
+from tavrin_trainer.core.run_folder.saved_games import SavedGame, pieces_of  # noqa: E402
 from tavrin_trainer.evaluation.players import GreedyPlayer  # noqa: E402
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E402
 from tavrin_trainer.play.app import PlayConfig, create_app, serving  # noqa: E402

@@ -6,8 +6,8 @@ import tavrin_engine as te
 import torch
 from engine_marks import needs_engine
 
-from tavrin_trainer.core.directory import PRETRAINED_CHECKPOINT, load_checkpoint
-from tavrin_trainer.core.settings import resolve_settings
+from tavrin_trainer.core.run_folder.run_directory import PRETRAINED_CHECKPOINT, load_checkpoint
+from tavrin_trainer.core.settings.train_settings import resolve_settings
 from tavrin_trainer.evaluation.arena import play_games, play_match, rotated_seatings
 from tavrin_trainer.evaluation.players import (GreedyPlayer, NetworkPlayer, RandomPlayer, RolloutPlayer, SearchStopped,
                                              player_from_name)

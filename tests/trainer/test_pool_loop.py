@@ -2,7 +2,7 @@ import numpy as np
 import torch
 from engine_marks import needs_engine
 
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.pool_loop import play_pool
 
 pytestmark = needs_engine

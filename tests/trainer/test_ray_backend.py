@@ -13,8 +13,8 @@ from dataclasses import dataclass
 import pytest
 from engine_marks import needs_engine
 
-from tavrin_trainer.core.directory import RunDirectory
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.generation_loop import run_training
 from tavrin_trainer.ray_backend import train_on_ray
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError

@@ -8,9 +8,10 @@ from engine_marks import needs_engine
 from tavrin_trainer.cli import eval as cli_eval
 from tavrin_trainer.cli import render as cli_render
 from tavrin_trainer.cli import train as cli_train
-from tavrin_trainer.core.directory import RunDirectory, save_checkpoint
-from tavrin_trainer.core.saved_games import SavedGame, outline_segments, write_rendering
-from tavrin_trainer.core.settings import PRESETS, TrainSettings, flag_name
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory, save_checkpoint
+from tavrin_trainer.core.pictures.board_drawing import outline_segments, write_rendering
+from tavrin_trainer.core.run_folder.saved_games import SavedGame
+from tavrin_trainer.core.settings.train_settings import PRESETS, TrainSettings, flag_name
 from tavrin_trainer.evaluation import players
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 

@@ -3,7 +3,7 @@ import tavrin_self_play
 from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.learning.examples import Examples, examples_from_record
 from tavrin_trainer.learning.symmetry import randomly_rotated, rotate_examples, rotate_planes
 

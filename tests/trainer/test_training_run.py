@@ -12,8 +12,8 @@ from engine_marks import needs_engine
 
 from tavrin_trainer import generation_loop
 from tavrin_trainer.cli import render as cli_render
-from tavrin_trainer.core.directory import RunDirectory, load_checkpoint, save_checkpoint
-from tavrin_trainer.core.settings import TrainSettings, resolve_settings
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory, load_checkpoint, save_checkpoint
+from tavrin_trainer.core.settings.train_settings import TrainSettings, resolve_settings
 from tavrin_trainer.evaluation.arena import play_match
 from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
 from tavrin_trainer.generation_loop import run_training
@@ -39,7 +39,7 @@ def metrics(run: RunDirectory) -> list[dict]:
 
 @needs_engine
 @pytest.mark.parametrize("engine", ["pool", "module"])
-def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_path, engine):
+def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_path, engine, capfd):
     run = RunDirectory(tmp_path / "run")
     run_training(tiny(run.root, generations=2, engine=engine), show_progress=False)
 
@@ -64,8 +64,15 @@ def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_
     stored = int(rows[-1]["buffer_positions"])
 
     # Resume: the next invocation starts from generation 2 with the stored positions.
-    state = run_training(tiny(run.root, generations=3, engine=engine), show_progress=False)
+    capfd.readouterr()
+    state = run_training(tiny(run.root, generations=3, engine=engine), show_progress=True)
     assert state.generation == 3 and run.generations() == [0, 1, 2, 3]
+    # Output to a file, not a terminal: a line a stage, none redrawn, then the generation's line.
+    log = "".join(capfd.readouterr())
+    assert "\r" not in log, log
+    stages = [line.split(":")[0].strip() for line in log.splitlines() if line.startswith("  ")]
+    assert stages == ["self-play", "training", "vs random", "vs greedy"], log
+    assert sum(line.startswith("generation 3/3 |") for line in log.splitlines()) == 1, log
     rows = metrics(run)
     assert [int(r["generation"]) for r in rows] == [0, 1, 2, 3]
     assert int(rows[-1]["buffer_positions"]) == stored + int(rows[-1]["selfplay_positions"])

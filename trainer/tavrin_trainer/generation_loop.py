@@ -27,15 +27,15 @@ from tavrin_trainer.learning.network import NetworkShape, TavrinNet
 from tavrin_trainer.learning.optimisation import LossWeights, learning_rate, train_steps
 from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
 from tavrin_trainer.core.cpus import usable_cpu_count
-from tavrin_trainer.core.directory import (RunDirectory, RunDirectoryError, atomic_write, load_checkpoint,
-                                           resolve_checkpoint, save_checkpoint)
-from tavrin_trainer.core.inference_backends import resolve_train_precision
+from tavrin_trainer.core.run_folder.run_directory import (RunDirectory, RunDirectoryError, atomic_write,
+                                                         load_checkpoint, resolve_checkpoint, save_checkpoint)
+from tavrin_trainer.core.settings.inference_backends import resolve_train_precision
 from tavrin_trainer.core.interrupts import CtrlC
-from tavrin_trainer.core.metrics import EVALUATION_OPPONENTS, MetricsLog, evaluation_columns
-from tavrin_trainer.core.plots import write_plots
+from tavrin_trainer.core.run_folder.metrics import EVALUATION_OPPONENTS, MetricsLog, evaluation_columns
+from tavrin_trainer.core.pictures.plots import write_plots
 from tavrin_trainer.core.progress import progress_bar, say, warn
-from tavrin_trainer.core.saved_games import game_from_moves
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.run_folder.saved_games import game_from_moves
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.demonstrations import demonstration_examples
 from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
 from tavrin_trainer.selfplay.interface import SelfPlayEngine

@@ -9,11 +9,11 @@ from pathlib import Path
 
 import tavrin_engine as te
 
-from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError, atomic_write
-from tavrin_trainer.core.inference_backends import INFERENCE_BACKENDS, resolve_backend
-from tavrin_trainer.core.limits import MIN_SIDE
-from tavrin_trainer.core.saved_games import SavedGame
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory, RunDirectoryError, atomic_write
+from tavrin_trainer.core.settings.inference_backends import INFERENCE_BACKENDS, resolve_backend
+from tavrin_trainer.core.settings.limits import MIN_SIDE
+from tavrin_trainer.core.run_folder.saved_games import SavedGame
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.evaluation.arena import play_match
 from tavrin_trainer.evaluation.players import DEFAULT_LEAF_BATCH, NetworkPlayer, player_from_name
 from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin

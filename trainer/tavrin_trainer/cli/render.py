@@ -6,8 +6,9 @@ import argparse
 import sys
 from pathlib import Path
 
-from tavrin_trainer.core.directory import RunDirectory
-from tavrin_trainer.core.saved_games import read_games, write_rendering
+from tavrin_trainer.core.pictures.board_drawing import write_rendering
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory
+from tavrin_trainer.core.run_folder.saved_games import read_games
 
 DESCRIPTION = """\
 Draw finished self-play games as SVG or PNG boards: each player's squares in

@@ -5,8 +5,9 @@ from __future__ import annotations
 import argparse
 import sys
 
-from tavrin_trainer.core.directory import RunDirectory, RunDirectoryError
-from tavrin_trainer.core.settings import PRESETS, TrainSettings, add_setting_flags, explicit_settings, resolve_settings
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory, RunDirectoryError
+from tavrin_trainer.core.settings.train_settings import (PRESETS, TrainSettings, add_setting_flags, explicit_settings,
+                                                         resolve_settings)
 from tavrin_trainer.selfplay.pool_processes import SelfPlayFailure
 from tavrin_trainer.selfplay.server_engine.supervisor import ClusterFailure
 

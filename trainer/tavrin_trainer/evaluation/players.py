@@ -20,9 +20,9 @@ from typing import Any, Sequence
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.core.directory import PRETRAINED_NAME, load_network_checkpoint, resolve_checkpoint
-from tavrin_trainer.core.player_names import rollout_simulations
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.run_folder.run_directory import PRETRAINED_NAME, load_network_checkpoint, resolve_checkpoint
+from tavrin_trainer.core.settings.player_names import rollout_simulations
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.learning.inference import limit_torch_threads, make_inference
 
 # torch and the network module (which loads it) are imported by the network

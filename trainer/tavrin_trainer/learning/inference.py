@@ -1,5 +1,5 @@
 """How a self-play process runs its network on the pool's batches, through
-one of the backends of core.inference_backends (fp32, bf16 or onnx, as
+one of the backends of core.settings.inference_backends (fp32, bf16 or onnx, as
 ``resolve_backend`` gives it).
 
 Every backend takes the pool's inputs (board planes and hand entries as numpy

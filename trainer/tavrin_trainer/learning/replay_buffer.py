@@ -9,7 +9,7 @@ import tavrin_engine as te
 
 from tavrin_trainer.learning.examples import UNKNOWN, Examples
 from tavrin_trainer.learning.symmetry import randomly_rotated
-from tavrin_trainer.core.directory import atomic_write
+from tavrin_trainer.core.run_folder.run_directory import atomic_write
 
 TARGETS = ("policy", "value", "owners", "score")
 

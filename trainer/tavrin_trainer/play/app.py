@@ -32,9 +32,9 @@ from starlette.responses import FileResponse, JSONResponse, Response
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
-from tavrin_trainer.core.limits import MIN_SIDE
-from tavrin_trainer.core.metrics import MetricsLog
-from tavrin_trainer.core.saved_games import pieces_of
+from tavrin_trainer.core.run_folder.metrics import MetricsLog
+from tavrin_trainer.core.run_folder.saved_games import pieces_of
+from tavrin_trainer.core.settings.limits import MIN_SIDE
 from tavrin_trainer.play.guard import LOOPBACK_NAMES, MAX_BODY_BYTES, BodyTooLarge, RequestGuard
 from tavrin_trainer.play.network_players import NetworkPlayers
 from tavrin_trainer.play.pieces import catalogue, piece_of
@@ -255,7 +255,7 @@ def create_app(config: PlayConfig) -> Starlette:
 
     async def replays(request: Request) -> JSONResponse:
         def listing() -> list[dict[str, Any]]:
-            return [describe_file(path) for path in replay_files(config)]
+            return [describe_file(path) for path in replay_files(config.run_dir, config.games_dirs)]
 
         return JSONResponse({"files": await run_in_threadpool(listing)})
 
@@ -263,7 +263,7 @@ def create_app(config: PlayConfig) -> Starlette:
         name = request.path_params["file"]
 
         def load() -> dict[str, Any]:
-            path = {path.name: path for path in replay_files(config)}.get(name)
+            path = {path.name: path for path in replay_files(config.run_dir, config.games_dirs)}.get(name)
             if path is None:
                 raise RequestRefused("no such saved-game file", 404)
             try:

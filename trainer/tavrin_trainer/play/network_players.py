@@ -14,8 +14,8 @@ from pathlib import Path
 
 import tavrin_engine as te
 
-from tavrin_trainer.core.directory import RunDirectoryError, load_network_checkpoint
-from tavrin_trainer.core.limits import MIN_SIDE
+from tavrin_trainer.core.run_folder.run_directory import RunDirectoryError, load_network_checkpoint
+from tavrin_trainer.core.settings.limits import MIN_SIDE
 from tavrin_trainer.evaluation.players import NetworkPlayer
 from tavrin_trainer.play.session import PLAYOUT_WEIGHT, RequestRefused
 

@@ -10,15 +10,12 @@ import math
 import os
 import stat
 from pathlib import Path
-from typing import TYPE_CHECKING, Any
+from typing import Any, Iterable
 
 import tavrin_engine as te
 
-from tavrin_trainer.core.limits import MIN_SIDE
-from tavrin_trainer.core.saved_games import SavedGame
-
-if TYPE_CHECKING:
-    from tavrin_trainer.play.app import PlayConfig
+from tavrin_trainer.core.settings.limits import MIN_SIDE
+from tavrin_trainer.core.run_folder.saved_games import SavedGame
 
 # Largest saved-game file shown: some ten thousand side-20 games.
 MAX_REPLAY_BYTES = 16 * 1024 * 1024
@@ -28,11 +25,11 @@ class ReplayUnreadable(Exception):
     """A saved-game file that cannot be shown; the message says which and why."""
 
 
-def replay_files(config: PlayConfig) -> list[Path]:
+def replay_files(run_dir: Path | None, games_dirs: Iterable[Path]) -> list[Path]:
     """The saved-game files the server shows, the latest written first: the
     run's games/ and the extra folders, each a regular *.jsonl file directly
     inside its folder (of two with one name, the run's or the first folder's)."""
-    folders = ([config.run_dir / "games"] if config.run_dir else []) + list(config.games_dirs)
+    folders = ([run_dir / "games"] if run_dir else []) + list(games_dirs)
     found: dict[str, tuple[Path, float]] = {}
     for folder in folders:
         if not folder.is_dir():

@@ -17,7 +17,7 @@ from typing import Any, Callable
 
 import tavrin_engine as te
 
-from tavrin_trainer.core.limits import MIN_SIDE
+from tavrin_trainer.core.settings.limits import MIN_SIDE
 from tavrin_trainer.evaluation.players import GreedyPlayer, Player, RandomPlayer, RolloutPlayer
 from tavrin_trainer.play.pieces import piece_of
 from tavrin_trainer.play.stopping import with_stop

@@ -18,9 +18,9 @@ from pathlib import Path
 from typing import Any, Iterator
 
 from tavrin_trainer.core.cpus import usable_cpu_count
-from tavrin_trainer.core.directory import RunDirectory
-from tavrin_trainer.core.progress import say
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.run_folder.run_directory import RunDirectory
+from tavrin_trainer.core.progress import bars_wanted, say
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.ray_backend.faults import ActorFailure, RayBackendError
 from tavrin_trainer.ray_backend.resources import plan_actors, reserve_learner_gpu
 from tavrin_trainer.selfplay.engines import pool_worker_options
@@ -115,7 +115,7 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
     from ray.util.placement_group import remove_placement_group
     from ray.util.scheduling_strategies import NodeAffinitySchedulingStrategy, PlacementGroupSchedulingStrategy
 
-    from tavrin_trainer.ray_backend.evaluation import EvaluationActor
+    from tavrin_trainer.ray_backend.evaluation_actors import EvaluationActor
     from tavrin_trainer.ray_backend.learner import Learner
     from tavrin_trainer.ray_backend.selfplay_actor import SelfPlayActor
 
@@ -141,13 +141,17 @@ def _train(settings: TrainSettings, show_progress: bool) -> int:
     learners: list[Any] = []
     try:
         deaths, last = 0, run.latest_generation()
+        # On a terminal the actors' bars travel to the driver as Ray's own and
+        # the learner draws none (plain ones would garble the output); in a log
+        # the learner writes a line per stage, as a local run does.
+        driver_draws_bars = show_progress and bars_wanted()
+        learner_env = {"TQDM_DISABLE": "1"} if driver_draws_bars else {}
         while True:
             learner = Learner.options(
                 name=f"{run_name}-learner-{len(learners)}", num_cpus=0, num_gpus=plan.learner_gpus,
                 max_restarts=0, scheduling_strategy=here,
-                # Its bars travel to the driver as Ray's own; plain ones would garble the log.
-                runtime_env={"env_vars": {"TQDM_DISABLE": "1"}},
-            ).remote(settings, show_progress, selfplay, evaluation)
+                runtime_env={"env_vars": learner_env},
+            ).remote(settings, show_progress, selfplay, evaluation, driver_draws_bars)
             learners.append(learner)
             try:
                 return _wait_for(learner)

@@ -15,10 +15,10 @@ import ray
 
 from tavrin_trainer.generation_loop import run_training
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
-from tavrin_trainer.ray_backend.evaluation import RayEvaluator
+from tavrin_trainer.ray_backend.evaluation_actors import RayEvaluator
 from tavrin_trainer.ray_backend.selfplay_engine import RaySelfPlayWorkers
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.engines import PoolSelfPlay
 
 
@@ -26,9 +26,10 @@ from tavrin_trainer.selfplay.engines import PoolSelfPlay
 @ray.remote(max_concurrency=2)
 class Learner:
     def __init__(self, settings: TrainSettings, show_progress: bool, selfplay_actors: list[Any],
-                 evaluation_actors: list[Any]) -> None:
+                 evaluation_actors: list[Any], driver_draws_bars: bool = False) -> None:
         self.settings = settings
         self.show_progress = show_progress
+        self.driver_draws_bars = driver_draws_bars
         self.selfplay_actors = selfplay_actors
         self.evaluation_actors = evaluation_actors
         self.stopping = threading.Event()
@@ -41,9 +42,9 @@ class Learner:
         """Trains to the end (or the time limit) and answers the last generation."""
         publisher = WeightsPublisher()
         workers = RaySelfPlayWorkers(ActorGroup(self.selfplay_actors, "self-play", self.stopping), publisher,
-                                     self.show_progress)
+                                     self.show_progress, self.driver_draws_bars)
         evaluator = RayEvaluator(ActorGroup(self.evaluation_actors, "evaluation", self.stopping), publisher,
-                                 self.show_progress)
+                                 self.show_progress, self.driver_draws_bars)
         state = run_training(self.settings, show_progress=self.show_progress, evaluator=evaluator,
                              make_engine=lambda state: PoolSelfPlay(workers, state.settings.extended_planes))
         return state.generation

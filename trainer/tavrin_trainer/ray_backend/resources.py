@@ -16,7 +16,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 
 from tavrin_trainer.ray_backend.faults import RayBackendError
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 
 MAX_EVALUATION_ACTORS = 64
 

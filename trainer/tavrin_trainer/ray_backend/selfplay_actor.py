@@ -21,7 +21,7 @@ import ray
 import torch
 
 from tavrin_trainer.ray_backend.weights import load_published
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare
 from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions

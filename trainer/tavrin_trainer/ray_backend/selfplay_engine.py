@@ -17,7 +17,7 @@ from typing import Any, Iterator
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
 from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 
 
@@ -32,10 +32,12 @@ class _Share:
 class RaySelfPlayWorkers:
     """The self-play actors as ``SelfPlayWorkers``."""
 
-    def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool) -> None:
+    def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool,
+                 driver_draws_bars: bool = False) -> None:
         self.group = group
         self.publisher = publisher
         self.show_progress = show_progress
+        self.driver_draws_bars = driver_draws_bars
         self.stats = SelfPlayStats()
         # Job ids are unique across learners: a new learner's job replaces a dead one's.
         self._jobs = (f"{uuid.uuid4().hex[:8]}-{n}" for n in itertools.count())
@@ -60,7 +62,9 @@ class RaySelfPlayWorkers:
             return _Share(next(self._jobs), leftovers.share(rest)) if rest else None
 
         work = [_Share(next(self._jobs), share) for share in share_games(games, len(self.group.actors))]
-        with actor_progress_bar(games, "self-play", self.show_progress) as bar:
+        # Without the driver's bar the generation loop's own line tells this stage.
+        with actor_progress_bar(games, "self-play", self.show_progress and self.driver_draws_bars,
+                                self.driver_draws_bars) as bar:
             for share, (records, stats) in self.group.run(work, call, leftover):
                 share.received += len(records)
                 self.stats.positions += sum(len(record.get("example_value", ())) for record in records)

@@ -1,6 +1,6 @@
 """Self-play: the games that feed the replay buffer.
 
-search_settings  (in core.search_settings) what a search reads; engines here take it
+search_settings  (in core.settings.search_settings) what a search reads; engines here take it
 interface        what every self-play backend offers, and how games are shared out
 pool_loop        one batched pool driven by one network: the loop every backend runs
 pool_processes   local processes, each hosting a pool and its network

@@ -23,7 +23,7 @@ from typing import Callable
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.core.settings import teacher_simulations
+from tavrin_trainer.core.settings.train_settings import teacher_simulations
 from tavrin_trainer.evaluation.players import GreedyPlayer
 from tavrin_trainer.learning.examples import Examples
 

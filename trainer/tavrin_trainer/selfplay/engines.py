@@ -18,9 +18,9 @@ from typing import Any, Iterator
 
 from tavrin_trainer.learning.examples import Examples, examples_from_pool, examples_from_record
 from tavrin_trainer.core.cpus import usable_cpu_count
-from tavrin_trainer.core.inference_backends import resolve_backend
-from tavrin_trainer.core.search_settings import SearchSettings
-from tavrin_trainer.core.settings import TrainSettings
+from tavrin_trainer.core.settings.inference_backends import resolve_backend
+from tavrin_trainer.core.settings.search_settings import SearchSettings
+from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.interface import SelfPlayWorkers
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers
 from tavrin_trainer.selfplay.server_engine.game_worker import SELF_PLAY

@@ -15,7 +15,7 @@ from pathlib import Path
 from typing import Any, Iterator, Protocol
 
 from tavrin_trainer.learning.examples import Examples
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 
 
 @dataclass

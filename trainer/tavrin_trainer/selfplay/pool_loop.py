@@ -11,8 +11,8 @@ from typing import Any, Callable
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.core.directory import load_network_checkpoint
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.run_folder.run_directory import load_network_checkpoint
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.learning.inference import Inference, make_inference
 from tavrin_trainer.selfplay.interface import share_games
 

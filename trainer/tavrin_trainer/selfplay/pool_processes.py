@@ -22,7 +22,7 @@ from multiprocessing.connection import Connection, wait
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.core.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
 
@@ -42,7 +42,7 @@ class PoolWorkerOptions:
     processes: int
     concurrent_games: int  # games each process plays at once (its batch size)
     device: str = "cpu"
-    inference: str = "fp32"  # a backend of core.inference_backends, resolved
+    inference: str = "fp32"  # a backend of core.settings.inference_backends, resolved
     search_threads: int = 1  # pools searching at once in the process, one network batch (for a GPU)
     torch_threads: int = 1
     max_restarts: int = 3  # replacements in a row of one process before giving up

@@ -27,7 +27,7 @@ from typing import Any
 
 import numpy as np
 
-from tavrin_trainer.core.directory import load_model_weights
+from tavrin_trainer.core.run_folder.run_directory import load_model_weights
 
 # torch, and the network module that loads it, come in with the first batch
 # or model: the supervisor and the trainer's command line import this module

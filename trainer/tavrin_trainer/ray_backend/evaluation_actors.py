@@ -20,7 +20,7 @@ import numpy as np
 import ray
 import torch
 
-from tavrin_trainer.core.metrics import evaluation_columns
+from tavrin_trainer.core.run_folder.metrics import evaluation_columns
 from tavrin_trainer.evaluation.arena import SEATS, payoff_stderr, play_games, rotated_seatings
 from tavrin_trainer.evaluation.players import NetworkPlayer, player_from_name
 from tavrin_trainer.generation_loop import TrainingState, evaluation_matches
@@ -72,10 +72,12 @@ class _Match:
 class RayEvaluator:
     """Called as ``evaluator(state)`` by the generation loop."""
 
-    def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool) -> None:
+    def __init__(self, group: ActorGroup, publisher: WeightsPublisher, show_progress: bool,
+                 driver_draws_bars: bool = False) -> None:
         self.group = group
         self.publisher = publisher
         self.show_progress = show_progress
+        self.driver_draws_bars = driver_draws_bars
 
     def __call__(self, state: TrainingState) -> dict[str, Any]:
         settings = state.settings
@@ -95,7 +97,7 @@ class RayEvaluator:
 
         started = time.perf_counter()
         total = sum(match.games for match in matches)
-        with actor_progress_bar(total, "evaluation", self.show_progress) as bar:
+        with actor_progress_bar(total, "evaluation", self.show_progress, self.driver_draws_bars) as bar:
             for share, payoffs in self.group.run(work, call, leftover=lambda share: share):
                 share.finished = True
                 match = matches[share.match]

@@ -6,7 +6,7 @@ import csv
 from pathlib import Path
 from typing import Any
 
-from tavrin_trainer.core.directory import atomic_write
+from tavrin_trainer.core.run_folder.run_directory import atomic_write
 
 # Seat-rotated evaluation: on the training board, optionally on side 20, and
 # optionally against rollout players on the training board.

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from pathlib import Path
 
-from tavrin_trainer.core.directory import atomic_write
+from tavrin_trainer.core.run_folder.run_directory import atomic_write
 
 # Any player against three copies of itself, seats rotated, scores 0.25.
 PARITY = 0.25

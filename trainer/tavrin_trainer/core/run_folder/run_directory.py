@@ -29,7 +29,7 @@ CHECKPOINT_PATTERN = re.compile(r"generation-(\d{4,})\.pt$")
 # The side-20 network shipped with the package, named "pretrained" wherever a
 # checkpoint is asked for (a folder of that name is ./pretrained).
 PRETRAINED_NAME = "pretrained"
-PRETRAINED_CHECKPOINT = Path(__file__).resolve().parents[1] / "pretrained" / "side20.pt"
+PRETRAINED_CHECKPOINT = Path(__file__).resolve().parents[2] / "pretrained" / "side20.pt"
 MARKER_NAME = ".tavrin-run"
 LOCK_NAME = ".tavrin-run.lock"
 # Where a run writes; only these folders are searched for unfinished writes.
