@@ -120,12 +120,12 @@ class Game:
 
     def __repr__(self) -> str: ...
 
-def rollout_search(game: Game, simulations: int, seed: int | None = None) -> int:
+def rollout_search(game: Game, simulations: int, seed: int | None = None, seconds: float | None = None, playouts: str = 'uniform') -> int:
     """
-    The tile that UCT search with uniformly random playouts plays for the player to move after `simulations` playouts: the pool's search with leaf_evaluation='playouts' and selection='ucb1' (exploration 1). Four-player values: each node backs up the payoff of the player who moved into it. The same seed gives the same tile; no seed draws one from the system.
+    The tile that UCT search with uniformly random playouts plays for the player to move after `simulations` playouts: the pool's search with leaf_evaluation='playouts' and selection='ucb1' (exploration 1). Four-player values: each node backs up the payoff of the player who moved into it. The same seed gives the same tile; no seed draws one from the system. With `seconds`, no playout starts once that time has passed (after the first): `simulations` is then a bound, and the tile depends on the machine's speed. `playouts`: 'uniform' (any legal tile) or 'larger' (each piece's placement drawn in proportion to its size squared).
     """
 
-def rollout_visits(game: Game, simulations: int, seed: int | None = None) -> tuple[int, numpy.ndarray, numpy.ndarray]:
+def rollout_visits(game: Game, simulations: int, seed: int | None = None, seconds: float | None = None, playouts: str = 'uniform') -> tuple[int, numpy.ndarray, numpy.ndarray]:
     """
     The search of `rollout_search` with what it saw at the root: the tile it plays, the legal tiles in ascending order and the playouts that went through each (int64 arrays). The same seed gives the same tile as `rollout_search`.
     """
@@ -237,9 +237,9 @@ class MoveSearch:
     def reseed(self, seed: int) -> None:
         """A random stream seeded from `seed` alone from now on."""
 
-    def begin(self, simulations: int) -> None:
+    def begin(self, simulations: int, seconds: float | None = None) -> None:
         """
-        Starts the search of the action to play with that many simulations (at least 1).
+        Starts the search of the action to play with that many simulations (at least 1); with `seconds`, no leaf batch is gathered once that time has passed (after the first simulation): the search is then done with the simulations it made (simulations_done).
         """
 
     def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], numpy.typing.NDArray[numpy.bool_]] | None:

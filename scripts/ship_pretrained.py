@@ -31,6 +31,8 @@ def main() -> int:
     settings = run.saved_settings() or {}
     shipped = {"model": saved["model"], "shape": saved["shape"], "dim": saved.get("dim"), "generation": generation,
                "source": json.dumps({"run": run.root.name, "generation": generation, "settings": settings})}
+    if "search" in saved:  # how its players search by default
+        shipped["search"] = saved["search"]
     save_checkpoint(PRETRAINED_CHECKPOINT, shipped)
     print(f"wrote {PRETRAINED_CHECKPOINT} ({PRETRAINED_CHECKPOINT.stat().st_size // 1024} KiB) from "
           f"{run.checkpoint_path(generation)}")

@@ -28,6 +28,11 @@ inline constexpr const char* kFirstGameNegative = "first_game must not be negati
 inline constexpr const char* kPositionOver = "a position to search is already over";
 inline constexpr const char* kTileNotLegal = "that tile is not legal in the search's position";
 inline constexpr const char* kSimulationsTooFew = "a search needs at least 1 simulation";
+// A time budget of one action beyond this is a mistake, not a wish.
+inline constexpr double kMaxSearchSeconds = 3600.0;
+inline std::string search_seconds_out_of_range(double seconds) {
+  return "a search's time budget must be more than 0 and at most 3600 seconds, got " + std::to_string(seconds);
+}
 inline constexpr const char* kPositionSidesDiffer = "positions to search must share one board side";
 inline std::string not_float32(std::string_view name) { return std::string(name) + " must be float32"; }
 

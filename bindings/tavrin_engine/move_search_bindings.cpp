@@ -2,6 +2,7 @@
 #include <nanobind/stl/string.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
 #include "tavrin_engine/pool_settings.hpp"
+#include "tavrin_engine/time_budget.hpp"
 
 namespace tavrin::engine_bindings {
 namespace {
@@ -99,12 +101,19 @@ void bind_move_search(nb::module_& module) {
                    "Actions played in the search's position.")
       .def("reseed", &PlayerSearch::reseed, "seed"_a, "A random stream seeded from `seed` alone from now on.")
       .def("begin",
-           [](PlayerSearch& search, std::int64_t simulations) {
+           [](PlayerSearch& search, std::int64_t simulations, std::optional<double> seconds) {
              if (simulations < 1) throw nb::value_error(output::kSimulationsTooFew);
              if (search.game().is_terminal()) throw nb::value_error(output::kPositionOver);
-             search.begin(static_cast<std::uint64_t>(simulations));
+             std::optional<MoveSearch::Clock::time_point> deadline;
+             if (const auto budget = budget_of(seconds)) {
+               deadline = MoveSearch::Clock::now() + std::chrono::duration_cast<MoveSearch::Clock::duration>(*budget);
+             }
+             search.begin(static_cast<std::uint64_t>(simulations), deadline);
            },
-           "simulations"_a, "Starts the search of the action to play with that many simulations (at least 1).")
+           "simulations"_a, "seconds"_a = nb::none(),
+           "Starts the search of the action to play with that many simulations (at least 1); with `seconds`, "
+           "no leaf batch is gathered once that time has passed (after the first simulation): the search is "
+           "then done with the simulations it made (simulations_done).")
       .def("next_inputs", &next_inputs,
            nb::sig("def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], "
                    "numpy.typing.NDArray[numpy.bool_]] | None"),

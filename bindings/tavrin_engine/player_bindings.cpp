@@ -1,5 +1,7 @@
 #include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -9,6 +11,8 @@
 #include "search/random.hpp"
 #include "selfplay/rollout_player.hpp"
 #include "tavrin_engine/bindings.hpp"
+#include "tavrin_engine/pool_settings.hpp"
+#include "tavrin_engine/time_budget.hpp"
 #include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
 
@@ -28,21 +32,26 @@ void check_rollout_arguments(const Game& game, std::int64_t simulations) {
   if (game.is_terminal()) throw nb::value_error(output::kNoTileToChoose);
 }
 
-RolloutChoice run_rollout_search(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
+RolloutChoice run_rollout_search(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed,
+                                 std::optional<double> seconds, const std::string& playouts) {
   check_rollout_arguments(game, simulations);
+  const auto budget = budget_of(seconds);
+  const PlayoutPolicy policy = playout_policy_named(playouts);
   const std::uint64_t drawn = seed_or_entropy(seed);
   // The search works on its own copy, so other threads may use `game` meanwhile.
   const Game root = game;
   nb::gil_scoped_release unlocked;
-  return rollout_search(root, static_cast<std::uint64_t>(simulations), drawn);
+  return rollout_search(root, static_cast<std::uint64_t>(simulations), drawn, budget, policy);
 }
 
-std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
-  return run_rollout_search(game, simulations, seed).tile;
+std::uint64_t rollout_tile(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed,
+                           std::optional<double> seconds, const std::string& playouts) {
+  return run_rollout_search(game, simulations, seed, seconds, playouts).tile;
 }
 
-nb::tuple rollout_visits(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed) {
-  const RolloutChoice choice = run_rollout_search(game, simulations, seed);
+nb::tuple rollout_visits(const Game& game, std::int64_t simulations, std::optional<std::uint64_t> seed,
+                         std::optional<double> seconds, const std::string& playouts) {
+  const RolloutChoice choice = run_rollout_search(game, simulations, seed, seconds, playouts);
   auto tiles = empty_array<std::int64_t>({choice.visits.size()}, "int64");
   auto visits = empty_array<std::int64_t>({choice.visits.size()}, "int64");
   for (std::size_t k = 0; k < choice.visits.size(); ++k) {
@@ -72,13 +81,19 @@ void play_out(Game& game, std::optional<std::uint64_t> seed) {
 
 void bind_players(nb::module_& module) {
   module.def("rollout_search", &rollout_tile, "game"_a, "simulations"_a, "seed"_a = nb::none(),
+             "seconds"_a = nb::none(), "playouts"_a = "uniform",
              "The tile that UCT search with uniformly random playouts plays for the player to move "
              "after `simulations` playouts: the pool's search with leaf_evaluation='playouts' and "
              "selection='ucb1' (exploration 1). Four-player values: each node backs up the payoff of the player "
-             "who moved into it. The same seed gives the same tile; no seed draws one from the system.");
+             "who moved into it. The same seed gives the same tile; no seed draws one from the system. With "
+             "`seconds`, no playout starts once that time has passed (after the first): `simulations` is then a "
+             "bound, and the tile depends on the machine's speed. `playouts`: 'uniform' (any legal tile) or "
+             "'larger' (each piece's placement drawn in proportion to its size squared).");
   module.def("rollout_visits", &rollout_visits, "game"_a, "simulations"_a, "seed"_a = nb::none(),
-             nb::sig("def rollout_visits(game: Game, simulations: int, seed: int | None = None) "
-                     "-> tuple[int, numpy.ndarray, numpy.ndarray]"),
+             "seconds"_a = nb::none(), "playouts"_a = "uniform",
+             nb::sig("def rollout_visits(game: Game, simulations: int, seed: int | None = None, "
+                     "seconds: float | None = None, playouts: str = 'uniform') -> tuple[int, numpy.ndarray, "
+                     "numpy.ndarray]"),
              "The search of `rollout_search` with what it saw at the root: the tile it plays, the legal tiles "
              "in ascending order and the playouts that went through each (int64 arrays). The same seed "
              "gives the same tile as `rollout_search`.");

@@ -66,6 +66,12 @@ std::uint64_t seed_of(const nb::object& value) {
 
 }  // namespace
 
+PlayoutPolicy playout_policy_named(const std::string& name) {
+  if (name == "uniform") return PlayoutPolicy::kUniform;
+  if (name == "larger") return PlayoutPolicy::kLargerPieces;
+  throw nb::value_error(output::kUnknownPlayoutPolicy);
+}
+
 SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   SearchSettings settings;
   auto config = py::read_config(source.ptr());
@@ -118,6 +124,9 @@ SearchSettings read_pool_settings(nb::handle source, bool whole_games) {
   }
   if (auto value = optional_attribute(source, "playout_weight")) {
     options.playout_weight = static_cast<float>(converted<double>(*value, "playout_weight", "a number"));
+  }
+  if (auto value = optional_attribute(source, "playout_policy")) {
+    options.playout_policy = playout_policy_named(converted<std::string>(*value, "playout_policy", "a str"));
   }
   if (auto value = optional_attribute(source, "leaf_batch")) {
     options.leaf_batch = count_within(*value, "leaf_batch", 1, kMaxLeafBatch, output::kLeafBatchOutOfRange);

@@ -2,6 +2,8 @@
 
 #include <nanobind/nanobind.h>
 
+#include <string>
+
 #include "selfplay/self_play_options.hpp"
 
 namespace tavrin::engine_bindings {
@@ -15,5 +17,7 @@ namespace tavrin::engine_bindings {
 // the wrong type raises TypeError; a setting out of range raises ValueError
 // (find_settings_problem).
 SearchSettings read_pool_settings(nanobind::handle source, bool whole_games);
+// The playout policy of a name, 'uniform' or 'larger'; ValueError for another.
+PlayoutPolicy playout_policy_named(const std::string& name);
 
 }  // namespace tavrin::engine_bindings

@@ -134,7 +134,8 @@ def test_a_mixed_player_is_named_with_its_playouts_replays_from_the_game_streams
         with pytest.raises(ValueError):
             player_from_name(name, simulations=4)
     shipped = player_from_name("mixed:3:0.25:pretrained", simulations=4, playouts=1, playout_weight=0.5)
-    assert (shipped.name, shipped.playouts, shipped.playout_weight) == ("mixed:3:0.25:pretrained@4", 3, 0.25)
+    # The shipped network searches through the Gumbel root it was trained with, unless told otherwise.
+    assert (shipped.name, shipped.playouts, shipped.playout_weight) == ("mixed:3:0.25:pretrained@4,gumbel-16", 3, 0.25)
     assert isinstance(te.rollout_search(te.Game(6), 8, 1), int)
 
 
@@ -144,12 +145,29 @@ def test_rollout_search_beats_random_players():
     assert match.mean > 0.4, match.describe()  # parity is 0.25
 
 
-def test_the_shipped_network_plays_side_20_and_starts_runs():
+def test_the_shipped_network_plays_side_20_searches_as_trained_and_starts_runs(tmp_path):
     player = NetworkPlayer.pretrained(simulations=8)
-    assert player.name == "pretrained@8" and player.trained_side == 20
+    assert player.name == "mixed:1:0.5:pretrained@8,gumbel-16" and player.trained_side == 20
     game = te.Game(20)
     assert player.choose(game) in set(game.legal_tiles().tolist())
-    assert player_from_name("pretrained").name == "pretrained"
+    assert player.last_simulations == [8]
+    # The way it was trained to search, unless told otherwise; by the clock on request.
+    assert player_from_name("pretrained").name == "mixed:1:0.5:pretrained@80,gumbel-16"
+    assert player_from_name("pretrained", simulations=0).name == "pretrained"
+    assert player_from_name("pretrained", simulations=8, gumbel_candidates=0, playouts=0).name == "pretrained@8"
+    clock = player_from_name("pretrained", move_time=0.05)
+    assert clock.name == "mixed:1:0.5:pretrained@50ms,gumbel-16"
+    clock.choose(game)
+    assert clock.last_simulations[0] >= 1
+    with pytest.raises(ValueError, match="time budget"):
+        player_from_name("pretrained", move_time=0)
+    # A checkpoint that records nothing plays as before; one that records nonsense is refused by name.
+    shipped = load_checkpoint(PRETRAINED_CHECKPOINT)
+    torch.save({key: value for key, value in shipped.items() if key != "source"}, tmp_path / "plain.pt")
+    assert player_from_name(str(tmp_path / "plain.pt")).name == "plain"
+    torch.save({**shipped, "search": {"root": "gumbel", "gumbel_candidates": 1}}, tmp_path / "odd.pt")
+    with pytest.raises(ValueError, match="gumbel_candidates=1"):
+        player_from_name(str(tmp_path / "odd.pt"))
     shape = load_checkpoint(PRETRAINED_CHECKPOINT)["shape"]
     settings = resolve_settings({"init": "pretrained", "run_dir": "unused"}, None)
     assert (settings.channels, settings.blocks, settings.aux_heads) == (shape["channels"], shape["blocks"],

@@ -35,6 +35,7 @@ from tavrin_trainer.core.run_folder.metrics import EVALUATION_OPPONENTS, Metrics
 from tavrin_trainer.core.pictures.plots import write_plots
 from tavrin_trainer.core.progress import progress_bar, say, warn
 from tavrin_trainer.core.run_folder.saved_games import game_from_moves
+from tavrin_trainer.core.settings.search_record import SearchWay
 from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.demonstrations import demonstration_examples
 from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
@@ -189,7 +190,10 @@ def save_generation(state: TrainingState) -> None:
         "generation": state.generation, "model": state.model.state_dict(),
         "optimizer": state.optimizer.state_dict(),
         "shape": dataclasses.asdict(state.model.shape),
-        "dim": state.settings.dim})
+        "dim": state.settings.dim,
+        # How its self-play searched: the way its players search by default.
+        "search": SearchWay(state.settings.gumbel_candidates, state.settings.playouts,
+                            state.settings.playout_weight).record()})
 
 
 def self_play(state: TrainingState, engine: SelfPlayEngine) -> dict[str, Any]:
@@ -271,7 +275,7 @@ def evaluate(state: TrainingState) -> dict[str, Any]:
     and against rollout players."""
     settings = state.settings
     network = NetworkPlayer(copy.deepcopy(state.model), name=f"generation-{state.generation:04d}",
-                            device=state.device)
+                            device=state.device, inference="fp32")
     row: dict[str, Any] = {}
     for index, (key, opponent, games, dim) in enumerate(evaluation_matches(settings)):
         if games:

@@ -8,7 +8,11 @@
 namespace tavrin {
 
 MoveSearch::MoveSearch(const SearchSettings& settings, random::RandomSource random, Game start)
-    : config_(settings.config), options_(settings.options), random_(std::move(random)), game_(std::move(start)) {
+    : config_(settings.config),
+      options_(settings.options),
+      random_(std::move(random)),
+      game_(std::move(start)),
+      playouts_(settings.options.playout_policy) {
   const std::size_t width = std::max<std::uint32_t>(options_.leaf_batch, 1);
   searches_.reserve(width);
   for (std::size_t i = 0; i < width; ++i) {
@@ -19,9 +23,10 @@ MoveSearch::MoveSearch(const SearchSettings& settings, random::RandomSource rand
   pending_leaf_.reserve(width);
 }
 
-void MoveSearch::begin_action(std::uint64_t simulations, bool full) {
+void MoveSearch::begin_action(std::uint64_t simulations, bool full, std::optional<Clock::time_point> deadline) {
   if (game_.is_terminal()) throw InternalError(output::kSearchOfFinishedGame);
   simulations_ = simulations;
+  deadline_ = deadline;
   full_ = full;
   gumbel_ = false;
   phase_ = Phase::kBeginSimulations;
@@ -77,6 +82,10 @@ bool MoveSearch::may_descend() const {
   return simulations_done_ + leaves_.size() < simulations_;
 }
 
+bool MoveSearch::out_of_time() const {
+  return deadline_ && simulations_done_ + leaves_.size() > 0 && Clock::now() >= *deadline_;
+}
+
 bool MoveSearch::gather() {
   leaves_.clear();
   pending_.clear();
@@ -86,6 +95,7 @@ bool MoveSearch::gather() {
   const std::size_t width =
       options_.leaf_evaluation == LeafEvaluation::kPlayouts ? 1 : std::max<std::uint32_t>(options_.leaf_batch, 1);
   while (leaves_.size() < width) {
+    if (out_of_time()) break;
     std::optional<std::size_t> root_child;
     if (gumbel_) {
       // A halving reads the values of its phase: the batch ends with the phase.

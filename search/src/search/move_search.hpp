@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -34,10 +35,14 @@ class MoveSearch {
  public:
   MoveSearch(const SearchSettings& settings, random::RandomSource random, Game start);
 
+  using Clock = std::chrono::steady_clock;
+
   // Begins the search of the current action (a position that is not over):
   // `simulations` of them; a full search (`full`, of two or more root
-  // children) mixes in the root noise or runs the Gumbel root.
-  void begin_action(std::uint64_t simulations, bool full);
+  // children) mixes in the root noise or runs the Gumbel root. With a
+  // `deadline`, no simulation starts after it, once one has run: the search
+  // is done then, however many it made.
+  void begin_action(std::uint64_t simulations, bool full, std::optional<Clock::time_point> deadline = std::nullopt);
   // Searches on until positions need an evaluation (returned; valid until the
   // last of them is provided) or the action's search is done (empty).
   std::span<const Game* const> advance();
@@ -97,6 +102,7 @@ class MoveSearch {
   // Descends up to the batch's width; false when the action's search is done.
   bool gather();
   bool may_descend() const;
+  bool out_of_time() const;
   void evaluate_with_playouts(bool root, Search* search);
   void note_simulation(const Search& search);
   void run_playouts_of(PendingLeaf& leaf);
@@ -117,6 +123,7 @@ class MoveSearch {
   SequentialHalving halving_;
   std::uint64_t simulations_ = 0;
   std::uint64_t simulations_done_ = 0;
+  std::optional<Clock::time_point> deadline_;
   std::array<float, kPlayers> searched_sum_{};
   PlayoutValuer playouts_;
   std::array<float, kPlayers> playout_only_values_{};

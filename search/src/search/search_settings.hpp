@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "search/config.hpp"
+#include "search/playout.hpp"
 #include "search/selection_rule.hpp"
 
 namespace tavrin {
@@ -61,6 +62,8 @@ struct SelfPlayOptions {
   // simulations. 1 evaluates every leaf before the next descent.
   std::uint32_t leaf_batch = 1;
   float playout_weight = 0.5F;
+  // How those playouts choose their tiles.
+  PlayoutPolicy playout_policy = PlayoutPolicy::kUniform;
   SelectionRule selection = SelectionRule::kPuct;
   // Each player's first this many actions are drawn from the search's
   // policy (the visit shares, or a Gumbel root's improved policy) instead of

@@ -32,8 +32,8 @@ bool PlayerSearch::sync(const Game& game) {
 
 void PlayerSearch::reseed(std::uint64_t seed) { search_.reseed(seed); }
 
-void PlayerSearch::begin(std::uint64_t simulations) {
-  search_.begin_action(simulations, true);
+void PlayerSearch::begin(std::uint64_t simulations, std::optional<MoveSearch::Clock::time_point> deadline) {
+  search_.begin_action(simulations, true, deadline);
 }
 
 void write_network_inputs(std::span<const Game* const> positions, bool planes_last, bool extended,

@@ -33,8 +33,9 @@ class PlayerSearch {
   bool continued_by(const Game& game) const;
   // A stream of its own from now on, seeded from `seed` alone.
   void reseed(std::uint64_t seed);
-  // Begins the search of the current action with `simulations`.
-  void begin(std::uint64_t simulations);
+  // Begins the search of the current action with `simulations`, done at
+  // the `deadline` when one is given.
+  void begin(std::uint64_t simulations, std::optional<MoveSearch::Clock::time_point> deadline = std::nullopt);
   // The positions waiting on the network (none once the search is done).
   std::span<const Game* const> advance() { return search_.advance(); }
   // Network answers for every pending position, rows in their order: dim *

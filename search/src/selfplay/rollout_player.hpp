@@ -1,10 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "engine/game.hpp"
+#include "search/playout.hpp"
 
 namespace tavrin {
 
@@ -15,6 +18,7 @@ inline constexpr float kRolloutExploration = 1.0F;
 // of every root child, in ascending tile order.
 struct RolloutChoice {
   std::uint64_t tile = 0;
+  std::uint64_t simulations = 0;  // those it made
   std::vector<std::pair<std::uint64_t, std::uint32_t>> visits;
 };
 
@@ -22,7 +26,11 @@ struct RolloutChoice {
 // playout to the end of the game, UCB1 selection (unvisited children first in
 // random order) and the most visited root child played, ties to the lower
 // tile. Draws from a stream seeded from `seed`. Needs a game that is not
-// over and at least one simulation (InternalError otherwise).
-RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, std::uint64_t seed);
+// over and at least one simulation (InternalError otherwise). With a
+// `budget`, it stops starting simulations once that time has passed (after
+// the first), `simulations` then a bound.
+RolloutChoice rollout_search(const Game& game, std::uint64_t simulations, std::uint64_t seed,
+                             std::optional<std::chrono::nanoseconds> budget = std::nullopt,
+                             PlayoutPolicy policy = PlayoutPolicy::kUniform);
 
 }  // namespace tavrin

@@ -75,6 +75,8 @@ inline constexpr const char* kOpeningActionsOutOfRange = "opening_sample_actions
 inline constexpr const char* kLeafBatchOutOfRange = "leaf_batch must be 1 to 256 leaves per network call";
 inline constexpr const char* kUnknownLeafEvaluation = "leaf_evaluation must be 'network', 'mixed' or 'playouts'";
 inline constexpr const char* kUnknownSelection = "selection must be 'puct' or 'ucb1'";
+inline constexpr const char* kUnknownPlayoutPolicy =
+    "playout_policy must be 'uniform' (any legal tile) or 'larger' (placements drawn by size squared)";
 inline constexpr const char* kSeedsCountWrong = "seeds must give one seed per position";
 inline constexpr const char* kSeedOutOfRange = "seed must be None or an integer from 0 to 2**64 - 1";
 

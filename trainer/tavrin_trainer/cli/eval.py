@@ -15,7 +15,7 @@ from tavrin_trainer.core.settings.limits import MIN_SIDE
 from tavrin_trainer.core.run_folder.saved_games import SavedGame
 from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.evaluation.arena import play_match
-from tavrin_trainer.evaluation.players import DEFAULT_LEAF_BATCH, NetworkPlayer, player_from_name
+from tavrin_trainer.evaluation.players import DEFAULT_LEAF_BATCH, PLAYOUT_POLICIES, NetworkPlayer, player_from_name
 from tavrin_trainer.evaluation.ratings import format_table, generations_to_rate, plot_ratings, rate, round_robin
 from tavrin_trainer.selfplay.engines import resolve_device
 
@@ -28,19 +28,25 @@ shared win), its standard error and its mean in each seat. Any player against
 three copies of itself, seats rotated, scores 0.25 in expectation: that is
 parity, what "even" means.
 
-Players: random, greedy, rollout:N (UCT with N random playouts per action),
-pretrained (the shipped side-20 network) or a checkpoint file / run directory
-(its latest generation), which takes the network's most probable legal tile,
-or searches with --simulations. mixed:K:W:NETWORK is that network searching
-with every leaf valued at (1 - W) x its value + W x the mean payoff of K random
-playouts from the leaf (give --simulations too); K and W in the name win over
---playouts and --playout-weight, which apply to every network player. A
-checkpoint path that begins with "mixed:" or "rollout:" is written
-./mixed:... Each line ends with each side's mean wall time per action (a
-batched player's time shared among the games it answered); compare strength
-at equal time with --workers 1, where no two players share the machine.
+Players: random, greedy, rollout:N (UCT with N random playouts per action;
+rollout:Mms plays by the clock, M milliseconds an action; rollout-larger:N
+and rollout-larger:Mms draw each playout's pieces by size), pretrained (the
+shipped side-20 network) or a checkpoint file / run directory (its latest
+generation). A network whose checkpoint records how it was trained to search
+(pretrained does) searches that way, 80 simulations an action, unless told
+otherwise; one that records nothing takes its most probable legal tile, or
+searches with --simulations (--simulations 0: the most probable legal tile
+for every network). --move-time gives network players a budget per action
+instead of a number of simulations. mixed:K:W:NETWORK is that network
+searching with every leaf valued at (1 - W) x its value + W x the mean payoff
+of K random playouts from the leaf; K and W in the name win over --playouts
+and --playout-weight, which apply to every network player. A checkpoint path
+that begins with "mixed:" or "rollout:" is written ./mixed:... Each line ends
+with each side's mean wall time per action (a batched player's time shared
+among the games it answered) and the simulations a searching player made;
+compare strength at equal time with --lone, where every game is played alone.
 
-  tavrin-eval mixed:1:0.5:pretrained --simulations 16 --opponent rollout:256 --dim 20 --workers 1
+  tavrin-eval pretrained --move-time 100 --opponent rollout:256 --dim 20 --lone --seed 11
 
   tavrin-eval runs/X                                   # vs random and greedy, on its training side
   tavrin-eval runs/X --opponent rollout:64 --dim 20 --games 200
@@ -59,21 +65,31 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--games", type=int, default=400, help="Games per opponent (default: 400).")
     parser.add_argument("--dim", type=int, help="Board side, 5 to 128 (default: the side the network was "
                         "trained for, or the trainer's default side 10 when no network plays).")
-    parser.add_argument("--simulations", type=int, default=0,
-                        help="Search simulations per action of network players (default: 0, the most "
-                             "probable legal tile).")
-    parser.add_argument("--playouts", type=int, default=0, metavar="K",
+    parser.add_argument("--simulations", type=int,
+                        help="Search simulations per action of network players (default: 80 for a network whose "
+                             "checkpoint records how it was trained to search, else 0, the most probable legal "
+                             "tile).")
+    parser.add_argument("--move-time", type=float, metavar="MS",
+                        help="Network players search by the clock instead: MS milliseconds an action, more than 0 "
+                             "and at most an hour (the simulations they made are printed).")
+    parser.add_argument("--playouts", type=int, metavar="K",
                         help="Network players' searches value every leaf with K random playouts too, mixed in by "
-                             "--playout-weight (default: 0, the network's value alone; needs --simulations).")
-    parser.add_argument("--playout-weight", type=float, default=0.5, metavar="W",
-                        help="Weight of the playouts' mean payoff in a leaf's value, 0 to 1 (default: 0.5).")
+                             "--playout-weight (default: as the checkpoint records, else 0, the network's value "
+                             "alone; needs a search).")
+    parser.add_argument("--playout-weight", type=float, metavar="W",
+                        help="Weight of the playouts' mean payoff in a leaf's value, 0 to 1 (default: as the "
+                             "checkpoint records, else 0.5).")
+    parser.add_argument("--playout-policy", choices=PLAYOUT_POLICIES, default="uniform",
+                        help="How network players' playouts choose their tiles: uniform (any legal tile, the "
+                             "default) or larger (each piece's placement drawn in proportion to its size squared).")
     parser.add_argument("--first-play-reduction", type=float, metavar="R",
                         help="Network players' search values an unvisited child at its parent's network value "
                              "minus R (default: at 0, a loss).")
-    parser.add_argument("--gumbel-candidates", type=int, default=0, metavar="N",
+    parser.add_argument("--gumbel-candidates", type=int, metavar="N",
                         help="Network players' search roots are Gumbel roots without noise over N candidates "
-                             "(sequential halving; default: 0, PUCT). Networks trained with a Gumbel root, as "
-                             "pretrained and the full-board preset's are, search far better through one: try 16.")
+                             "(sequential halving); 0 is PUCT (default: as the checkpoint records, else 0). "
+                             "Networks trained with a Gumbel root, as pretrained and the full-board preset's are, "
+                             "search far better through one.")
     parser.add_argument("--lone", action="store_true",
                         help="Play each game alone, one after another in each game process, as a person or a "
                              "tournament plays one: every network call answers one game, and the time per action "
@@ -129,15 +145,19 @@ def main(argv: list[str] | None = None) -> int:
         parser.error("--games, --workers and --rounds must be at least 1, --ladder-generations at least 2")
     if args.dim is not None and not MIN_SIDE <= args.dim <= te.MAX_SIDE:
         parser.error(f"--dim must be {MIN_SIDE} to {te.MAX_SIDE}, got {args.dim}")
-    if args.simulations < 0:
+    if args.simulations is not None and args.simulations < 0:
         parser.error("--simulations must not be negative")
+    if args.move_time is not None and not 0 < args.move_time <= 3_600_000:
+        parser.error(f"--move-time must be more than 0 and at most 3600000 milliseconds, got {args.move_time:g}")
     if not 1 <= args.leaf_batch <= te.MAX_LEAF_BATCH:
         parser.error(f"--leaf-batch must be 1 to {te.MAX_LEAF_BATCH}, got {args.leaf_batch}")
-    if (args.first_play_reduction is not None or args.gumbel_candidates) and args.simulations == 0:
+    searching = args.move_time is not None or args.simulations != 0
+    if (args.first_play_reduction is not None or args.gumbel_candidates) and not searching:
         parser.error("--first-play-reduction and --gumbel-candidates change the search: give --simulations too")
-    if args.playouts and args.simulations == 0:
+    if args.playouts and not searching:
         parser.error("--playouts values the leaves of a search: give --simulations too")
-    if args.gumbel_candidates == 1 or not 0 <= args.gumbel_candidates <= te.MAX_GUMBEL_CANDIDATES:
+    if args.gumbel_candidates is not None and (args.gumbel_candidates == 1
+                                               or not 0 <= args.gumbel_candidates <= te.MAX_GUMBEL_CANDIDATES):
         parser.error(f"--gumbel-candidates must be 0 (off) or 2 to {te.MAX_GUMBEL_CANDIDATES}, "
                      f"got {args.gumbel_candidates}")
 
@@ -153,6 +173,10 @@ def main(argv: list[str] | None = None) -> int:
 
     args.dim = args.dim or side_of(candidate, *opponents)
     show = not args.quiet
+    for player in (candidate, *opponents):
+        way = getattr(player, "search_way", None)
+        if way is not None:
+            print(f"{player.name}: its checkpoint records it was trained to search with {way.describe()}")
     if any(isinstance(p, NetworkPlayer) for p in (candidate, *opponents)):
         print(f"network players run with {args.inference} inference on {args.device}, {args.workers} game "
               f"process{'es' if args.workers > 1 else ''}")
@@ -176,7 +200,8 @@ def network_options(args: argparse.Namespace) -> dict:
     """How the command line's network players search and run."""
     return dict(simulations=args.simulations, first_play_reduction=args.first_play_reduction, device=args.device,
                 gumbel_candidates=args.gumbel_candidates, inference=args.inference, playouts=args.playouts,
-                playout_weight=args.playout_weight, leaf_batch=args.leaf_batch)
+                playout_weight=args.playout_weight, leaf_batch=args.leaf_batch, playout_policy=args.playout_policy,
+                move_time=None if args.move_time is None else args.move_time / 1000)
 
 
 def save_games(result, folder: str):

@@ -48,6 +48,8 @@ class GameResult:
     # Not part of a game's identity: a replayed game is equal whatever it took.
     seat_seconds: tuple[float, float, float, float] = field(default=(0.0, 0.0, 0.0, 0.0), compare=False)
     seat_actions: tuple[int, int, int, int] = field(default=(0, 0, 0, 0), compare=False)
+    # Per seat: search simulations its player reported making (0 for players that do not search).
+    seat_simulations: tuple[int, int, int, int] = field(default=(0, 0, 0, 0), compare=False)
 
 
 @dataclass(frozen=True)
@@ -65,18 +67,38 @@ class MatchResult:
     candidate_seconds_per_action: float = math.nan
     opponent_seconds_per_action: float = math.nan
     lone: bool = False  # every game played alone, not batched with the others
+    # Mean search simulations per action that the candidate and the opponents reported (0: none).
+    candidate_simulations_per_action: float = 0.0
+    opponent_simulations_per_action: float = 0.0
 
     def describe(self) -> str:
         seats = " ".join(f"{m:.2f}" for m in self.seat_means)
         played = "each played alone" if self.lone else "batched"
         return (f"{self.candidate} vs 3x {self.opponent} on side {self.dim}: {self.mean:.3f} ± {self.stderr:.3f} "
                 f"over {self.games} games, seats rotated (per seat {seats}; parity 0.25), {played}; time per "
-                f"action {format_ms(self.candidate_seconds_per_action)} against "
-                f"{format_ms(self.opponent_seconds_per_action)}")
+                f"action {format_ms(self.candidate_seconds_per_action)}"
+                f"{format_simulations(self.candidate_simulations_per_action)} against "
+                f"{format_ms(self.opponent_seconds_per_action)}"
+                f"{format_simulations(self.opponent_simulations_per_action)}")
 
 
 def format_ms(seconds: float) -> str:
     return "n/a" if math.isnan(seconds) else f"{seconds * 1000:.1f} ms"
+
+
+def format_simulations(per_action: float) -> str:
+    return f" ({per_action:.0f} simulations)" if per_action > 0 else ""
+
+
+def simulations_per_action(results: Sequence[GameResult], in_seat: Callable[[int, int], bool]) -> float:
+    """Mean simulations per action that the seats ``in_seat`` picks reported; 0 when none."""
+    made = actions = 0
+    for index, result in enumerate(results):
+        for seat in range(SEATS):
+            if in_seat(index, seat):
+                made += result.seat_simulations[seat]
+                actions += result.seat_actions[seat]
+    return made / actions if actions else 0.0
 
 
 def seconds_per_action(results: Sequence[GameResult], in_seat: Callable[[int, int], bool]) -> float:
@@ -107,6 +129,7 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
     results: list[GameResult | None] = [None] * len(seatings)
     seconds = [[0.0] * SEATS for _ in seatings]
     actions = [[0] * SEATS for _ in seatings]
+    simulations = [[0] * SEATS for _ in seatings]
     active = list(range(len(games)))
     while active:
         waiting: dict[int, tuple[Player, list[int]]] = {}
@@ -118,10 +141,14 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
             tiles = player.choose_many([games[i] for i in indices],
                                        None if streams is None else [streams[i] for i in indices])
             share = (time.perf_counter() - started) / len(indices)
-            for index, tile in zip(indices, tiles):
+            made = getattr(player, "last_simulations", None)
+            if not made or len(made) != len(indices):
+                made = [0] * len(indices)
+            for index, tile, count in zip(indices, tiles, made):
                 seat = games[index].current_player
                 seconds[index][seat] += share
                 actions[index][seat] += 1
+                simulations[index][seat] += count
                 games[index].apply(tile)
         still = []
         for index in active:
@@ -130,7 +157,8 @@ def play_lockstep(seatings: Sequence[Sequence[Player]], dim: int,
                 still.append(index)
                 continue
             results[index] = GameResult(tuple(p.name for p in seatings[index]), game.scores(), game.payoff(),
-                                        tuple(game.history), tuple(seconds[index]), tuple(actions[index]))
+                                        tuple(game.history), tuple(seconds[index]), tuple(actions[index]),
+                                        tuple(simulations[index]))
             if on_finished:
                 on_finished(1)
         active = still
@@ -223,4 +251,6 @@ def play_match(candidate: Player, opponent: Player, games: int, dim: int, worker
     return MatchResult(candidate.name, opponent.name, dim, games, float(payoffs.mean()), payoff_stderr(payoffs),
                        seat_means, time.perf_counter() - started, tuple(results),
                        seconds_per_action(results, lambda game, seat: seat == game % SEATS),
-                       seconds_per_action(results, lambda game, seat: seat != game % SEATS), lone)
+                       seconds_per_action(results, lambda game, seat: seat != game % SEATS), lone,
+                       simulations_per_action(results, lambda game, seat: seat == game % SEATS),
+                       simulations_per_action(results, lambda game, seat: seat != game % SEATS))

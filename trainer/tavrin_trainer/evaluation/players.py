@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import copy
 import threading
+import time
 from collections import OrderedDict
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -21,7 +22,9 @@ import numpy as np
 import tavrin_engine as te
 
 from tavrin_trainer.core.run_folder.run_directory import PRETRAINED_NAME, load_network_checkpoint, resolve_checkpoint
-from tavrin_trainer.core.settings.player_names import rollout_simulations
+from tavrin_trainer.core.settings.player_names import rollout_milliseconds, rollout_simulations
+from tavrin_trainer.core.settings.inference_backends import onnx_available
+from tavrin_trainer.core.settings.search_record import SearchWay, recorded_search
 from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.learning.inference import limit_torch_threads, make_inference
 
@@ -100,26 +103,75 @@ class RolloutPlayer(_SeededPlayer):
     """UCT over tiles with uniformly random playouts to the end of the game
     (``simulations`` playouts per action): a classical yardstick that needs
     no network. It is the networks' search with every leaf valued by one
-    playout, UCB1 selection and uniform priors (te.rollout_search)."""
+    playout, UCB1 selection and uniform priors (te.rollout_search). With
+    ``move_time`` (seconds) it plays by the clock instead, named
+    rollout:<ms>ms: as many playouts as the budget holds. ``playouts`` =
+    'larger' draws each playout's pieces by size (rollout-larger:N): the
+    uniform rollout:N stays the yardstick."""
 
-    def __init__(self, simulations: int, seed=None) -> None:
-        if simulations < 1:
+    def __init__(self, simulations: int | None = None, seed=None, move_time: float | None = None,
+                 playouts: str = "uniform") -> None:
+        if playouts not in PLAYOUT_POLICIES:
+            raise ValueError(f"playouts must be one of {', '.join(PLAYOUT_POLICIES)}, got {playouts!r}")
+        prefix = "rollout:" if playouts == "uniform" else f"rollout-{playouts}:"
+        if move_time is not None:
+            if not 0 < move_time <= MAX_MOVE_TIME:
+                raise ValueError(f"a search's time budget must be more than 0 and at most {MAX_MOVE_TIME:g} "
+                                 f"seconds, got {move_time!r}")
+            simulations = CLOCK_MAX_SIMULATIONS
+            self.name = f"{prefix}{move_time * 1000:g}ms"
+        elif simulations is None or simulations < 1:
             raise ValueError(f"a rollout player needs at least 1 simulation, got {simulations}")
+        else:
+            self.name = f"{prefix}{simulations}"
         self.simulations = simulations
-        self.name = f"rollout:{simulations}"
+        self.move_time = move_time
+        self.playouts = playouts
+        self.last_simulations: list[int] = []
         super().__init__(seed)
 
     def choose(self, game: te.Game) -> int:
-        return te.rollout_search(game, self.simulations, int(self.rng.integers(2**63)))
+        seed = int(self.rng.integers(2**63))
+        if self.move_time is None:
+            self.last_simulations = [self.simulations]
+            return te.rollout_search(game, self.simulations, seed, playouts=self.playouts)
+        tile, _, visits = te.rollout_visits(game, self.simulations, seed, seconds=self.move_time,
+                                            playouts=self.playouts)
+        self.last_simulations = [int(visits.sum())]
+        return tile
+
+    def choose_many(self, games: Sequence[te.Game],
+                    streams: Sequence[np.random.Generator] | None = None) -> list[int]:
+        made = []
+        tiles = []
+        for index, game in enumerate(games):
+            tiles += super().choose_many([game], None if streams is None else [streams[index]])
+            made += self.last_simulations
+        self.last_simulations = made
+        return tiles
 
 
 class SearchStopped(Exception):
     """A search was stopped through its ``stop`` event before it chose."""
 
 
+# How random playouts choose their tiles: any legal tile, or each piece's
+# placement drawn in proportion to its size squared (te.rollout_search).
+PLAYOUT_POLICIES = ("uniform", "larger")
 # Leaves a lone game's search gathers per network call (te.MoveSearch's
 # leaf_batch): docs/PERFORMANCE.md, "A game played alone", has the measurement.
 DEFAULT_LEAF_BATCH = 8
+# Simulations of a network player whose checkpoint records how it was trained
+# to search, when told no number: its mixed search at this count beat three
+# rollout:256 players at less than their time per action (docs/RESULTS.md).
+RECORDED_SEARCH_SIMULATIONS = 80
+# A player by the clock: at most this long an action, in seconds; its first
+# action planned for CLOCK_FIRST_SIMULATIONS, the next ones for what its
+# measured speed fits, within these bounds.
+MAX_MOVE_TIME = 3600.0
+CLOCK_FIRST_SIMULATIONS = 64
+CLOCK_MIN_SIMULATIONS = 16
+CLOCK_MAX_SIMULATIONS = 1_000_000
 # Searches kept per player (one per game and seat): far more than the games a
 # match or the web app plays at once; the least recently used goes first.
 KEPT_SEARCHES = 512
@@ -142,49 +194,71 @@ class NetworkPlayer(Player):
     the search values an unvisited child at its parent's network value minus
     this, instead of 0. ``gumbel_candidates`` >= 2: a Gumbel root without
     noise over that many candidates plays instead. ``inference``: fp32 runs the model as given; bf16 or
-    onnx run a folded copy through that backend of learning.inference, on
-    ``threads`` compute threads (default 1: a lone game's small batches run
-    fastest on one, and leave the other cores to the playouts and to other
-    processes). Safe to share between threads: each game and seat has its own
+    onnx run a folded copy through that backend of learning.inference
+    (``auto``, the default: onnx where it is installed and the model is a
+    TavrinNet on the CPU, else fp32), on ``threads`` compute threads (ONNX
+    Runtime's default 1: a lone game's small batches run fastest on one, and
+    leave the other cores to the playouts and to other processes; torch's
+    default as it stands), never more than the usable cores. Safe to share between threads: each game and seat has its own
     search, and the backend is built once."""
 
     def __init__(self, model, name: str = "network", simulations: int = 0, device: str = "cpu",
-                 c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "fp32",
+                 c_puct: float = 1.5, first_play_reduction: float | None = None, inference: str = "auto",
                  gumbel_candidates: int = 0, playouts: int = 0, playout_weight: float = 0.5,
-                 leaf_batch: int = DEFAULT_LEAF_BATCH, keep_tree: bool = True, threads: int = 1) -> None:
+                 leaf_batch: int = DEFAULT_LEAF_BATCH, keep_tree: bool = True, threads: int | None = None,
+                 move_time: float | None = None, playout_policy: str = "uniform") -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
+        if move_time is not None and not 0 < move_time <= MAX_MOVE_TIME:
+            raise ValueError(f"a search's time budget must be more than 0 and at most {MAX_MOVE_TIME:g} seconds, "
+                             f"got {move_time!r}")
+        if move_time is not None and simulations == 0:
+            simulations = CLOCK_FIRST_SIMULATIONS  # the first action's plan; the clock decides the rest
         check_playouts(playouts, playout_weight, simulations)
+        if playout_policy not in PLAYOUT_POLICIES:
+            raise ValueError(f"playout_policy must be one of {', '.join(PLAYOUT_POLICIES)}, got {playout_policy!r}")
         if not 1 <= leaf_batch <= te.MAX_LEAF_BATCH:
             raise ValueError(f"leaf_batch must be 1 to {te.MAX_LEAF_BATCH} leaves per network call, got {leaf_batch}")
-        if threads < 1:
+        if threads is not None and threads < 1:
             raise ValueError(f"threads must be at least 1, got {threads}")
         self.model = model.to(device).eval()
         # Any module mapping planes to (policy, value) plays; a TavrinNet says which planes it reads.
         shape = getattr(model, "shape", None)
         self.extended_planes = getattr(shape, "input_planes", None) == te.EXTENDED_STATE_PLANES
-        self.name = name if simulations == 0 else f"{name}@{simulations}"
+        budget = f"{move_time * 1000:g}ms" if move_time is not None else str(simulations)
+        self.name = name if simulations == 0 else f"{name}@{budget}"
         if simulations and first_play_reduction is not None:
             self.name += f",fpu-{first_play_reduction:g}"
         if simulations and gumbel_candidates:
             self.name += f",gumbel-{gumbel_candidates}"
         if playouts:
             self.name = f"{mixed_prefix(playouts, playout_weight)}{self.name}"
+            if playout_policy != "uniform":
+                self.name += f",{playout_policy}-playouts"
         self.playouts = playouts
+        self.playout_policy = playout_policy
         self.playout_weight = playout_weight
         self.simulations = simulations
+        self.move_time = move_time
         self.device = device
         self.c_puct = c_puct
         self.first_play_reduction = first_play_reduction
         self.gumbel_candidates = gumbel_candidates
-        self.inference = inference
+        # A module that is not a TavrinNet cannot be exported: it runs as given.
+        exportable = shape is not None and not device.startswith("cuda")
+        self.inference = (("onnx" if onnx_available() else "fp32") if exportable else "fp32") \
+            if inference == "auto" else inference
         self.leaf_batch = leaf_batch
         self.keep_tree = keep_tree
         self.threads = threads
-        if inference == "bf16":  # onnx is the same arithmetic with batch norm folded; bf16 is coarser
-            self.name += f"+{inference}"
+        if self.inference == "bf16":  # onnx is the same arithmetic with batch norm folded; bf16 is coarser
+            self.name += f"+{self.inference}"
         self._backend: Any = None  # built when first used, in the process that plays
         self.trained_side: int | None = None  # the evaluation side of the run that trained it, when known
+        self.search_way: SearchWay | None = None  # how its checkpoint says it was trained to search
+        # Simulations of each game's search in the last choose_many call; a clock player's measured speed.
+        self.last_simulations: list[int] = []
+        self._simulations_per_second: float | None = None
         self._make_runtime()
 
     def _make_runtime(self) -> None:
@@ -216,29 +290,49 @@ class NetworkPlayer(Player):
 
                     limit_torch_threads(self.threads)
                     self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference,
-                                                   self.device, planes_last=False, threads=self.threads)
+                                                   self.device, planes_last=False, threads=self.threads or 1)
                 backend = self._backend
         return backend
 
     @classmethod
-    def from_checkpoint(cls, path: str | Path, simulations: int = 0, device: str = "cpu",
-                        first_play_reduction: float | None = None, inference: str = "fp32",
-                        gumbel_candidates: int = 0, playouts: int = 0,
-                        playout_weight: float = 0.5, **runtime: Any) -> "NetworkPlayer":
+    def from_checkpoint(cls, path: str | Path, simulations: int | None = None, device: str = "cpu",
+                        first_play_reduction: float | None = None, inference: str = "auto",
+                        gumbel_candidates: int | None = None, playouts: int | None = None,
+                        playout_weight: float | None = None, move_time: float | None = None,
+                        **runtime: Any) -> "NetworkPlayer":
+        """The checkpoint's network. A setting left None is the checkpoint's:
+        a network whose checkpoint records how it was trained to search
+        searches that way (its root, its leaves' playouts and their weight),
+        with RECORDED_SEARCH_SIMULATIONS simulations unless given ``move_time``
+        or ``simulations`` (0: its most probable legal tile); one that records
+        nothing plays its most probable legal tile, or searches as told."""
         from tavrin_trainer.learning.network import model_from_checkpoint
 
         checkpoint = load_network_checkpoint(path)
+        way = recorded_search(checkpoint, str(path))
+        if simulations is None:
+            simulations = RECORDED_SEARCH_SIMULATIONS if way is not None and move_time is None else 0
+        searching = simulations > 0 or move_time is not None
+        recorded = way if way is not None and searching else SearchWay()
+        if playouts is None:
+            playouts = recorded.playouts
         player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
                      device=device, first_play_reduction=first_play_reduction, inference=inference,
-                     gumbel_candidates=gumbel_candidates, playouts=playouts, playout_weight=playout_weight,
-                     **runtime)
+                     gumbel_candidates=recorded.gumbel_candidates if gumbel_candidates is None else gumbel_candidates,
+                     playouts=playouts,
+                     playout_weight=recorded.playout_weight if playout_weight is None else playout_weight,
+                     move_time=move_time, **runtime)
         player.trained_side = checkpoint.get("dim")
+        player.search_way = way
         return player
 
     @classmethod
-    def pretrained(cls, simulations: int = 64, device: str = "cpu", **search: Any) -> "NetworkPlayer":
-        """The side-20 network shipped with the package (README, "The
-        pretrained network"), searching ``simulations`` per action."""
+    def pretrained(cls, simulations: int | None = None, device: str = "cpu", **search: Any) -> "NetworkPlayer":
+        """The side-20 network shipped with the package (docs/RESULTS.md),
+        searching as it was trained to (a Gumbel root over 16 candidates, each
+        leaf valued half by the network and half by one random playout) with
+        RECORDED_SEARCH_SIMULATIONS simulations an action, unless told
+        otherwise (``simulations``, ``move_time`` or a search setting)."""
         path = resolve_checkpoint(PRETRAINED_NAME)
         player = cls.from_checkpoint(path, simulations=simulations, device=device, **search)
         player.name = player.name.replace(path.stem, PRETRAINED_NAME, 1)
@@ -284,7 +378,7 @@ class NetworkPlayer(Player):
                               gumbel_candidates=self.gumbel_candidates,
                               leaf_evaluation="mixed" if self.playouts else "network",
                               playouts=max(self.playouts, 1), playout_weight=self.playout_weight,
-                              leaf_batch=self.leaf_batch)
+                              playout_policy=self.playout_policy, leaf_batch=self.leaf_batch)
 
     def _search(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None,
                 stop: threading.Event | None) -> list[int]:
@@ -295,15 +389,31 @@ class NetworkPlayer(Player):
             if streams is not None and self.playouts:
                 for search, stream in zip(searches, streams, strict=True):
                     search.reseed(int(stream.integers(2**63)))
+            planned = self._planned_simulations()
+            started = time.perf_counter()
             for search in searches:
-                search.begin(self.simulations)
+                search.begin(planned, seconds=self.move_time)
             self._run(searches, stop)
+            self.last_simulations = [search.simulations_done for search in searches]
+            if self.move_time is not None:
+                rate = sum(self.last_simulations) / len(searches) / max(time.perf_counter() - started, 1e-6)
+                known = self._simulations_per_second
+                self._simulations_per_second = rate if known is None else 0.7 * known + 0.3 * rate
             tiles = [search.best_tile() for search in searches]
             for search, tile in zip(searches, tiles):
                 search.play(tile)
             return tiles
         finally:
             self._release(claimed)
+
+    def _planned_simulations(self) -> int:
+        """Simulations to plan an action's search for: the player's, or by
+        the clock what the measured speed fits into the budget (the clock
+        stops the search all the same: a Gumbel root plans its halvings by it)."""
+        if self.move_time is None or self._simulations_per_second is None:
+            return self.simulations
+        fitting = int(self._simulations_per_second * self.move_time)
+        return max(CLOCK_MIN_SIMULATIONS, min(fitting, CLOCK_MAX_SIMULATIONS))
 
     def _claim(self, game: te.Game) -> tuple[tuple[int, int], te.MoveSearch]:
         """The search of this game's player to move, brought to the game and
@@ -395,6 +505,7 @@ class NetworkPlayer(Player):
         # Weights travel to worker processes on the CPU, without moving ours.
         state = dict(self.__dict__)
         state["_backend"] = None  # a runtime session stays in its process
+        state["_simulations_per_second"] = None  # measured again where it plays
         for name in ("_lock", "_searches", "_playout_thread"):
             state.pop(name, None)
         if self.device != "cpu":
@@ -405,7 +516,12 @@ class NetworkPlayer(Player):
         self.__dict__.update(state)
         self.__dict__.setdefault("leaf_batch", DEFAULT_LEAF_BATCH)
         self.__dict__.setdefault("keep_tree", True)
-        self.__dict__.setdefault("threads", 1)
+        self.__dict__.setdefault("threads", None)
+        self.__dict__.setdefault("move_time", None)
+        self.__dict__.setdefault("playout_policy", "uniform")
+        self.__dict__.setdefault("search_way", None)
+        self.__dict__.setdefault("last_simulations", [])
+        self.__dict__.setdefault("_simulations_per_second", None)
         self._make_runtime()
 
 
@@ -440,26 +556,35 @@ def parse_mixed(name: str) -> tuple[int, float, str]:
     return int(parts[0]), weight, parts[2]
 
 
-def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] | None = None,
+def player_from_name(name: str, simulations: int | None = None, seed: int | Sequence[int] | None = None,
                      first_play_reduction: float | None = None, device: str = "cpu",
-                     gumbel_candidates: int = 0, inference: str = "fp32", playouts: int = 0,
-                     playout_weight: float = 0.5, leaf_batch: int = DEFAULT_LEAF_BATCH) -> Player:
-    """'random', 'greedy', 'rollout:N', 'pretrained' (the shipped side-20
-    network), a checkpoint file / run directory, or 'mixed:K:W:NETWORK', one
-    of those networks searching with K random playouts per leaf weighted W
-    (the name's K and W win over ``playouts`` and ``playout_weight``; a
-    checkpoint whose path begins with 'mixed:' is written './mixed:...').
-    ``inference`` is how a network runs (fp32, bf16 or onnx, as
-    NetworkPlayer takes it)."""
+                     gumbel_candidates: int | None = None, inference: str = "auto", playouts: int | None = None,
+                     playout_weight: float | None = None, leaf_batch: int = DEFAULT_LEAF_BATCH,
+                     move_time: float | None = None, playout_policy: str = "uniform") -> Player:
+    """'random', 'greedy', 'rollout:N' (or rollout:<ms>ms, by the clock),
+    'pretrained' (the shipped side-20 network), a checkpoint file / run
+    directory, or 'mixed:K:W:NETWORK', one of those networks searching with K
+    random playouts per leaf weighted W (the name's K and W win over
+    ``playouts`` and ``playout_weight``; a checkpoint whose path begins with
+    'mixed:' is written './mixed:...'). A network's settings left None are
+    its checkpoint's (NetworkPlayer.from_checkpoint); ``move_time`` is a
+    network's budget per action. ``inference`` is how a network runs (auto,
+    fp32, bf16 or onnx, as NetworkPlayer takes it)."""
     if name == "random":
         return RandomPlayer(seed)
     if name == "greedy":
         return GreedyPlayer(seed)
-    if name.startswith("rollout:"):
-        count = rollout_simulations(name)
+    if name.startswith(("rollout:", "rollout-larger:")):
+        kind, _, budget = name.partition(":")
+        policy = "larger" if kind == "rollout-larger" else "uniform"
+        milliseconds = rollout_milliseconds(f"rollout:{budget}")
+        if milliseconds is not None:
+            return RolloutPlayer(seed=seed, move_time=milliseconds / 1000, playouts=policy)
+        count = rollout_simulations(f"rollout:{budget}")
         if count is None:
-            raise ValueError(f"rollout opponents are written rollout:N with N at least 1, got {name!r}")
-        return RolloutPlayer(count, seed)
+            raise ValueError(f"rollout players are written {kind}:N with N at least 1, or {kind}:Mms with a "
+                             f"budget of M milliseconds an action, got {name!r}")
+        return RolloutPlayer(count, seed, playouts=policy)
     if name.startswith(MIXED_PREFIX):
         playouts, playout_weight, name = parse_mixed(name)
         if playouts < 1 or name in ("random", "greedy") or name.startswith(("rollout:", MIXED_PREFIX)):
@@ -467,7 +592,8 @@ def player_from_name(name: str, simulations: int = 0, seed: int | Sequence[int] 
                              f"with {playouts}")
     network = dict(simulations=simulations, device=device, first_play_reduction=first_play_reduction,
                    gumbel_candidates=gumbel_candidates, inference=inference, playouts=playouts,
-                   playout_weight=playout_weight, leaf_batch=leaf_batch)
+                   playout_weight=playout_weight, leaf_batch=leaf_batch, move_time=move_time,
+                   playout_policy=playout_policy)
     if name == PRETRAINED_NAME:
         return NetworkPlayer.pretrained(**network)
     return NetworkPlayer.from_checkpoint(resolve_checkpoint(name), **network)

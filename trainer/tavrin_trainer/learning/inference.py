@@ -30,13 +30,13 @@ def usable_cores() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-def limit_torch_threads(threads: int) -> None:
-    """At most ``threads`` torch compute threads, and never more than the
-    usable cores: threads beyond the cores wait on each other at every call,
-    many times slower once another process holds a core."""
+def limit_torch_threads(threads: int | None) -> None:
+    """``threads`` torch compute threads (None: as many as now), never more
+    than the usable cores: threads beyond the cores wait on each other at
+    every call, many times slower once another process holds a core."""
     import torch
 
-    wanted = max(1, min(threads, usable_cores()))
+    wanted = max(1, min(threads or torch.get_num_threads(), usable_cores()))
     if torch.get_num_threads() != wanted:
         torch.set_num_threads(wanted)
 

@@ -39,6 +39,9 @@ class SearchSettings:
     leaf_evaluation: str = "network"
     playouts: int = 1
     playout_weight: float = 0.5
+    # How the playouts choose their tiles: 'uniform', or 'larger' (each
+    # piece's placement drawn in proportion to its size squared).
+    playout_policy: str = "uniform"
     # Leaves a search gathers per network call (a virtual loss keeps them
     # apart); 1 evaluates each leaf before the next descent.
     leaf_batch: int = 1
