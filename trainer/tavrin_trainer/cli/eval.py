@@ -151,7 +151,12 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"--move-time must be more than 0 and at most 3600000 milliseconds, got {args.move_time:g}")
     if not 1 <= args.leaf_batch <= te.MAX_LEAF_BATCH:
         parser.error(f"--leaf-batch must be 1 to {te.MAX_LEAF_BATCH}, got {args.leaf_batch}")
-    searching = args.move_time is not None or args.simulations != 0
+    # With no number given, a network searches as its checkpoint records; fixed players never do.
+    names = [args.candidate or "", *(args.opponent or [])]
+    fixed = all(name in ("random", "greedy") or name.startswith(("rollout:", "rollout-larger:")) for name in names)
+    searching = args.move_time is not None or (args.simulations != 0 if args.simulations is not None else not fixed)
+    if args.ladder:
+        searching = args.move_time is not None or args.simulations != 0
     if (args.first_play_reduction is not None or args.gumbel_candidates) and not searching:
         parser.error("--first-play-reduction and --gumbel-candidates change the search: give --simulations too")
     if args.playouts and not searching:

@@ -160,7 +160,7 @@ class SearchStopped(Exception):
 PLAYOUT_POLICIES = ("uniform", "larger")
 # Leaves a lone game's search gathers per network call (te.MoveSearch's
 # leaf_batch): docs/PERFORMANCE.md, "A game played alone", has the measurement.
-DEFAULT_LEAF_BATCH = 8
+DEFAULT_LEAF_BATCH = 16
 # Simulations of a network player whose checkpoint records how it was trained
 # to search, when told no number: its mixed search at this count beat three
 # rollout:256 players at less than their time per action (docs/RESULTS.md).
