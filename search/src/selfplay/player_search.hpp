@@ -58,7 +58,6 @@ class PlayerSearch {
  private:
   SearchSettings settings_;
   MoveSearch search_;
-  std::span<const Game* const> pending_;
   NetworkOutputDecoder decoder_;
 };
 
