@@ -32,7 +32,7 @@ from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E40
 from tavrin_trainer.play.app import PlayConfig, create_app, serving  # noqa: E402
 from tavrin_trainer.play.pieces import piece_of  # noqa: E402
 from tavrin_trainer.play.replay_files import ReplayUnreadable, read_replay  # noqa: E402
-from tavrin_trainer.play.session import PlaySession, Seat  # noqa: E402
+from tavrin_trainer.play.session import MAX_THINK_MS, PlaySession, RequestRefused, Seat, make_seat  # noqa: E402
 
 pytestmark = needs_engine
 JSON = {"Content-Type": "application/json"}
@@ -202,6 +202,19 @@ def test_each_computer_move_is_one_piece_even_when_everyone_else_is_out():
             assert piece_of(session.placements[-1][1], 8) is not None
         laid = sum(te.PIECES - len(hand) for hand in session.game.hands)
         assert session.moves == laid  # a placement per piece, none merged
+
+
+def test_a_seat_with_a_thinking_time_searches_by_the_clock():
+    seats = [make_seat({"kind": "rollout", "simulations": 4096, "think_ms": 40}, None)] + \
+        [make_seat({"kind": "greedy"}, None)] * 3
+    assert seats[0].label == "rollout, 40 ms a piece"
+    session = PlaySession(20, seats)
+    session.advance()
+    # Each square of the piece had a share of 40 ms: far fewer than the 4,096 playouts it may make.
+    assert 1 <= seats[0].player.last_simulations[0] < 4096
+    for bad in (-1, MAX_THINK_MS + 1, 2.5, "40"):
+        with pytest.raises(RequestRefused, match="think_ms"):
+            make_seat({"kind": "rollout", "simulations": 8, "think_ms": bad}, None)
 
 
 def test_only_its_own_pages_on_its_own_host_names_can_use_it(client):

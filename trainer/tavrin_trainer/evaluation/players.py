@@ -130,12 +130,14 @@ class RolloutPlayer(_SeededPlayer):
         self.last_simulations: list[int] = []
         super().__init__(seed)
 
-    def choose(self, game: te.Game) -> int:
+    def choose(self, game: te.Game, seconds: float | None = None) -> int:
+        """``seconds``: this action's budget, in place of the player's own."""
         seed = int(self.rng.integers(2**63))
-        if self.move_time is None:
+        budget = self.move_time if seconds is None else seconds
+        if budget is None:
             self.last_simulations = [self.simulations]
             return te.rollout_search(game, self.simulations, seed, playouts=self.playouts)
-        tile, _, visits = te.rollout_visits(game, self.simulations, seed, seconds=self.move_time,
+        tile, _, visits = te.rollout_visits(game, self.simulations, seed, seconds=budget,
                                             playouts=self.playouts)
         self.last_simulations = [int(visits.sum())]
         return tile
@@ -338,22 +340,23 @@ class NetworkPlayer(Player):
         player.name = player.name.replace(path.stem, PRETRAINED_NAME, 1)
         return player
 
-    def choose(self, game: te.Game, stop: threading.Event | None = None) -> int:
+    def choose(self, game: te.Game, stop: threading.Event | None = None, seconds: float | None = None) -> int:
         """The tile to play; ``stop``, when set during the search, abandons it
-        (SearchStopped) within one network batch."""
-        return self.choose_many([game], stop=stop)[0]
+        (SearchStopped) within one network batch; ``seconds``, this action's
+        budget in place of the player's own (a searching player only)."""
+        return self.choose_many([game], stop=stop, seconds=seconds)[0]
 
     def choose_many(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None = None,
-                    stop: threading.Event | None = None) -> list[int]:
+                    stop: threading.Event | None = None, seconds: float | None = None) -> list[int]:
         from tavrin_trainer.learning.network import legal_masked
 
         if not games:
             return []
         dims = {game.dim for game in games}
         if len(dims) != 1:  # one batch per board side
-            return [self.choose(game, stop) for game in games]
+            return [self.choose(game, stop, seconds) for game in games]
         if self.simulations > 0:
-            return self._search(games, streams, stop)
+            return self._search(games, streams, stop, self.move_time if seconds is None else seconds)
         logits, _, legal = self._answers_for(games)
         # argmax takes the first of equal maxima: the lower tile.
         tiles = legal_masked(logits.float().cpu(), legal).argmax(dim=1)
@@ -381,7 +384,7 @@ class NetworkPlayer(Player):
                               playout_policy=self.playout_policy, leaf_batch=self.leaf_batch)
 
     def _search(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None,
-                stop: threading.Event | None) -> list[int]:
+                stop: threading.Event | None, budget: float | None) -> list[int]:
         claimed = [self._claim(game) for game in games]
         try:
             searches = [search for _, search in claimed]
@@ -389,13 +392,13 @@ class NetworkPlayer(Player):
             if streams is not None and self.playouts:
                 for search, stream in zip(searches, streams, strict=True):
                     search.reseed(int(stream.integers(2**63)))
-            planned = self._planned_simulations()
+            planned = self._planned_simulations(budget)
             started = time.perf_counter()
             for search in searches:
-                search.begin(planned, seconds=self.move_time)
+                search.begin(planned, seconds=budget)
             self._run(searches, stop)
             self.last_simulations = [search.simulations_done for search in searches]
-            if self.move_time is not None:
+            if budget is not None:
                 rate = sum(self.last_simulations) / len(searches) / max(time.perf_counter() - started, 1e-6)
                 known = self._simulations_per_second
                 self._simulations_per_second = rate if known is None else 0.7 * known + 0.3 * rate
@@ -406,13 +409,13 @@ class NetworkPlayer(Player):
         finally:
             self._release(claimed)
 
-    def _planned_simulations(self) -> int:
+    def _planned_simulations(self, budget: float | None) -> int:
         """Simulations to plan an action's search for: the player's, or by
         the clock what the measured speed fits into the budget (the clock
         stops the search all the same: a Gumbel root plans its halvings by it)."""
-        if self.move_time is None or self._simulations_per_second is None:
+        if budget is None or self._simulations_per_second is None:
             return self.simulations
-        fitting = int(self._simulations_per_second * self.move_time)
+        fitting = int(self._simulations_per_second * budget)
         return max(CLOCK_MIN_SIMULATIONS, min(fitting, CLOCK_MAX_SIMULATIONS))
 
     def _claim(self, game: te.Game) -> tuple[tuple[int, int], te.MoveSearch]:

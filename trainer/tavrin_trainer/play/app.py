@@ -41,7 +41,7 @@ from tavrin_trainer.play.pieces import catalogue, piece_of
 from tavrin_trainer.play.replay_files import ReplayUnreadable, describe_file, read_replay_lines, replay_files
 from tavrin_trainer.play.searches import SearchPool, SearchStopped
 from tavrin_trainer.play.session import (DEFAULT_SEAT_PLAYOUTS, DEFAULT_SEAT_SIMULATIONS, MAX_SEAT_PLAYOUTS,
-                                         MAX_SIMULATIONS, PlaySession, RequestRefused, make_seat)
+                                         MAX_SIMULATIONS, MAX_THINK_MS, PlaySession, RequestRefused, make_seat)
 from tavrin_trainer.play.stopping import with_stop
 
 STATIC = Path(__file__).parent / "static"
@@ -143,7 +143,7 @@ def create_app(config: PlayConfig) -> Starlette:
         return JSONResponse({
             "sides": [MIN_SIDE, te.MAX_SIDE], "default_side": 20, "max_simulations": MAX_SIMULATIONS,
             "seat_defaults": {"simulations": DEFAULT_SEAT_SIMULATIONS, "playouts": DEFAULT_SEAT_PLAYOUTS,
-                              "max_playouts": MAX_SEAT_PLAYOUTS},
+                              "max_playouts": MAX_SEAT_PLAYOUTS, "max_think_ms": MAX_THINK_MS},
             "kinds": ["human", "network", "greedy", "rollout", "random"], "networks": list(config.networks),
             "trained_sides": await run_in_threadpool(sides), "search_time_limit_s": config.search_time_limit,
             "run": str(config.run_dir) if config.run_dir else None,

@@ -31,6 +31,10 @@ DEFAULT_SEAT_SIMULATIONS = 128
 DEFAULT_SEAT_PLAYOUTS = 1
 PLAYOUT_WEIGHT = 0.5
 MAX_SEAT_PLAYOUTS = 16
+# A seat's thinking time per piece, when it is given one: at most a minute.
+MAX_THINK_MS = 60_000
+# No square of a piece is searched for less than this, however little is left.
+MIN_ACTION_SECONDS = 0.005
 
 
 class RequestRefused(Exception):
@@ -49,6 +53,9 @@ class Seat:
     player: Player | None  # None for a person
     seconds: float = 0.0  # the computer's thinking, over `pieces` pieces
     pieces: int = 0
+    # A searching seat given a thinking time per piece searches by the clock
+    # (its simulations then only plan the first search).
+    think_seconds: float | None = None
 
     def seconds_per_piece(self) -> float | None:
         return self.seconds / self.pieces if self.pieces else None
@@ -65,13 +72,19 @@ def _simulations(choice: dict, default: int) -> int:
     return _whole_number(choice, "simulations", default, MAX_SIMULATIONS)
 
 
+def _think_seconds(choice: dict) -> float | None:
+    milliseconds = _whole_number(choice, "think_ms", 0, MAX_THINK_MS)
+    return milliseconds / 1000 if milliseconds else None
+
+
 def make_seat(choice: Any, networks: Callable[[str, int, int], Player]) -> Seat:
     """A seat from its request: {"kind": "human" | "random" | "greedy"},
     {"kind": "rollout", "simulations": N} or {"kind": "network", "source":
     NAME, "simulations": N, "playouts": K} (K random playouts per leaf mixed
-    into the network's value, weight 0.5; 0 for the network alone);
-    ``networks(name, simulations, playouts)`` builds the network players the
-    server offers."""
+    into the network's value, weight 0.5; 0 for the network alone); a
+    rollout or network seat with "think_ms": T (1 to 60000) searches by the
+    clock, T milliseconds a piece. ``networks(name, simulations, playouts)``
+    builds the network players the server offers."""
     if not isinstance(choice, dict) or not isinstance(choice.get("kind"), str):
         raise RequestRefused(f"a seat is an object with a kind, got {choice!r}", 400)
     kind = choice["kind"]
@@ -85,7 +98,9 @@ def make_seat(choice: Any, networks: Callable[[str, int, int], Player]) -> Seat:
         simulations = _simulations(choice, 256)
         if simulations < 1:
             raise RequestRefused("a rollout seat needs at least 1 simulation", 400)
-        return Seat(kind, f"rollout:{simulations}", RolloutPlayer(simulations))
+        think = _think_seconds(choice)
+        label = f"rollout:{simulations}" if think is None else f"rollout, {think * 1000:g} ms a piece"
+        return Seat(kind, label, RolloutPlayer(simulations), think_seconds=think)
     if kind == "network":
         source = choice.get("source")
         if not isinstance(source, str):
@@ -94,9 +109,13 @@ def make_seat(choice: Any, networks: Callable[[str, int, int], Player]) -> Seat:
         playouts = _whole_number(choice, "playouts", DEFAULT_SEAT_PLAYOUTS if simulations else 0, MAX_SEAT_PLAYOUTS)
         if playouts and not simulations:
             raise RequestRefused("playouts value the leaves of a search: give simulations too", 400)
+        think = _think_seconds(choice)
+        if think is not None and not simulations:
+            raise RequestRefused("a thinking time is for a search: give simulations too", 400)
         player = networks(source, simulations, playouts)
         label = (f"mixed:{playouts}:{PLAYOUT_WEIGHT:g}:" if playouts else "") + source
-        return Seat(kind, label + (f" @{simulations}" if simulations else ""), player)
+        budget = f", {think * 1000:g} ms a piece" if think is not None else f" @{simulations}" if simulations else ""
+        return Seat(kind, label + budget, player, think_seconds=think)
     raise RequestRefused(f"unknown seat kind {kind!r}: human, random, greedy, rollout or network", 400)
 
 
@@ -195,7 +214,12 @@ class PlaySession:
         while not laid or trial.chosen_squares:
             if stop is not None and stop.is_set():
                 raise RequestRefused("the move was stopped")
-            tile = int(choose(trial))
+            if seat.think_seconds is None:
+                tile = int(choose(trial))
+            else:  # the piece's time left, shared among the squares it may still need
+                left = seat.think_seconds - (time.perf_counter() - started)
+                squares = max(len(p) for p in trial.placements()) - len(trial.chosen_squares)
+                tile = int(choose(trial, seconds=max(left / max(squares, 1), MIN_ACTION_SECONDS)))
             trial.apply(tile)
             laid.append(tile)
         return ComputerPiece(self.moves, player, tuple(sorted(laid)), trial, time.perf_counter() - started)

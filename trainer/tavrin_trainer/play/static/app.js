@@ -93,7 +93,10 @@ function seatChooser(seat, kind) {
                 htmlElement("input", { class: "simulations", type: "number", min: 0, max: page.options.max_simulations })),
     htmlElement("label", { title: "random playouts from every leaf, mixed half and half with the network's value" },
                 "playouts ", htmlElement("input", { class: "playouts", type: "number", min: 0,
-                                                    max: page.options.seat_defaults.max_playouts })));
+                                                    max: page.options.seat_defaults.max_playouts })),
+    htmlElement("label", { title: "thinking time per piece: the search runs until it is spent (0: by simulations)" },
+                "ms a piece ", htmlElement("input", { class: "think", type: "number", min: 0, step: 100,
+                                                      max: page.options.seat_defaults.max_think_ms })));
   kindSelect.value = kind;
   const refresh = () => {
     const chosen = kindSelect.value;
@@ -102,6 +105,8 @@ function seatChooser(seat, kind) {
     box.querySelector(".simulations").value = chosen === "rollout" ? 256 : page.options.seat_defaults.simulations;
     box.querySelector(".playouts").parentElement.hidden = chosen !== "network";
     box.querySelector(".playouts").value = page.options.seat_defaults.playouts;
+    box.querySelector(".think").parentElement.hidden = chosen !== "network" && chosen !== "rollout";
+    box.querySelector(".think").value = 0;
   };
   kindSelect.addEventListener("change", refresh);
   refresh();
@@ -115,6 +120,8 @@ function seatChoices() {
     if (kind === "network") choice.source = box.querySelector(".source").value;
     if (kind === "network" || kind === "rollout") choice.simulations = +box.querySelector(".simulations").value;
     if (kind === "network") choice.playouts = +box.querySelector(".playouts").value;
+    const think = +box.querySelector(".think").value;
+    if ((kind === "network" || kind === "rollout") && think > 0) choice.think_ms = Math.round(think);
     return choice;
   });
 }
