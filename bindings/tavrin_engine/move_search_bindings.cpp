@@ -14,6 +14,7 @@
 #include "tavrin_engine/bindings.hpp"
 #include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
+#include "tavrin_engine/placement_rows.hpp"
 #include "tavrin_engine/pool_settings.hpp"
 #include "tavrin_engine/time_budget.hpp"
 
@@ -59,19 +60,7 @@ nb::list root_visits(const PlayerSearch& search) {
   return out;
 }
 
-nb::list placements(const PlayerSearch& search) {
-  const std::vector<PlacementVisits> found = search.placements();
-  std::uint64_t total = 0;
-  for (const PlacementVisits& placement : found) total += placement.visits;
-  nb::list rows;
-  for (const PlacementVisits& placement : found) {
-    nb::list squares;
-    for (std::uint16_t square : placement.squares) squares.append(square);
-    const double visits = placement.visits;
-    rows.append(nb::make_tuple(nb::tuple(squares), visits / static_cast<double>(total), placement.value_sum / visits));
-  }
-  return rows;
-}
+nb::list placements(const PlayerSearch& search) { return placement_rows(search.placements()); }
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "tavrin_engine/bindings.hpp"
 #include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
+#include "tavrin_engine/placement_rows.hpp"
 #include "tavrin_engine/pool_settings.hpp"
 
 namespace tavrin::engine_bindings {
@@ -95,19 +96,7 @@ nb::dict record_of(const FinishedGame& game, std::size_t dim) {
   record["payoffs"] = numpy_of(std::vector<float>(game.payoffs.begin(), game.payoffs.end()), "float32");
   if (!game.placements.empty()) {
     nb::list per_action;
-    for (const auto& found : game.placements) {
-      std::uint64_t total = 0;
-      for (const PlacementVisits& placement : found) total += placement.visits;
-      nb::list rows;
-      for (const PlacementVisits& placement : found) {
-        nb::list squares;
-        for (std::uint16_t square : placement.squares) squares.append(square);
-        const double visits = placement.visits;
-        rows.append(nb::make_tuple(nb::tuple(squares), visits / static_cast<double>(total),
-                                   placement.value_sum / visits));
-      }
-      per_action.append(rows);
-    }
+    for (const auto& found : game.placements) per_action.append(placement_rows(found));
     record["placements"] = per_action;
   }
   const TrainingExamples& examples = game.examples;

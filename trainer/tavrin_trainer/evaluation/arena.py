@@ -90,27 +90,28 @@ def format_simulations(per_action: float) -> str:
     return f" ({per_action:.0f} simulations)" if per_action > 0 else ""
 
 
-def simulations_per_action(results: Sequence[GameResult], in_seat: Callable[[int, int], bool]) -> float:
-    """Mean simulations per action that the seats ``in_seat`` picks reported; 0 when none."""
-    made = actions = 0
+def _per_action(results: Sequence[GameResult], in_seat: Callable[[int, int], bool], field: str) -> float:
+    """A per-seat total of the results (``field``) over the actions of the
+    seats that ``in_seat(game index, seat)`` picks; NaN when they made none."""
+    total = actions = 0.0
     for index, result in enumerate(results):
         for seat in range(SEATS):
             if in_seat(index, seat):
-                made += result.seat_simulations[seat]
+                total += getattr(result, field)[seat]
                 actions += result.seat_actions[seat]
-    return made / actions if actions else 0.0
+    return total / actions if actions else math.nan
+
+
+def simulations_per_action(results: Sequence[GameResult], in_seat: Callable[[int, int], bool]) -> float:
+    """Mean simulations per action that the seats ``in_seat`` picks reported; 0 when none."""
+    made = _per_action(results, in_seat, "seat_simulations")
+    return 0.0 if math.isnan(made) else made
 
 
 def seconds_per_action(results: Sequence[GameResult], in_seat: Callable[[int, int], bool]) -> float:
     """Mean time per action of the seats that ``in_seat(game index, seat)``
     picks, over all their actions; NaN when they made none."""
-    seconds = actions = 0.0
-    for index, result in enumerate(results):
-        for seat in range(SEATS):
-            if in_seat(index, seat):
-                seconds += result.seat_seconds[seat]
-                actions += result.seat_actions[seat]
-    return seconds / actions if actions else math.nan
+    return _per_action(results, in_seat, "seat_seconds")
 
 
 def game_streams(seed: int | Sequence[int] | None, numbers: Sequence[int]) -> list[np.random.Generator]:
