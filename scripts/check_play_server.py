@@ -75,7 +75,7 @@ def main() -> int:
     (games / "huge-side.jsonl").write_text('{"dim": 1e999, "moves": [[0, 0]], "payoffs": [1, 0, 0, 0]}\n')
     log = folder / "server.log"
     with open(log, "w") as log_file:
-        server = subprocess.Popen([sys.executable, "-m", "tavrin_trainer.cli.play", "--network", "pretrained",
+        server = subprocess.Popen([sys.executable, "-m", "tavrin_trainer.cli.play_command", "--network", "pretrained",
                                    "--games", str(games)], stdout=subprocess.PIPE, stderr=log_file, text=True)
     results: list[tuple[str, bool, str]] = []
 
