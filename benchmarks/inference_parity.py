@@ -37,7 +37,7 @@ def main() -> int:
 
     checkpoint = resolve_checkpoint(args.network)
     candidate = NetworkPlayer.from_checkpoint(checkpoint, args.simulations, inference=args.backend)
-    reference = NetworkPlayer.from_checkpoint(checkpoint, args.simulations)
+    reference = NetworkPlayer.from_checkpoint(checkpoint, args.simulations, inference="fp32")
     dim = args.dim or candidate.trained_side or TrainSettings().dim
     result = play_match(candidate, reference, args.games, dim, args.workers, show_progress=True, seed=args.seed)
     print(result.describe())
