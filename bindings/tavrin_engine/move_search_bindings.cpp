@@ -30,15 +30,12 @@ nb::object next_inputs(PlayerSearch& search) {
     pending = search.advance();
   }
   if (pending.empty()) return nb::none();
-  const std::size_t rows = pending.size(), dim = search.game().dim();
-  const std::size_t planes = search.extended_planes() ? kExtendedBoardPlanes : kStatePlanes;
-  auto board = search.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
-                                    : empty_array<bool>({rows, planes, dim, dim}, "bool");
-  auto hands = empty_array<bool>({rows, search.extended_planes() ? std::size_t{kHandPlanes} : 0}, "bool");
-  write_network_inputs(pending, search.planes_last(), search.extended_planes(),
-                       {reinterpret_cast<std::uint8_t*>(board.values.data()), board.values.size()},
-                       {reinterpret_cast<std::uint8_t*>(hands.values.data()), hands.values.size()});
-  return nb::make_tuple(board.array, hands.array);
+  const bool extended = search.extended_planes();
+  return network_input_arrays(pending.size(), search.game().dim(), extended ? kExtendedBoardPlanes : kStatePlanes,
+                              extended ? kHandPlanes : 0, search.planes_last(),
+                              [&](std::span<std::uint8_t> board, std::span<std::uint8_t> hands) {
+                                write_network_inputs(pending, search.planes_last(), extended, board, hands);
+                              });
 }
 
 void submit(PlayerSearch& search, const AnyArray& policy_logits, const AnyArray& value_logits) {

@@ -32,4 +32,21 @@ NumpyArray<Element> empty_array(std::initializer_list<std::size_t> shape, const 
   return {std::move(array), std::span<Element>(view.data(), count)};
 }
 
+// A batch's network inputs as fresh numpy bool arrays: board planes (rows,
+// planes, dim, dim), or planes last, and hand entries (rows, hand_entries),
+// filled by `write(board_bytes, hand_bytes)` without the GIL.
+template <typename Write>
+nb::tuple network_input_arrays(std::size_t rows, std::size_t dim, std::size_t planes, std::size_t hand_entries,
+                               bool planes_last, Write&& write) {
+  auto board = planes_last ? empty_array<bool>({rows, dim, dim, planes}, "bool")
+                           : empty_array<bool>({rows, planes, dim, dim}, "bool");
+  auto hands = empty_array<bool>({rows, hand_entries}, "bool");
+  {
+    nb::gil_scoped_release unlocked;
+    write(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(board.values.data()), board.values.size()),
+          std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(hands.values.data()), hands.values.size()));
+  }
+  return nb::make_tuple(board.array, hands.array);
+}
+
 }  // namespace tavrin::engine_bindings

@@ -34,16 +34,11 @@ nb::object next_batch(SelfPlayPool& pool) {
 }
 
 nb::tuple next_inputs(SelfPlayPool& pool) {
-  const std::size_t dim = pool.dim(), rows = pool.open_batch(), planes = pool.board_planes();
-  auto board = pool.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
-                                  : empty_array<bool>({rows, planes, dim, dim}, "bool");
-  auto hands = empty_array<bool>({rows, static_cast<std::size_t>(pool.hand_entries())}, "bool");
-  {
-    nb::gil_scoped_release unlocked;
-    pool.write_inputs({reinterpret_cast<std::uint8_t*>(board.values.data()), board.values.size()},
-                      {reinterpret_cast<std::uint8_t*>(hands.values.data()), hands.values.size()});
-  }
-  return nb::make_tuple(board.array, hands.array);
+  const std::size_t rows = pool.open_batch();
+  return network_input_arrays(rows, pool.dim(), pool.board_planes(), pool.hand_entries(), pool.planes_last(),
+                              [&](std::span<std::uint8_t> board, std::span<std::uint8_t> hands) {
+                                pool.write_inputs(board, hands);
+                              });
 }
 
 void submit(SelfPlayPool& pool, const AnyArray& policy_logits, const AnyArray& value_logits) {

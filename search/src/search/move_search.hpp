@@ -59,7 +59,6 @@ class MoveSearch {
   // Whether the pending position is the root (its failure reads "Error
   // evaluating root node: ...").
   bool awaiting_root() const { return phase_ == Phase::kRootPending; }
-  bool searching() const { return phase_ != Phase::kIdle && phase_ != Phase::kDone; }
 
   // Once an action's search is done: whether its root was a Gumbel root, and
   // its choice: the surviving candidate of a Gumbel root, else the most

@@ -12,6 +12,7 @@ import tavrin_engine as te
 from tavrin_trainer.core.run_folder.run_directory import RunDirectory, RunDirectoryError, atomic_write
 from tavrin_trainer.core.settings.inference_backends import INFERENCE_BACKENDS, resolve_backend
 from tavrin_trainer.core.settings.limits import MIN_SIDE
+from tavrin_trainer.core.settings.player_names import MAX_MOVE_SECONDS
 from tavrin_trainer.core.run_folder.saved_games import SavedGame
 from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.evaluation.arena import play_match
@@ -147,16 +148,16 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"--dim must be {MIN_SIDE} to {te.MAX_SIDE}, got {args.dim}")
     if args.simulations is not None and args.simulations < 0:
         parser.error("--simulations must not be negative")
-    if args.move_time is not None and not 0 < args.move_time <= 3_600_000:
-        parser.error(f"--move-time must be more than 0 and at most 3600000 milliseconds, got {args.move_time:g}")
+    if args.move_time is not None and not 0 < args.move_time <= MAX_MOVE_SECONDS * 1000:
+        parser.error(f"--move-time must be more than 0 and at most {MAX_MOVE_SECONDS * 1000:g} milliseconds, "
+                     f"got {args.move_time:g}")
     if not 1 <= args.leaf_batch <= te.MAX_LEAF_BATCH:
         parser.error(f"--leaf-batch must be 1 to {te.MAX_LEAF_BATCH}, got {args.leaf_batch}")
     # With no number given, a network searches as its checkpoint records; fixed players never do.
     names = [args.candidate or "", *(args.opponent or [])]
-    fixed = all(name in ("random", "greedy") or name.startswith(("rollout:", "rollout-larger:")) for name in names)
+    fixed = not args.ladder and all(name in ("random", "greedy") or name.startswith(("rollout:", "rollout-larger:"))
+                                    for name in names)
     searching = args.move_time is not None or (args.simulations != 0 if args.simulations is not None else not fixed)
-    if args.ladder:
-        searching = args.move_time is not None or args.simulations != 0
     if (args.first_play_reduction is not None or args.gumbel_candidates) and not searching:
         parser.error("--first-play-reduction and --gumbel-candidates change the search: give --simulations too")
     if args.playouts and not searching:

@@ -22,7 +22,7 @@ import numpy as np
 import tavrin_engine as te
 
 from tavrin_trainer.core.run_folder.run_directory import PRETRAINED_NAME, load_network_checkpoint, resolve_checkpoint
-from tavrin_trainer.core.settings.player_names import rollout_milliseconds, rollout_simulations
+from tavrin_trainer.core.settings.player_names import check_move_time, rollout_milliseconds, rollout_simulations
 from tavrin_trainer.core.settings.inference_backends import onnx_available
 from tavrin_trainer.core.settings.search_record import SearchWay, recorded_search
 from tavrin_trainer.core.settings.search_settings import SearchSettings
@@ -114,10 +114,8 @@ class RolloutPlayer(_SeededPlayer):
         if playouts not in PLAYOUT_POLICIES:
             raise ValueError(f"playouts must be one of {', '.join(PLAYOUT_POLICIES)}, got {playouts!r}")
         prefix = "rollout:" if playouts == "uniform" else f"rollout-{playouts}:"
+        check_move_time(move_time)
         if move_time is not None:
-            if not 0 < move_time <= MAX_MOVE_TIME:
-                raise ValueError(f"a search's time budget must be more than 0 and at most {MAX_MOVE_TIME:g} "
-                                 f"seconds, got {move_time!r}")
             simulations = CLOCK_MAX_SIMULATIONS
             self.name = f"{prefix}{move_time * 1000:g}ms"
         elif simulations is None or simulations < 1:
@@ -167,10 +165,8 @@ DEFAULT_LEAF_BATCH = 16
 # to search, when told no number: its mixed search at this count beat three
 # rollout:256 players at less than their time per action (docs/RESULTS.md).
 RECORDED_SEARCH_SIMULATIONS = 80
-# A player by the clock: at most this long an action, in seconds; its first
-# action planned for CLOCK_FIRST_SIMULATIONS, the next ones for what its
-# measured speed fits, within these bounds.
-MAX_MOVE_TIME = 3600.0
+# A player by the clock: its first action planned for CLOCK_FIRST_SIMULATIONS,
+# the next ones for what its measured speed fits, within these bounds.
 CLOCK_FIRST_SIMULATIONS = 64
 CLOCK_MIN_SIMULATIONS = 16
 CLOCK_MAX_SIMULATIONS = 1_000_000
@@ -211,9 +207,7 @@ class NetworkPlayer(Player):
                  move_time: float | None = None, playout_policy: str = "uniform") -> None:
         if simulations < 0:
             raise ValueError(f"simulations must not be negative, got {simulations}")
-        if move_time is not None and not 0 < move_time <= MAX_MOVE_TIME:
-            raise ValueError(f"a search's time budget must be more than 0 and at most {MAX_MOVE_TIME:g} seconds, "
-                             f"got {move_time!r}")
+        check_move_time(move_time)
         if move_time is not None and simulations == 0:
             simulations = CLOCK_FIRST_SIMULATIONS  # the first action's plan; the clock decides the rest
         check_playouts(playouts, playout_weight, simulations)
