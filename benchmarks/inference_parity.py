@@ -18,7 +18,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
 from tavrin_trainer.core.cpus import usable_cpu_count  # noqa: E402
 from tavrin_trainer.core.run_folder.run_directory import resolve_checkpoint  # noqa: E402
-from tavrin_trainer.core.settings.inference_backends import resolve_backend  # noqa: E402
+from tavrin_trainer.learning.inference import resolve_backend  # noqa: E402
 from tavrin_trainer.core.settings.train_settings import TrainSettings  # noqa: E402
 from tavrin_trainer.evaluation.arena import play_match  # noqa: E402
 from tavrin_trainer.evaluation.players import NetworkPlayer  # noqa: E402

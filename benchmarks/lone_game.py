@@ -29,7 +29,7 @@ import time
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.core.settings.inference_backends import resolve_backend
+from tavrin_trainer.learning.inference import resolve_backend
 from tavrin_trainer.evaluation.players import DEFAULT_LEAF_BATCH, NetworkPlayer, RolloutPlayer
 
 SIDE = 20

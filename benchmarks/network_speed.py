@@ -28,7 +28,7 @@ import torch
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
 from tavrin_trainer.core.cpus import usable_cpu_count  # noqa: E402
-from tavrin_trainer.core.settings.inference_backends import cpu_flags, onnx_available  # noqa: E402
+from tavrin_trainer.learning.inference import cpu_flags, onnx_available  # noqa: E402
 from tavrin_trainer.evaluation.players import NetworkPlayer  # noqa: E402
 from tavrin_trainer.learning.examples import Examples  # noqa: E402
 from tavrin_trainer.learning.inference import make_inference  # noqa: E402

@@ -40,11 +40,12 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
 from tavrin_trainer.core.cpus import usable_cpu_count  # noqa: E402
 from tavrin_trainer.core.run_folder.run_directory import save_checkpoint  # noqa: E402
-from tavrin_trainer.core.settings.inference_backends import resolve_backend  # noqa: E402
+from tavrin_trainer.learning.inference import resolve_backend  # noqa: E402
 from tavrin_trainer.core.settings.train_settings import TrainSettings  # noqa: E402
 from tavrin_trainer.learning.examples import examples_from_pool, examples_from_pool_record  # noqa: E402
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet  # noqa: E402
-from tavrin_trainer.selfplay.pool_loop import load_inference, load_inference_model, play_pool  # noqa: E402
+from tavrin_trainer.learning.inference import load_inference, load_inference_model  # noqa: E402
+from tavrin_trainer.selfplay.pool_loop import play_pool  # noqa: E402
 
 
 @dataclass(frozen=True)

@@ -21,7 +21,7 @@ import tavrin_engine as te
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "trainer"))
 
-from tavrin_trainer.core.settings.inference_backends import resolve_backend  # noqa: E402
+from tavrin_trainer.learning.inference import resolve_backend  # noqa: E402
 from tavrin_trainer.core.run_folder.saved_games import SavedGame, pieces_of  # noqa: E402
 from tavrin_trainer.core.settings.train_settings import PRESETS, TrainSettings  # noqa: E402
 from tavrin_trainer.evaluation.players import player_from_name  # noqa: E402

@@ -2,10 +2,9 @@ import numpy as np
 import pytest
 import torch
 
-from tavrin_trainer.core.settings import inference_backends
-from tavrin_trainer.core.settings.inference_backends import (cpu_has_bf16, onnx_available, resolve_backend,
-                                                   resolve_train_precision)
-from tavrin_trainer.learning.inference import make_inference
+from tavrin_trainer.learning import inference
+from tavrin_trainer.learning.inference import (cpu_has_bf16, make_inference, onnx_available, resolve_backend,
+                                               resolve_train_precision)
 from tavrin_trainer.learning.network import NetworkShape, TavrinNet, inference_copy
 
 
@@ -56,9 +55,9 @@ def test_backends_resolve_by_device_and_cpu_and_refuse_what_cannot_run(tmp_path,
     cpuinfo.write_text("processor\t: 0\nflags\t\t: fpu avx512f avx512bw amx_tile\n")
     assert not cpu_has_bf16(str(cpuinfo))
     assert not cpu_has_bf16(str(tmp_path / "absent"))
-    monkeypatch.setattr(inference_backends, "onnx_available", lambda: False)
+    monkeypatch.setattr(inference, "onnx_available", lambda: False)
     for has_bf16, wanted in ((True, "bf16"), (False, "fp32")):
-        monkeypatch.setattr(inference_backends, "cpu_has_bf16", lambda has=has_bf16: has)
+        monkeypatch.setattr(inference, "cpu_has_bf16", lambda has=has_bf16: has)
         assert resolve_backend("auto", "cpu") == resolve_train_precision("auto", "cpu") == wanted
         assert resolve_backend("auto", "cuda") == resolve_train_precision("auto", "cuda") == "fp32"
         assert resolve_train_precision("fp32", "cpu") == "fp32" and resolve_train_precision("bf16", "cuda") == "bf16"

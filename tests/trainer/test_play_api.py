@@ -353,7 +353,7 @@ def in_thread(call, *args):
 
 
 def test_three_first_analyses_at_once_share_one_player_built_once(network_file, monkeypatch):
-    from tavrin_trainer.core.settings.inference_backends import onnx_available
+    from tavrin_trainer.learning.inference import onnx_available
     from tavrin_trainer.evaluation.players import NetworkPlayer
 
     built = []

@@ -113,9 +113,9 @@ def test_eval_command_scores_seat_rotated_matches_and_rates_a_run(tmp_path, caps
 def test_eval_plays_the_same_games_through_onnx_runtime_as_through_torch(tmp_path, capsys, monkeypatch):
     pytest.importorskip("onnxruntime")
     built = []
-    make = players.make_inference
-    monkeypatch.setattr(players, "make_inference", lambda model, backend, *rest, **named: built.append(backend) or
-                        make(model, backend, *rest, **named))
+    make = players.make_player_inference
+    monkeypatch.setattr(players, "make_player_inference", lambda model, backend, *rest: built.append(backend) or
+                        make(model, backend, *rest))
     checkpoint = tmp_path / "net.pt"
     save_checkpoint(checkpoint, {"model": TavrinNet(NetworkShape(8, 1)).state_dict(),
                                  "shape": {"channels": 8, "blocks": 1}, "dim": 6})
@@ -127,7 +127,7 @@ def test_eval_plays_the_same_games_through_onnx_runtime_as_through_torch(tmp_pat
         assert f"run with {backend} inference" in out
         lines.append(out.split("\n")[1].partition("; time per action")[0])  # times differ, results must not
     assert lines[0] == lines[1] and "net@6 vs 3x greedy on side 6" in lines[0]
-    assert built == ["onnx"]  # torch ran the first match as given, ONNX Runtime the second
+    assert built == ["fp32", "onnx"]
 
 
 @pytest.mark.parametrize("flags, message", [

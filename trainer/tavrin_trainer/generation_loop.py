@@ -29,7 +29,7 @@ from tavrin_trainer.learning.replay_buffer import ReplayBuffer, saved_side
 from tavrin_trainer.core.cpus import usable_cpu_count
 from tavrin_trainer.core.run_folder.run_directory import (RunDirectory, RunDirectoryError, atomic_write,
                                                          load_checkpoint, resolve_checkpoint, save_checkpoint)
-from tavrin_trainer.core.settings.inference_backends import resolve_train_precision
+from tavrin_trainer.learning.inference import resolve_train_precision
 from tavrin_trainer.core.interrupts import CtrlC
 from tavrin_trainer.core.run_folder.metrics import EVALUATION_OPPONENTS, MetricsLog, evaluation_columns
 from tavrin_trainer.core.pictures.plots import write_plots

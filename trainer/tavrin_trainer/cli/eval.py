@@ -10,7 +10,7 @@ from pathlib import Path
 import tavrin_engine as te
 
 from tavrin_trainer.core.run_folder.run_directory import RunDirectory, RunDirectoryError, atomic_write
-from tavrin_trainer.core.settings.inference_backends import INFERENCE_BACKENDS, resolve_backend
+from tavrin_trainer.learning.inference import INFERENCE_BACKENDS, resolve_backend
 from tavrin_trainer.core.settings.limits import MIN_SIDE
 from tavrin_trainer.core.settings.player_names import MAX_MOVE_SECONDS
 from tavrin_trainer.core.run_folder.saved_games import SavedGame

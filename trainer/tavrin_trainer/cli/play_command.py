@@ -10,7 +10,7 @@ from pathlib import Path
 
 from tavrin_trainer.core.run_folder.run_directory import (PRETRAINED_CHECKPOINT, PRETRAINED_NAME, RunDirectory,
                                                          RunDirectoryError, resolve_checkpoint)
-from tavrin_trainer.core.settings.inference_backends import resolve_backend
+from tavrin_trainer.learning.inference import resolve_backend
 
 # The play extra (starlette, uvicorn) is imported once the flags are read, so
 # that --help works without it and its absence gets an answer.

@@ -21,12 +21,11 @@ from typing import Any, Sequence
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.core.run_folder.run_directory import PRETRAINED_NAME, load_network_checkpoint, resolve_checkpoint
+from tavrin_trainer.core.run_folder.run_directory import PRETRAINED_NAME, resolve_checkpoint
 from tavrin_trainer.core.settings.player_names import check_move_time, rollout_milliseconds, rollout_simulations
-from tavrin_trainer.core.settings.inference_backends import onnx_available
 from tavrin_trainer.core.settings.search_record import SearchWay, recorded_search
 from tavrin_trainer.core.settings.search_settings import SearchSettings
-from tavrin_trainer.learning.inference import limit_torch_threads, make_inference
+from tavrin_trainer.learning.inference import load_network, make_player_inference, player_backend
 
 # torch and the network module (which loads it) are imported by the network
 # player's methods alone: the fixed players play in processes without torch.
@@ -241,9 +240,7 @@ class NetworkPlayer(Player):
         self.first_play_reduction = first_play_reduction
         self.gumbel_candidates = gumbel_candidates
         # A module that is not a TavrinNet cannot be exported: it runs as given.
-        exportable = shape is not None and not device.startswith("cuda")
-        self.inference = (("onnx" if onnx_available() else "fp32") if exportable else "fp32") \
-            if inference == "auto" else inference
+        self.inference = player_backend(inference, device, exportable=shape is not None)
         self.leaf_batch = leaf_batch
         self.keep_tree = keep_tree
         self.threads = threads
@@ -265,15 +262,6 @@ class NetworkPlayer(Player):
 
     def _answers(self, board: np.ndarray, hands: np.ndarray) -> tuple[Any, Any]:
         """Policy and value logits of a batch of board planes and hand entries."""
-        import torch
-
-        if self.inference == "fp32":
-            limit_torch_threads(self.threads)
-            with torch.inference_mode():
-                board_input = torch.from_numpy(board).to(self.device)
-                if not hands.shape[1]:
-                    return self.model(board_input)
-                return self.model(board_input, torch.from_numpy(hands).to(self.device))
         return self._built_backend()(board, hands)
 
     def _built_backend(self) -> Any:
@@ -282,11 +270,7 @@ class NetworkPlayer(Player):
         if backend is None:
             with self._lock:
                 if self._backend is None:
-                    from tavrin_trainer.learning.network import inference_copy
-
-                    limit_torch_threads(self.threads)
-                    self._backend = make_inference(inference_copy(self.model).to(self.device), self.inference,
-                                                   self.device, planes_last=False, threads=self.threads or 1)
+                    self._backend = make_player_inference(self.model, self.inference, self.device, self.threads)
                 backend = self._backend
         return backend
 
@@ -302,9 +286,7 @@ class NetworkPlayer(Player):
         with RECORDED_SEARCH_SIMULATIONS simulations unless given ``move_time``
         or ``simulations`` (0: its most probable legal tile); one that records
         nothing plays its most probable legal tile, or searches as told."""
-        from tavrin_trainer.learning.network import model_from_checkpoint
-
-        checkpoint = load_network_checkpoint(path)
+        model, checkpoint = load_network(path)
         way = recorded_search(checkpoint, str(path))
         if simulations is None:
             simulations = RECORDED_SEARCH_SIMULATIONS if way is not None and move_time is None else 0
@@ -312,7 +294,7 @@ class NetworkPlayer(Player):
         recorded = way if way is not None and searching else SearchWay()
         if playouts is None:
             playouts = recorded.playouts
-        player = cls(model_from_checkpoint(checkpoint), name=Path(path).stem, simulations=simulations,
+        player = cls(model, name=Path(path).stem, simulations=simulations,
                      device=device, first_play_reduction=first_play_reduction, inference=inference,
                      gumbel_candidates=recorded.gumbel_candidates if gumbel_candidates is None else gumbel_candidates,
                      playouts=playouts,

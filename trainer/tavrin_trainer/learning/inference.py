@@ -1,9 +1,24 @@
-"""How a self-play process runs its network on the pool's batches, through
-one of the backends of core.settings.inference_backends (fp32, bf16 or onnx, as
-``resolve_backend`` gives it).
+"""Running a network: the one place that chooses how, loads it, exports it
+and runs it. Self-play pools, the inference server, the Ray actors, network
+players and the web app all come here and hold no backend code of their own.
 
-Every backend takes the pool's inputs (board planes and hand entries as numpy
-bool arrays) and gives float32 CPU tensors that ``SelfPlayPool.submit`` reads.
+The backends (``resolve_backend`` tells which one a request stands for):
+
+* ``fp32``: the torch network as it is (batch normalisation folded where the
+  caller loaded it for inference).
+* ``bf16``: the same under torch's bfloat16 autocast. Fast only where the
+  CPU has bfloat16 instructions (or on a GPU); on CPUs without them torch
+  emulates it, many times slower than fp32.
+* ``onnx``: the network exported to ONNX and run by ONNX Runtime, fp32; the
+  same answers as fp32 up to rounding.
+* ``auto``: ``onnx`` on the CPU when onnxruntime and onnx are installed,
+  else ``bf16`` where the CPU has bfloat16 instructions, else ``fp32``;
+  ``fp32`` on a GPU. (ONNX Runtime beat bf16 at the small batches a self-play
+  process sends, on a CPU that has both.)
+
+Every backend takes board planes and hand entries as numpy bool arrays (the
+hands with no columns for a five-plane network) and gives float32 CPU
+tensors of policy and value logits, which the pools read as they are.
 """
 
 from __future__ import annotations
@@ -11,13 +26,78 @@ from __future__ import annotations
 import io
 import os
 import warnings
+from pathlib import Path
 from typing import Any, Callable
 
 import numpy as np
 import tavrin_engine as te
 
-# torch and onnxruntime are imported where a network is built: this module
-# is loaded with pool_loop, which the command lines import without needing them.
+from tavrin_trainer.core.run_folder.run_directory import load_model_weights, load_network_checkpoint
+from tavrin_trainer.core.settings.limits import INFERENCE_BACKENDS
+
+# torch, onnxruntime and the network module (which loads torch) are imported
+# where a network is built or run: the command lines import this module and
+# need none of them to parse their flags.
+
+# CPU flags (as Linux names them) of instructions that compute in bfloat16;
+# without one, torch emulates bf16 many times slower than fp32.
+BF16_CPU_FLAGS = ("avx512_bf16", "amx_bf16")
+
+
+def cpu_flags(cpuinfo: str = "/proc/cpuinfo") -> set[str]:
+    """The CPU's feature flags as Linux lists them; empty where they cannot be read."""
+    try:
+        with open(cpuinfo, encoding="ascii", errors="replace") as file:
+            for line in file:
+                if line.startswith("flags"):
+                    return set(line.split(":", 1)[1].split())
+    except OSError:
+        pass
+    return set()
+
+
+def cpu_has_bf16(cpuinfo: str = "/proc/cpuinfo") -> bool:
+    """Whether this CPU computes in bfloat16 (False where it cannot be told)."""
+    return not cpu_flags(cpuinfo).isdisjoint(BF16_CPU_FLAGS)
+
+
+def onnx_available() -> bool:
+    # Imported only to see whether they are installed: both are optional and
+    # slow to load, and most processes that ask never run them.
+    try:
+        import onnx  # noqa: F401  (the exporter needs it)
+        import onnxruntime  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def resolve_train_precision(requested: str, device: str) -> str:
+    """The precision training steps run in: ``auto`` is bf16 on a CPU that
+    computes in bfloat16 (where training steps ran 1.6 to 2 times as fast and
+    learned as well as fp32), else fp32."""
+    if requested == "auto":
+        return "bf16" if not device.startswith("cuda") and cpu_has_bf16() else "fp32"
+    return requested
+
+
+def resolve_backend(requested: str, device: str) -> str:
+    """The backend ``requested`` stands for on ``device``; ValueError for
+    one that cannot run there."""
+    if requested not in INFERENCE_BACKENDS:
+        raise ValueError(f"--inference must be one of {', '.join(INFERENCE_BACKENDS)}, got {requested!r}")
+    on_gpu = device.startswith("cuda")
+    if requested == "auto":
+        if on_gpu:
+            return "fp32"
+        return "onnx" if onnx_available() else "bf16" if cpu_has_bf16() else "fp32"
+    if requested == "onnx":
+        if on_gpu:
+            raise ValueError("--inference onnx runs on the CPU; use fp32 or bf16 with --device cuda")
+        if not onnx_available():
+            raise ValueError("--inference onnx needs onnx and onnxruntime: pip install onnx onnxruntime")
+    return requested
+
 
 Inference = Callable[[np.ndarray, np.ndarray], tuple[Any, Any]]
 
@@ -39,6 +119,61 @@ def limit_torch_threads(threads: int | None) -> None:
     wanted = max(1, min(threads or torch.get_num_threads(), usable_cores()))
     if torch.get_num_threads() != wanted:
         torch.set_num_threads(wanted)
+
+
+def load_network(path: str | Path) -> tuple[Any, dict[str, Any]]:
+    """The checkpoint's network (weights as trained, on the CPU) and the
+    checkpoint itself; RunDirectoryError for a file that is not one."""
+    from tavrin_trainer.learning.network import model_from_checkpoint
+
+    checkpoint = load_network_checkpoint(path)
+    return model_from_checkpoint(checkpoint), checkpoint
+
+
+def load_inference_model(checkpoint: str | Path, device: str) -> Any:
+    """The checkpoint's network folded for inference, on ``device``."""
+    from tavrin_trainer.learning.network import inference_copy
+
+    return inference_copy(load_network(checkpoint)[0]).to(device)
+
+
+def load_inference(checkpoint: str | Path, device: str, backend: str, planes_last: bool) -> Inference:
+    """The checkpoint's network behind ``backend``, as a self-play process runs it."""
+    return make_inference(load_inference_model(checkpoint, device), backend, device, planes_last)
+
+
+def load_server_model(checkpoint: str | Path, channels: int, blocks: int, device: str, threads: int) -> Any:
+    """The inference server's network, from a checkpoint or bare weights of a
+    known trunk, run by torch on ``threads`` threads."""
+    import torch
+
+    from tavrin_trainer.learning.network import model_from_weights
+
+    torch.set_num_threads(threads)
+    return model_from_weights(channels, blocks, load_model_weights(checkpoint)).eval().to(device)
+
+
+def player_backend(requested: str, device: str, exportable: bool) -> str:
+    """The backend a network player runs: ``auto`` is onnx where it is
+    installed and the model can be exported (a TavrinNet on the CPU), else
+    fp32; never bf16 unasked, whose coarser answers a player names."""
+    if requested != "auto":
+        return requested
+    return "onnx" if exportable and not device.startswith("cuda") and onnx_available() else "fp32"
+
+
+def make_player_inference(model: Any, backend: str, device: str, threads: int | None) -> Inference:
+    """A network player's backend: fp32 runs the module as given (any module
+    mapping planes to policy and value plays), the others a folded copy of a
+    TavrinNet; ONNX Runtime on ``threads`` threads (default 1: a lone game's
+    small batches run fastest on one), torch on as many as it has, never
+    more than the usable cores."""
+    limit_torch_threads(threads)
+    if backend == "fp32":
+        return make_inference(model, backend, device, planes_last=False)
+    from tavrin_trainer.learning.network import inference_copy
+
+    return make_inference(inference_copy(model).to(device), backend, device, planes_last=False, threads=threads or 1)
 
 
 def make_inference(model: Any, backend: str, device: str, planes_last: bool,
@@ -65,8 +200,9 @@ def _torch_inference(model: Any, device: str, planes_last: bool, bf16: bool) -> 
 
     def infer(board: np.ndarray, hands: np.ndarray) -> tuple[Any, Any]:
         with torch.inference_mode(), torch.autocast(device_type, dtype=torch.bfloat16, enabled=bf16):
-            hand_input = to_device(hands) if hands.shape[1] else None
-            policy, values = model(to_device(board), hand_input, planes_last=planes_last)
+            inputs = (to_device(board),) + ((to_device(hands),) if hands.shape[1] else ())
+            # Planes first is every module's default; only a TavrinNet reads the other layout.
+            policy, values = model(*inputs, planes_last=True) if planes_last else model(*inputs)
         return policy.float().cpu(), values.float().cpu()
 
     return infer

@@ -23,7 +23,8 @@ import torch
 from tavrin_trainer.ray_backend.weights import load_published
 from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare
-from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
+from tavrin_trainer.learning.inference import load_inference
+from tavrin_trainer.selfplay.pool_loop import play_pool
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions
 
 # Most records in one answer.

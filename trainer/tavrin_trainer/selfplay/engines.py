@@ -18,7 +18,7 @@ from typing import Any, Iterator
 
 from tavrin_trainer.learning.examples import Examples, examples_from_pool, examples_from_record
 from tavrin_trainer.core.cpus import usable_cpu_count
-from tavrin_trainer.core.settings.inference_backends import resolve_backend
+from tavrin_trainer.learning.inference import resolve_backend
 from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.interface import SelfPlayWorkers

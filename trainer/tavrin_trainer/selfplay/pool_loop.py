@@ -6,29 +6,14 @@ from __future__ import annotations
 import time
 from concurrent.futures import ThreadPoolExecutor
 from contextlib import nullcontext
-from typing import Any, Callable
+from typing import Callable
 
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.core.run_folder.run_directory import load_network_checkpoint
 from tavrin_trainer.core.settings.search_settings import SearchSettings
-from tavrin_trainer.learning.inference import Inference, make_inference
+from tavrin_trainer.learning.inference import Inference
 from tavrin_trainer.selfplay.interface import share_games
-
-
-def load_inference_model(checkpoint: str, device: str) -> Any:
-    """The checkpoint's network, ready to answer positions on ``device``."""
-    # The network module loads torch: here, not at import, so that the command
-    # lines, which import this module through pool_processes, need none.
-    from tavrin_trainer.learning.network import inference_copy, model_from_checkpoint
-
-    return inference_copy(model_from_checkpoint(load_network_checkpoint(checkpoint))).to(device)
-
-
-def load_inference(checkpoint: str, device: str, backend: str, planes_last: bool) -> Inference:
-    """The checkpoint's network behind ``backend`` (see learning.inference)."""
-    return make_inference(load_inference_model(checkpoint, device), backend, device, planes_last)
 
 
 def play_pool(infer: Inference, search: SearchSettings, games: int, first_game: int, concurrent_games: int,

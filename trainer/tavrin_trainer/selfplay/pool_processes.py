@@ -24,7 +24,8 @@ from typing import Any, Iterator
 
 from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
-from tavrin_trainer.selfplay.pool_loop import load_inference, play_pool
+from tavrin_trainer.learning.inference import load_inference
+from tavrin_trainer.selfplay.pool_loop import play_pool
 
 # How often the parent checks its processes while waiting for records.
 WATCH_INTERVAL_S = 0.5
@@ -42,7 +43,7 @@ class PoolWorkerOptions:
     processes: int
     concurrent_games: int  # games each process plays at once (its batch size)
     device: str = "cpu"
-    inference: str = "fp32"  # a backend of core.settings.inference_backends, resolved
+    inference: str = "fp32"  # a backend of learning.inference, resolved
     search_threads: int = 1  # pools searching at once in the process, one network batch (for a GPU)
     torch_threads: int = 1
     max_restarts: int = 3  # replacements in a row of one process before giving up

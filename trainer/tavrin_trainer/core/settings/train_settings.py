@@ -21,8 +21,7 @@ import tavrin_engine as te
 
 from tavrin_trainer.core.cpus import usable_cpu_count
 from tavrin_trainer.core.run_folder.run_directory import RunDirectoryError, load_network_checkpoint, resolve_checkpoint
-from tavrin_trainer.core.settings.inference_backends import INFERENCE_BACKENDS
-from tavrin_trainer.core.settings.limits import MIN_SIDE
+from tavrin_trainer.core.settings.limits import INFERENCE_BACKENDS, MIN_SIDE
 from tavrin_trainer.core.settings.player_names import rollout_simulations
 from tavrin_trainer.core.settings.search_settings import SearchSettings
 

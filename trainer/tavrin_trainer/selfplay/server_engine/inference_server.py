@@ -27,7 +27,7 @@ from typing import Any
 
 import numpy as np
 
-from tavrin_trainer.core.run_folder.run_directory import load_model_weights
+from tavrin_trainer.learning.inference import load_server_model, make_inference
 
 # torch, and the network module that loads it, come in with the first batch
 # or model: the supervisor and the trainer's command line import this module
@@ -75,13 +75,21 @@ class BatchEvaluator:
     """Turns a list of requests into replies with one forward pass per board size."""
 
     def __init__(self, model: Any, planes_last: bool, device: str = "cpu") -> None:
-        self.model = model
         self.planes_last = planes_last
         self.device = device
+        self.model = model
+
+    @property
+    def model(self) -> Any:
+        return self._model
+
+    @model.setter
+    def model(self, model: Any) -> None:
+        self._model = model
+        self._infer = make_inference(model, "fp32", self.device, self.planes_last)
 
     def evaluate(self, requests: list[tuple[int, Any]]) -> list[tuple[int, tuple[list, list]]]:
-        import torch
-
+        no_hands = np.zeros((len(requests), 0), dtype=np.bool_)
         groups: dict[tuple[int, int], list[int]] = {}
         for index, (_, position) in enumerate(requests):
             groups.setdefault((len(position), len(position[0])), []).append(index)
@@ -89,9 +97,8 @@ class BatchEvaluator:
         for indices in groups.values():
             # One C-level conversion of the nested lists for the whole group.
             batch = np.array([requests[i][1] for i in indices], dtype=np.bool_)
-            with torch.inference_mode():
-                policy, value = self.model(torch.from_numpy(batch).to(self.device), planes_last=self.planes_last)
-            for i, p, v in zip(indices, policy.float().cpu().tolist(), value.float().cpu().tolist()):
+            policy, value = self._infer(batch, no_hands)
+            for i, p, v in zip(indices, policy.tolist(), value.tolist()):
                 replies[i] = (requests[i][0], (p, v))
         return replies
 
@@ -110,13 +117,7 @@ def collect_batch(requests: Any, first: Any, batch_size: int, wait_s: float) -> 
 
 
 def build_model(options: ServerOptions, checkpoint: str) -> Any:
-    import torch
-
-    from tavrin_trainer.learning.network import model_from_weights
-
-    torch.set_num_threads(options.threads)
-    model = model_from_weights(options.channels, options.blocks, load_model_weights(checkpoint))
-    return model.eval().to(options.device)
+    return load_server_model(checkpoint, options.channels, options.blocks, options.device, options.threads)
 
 
 def serve(name: str, options: ServerOptions, checkpoint: str, requests: Any,
