@@ -31,7 +31,7 @@ settings = SimpleNamespace(dim=side, rep=1, sims_per_move=32, sample_moves=12, c
 if preset:
     settings.gumbel_candidates, settings.leaf_evaluation, settings.playouts = 16, "mixed", 1
 games = 32 if side == 20 else 64
-pool = te.SelfPlayPool(settings, games=games, total_games=games)
+pool = te.SearchPool(settings, games=games, total_games=games)
 def network(board):
     rows, cells = board.shape[0], board.shape[-1] ** 2
     planes = board.reshape(rows, board.shape[1], cells).astype(np.float32)

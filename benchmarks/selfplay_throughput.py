@@ -1,7 +1,7 @@
 """Self-play throughput of the trainer's pool path, before and after, in one run.
 
 Both paths run what the trainer runs: self-play processes (one per usable
-CPU), each with a tavrin_engine.SelfPlayPool and its own copy of the same
+CPU), each with a tavrin_engine.SearchPool and its own copy of the same
 network, and the parent turning every finished record into training
 examples, as the generation loop does, until the last game's examples are in.
 
@@ -102,7 +102,7 @@ def pool_process(checkpoint: str, search, path: SelfPlayPath, games: int, total:
         return
     # The loop as it was: the widened planes straight into the torch network.
     model = load_inference_model(checkpoint, "cpu")
-    pool = te.SelfPlayPool(search, games=games, total_games=total, first_game=first)
+    pool = te.SearchPool(search, games=games, total_games=total, first_game=first)
     start.wait()
     with torch.inference_mode():
         while not pool.done():
@@ -115,7 +115,7 @@ def pool_process(checkpoint: str, search, path: SelfPlayPath, games: int, total:
 def run_path(checkpoint: Path, search, path: SelfPlayPath, processes: int, games: int, total: int) -> dict[str, float]:
     ctx = multiprocessing.get_context("spawn")
     start, records = ctx.Event(), ctx.Queue()
-    search = dataclasses.replace(search, evaluation_cache=path.cache, skip_single_tile=path.skip_single_tile)
+    search = search.replace(evaluation_cache=path.cache, skip_single_tile=path.skip_single_tile)
     workers = [ctx.Process(target=pool_process, args=(str(checkpoint), search, path, games, total, i * total,
                                                        start, records)) for i in range(processes)]
     for worker in workers:
@@ -158,7 +158,7 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as folder:
         checkpoint = make_checkpoint(Path(folder), args.channels, args.blocks)
         for side in args.sides:
-            search = dataclasses.replace(defaults.search_settings(side, generation=1), sims_per_move=args.sims_per_move)
+            search = defaults.search_settings(side, generation=1).replace(sims_per_move=args.sims_per_move)
             scale = 4 if side >= 16 else 1
             games, total = max(1, args.pool_games // scale), max(1, args.games // scale)
             results = {}

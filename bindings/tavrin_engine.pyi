@@ -3,7 +3,7 @@ The tavrin game engine as Python objects: a game you can copy, inspect and play 
 """
 
 from collections.abc import Sequence
-from typing import Annotated
+from typing import Annotated, TypeAlias
 
 import numpy
 import numpy.typing
@@ -138,18 +138,186 @@ def greedy_placements(game: Game) -> list[tuple[int, ...]]:
 def random_playout(game: Game, seed: int | None = None) -> None:
     """Plays uniformly random legal tiles on `game` until it is over."""
 
-class SelfPlayPool:
+class SearchSettings:
     """
-    Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position of every game waiting on the network; submit() takes the answers for exactly that batch and plays every game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The search is the module's: same selection, backup, root noise, sampling and tree reuse, unless first_play_reduction or gumbel_candidates is given.
+    What one search reads, whoever runs it: SearchPool, MoveSearch and the tavrin_self_play module (which reads the first seven) take it. SearchSettings(dim=..., **settings); every setting is an attribute, and a value of the wrong type or out of range is refused when set. The defaults choose a move as a player does: no root noise, no sampling, the most visited tile. Real-valued settings are kept in single precision where the search reads them so. The settings, in order: dim (required), rep (1), sims_per_move (32), sample_moves (0), c_puct (1.5), dirichlet_alpha (0.5), exploration_fraction (0.0), skip_single_tile (False), full_search_fraction (1.0), reduced_sims (0), extended_planes (False), first_play_reduction (None), gumbel_candidates (0), evaluation_cache (0), leaf_evaluation ('network'), playouts (1), playout_weight (0.5), playout_policy ('uniform'), leaf_batch (1), selection ('puct'), searched_value_weight (0.0), placement_shares (False), opening_sample_actions (0), seed (None). Beyond the module's seven: skip_single_tile (default False) plays one-tile actions without search or network call, recording the target a search would give (all on that tile); full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no target; extended_planes (False) sends Game.state(extended=True) planes to the network; first_play_reduction (None) values an unvisited child at its parent's network value minus this (None: at 0, the module's rule); gumbel_candidates (0) of at least 2 gives every full search of two or more root children a Gumbel root: that many candidates by Gumbel noise plus log prior (no noise without exploration_fraction), sequential halving of the simulations over them, the surviving candidate played and softmax(log prior + sigma(completed Q)) recorded as the target; seed (None) gives game n its own random stream seeded from (seed, n), so that the same games come out however they are shared among pools (None: the system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached again, and lets the games of one batch that wait on one position share its row; leaf_evaluation ('network') values a leaf by the network, by 'playouts' (uniform priors, the mean payoff of `playouts` (1) random playouts to the end; no network call at all) or 'mixed' (the network's priors, (1 - playout_weight) * its value + playout_weight (0.5) * the playouts' mean payoff; the playouts of a batch run on a thread of their own while the caller computes its answers); selection ('puct') 'ucb1' descends by UCB1 with c_puct as its constant, unvisited children first in random order, and plays the most visited tile, ties to the lower; opening_sample_actions (0) draws each player's first that many actions from the search's policy (visit shares, or a Gumbel root's improved policy) instead of taking its best; placement_shares (False) gives each record, per action, the whole placements its search went through: (squares, share among its simulations that laid a whole piece, mean value for the placing player), most visited first, the orders that lay the same squares merged; searched_value_weight (0.0) blends that share of each searched action's mean backed-up value per player into its position's value target, beside the game's outcome; playout_policy ('uniform') or 'larger', each piece's placement drawn in proportion to its size squared; leaf_batch (1) leaves gathered under a virtual loss for one network call.
+    """
+
+    def __init__(self, **kwargs) -> None: ...
+
+    def replace(self, **kwargs) -> SearchSettings:
+        """A copy with the settings given by keyword changed."""
+
+    def __copy__(self) -> SearchSettings: ...
+
+    def __deepcopy__(self, memo: object) -> SearchSettings: ...
+
+    def __eq__(self, arg: object, /) -> bool: ...
+
+    def __repr__(self) -> str: ...
+
+    def __getstate__(self) -> tuple: ...
+
+    def __setstate__(self, arg: tuple, /) -> None: ...
+
+    __hash__: None = None
+
+    @property
+    def dim(self) -> object: ...
+
+    @dim.setter
+    def dim(self, arg: object, /) -> None: ...
+
+    @property
+    def rep(self) -> object: ...
+
+    @rep.setter
+    def rep(self, arg: object, /) -> None: ...
+
+    @property
+    def sims_per_move(self) -> object: ...
+
+    @sims_per_move.setter
+    def sims_per_move(self, arg: object, /) -> None: ...
+
+    @property
+    def sample_moves(self) -> object: ...
+
+    @sample_moves.setter
+    def sample_moves(self, arg: object, /) -> None: ...
+
+    @property
+    def c_puct(self) -> object: ...
+
+    @c_puct.setter
+    def c_puct(self, arg: object, /) -> None: ...
+
+    @property
+    def dirichlet_alpha(self) -> object: ...
+
+    @dirichlet_alpha.setter
+    def dirichlet_alpha(self, arg: object, /) -> None: ...
+
+    @property
+    def exploration_fraction(self) -> object: ...
+
+    @exploration_fraction.setter
+    def exploration_fraction(self, arg: object, /) -> None: ...
+
+    @property
+    def skip_single_tile(self) -> object: ...
+
+    @skip_single_tile.setter
+    def skip_single_tile(self, arg: object, /) -> None: ...
+
+    @property
+    def full_search_fraction(self) -> object: ...
+
+    @full_search_fraction.setter
+    def full_search_fraction(self, arg: object, /) -> None: ...
+
+    @property
+    def reduced_sims(self) -> object: ...
+
+    @reduced_sims.setter
+    def reduced_sims(self, arg: object, /) -> None: ...
+
+    @property
+    def extended_planes(self) -> object: ...
+
+    @extended_planes.setter
+    def extended_planes(self, arg: object, /) -> None: ...
+
+    @property
+    def first_play_reduction(self) -> object: ...
+
+    @first_play_reduction.setter
+    def first_play_reduction(self, arg: object, /) -> None: ...
+
+    @property
+    def gumbel_candidates(self) -> object: ...
+
+    @gumbel_candidates.setter
+    def gumbel_candidates(self, arg: object, /) -> None: ...
+
+    @property
+    def evaluation_cache(self) -> object: ...
+
+    @evaluation_cache.setter
+    def evaluation_cache(self, arg: object, /) -> None: ...
+
+    @property
+    def leaf_evaluation(self) -> object: ...
+
+    @leaf_evaluation.setter
+    def leaf_evaluation(self, arg: object, /) -> None: ...
+
+    @property
+    def playouts(self) -> object: ...
+
+    @playouts.setter
+    def playouts(self, arg: object, /) -> None: ...
+
+    @property
+    def playout_weight(self) -> object: ...
+
+    @playout_weight.setter
+    def playout_weight(self, arg: object, /) -> None: ...
+
+    @property
+    def playout_policy(self) -> object: ...
+
+    @playout_policy.setter
+    def playout_policy(self, arg: object, /) -> None: ...
+
+    @property
+    def leaf_batch(self) -> object: ...
+
+    @leaf_batch.setter
+    def leaf_batch(self, arg: object, /) -> None: ...
+
+    @property
+    def selection(self) -> object: ...
+
+    @selection.setter
+    def selection(self, arg: object, /) -> None: ...
+
+    @property
+    def searched_value_weight(self) -> object: ...
+
+    @searched_value_weight.setter
+    def searched_value_weight(self, arg: object, /) -> None: ...
+
+    @property
+    def placement_shares(self) -> object: ...
+
+    @placement_shares.setter
+    def placement_shares(self, arg: object, /) -> None: ...
+
+    @property
+    def opening_sample_actions(self) -> object: ...
+
+    @opening_sample_actions.setter
+    def opening_sample_actions(self, arg: object, /) -> None: ...
+
+    @property
+    def seed(self) -> object: ...
+
+    @seed.setter
+    def seed(self, arg: object, /) -> None: ...
+
+class SearchPool:
+    """
+    Many searches in one process, their networks' positions evaluated in batches: whole self-play games, or one action from each of many positions (for_positions: the players' and the arena's move choices). SelfPlayPool is the same class under its earlier name. Each round, next_batch() gives the position of every game waiting on the network; submit() takes the answers for exactly that batch and plays every game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The search is the module's: same selection, backup, root noise, sampling and tree reuse, unless first_play_reduction or gumbel_candidates is given.
     """
 
     def __init__(self, settings: object, games: int = 64, total_games: int | None = None, first_game: int = 0) -> None:
         """
-        `settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and optionally: skip_single_tile (default False) plays one-tile actions without search or network call, recording the target a search would give (all on that tile); full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no target; extended_planes (False) sends Game.state(extended=True) planes to the network; first_play_reduction (None) values an unvisited child at its parent's network value minus this (None: at 0, the module's rule); gumbel_candidates (0) of at least 2 gives every full search of two or more root children a Gumbel root: that many candidates by Gumbel noise plus log prior (no noise without exploration_fraction), sequential halving of the simulations over them, the surviving candidate played and softmax(log prior + sigma(completed Q)) recorded as the target; seed (None) gives game n its own random stream seeded from (seed, n), so that the same games come out however they are shared among pools (None: the system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached again, and lets the games of one batch that wait on one position share its row; leaf_evaluation ('network') values a leaf by the network, by 'playouts' (uniform priors, the mean payoff of `playouts` (1) random playouts to the end; no network call at all) or 'mixed' (the network's priors, (1 - playout_weight) * its value + playout_weight (0.5) * the playouts' mean payoff; the playouts of a batch run on a thread of their own while the caller computes its answers); selection ('puct') 'ucb1' descends by UCB1 with c_puct as its constant, unvisited children first in random order, and plays the most visited tile, ties to the lower; opening_sample_actions (0) draws each player's first that many actions from the search's policy (visit shares, or a Gumbel root's improved policy) instead of taking its best; placement_shares (False) gives each record, per action, the whole placements its search went through: (squares, share among its simulations that laid a whole piece, mean value for the placing player), most visited first, the orders that lay the same squares merged; searched_value_weight (0.0) blends that share of each searched action's mean backed-up value per player into its position's value target, beside the game's outcome. `games` play at once until `total_games` (default `games`) are done; they are numbered from `first_game` in the order they start, and a record's index is its number.
+        `settings`: a SearchSettings (its documentation tells what each setting does), or any object with the module's seven config attributes, read as the module reads them, and any of the other settings by name. `games` play at once until `total_games` (default `games`) are done; they are numbered from `first_game` in the order they start, and a record's index is its number.
         """
 
     @staticmethod
-    def for_positions(positions: list, settings: object, seeds: Sequence[int] | None = None) -> SelfPlayPool:
+    def for_positions(positions: list, settings: object, seeds: Sequence[int] | None = None) -> SearchPool:
         """
         One search of one action from each position (copied), e.g. a player's move choice. The chosen tile of position i is the single move of the finished record whose index is i; with a seed, position i draws the stream of game i; with `seeds` (one int per position), position i draws a stream seeded from seeds[i] alone. `settings` as for the constructor; dim, skip_single_tile, full_search_fraction and reduced_sims are ignored.
         """
@@ -210,6 +378,8 @@ class SelfPlayPool:
     def pending(self) -> int:
         """Games waiting on the network now."""
 
+SelfPlayPool: TypeAlias = SearchPool
+
 class MoveSearch:
     """
     One seat's search through a whole game, the tree kept from action to action. sync(game) brings it to the game (the actions since its last position are played, and the subtree they lead to kept; a game that does not continue it starts it over); begin() starts the search of the action to play; next_inputs() gives the positions waiting on the network (up to leaf_batch at once) until the search is done (None); submit() takes their answers; best_tile() is the choice and play(tile) plays it.
@@ -217,7 +387,7 @@ class MoveSearch:
 
     def __init__(self, settings: object, game: Game, seed: int | None = None) -> None:
         """
-        `settings` as SelfPlayPool takes them (dim, skip_single_tile, full_search_fraction and reduced_sims ignored), leaf_batch (1) among them; `game` is copied; `seed` (None: the system's entropy) seeds its random stream.
+        `settings` as SearchPool takes them (dim, skip_single_tile, full_search_fraction and reduced_sims ignored), leaf_batch (1) among them; `game` is copied; `seed` (None: the system's entropy) seeds its random stream.
         """
 
     def sync(self, game: Game) -> bool:
@@ -244,12 +414,12 @@ class MoveSearch:
 
     def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], numpy.typing.NDArray[numpy.bool_]] | None:
         """
-        The positions waiting on the network as SelfPlayPool.next_inputs gives them, or None once the search is done. Asking again before submit() gives the same positions.
+        The positions waiting on the network as SearchPool.next_inputs gives them, or None once the search is done. Asking again before submit() gives the same positions.
         """
 
     def submit(self, policy_logits: Annotated[NDArray, dict(device='cpu', writable=False)], value_logits: Annotated[NDArray, dict(device='cpu', writable=False)]) -> None:
         """
-        float32 (B, dim*dim) and (B, 4) answers for the positions of next_inputs(), as SelfPlayPool.submit takes them.
+        float32 (B, dim*dim) and (B, 4) answers for the positions of next_inputs(), as SearchPool.submit takes them.
         """
 
     def run_playouts(self) -> None:

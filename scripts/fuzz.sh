@@ -27,7 +27,7 @@ run_fuzzer() {
 }
 
 echo "== Fuzzing for ${seconds}s: engine game and network output, side by side"
-run_fuzzer game "$build/tavrin/tavrin_game_fuzzer" &
+run_fuzzer game "$build/rules/tavrin_game_fuzzer" &
 game=$!
 run_fuzzer network_output "$build/search/fuzz/tavrin_network_output_fuzzer" &
 network_output=$!

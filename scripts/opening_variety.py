@@ -41,7 +41,7 @@ def main() -> int:
                               "seed": args.seed})
     network = player_from_name(args.network)
     infer = make_inference(inference_copy(network.model), resolve_backend("auto", "cpu"), "cpu", planes_last=False)
-    pool = te.SelfPlayPool(preset.search_settings(generation=1), games=min(args.games, 64), total_games=args.games)
+    pool = te.SearchPool(preset.search_settings(generation=1), games=min(args.games, 64), total_games=args.games)
     while not pool.done():
         policy, values = infer(*pool.next_inputs())
         pool.submit(np.asarray(policy, dtype=np.float32), np.asarray(values, dtype=np.float32))

@@ -14,11 +14,11 @@ if [ -z "$build" ]; then
   build=build-hardening-valgrind
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE=OFF \
     -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_BENCHMARKS=OFF -DTAVRIN_BUILD_PYTHON=OFF >/dev/null
-  cmake --build "$build" -j2 --target tavrin_engine_tests tavrin_search_tests
+  cmake --build "$build" -j2 --target tavrin_rules_tests tavrin_search_tests
 fi
 
 echo "== C++ tests under valgrind memcheck ($build)"
-for binary in "$build/tavrin/tavrin_engine_tests" "$build/search/tavrin_search_tests"; do
+for binary in "$build/rules/tavrin_rules_tests" "$build/search/tavrin_search_tests"; do
   valgrind --tool=memcheck --quiet --error-exitcode=99 --leak-check=full \
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
     "$binary" --gtest_brief=1

@@ -13,7 +13,9 @@ void bind_constants(nanobind::module_& module);
 void bind_game(nanobind::module_& module);
 // The fixed players' search and scoring: te.rollout_search, te.greedy_placements.
 void bind_players(nanobind::module_& module);
-// Batched self-play: te.SelfPlayPool.
+// The settings of every search: te.SearchSettings.
+void bind_search_settings(nanobind::module_& module);
+// Batched searches: te.SearchPool (also te.SelfPlayPool, its earlier name).
 void bind_pool(nanobind::module_& module);
 // A seat's search through a whole game: te.MoveSearch.
 void bind_move_search(nanobind::module_& module);

@@ -9,6 +9,7 @@ NB_MODULE(tavrin_engine, module) {
   tavrin::engine_bindings::bind_constants(module);
   tavrin::engine_bindings::bind_game(module);
   tavrin::engine_bindings::bind_players(module);
+  tavrin::engine_bindings::bind_search_settings(module);
   tavrin::engine_bindings::bind_pool(module);
   tavrin::engine_bindings::bind_move_search(module);
   tavrin::engine_bindings::bind_targets(module);

@@ -15,7 +15,7 @@
 #include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
 #include "tavrin_engine/placement_rows.hpp"
-#include "tavrin_engine/pool_settings.hpp"
+#include "tavrin_engine/search_settings_bindings.hpp"
 #include "tavrin_engine/time_budget.hpp"
 
 namespace tavrin::engine_bindings {
@@ -72,11 +72,11 @@ void bind_move_search(nb::module_& module) {
       .def("__init__",
            [](PlayerSearch* self, nb::handle settings, const Game& game, std::optional<std::uint64_t> seed) {
              if (game.is_terminal()) throw nb::value_error(output::kPositionOver);
-             const SearchSettings read = read_pool_settings(settings, false);
+             const SearchSettings read = settings_from(settings, false);
              new (self) PlayerSearch(read, game, seed);
            },
            "settings"_a, "game"_a, "seed"_a = nb::none(),
-           "`settings` as SelfPlayPool takes them (dim, skip_single_tile, full_search_fraction and reduced_sims "
+           "`settings` as SearchPool takes them (dim, skip_single_tile, full_search_fraction and reduced_sims "
            "ignored), leaf_batch (1) among them; `game` is copied; `seed` (None: the system's entropy) seeds its "
            "random stream.")
       .def("sync", &PlayerSearch::sync, "game"_a,
@@ -103,10 +103,10 @@ void bind_move_search(nb::module_& module) {
       .def("next_inputs", &next_inputs,
            nb::sig("def next_inputs(self) -> tuple[numpy.typing.NDArray[numpy.bool_], "
                    "numpy.typing.NDArray[numpy.bool_]] | None"),
-           "The positions waiting on the network as SelfPlayPool.next_inputs gives them, or None once the "
+           "The positions waiting on the network as SearchPool.next_inputs gives them, or None once the "
            "search is done. Asking again before submit() gives the same positions.")
       .def("submit", &submit, "policy_logits"_a, "value_logits"_a,
-           "float32 (B, dim*dim) and (B, 4) answers for the positions of next_inputs(), as SelfPlayPool.submit takes them.")
+           "float32 (B, dim*dim) and (B, 4) answers for the positions of next_inputs(), as SearchPool.submit takes them.")
       .def("run_playouts", &PlayerSearch::run_playouts, nb::call_guard<nb::gil_scoped_release>(),
            "A mixed search's playouts from the waiting leaves (submit runs those not run), without the GIL: "
            "another thread may run them while the network computes.")

@@ -11,7 +11,7 @@
 #include "search/random.hpp"
 #include "selfplay/rollout_player.hpp"
 #include "tavrin_engine/bindings.hpp"
-#include "tavrin_engine/pool_settings.hpp"
+#include "tavrin_engine/search_settings_bindings.hpp"
 #include "tavrin_engine/time_budget.hpp"
 #include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"

@@ -8,21 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "selfplay/self_play_pool.hpp"
+#include "selfplay/search_pool.hpp"
 #include "selfplay/self_play_texts.hpp"
 #include "tavrin_engine/array_input.hpp"
 #include "tavrin_engine/bindings.hpp"
 #include "tavrin_engine/module_texts.hpp"
 #include "tavrin_engine/numpy_arrays.hpp"
 #include "tavrin_engine/placement_rows.hpp"
-#include "tavrin_engine/pool_settings.hpp"
+#include "tavrin_engine/search_settings_bindings.hpp"
 
 namespace tavrin::engine_bindings {
 namespace {
 
 using namespace nb::literals;
 
-nb::object next_batch(SelfPlayPool& pool) {
+nb::object next_batch(SearchPool& pool) {
   const std::size_t dim = pool.dim(), rows = pool.open_batch(), planes = pool.input_planes();
   auto out = pool.planes_last() ? empty_array<bool>({rows, dim, dim, planes}, "bool")
                                 : empty_array<bool>({rows, planes, dim, dim}, "bool");
@@ -33,7 +33,7 @@ nb::object next_batch(SelfPlayPool& pool) {
   return out.array;
 }
 
-nb::tuple next_inputs(SelfPlayPool& pool) {
+nb::tuple next_inputs(SearchPool& pool) {
   const std::size_t rows = pool.open_batch();
   return network_input_arrays(rows, pool.dim(), pool.board_planes(), pool.hand_entries(), pool.planes_last(),
                               [&](std::span<std::uint8_t> board, std::span<std::uint8_t> hands) {
@@ -41,7 +41,7 @@ nb::tuple next_inputs(SelfPlayPool& pool) {
                               });
 }
 
-void submit(SelfPlayPool& pool, const AnyArray& policy_logits, const AnyArray& value_logits) {
+void submit(SearchPool& pool, const AnyArray& policy_logits, const AnyArray& value_logits) {
   const std::size_t rows = pool.batch_size();
   const std::vector<float> policy = float_rows(policy_logits, "policy_logits", rows, pool.dim() * pool.dim());
   const std::vector<float> values = float_rows(value_logits, "value_logits", rows, kPlayers);
@@ -106,7 +106,7 @@ nb::dict record_of(const FinishedGame& game, std::size_t dim) {
   return record;
 }
 
-nb::list take_finished(SelfPlayPool& pool) {
+nb::list take_finished(SearchPool& pool) {
   nb::list out;
   for (const FinishedGame& game : pool.take_finished()) out.append(record_of(game, pool.dim()));
   return out;
@@ -115,52 +115,32 @@ nb::list take_finished(SelfPlayPool& pool) {
 }  // namespace
 
 void bind_pool(nb::module_& module) {
-  nb::class_<SelfPlayPool>(
-      module, "SelfPlayPool",
-      "Many self-play games in one process, evaluated in batches. Each round, next_batch() gives the position "
+  nb::class_<SearchPool>(
+      module, "SearchPool",
+      "Many searches in one process, their networks' positions evaluated in batches: whole self-play games, or "
+      "one action from each of many positions (for_positions: the players' and the arena's move choices). "
+      "SelfPlayPool is the same class under its earlier name. Each round, next_batch() gives the position "
       "of every game waiting on the network; submit() takes the answers for exactly that batch and plays every "
       "game on to its next request. Finished games come from take_finished() as dicts of numpy arrays. The "
       "search is the module's: same selection, backup, root noise, sampling and tree reuse, unless "
       "first_play_reduction or gumbel_candidates is given.")
       .def("__init__",
-           [](SelfPlayPool* self, nb::handle settings, std::int64_t games, std::optional<std::int64_t> total_games,
+           [](SearchPool* self, nb::handle settings, std::int64_t games, std::optional<std::int64_t> total_games,
               std::int64_t first_game) {
              if (games < 1) throw nb::value_error(output::kTooFewGames);
              const std::int64_t total = total_games.value_or(games);
              if (total < 0) throw nb::value_error(output::kTotalGamesNegative);
              if (first_game < 0) throw nb::value_error(output::kFirstGameNegative);
-             const SearchSettings read = read_pool_settings(settings, true);
+             const SearchSettings read = settings_from(settings, true);
              // Games valued by playouts alone play to the end right here.
              nb::gil_scoped_release unlocked;
-             new (self) SelfPlayPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total),
+             new (self) SearchPool(read, static_cast<std::size_t>(games), static_cast<std::size_t>(total),
                                      static_cast<std::uint64_t>(first_game));
            },
            "settings"_a, "games"_a = 64, "total_games"_a = nb::none(), "first_game"_a = 0,
-           "`settings`: any object with the module's seven config attributes (dim, rep, sims_per_move, "
-           "sample_moves, c_puct, dirichlet_alpha, exploration_fraction), read as the module reads them, and "
-           "optionally: skip_single_tile (default False) plays one-tile actions without search or network call, "
-           "recording the target a search would give (all on that tile); "
-           "full_search_fraction (1.0) below 1 gives the other actions reduced_sims (0) simulations and no "
-           "target; extended_planes (False) sends Game.state(extended=True) planes to the network; "
-           "first_play_reduction (None) values an unvisited child at its parent's network value minus this "
-           "(None: at 0, the module's rule); gumbel_candidates (0) of at least 2 gives every full search of two or "
-           "more root children a Gumbel root: that many candidates by Gumbel noise plus log prior (no noise "
-           "without exploration_fraction), sequential halving of the simulations over them, the surviving "
-           "candidate played and softmax(log prior + sigma(completed Q)) recorded as the target; seed (None) gives game n its own random stream seeded from "
-           "(seed, n), so that the same games come out however they are shared among pools (None: the "
-           "system's entropy); evaluation_cache (0) keeps up to that many network answers for positions reached "
-           "again, and lets the games of one batch that wait on one position share its row; leaf_evaluation ('network') "
-           "values a leaf by the network, by 'playouts' (uniform priors, the mean payoff of `playouts` (1) random "
-           "playouts to the end; no network call at all) or 'mixed' (the network's priors, (1 - playout_weight) * its "
-           "value + playout_weight (0.5) * the playouts' mean payoff; the playouts of a batch run on a thread of "
-           "their own while the caller computes its answers); selection ('puct') 'ucb1' descends by UCB1 with c_puct "
-           "as its constant, unvisited children first in random order, and plays the most visited tile, ties to the "
-           "lower; opening_sample_actions (0) draws each player's first that many actions from the search's policy "
-           "(visit shares, or a Gumbel root's improved policy) instead of taking its best; placement_shares (False) gives each record, per action, the whole placements its search went "
-           "through: (squares, share among its simulations that laid a whole piece, mean value for the placing "
-           "player), most visited "
-           "first, the orders that lay the same squares merged; searched_value_weight (0.0) blends that share of each searched action's mean backed-up value "
-           "per player into its position's value target, beside the game's outcome. `games` play at once until `total_games` (default `games`) are done; they are "
+           "`settings`: a SearchSettings (its documentation tells what each setting does), or any object with "
+           "the module's seven config attributes, read as the module reads them, and any of the other settings by "
+           "name. `games` play at once until `total_games` (default `games`) are done; they are "
            "numbered from `first_game` in the order they start, and a record's index is its number.")
       .def_static(
           "for_positions",
@@ -174,12 +154,12 @@ void bind_pool(nb::module_& module) {
               }
               starts.push_back(game);
             }
-            SearchSettings read = read_pool_settings(settings, false);
+            SearchSettings read = settings_from(settings, false);
             read.options.action_limit = 1;
             if (seeds && seeds->size() != starts.size()) throw nb::value_error(output::kSeedsCountWrong);
             // Searches by playouts alone finish right here.
             nb::gil_scoped_release unlocked;
-            return SelfPlayPool(read, std::move(starts), seeds.value_or(std::vector<std::uint64_t>{}));
+            return SearchPool(read, std::move(starts), seeds.value_or(std::vector<std::uint64_t>{}));
           },
           "positions"_a, "settings"_a, "seeds"_a = nb::none(),
           "One search of one action from each position (copied), e.g. a player's move choice. The chosen tile "
@@ -187,7 +167,7 @@ void bind_pool(nb::module_& module) {
           "draws the stream of game i; with `seeds` (one int per position), position i draws a stream seeded from "
           "seeds[i] alone. `settings` as for the constructor; dim, skip_single_tile, "
           "full_search_fraction and reduced_sims are ignored.")
-      .def("done", &SelfPlayPool::done, "True once every game has ended.")
+      .def("done", &SearchPool::done, "True once every game has ended.")
       .def("next_batch", &next_batch,
            nb::sig("def next_batch(self) -> numpy.typing.NDArray[numpy.bool_]"),
            "A fresh bool array (B, P, dim, dim), or (B, dim, dim, P) with rep 2: the positions waiting on the "
@@ -208,16 +188,18 @@ void bind_pool(nb::module_& module) {
            "target, in order: example_planes (K, board_planes, dim, dim) bool planes first, example_hands (K, "
            "hand_entries) bool, and relative to the player to move example_value (K, 4), example_owners (K, "
            "dim, dim) int8 (4 empty) and example_score (K, 4) score margins (see final_targets).")
-      .def_prop_ro("dim", &SelfPlayPool::dim)
-      .def_prop_ro("input_planes", &SelfPlayPool::input_planes, "Planes per position: 5, or 90 extended.")
-      .def_prop_ro("evaluations", &SelfPlayPool::evaluations, "Network answers used so far (rows submitted).")
-      .def_prop_ro("requests", &SelfPlayPool::requests, "Positions the games asked the network about so far.")
-      .def_prop_ro("answered_without_network", &SelfPlayPool::answered_without_network,
+      .def_prop_ro("dim", &SearchPool::dim)
+      .def_prop_ro("input_planes", &SearchPool::input_planes, "Planes per position: 5, or 90 extended.")
+      .def_prop_ro("evaluations", &SearchPool::evaluations, "Network answers used so far (rows submitted).")
+      .def_prop_ro("requests", &SearchPool::requests, "Positions the games asked the network about so far.")
+      .def_prop_ro("answered_without_network", &SearchPool::answered_without_network,
                    "Requests answered from the evaluation cache, or by sharing a batch row with a game waiting on "
                    "the same position.")
-      .def_prop_ro("board_planes", &SelfPlayPool::board_planes, "Board planes per position: 5, or 6 extended.")
-      .def_prop_ro("hand_entries", &SelfPlayPool::hand_entries, "Hand entries per position: 0, or 84 extended.")
-      .def_prop_ro("pending", &SelfPlayPool::pending, "Games waiting on the network now.");
+      .def_prop_ro("board_planes", &SearchPool::board_planes, "Board planes per position: 5, or 6 extended.")
+      .def_prop_ro("hand_entries", &SearchPool::hand_entries, "Hand entries per position: 0, or 84 extended.")
+      .def_prop_ro("pending", &SearchPool::pending, "Games waiting on the network now.");
+  // The name it had when it played self-play games alone; callers of that time keep working.
+  module.attr("SelfPlayPool") = module.attr("SearchPool");
 }
 
 }  // namespace tavrin::engine_bindings

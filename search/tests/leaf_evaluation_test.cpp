@@ -55,7 +55,7 @@ TEST(MixedSearch, BacksUpTheStatedMixOfNetworkValueAndPlayoutPayoff) {
     settings.config = Config{7, 1, 1, 0, 1.5F, 0.5, 0.0F};
     settings.options.leaf_evaluation = LeafEvaluation::kMixed;
     settings.options.playout_weight = weight;
-    settings.options.playouts_per_leaf = 3;
+    settings.options.playouts = 3;
     settings.options.action_limit = 1;
     SelfPlayGame search(settings, random::RandomSource::seeded(5), ending.position);
     for (int request = 0; request < 2; ++request) {  // the root, then the one leaf

@@ -24,7 +24,7 @@ def test_one_leaf_per_call_plays_the_games_of_before(case):
     digest, options = GAMES_BEFORE_LEAF_BATCHES[case]
     options = dict(options)
     config = Config(dim=7, sims_per_move=12, exploration_fraction=options.pop("exploration_fraction", 0.0))
-    pool = te.SelfPlayPool(with_options(config, leaf_batch=1, **options), games=3, total_games=4)
+    pool = te.SearchPool(with_options(config, leaf_batch=1, **options), games=3, total_games=4)
     hashed = hashlib.sha256()
     for record in drain(pool):
         for key in ("moves", "policy_tiles", "policy_shares", "payoffs"):
@@ -45,7 +45,7 @@ def test_a_lone_search_chooses_as_the_pool_and_batches_its_leaves():
     for tile in (0, 1, 2):
         game.apply(int(game.legal_tiles()[tile]))
     config = with_options(Config(sims_per_move=24), gumbel_candidates=4)
-    pool = te.SelfPlayPool.for_positions([game], config)
+    pool = te.SearchPool.for_positions([game], config)
     expected = int(drain(pool)[0]["moves"][0, 1])
     one = te.MoveSearch(with_options(Config(), gumbel_candidates=4, leaf_batch=1), game)
     one.begin(24)

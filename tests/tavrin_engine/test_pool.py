@@ -1,3 +1,4 @@
+import pickle
 from dataclasses import dataclass, replace
 from types import SimpleNamespace
 
@@ -73,14 +74,14 @@ def test_a_pool_of_one_game_plays_the_module_training_game_exactly(rep):
     results, link = Results(), LoopbackNetwork()
     assert tavrin_self_play.play_training_game(0, config, results, link, link) == 0
     moves, policies, payoffs = results[0][1]
-    record, = drain(te.SelfPlayPool(config, games=1))
+    record, = drain(te.SearchPool(config, games=1))
     assert [tuple(m) for m in record["moves"].tolist()] == [tuple(m) for m in moves]
     assert policies_of(record) == [[tuple(entry) for entry in p] for p in policies]
     assert record["payoffs"].tolist() == pytest.approx(list(payoffs), abs=0)
 
 
 def test_records_replay_to_their_payoffs_and_final_targets():
-    records = drain(te.SelfPlayPool(Config(dim=8, sample_moves=6, exploration_fraction=0.25), games=3,
+    records = drain(te.SearchPool(Config(dim=8, sample_moves=6, exploration_fraction=0.25), games=3,
                                     total_games=5))
     assert [r["index"] for r in records] == [0, 1, 2, 3, 4]
     for record in records:
@@ -113,9 +114,9 @@ def test_records_replay_to_their_payoffs_and_final_targets():
 
 def test_forced_actions_skip_the_network_and_reduced_searches_leave_no_target():
     config = Config(dim=8, sample_moves=6)
-    searched = te.SelfPlayPool(with_options(config, seed=5), games=4)
+    searched = te.SearchPool(with_options(config, seed=5), games=4)
     searched_actions = sum(len(record["moves"]) for record in drain(searched))
-    skipping_pool = te.SelfPlayPool(with_options(config, skip_single_tile=True, seed=5), games=4)
+    skipping_pool = te.SearchPool(with_options(config, skip_single_tile=True, seed=5), games=4)
     skipping, *others = drain(skipping_pool)
     skipping_actions = sum(len(record["moves"]) for record in [skipping, *others])
     # About a fifth of the actions are forced: they ask the network nothing.
@@ -128,7 +129,7 @@ def test_forced_actions_skip_the_network_and_reduced_searches_leave_no_target():
         game.apply(tile)
     assert forced > 0
     assert len(skipping["example_value"]) == len(skipping["moves"])
-    capped, = drain(te.SelfPlayPool(with_options(config, full_search_fraction=0.25, reduced_sims=2), games=1))
+    capped, = drain(te.SearchPool(with_options(config, full_search_fraction=0.25, reduced_sims=2), games=1))
     empty = sum(p == [] for p in policies_of(capped))
     assert 0 < empty < len(capped["moves"])
     assert len(capped["example_value"]) == len(capped["moves"]) - empty
@@ -145,8 +146,8 @@ def first_five(network_answer):
 def test_the_evaluation_cache_saves_network_rows_and_changes_no_game(extended):
     config = with_options(Config(dim=8, sample_moves=6, exploration_fraction=0.25), seed=11,
                           extended_planes=extended, skip_single_tile=True)
-    plain, cached = te.SelfPlayPool(config, games=6, total_games=8), \
-        te.SelfPlayPool(with_options(config, evaluation_cache=4096), games=6, total_games=8)
+    plain, cached = te.SearchPool(config, games=6, total_games=8), \
+        te.SearchPool(with_options(config, evaluation_cache=4096), games=6, total_games=8)
     without, with_cache = drain(plain, first_five(network)), drain(cached, first_five(network))
     for a, b in zip(without, with_cache):
         for key in a:
@@ -155,14 +156,14 @@ def test_the_evaluation_cache_saves_network_rows_and_changes_no_game(extended):
     assert cached.evaluations + cached.answered_without_network == cached.requests
     assert cached.evaluations < 0.8 * plain.evaluations
     # A tiny cache keeps answering correctly while it keeps replacing entries.
-    tiny = te.SelfPlayPool(with_options(config, evaluation_cache=1), games=6, total_games=8)
+    tiny = te.SearchPool(with_options(config, evaluation_cache=1), games=6, total_games=8)
     for a, b in zip(without, drain(tiny, first_five(network))):
         np.testing.assert_array_equal(a["moves"], b["moves"])
 
 
 @pytest.mark.parametrize("rep", [1, 2])
 def test_the_inputs_with_hands_are_the_widened_planes(rep):
-    pool = te.SelfPlayPool(with_options(Config(dim=6, rep=rep), extended_planes=True, seed=2), games=3)
+    pool = te.SearchPool(with_options(Config(dim=6, rep=rep), extended_planes=True, seed=2), games=3)
     for _ in range(20):
         planes = pool.next_batch()
         board, hands = pool.next_inputs()
@@ -173,14 +174,14 @@ def test_the_inputs_with_hands_are_the_widened_planes(rep):
         np.testing.assert_array_equal(hands, planes[:, 6:, 0, 0])
         assert (planes[:, 6:] == planes[:, 6:, :1, :1]).all()
         pool.submit(*first_five(network)(pool.next_batch()))
-    five = te.SelfPlayPool(Config(dim=6), games=2)
+    five = te.SearchPool(Config(dim=6), games=2)
     board, hands = five.next_inputs()
     assert board.shape == (2, 5, 6, 6) and hands.shape == (2, 0)
 
 
 def test_bad_answers_raise_and_change_nothing():
     torch = pytest.importorskip("torch")
-    pool = te.SelfPlayPool(Config(), games=2)
+    pool = te.SearchPool(Config(), games=2)
     planes = pool.next_batch()
     policy, values = network(planes)
     nan_policy = policy.copy()
@@ -209,23 +210,23 @@ def test_position_searches_choose_one_tile_each():
     games[1].apply(0)
     games[2].apply(int(games[2].legal_tiles()[-1]))
     before = [g.history for g in games]
-    records = drain(te.SelfPlayPool.for_positions(games, Config(dim=0, sims_per_move=8)))
+    records = drain(te.SearchPool.for_positions(games, Config(dim=0, sims_per_move=8)))
     assert [g.history for g in games] == before  # searched on copies
     for game, record in zip(games, records):
         (player, tile), = record["moves"].tolist()
         assert player == game.current_player and tile in set(game.legal_tiles())
     for rep in (1, 2):
-        pool = te.SelfPlayPool.for_positions(games, with_options(Config(dim=0, rep=rep), extended_planes=True))
+        pool = te.SearchPool.for_positions(games, with_options(Config(dim=0, rep=rep), extended_planes=True))
         wanted = np.stack([g.state(planes_last=rep == 2, extended=True) for g in games])
         assert pool.input_planes == 90
         np.testing.assert_array_equal(pool.next_batch(), wanted)
     with pytest.raises(ValueError, match="share one board side"):
-        te.SelfPlayPool.for_positions([te.Game(8), te.Game(9)], Config())
+        te.SearchPool.for_positions([te.Game(8), te.Game(9)], Config())
 
 
 def test_first_play_from_the_parent_value_widens_position_searches():
     def visited(reduction):
-        pool = te.SelfPlayPool.for_positions(
+        pool = te.SearchPool.for_positions(
             [te.Game(8)], with_options(Config(dim=0, sims_per_move=32), first_play_reduction=reduction))
         return int((drain(pool)[0]["policy_shares"] > 0).sum())
 
@@ -237,7 +238,7 @@ def test_a_gumbel_root_plays_its_candidates_and_targets_the_improved_policy():
 
     def play(seed, candidates):
         settings = with_options(config, gumbel_candidates=candidates, seed=seed)
-        return drain(te.SelfPlayPool(settings, games=2))
+        return drain(te.SearchPool(settings, games=2))
 
     records = play(3, 4)
     assert [r["moves"].tolist() for r in play(3, 4)] == [r["moves"].tolist() for r in records]
@@ -260,7 +261,7 @@ def test_a_gumbel_root_plays_its_candidates_and_targets_the_improved_policy():
             game.apply(int(game.legal_tiles()[0]))
 
     def chosen(candidates):
-        pool = te.SelfPlayPool.for_positions(starts, with_options(Config(dim=0, sims_per_move=16),
+        pool = te.SearchPool.for_positions(starts, with_options(Config(dim=0, sims_per_move=16),
                                                                   gumbel_candidates=candidates))
         return [r["moves"][0, 1] for r in drain(pool)]
 
@@ -276,7 +277,7 @@ def test_a_seed_numbers_the_games_not_the_pools():
         settings = with_options(config, full_search_fraction=0.5, reduced_sims=2, seed=seed)
         records = []
         for first, count, concurrent in shares:
-            records += drain(te.SelfPlayPool(settings, games=concurrent, total_games=count, first_game=first))
+            records += drain(te.SearchPool(settings, games=concurrent, total_games=count, first_game=first))
         return [(r["index"], r["moves"].tolist(), policies_of(r)) for r in records]
 
     together = games(11, (0, 4, 4))
@@ -311,14 +312,36 @@ def test_a_seed_numbers_the_games_not_the_pools():
 ])
 def test_bad_settings_are_refused_before_any_game_starts(settings, error, message):
     with pytest.raises(error, match=message) as raised:
-        te.SelfPlayPool(settings)
+        te.SearchPool(settings)
     if message.startswith("failed to extract"):
         assert isinstance(raised.value.__cause__, (TypeError, OverflowError))
 
 
+def test_search_settings_refuse_what_the_pool_refuses_and_play_what_any_object_plays():
+    options = dict(sims_per_move=6, exploration_fraction=0.25, seed=4, gumbel_candidates=4, leaf_evaluation="mixed",
+                   playouts=2, playout_weight=0.3, skip_single_tile=True)
+    typed = te.SearchSettings(**{**vars(Config()), **options})
+    assert typed.replace(seed=5).seed == 5 and typed.seed == 4 and typed.leaf_evaluation == "mixed"
+    assert pickle.loads(pickle.dumps(typed)) == typed != typed.replace(playouts=3)
+    games = [[(r["index"], r["moves"].tolist()) for r in drain(te.SearchPool(s, games=2))]
+             for s in (typed, SimpleNamespace(**{**vars(Config()), **options}))]
+    assert games[0] == games[1]
+    for bad, message in [(dict(playouts=0), "playouts must be from 1 to 1024"), (dict(rep=3), "rep must be 1 or 2"),
+                         (dict(seed=1.5), "settings.seed must be None or an int"),
+                         (dict(playout_weight=1.5), r"playout_weight must lie in \[0, 1\]"),
+                         (dict(sims_per_move=-1), "settings.sims_per_move must not be negative"),
+                         (dict(gumbel=4), "no setting named 'gumbel'")]:
+        with pytest.raises((TypeError, ValueError), match=message):
+            te.SearchSettings(dim=7, **bad)
+    with pytest.raises(TypeError, match="needs dim"):
+        te.SearchSettings(rep=1)
+    with pytest.raises(TypeError, match="settings.leaf_batch must be an int"):
+        typed.leaf_batch = "many"
+
+
 def test_position_searches_ignore_the_whole_game_settings():
     settings = with_options(Config(dim=0), full_search_fraction=0.0, reduced_sims=-1, skip_single_tile="yes")
-    record, = drain(te.SelfPlayPool.for_positions([te.Game(8)], settings))
+    record, = drain(te.SearchPool.for_positions([te.Game(8)], settings))
     assert len(record["moves"]) == 1 and policies_of(record)[0]
 
 
@@ -330,7 +353,7 @@ def test_position_searches_ignore_the_whole_game_settings():
 ])
 def test_bad_configs_are_refused(change, message):
     with pytest.raises(ValueError, match=message):
-        te.SelfPlayPool(replace(Config(), **change))
+        te.SearchPool(replace(Config(), **change))
 
 
 def test_mixed_and_playout_searches_replay_by_seed_and_searched_values_enter_the_value_target():
@@ -340,7 +363,7 @@ def test_mixed_and_playout_searches_replay_by_seed_and_searched_values_enter_the
 
     def games(answer, **options):
         settings = with_options(Config(sample_moves=8, exploration_fraction=0.25), seed=5, **options)
-        return drain(te.SelfPlayPool(settings, games=3, total_games=3), answer)
+        return drain(te.SearchPool(settings, games=3, total_games=3), answer)
 
     mixed = games(network, leaf_evaluation="mixed", playouts=2, evaluation_cache=1024)
     # The playouts run beside the batch on a thread of their own, from each game's own stream.
@@ -348,7 +371,7 @@ def test_mixed_and_playout_searches_replay_by_seed_and_searched_values_enter_the
         [r["moves"].tolist() for r in mixed]
     assert [r["moves"].tolist() for r in mixed] != [r["moves"].tolist() for r in games(network)]
 
-    pool = te.SelfPlayPool(with_options(Config(), leaf_evaluation="playouts", seed=1), games=2)
+    pool = te.SearchPool(with_options(Config(), leaf_evaluation="playouts", seed=1), games=2)
     assert pool.done() and pool.evaluations == 0 and len(pool.take_finished()) == 2  # no network at all
 
     for weight in (0.0, 0.5, 1.0):
@@ -361,7 +384,7 @@ def test_mixed_and_playout_searches_replay_by_seed_and_searched_values_enter_the
 def test_opening_sampling_varies_every_seat_s_first_actions():
     def first_actions(**options):
         settings = with_options(Config(sims_per_move=8), seed=3, **options)
-        records = drain(te.SelfPlayPool(settings, games=6))
+        records = drain(te.SearchPool(settings, games=6))
         return [{tuple(t for p, t in r["moves"].tolist() if p == seat)[:2] for r in records} for seat in range(4)]
 
     assert all(len(seen) == 1 for seen in first_actions())  # no noise, no sampling: one opening

@@ -1,8 +1,8 @@
-import dataclasses
 import os
 import signal
 import time
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 from engine_marks import ENGINES, needs_engine
@@ -72,7 +72,9 @@ def test_a_game_the_engine_cannot_play_is_reported_with_the_engine_error(tmp_pat
 
 
 def _bad_alpha():
-    return dataclasses.replace(config(), dirichlet_alpha=0.0)  # the engine aborts the game with an internal error
+    # SearchSettings refuses it; the module reads any object, and aborts the game with an internal error.
+    module_fields = ("dim", "rep", "sims_per_move", "sample_moves", "c_puct", "exploration_fraction")
+    return SimpleNamespace(**{name: getattr(config(), name) for name in module_fields}, dirichlet_alpha=0.0)
 
 
 def test_a_missing_engine_module_is_named_before_anything_starts(tmp_path):

@@ -2,11 +2,11 @@ import copy
 
 import numpy as np
 import pytest
+import tavrin_engine as te
 from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
 from tavrin_trainer.learning.examples import RecordError, examples_from_record
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 
 pytestmark = needs_engine
 
@@ -15,8 +15,8 @@ def engine_record(dim: int, rep: int, sims: int = 12):
     import tavrin_self_play
 
     network, results = CapturedRequests(seed=dim * 10 + rep), Collector()
-    config = SearchSettings(dim=dim, rep=rep, sims_per_move=sims, sample_moves=8, c_puct=1.5,
-                          dirichlet_alpha=0.5, exploration_fraction=0.25)
+    config = te.SearchSettings(dim=dim, rep=rep, sims_per_move=sims, sample_moves=8, c_puct=1.5,
+                               dirichlet_alpha=0.5, exploration_fraction=0.25)
     assert tavrin_self_play.play_training_game(3, config, results, network.queue(), network) == 0
     (worker_id, record), = results.items
     assert worker_id == 3
@@ -132,10 +132,10 @@ def test_a_record_that_is_not_a_triple_is_refused():
 def pool_records(extended: bool, rep: int, dim: int = 7):
     import tavrin_engine as te
 
-    settings = SearchSettings(dim=dim, rep=rep, sims_per_move=8, sample_moves=6, exploration_fraction=0.25,
-                              skip_single_tile=True, full_search_fraction=0.5, reduced_sims=2,
-                              extended_planes=extended, evaluation_cache=1024, seed=4)
-    pool, rng = te.SelfPlayPool(settings, games=3), np.random.default_rng(0)
+    settings = te.SearchSettings(dim=dim, rep=rep, sims_per_move=8, sample_moves=6, exploration_fraction=0.25,
+                                 skip_single_tile=True, full_search_fraction=0.5, reduced_sims=2,
+                                 extended_planes=extended, evaluation_cache=1024, seed=4)
+    pool, rng = te.SearchPool(settings, games=3), np.random.default_rng(0)
     while not pool.done():
         board, _ = pool.next_inputs()
         pool.submit(rng.normal(size=(len(board), dim * dim)).astype(np.float32),

@@ -1,8 +1,8 @@
 import numpy as np
+import tavrin_engine as te
 import torch
 from engine_marks import needs_engine
 
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.pool_loop import play_pool
 
 pytestmark = needs_engine
@@ -18,8 +18,8 @@ def position_answers(board, hands):
 
 
 def test_searches_in_threads_play_the_very_games_of_one_pool():
-    search = SearchSettings(dim=7, sims_per_move=8, sample_moves=4, exploration_fraction=0.25, extended_planes=True,
-                            skip_single_tile=True, evaluation_cache=512, seed=9)
+    search = te.SearchSettings(dim=7, sims_per_move=8, sample_moves=4, exploration_fraction=0.25, extended_planes=True,
+                               skip_single_tile=True, evaluation_cache=512, seed=9)
     alone, threaded = [], []
     play_pool(position_answers, search, 7, 10, 6, alone.append)
     stats = play_pool(position_answers, search, 7, 10, 6, threaded.append, search_threads=3)

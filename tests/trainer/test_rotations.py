@@ -1,9 +1,9 @@
 import numpy as np
+import tavrin_engine as te
 import tavrin_self_play
 from engine_marks import needs_engine
 from network_double import CapturedRequests, Collector
 
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.learning.examples import Examples, examples_from_record
 from tavrin_trainer.learning.symmetry import randomly_rotated, rotate_examples, rotate_planes
 
@@ -26,8 +26,8 @@ def first_position_of_each_player(positions):
 @needs_engine
 def test_a_quarter_turn_carries_each_start_corner_to_the_next_player():
     network = CapturedRequests(seed=7)
-    config = SearchSettings(dim=20, rep=1, sims_per_move=1, sample_moves=0, c_puct=1.0,
-                          dirichlet_alpha=0.3, exploration_fraction=0.0)
+    config = te.SearchSettings(dim=20, rep=1, sims_per_move=1, sample_moves=0, c_puct=1.0,
+                             dirichlet_alpha=0.3, exploration_fraction=0.0)
     tavrin_self_play.play_test_game(0, config, Collector(), network.queue("model"), network.queue("baseline"),
                                     network)
     first = first_position_of_each_player(network.positions)
@@ -59,8 +59,8 @@ def test_rotation_moves_tile_row_col_to_col_and_mirrored_row():
 @needs_engine
 def test_rotated_policy_targets_stay_on_the_rotated_legal_tiles():
     network, results = CapturedRequests(seed=3), Collector()
-    config = SearchSettings(dim=8, rep=1, sims_per_move=8, sample_moves=20, c_puct=1.5,
-                          dirichlet_alpha=0.5, exploration_fraction=0.25)
+    config = te.SearchSettings(dim=8, rep=1, sims_per_move=8, sample_moves=20, c_puct=1.5,
+                             dirichlet_alpha=0.5, exploration_fraction=0.25)
     assert tavrin_self_play.play_training_game(0, config, results, network.queue(), network) == 0
     examples = examples_from_record(results.items[0][1], 8)
     for turns in range(4):

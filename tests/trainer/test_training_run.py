@@ -55,8 +55,9 @@ def test_a_short_run_writes_checkpoints_metrics_plots_and_games_and_resumes(tmp_
     assert (run.plot_dir / "loss.png").read_bytes()[:4] == b"\x89PNG"
     assert (run.plot_dir / "win_rate.png").read_bytes()[:4] == b"\x89PNG"
     assert load_checkpoint(run.checkpoint_path(2))["generation"] == 2
-    # Each strength column is the seeded match of that generation's network, played again here.
-    network = NetworkPlayer.from_checkpoint(run.checkpoint_path(2))
+    # Each strength column is the seeded match of that generation's network, played again here
+    # as the trainer plays it: without search, in fp32.
+    network = NetworkPlayer.from_checkpoint(run.checkpoint_path(2), simulations=0, inference="fp32")
     for index, opponent in enumerate(("random", "greedy")):
         again = play_match(network, player_from_name(opponent), 4, TINY["dim"], seed=[0, 2, index])
         assert (float(rows[2][f"vs_{opponent}_mean_payoff"]), float(rows[2][f"vs_{opponent}_stderr"])) == \

@@ -35,7 +35,6 @@ from tavrin_trainer.core.run_folder.metrics import EVALUATION_OPPONENTS, Metrics
 from tavrin_trainer.core.pictures.plots import write_plots
 from tavrin_trainer.core.progress import progress_bar, say, warn
 from tavrin_trainer.core.run_folder.saved_games import game_from_moves
-from tavrin_trainer.core.settings.search_record import SearchWay
 from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.demonstrations import demonstration_examples
 from tavrin_trainer.selfplay.engines import ModuleSelfPlay, PoolSelfPlay, resolve_device
@@ -192,8 +191,7 @@ def save_generation(state: TrainingState) -> None:
         "shape": dataclasses.asdict(state.model.shape),
         "dim": state.settings.dim,
         # How its self-play searched: the way its players search by default.
-        "search": SearchWay(state.settings.gumbel_candidates, state.settings.playouts,
-                            state.settings.playout_weight).record()})
+        "search": state.settings.search_way().record()})
 
 
 def self_play(state: TrainingState, engine: SelfPlayEngine) -> dict[str, Any]:

@@ -193,7 +193,7 @@ void MoveSearch::run_playouts() {
 void MoveSearch::run_playouts_of(PendingLeaf& leaf) {
   if (leaf.playouts_ready || leaf.provided) return;
   leaf.playout_values =
-      playouts_.mean_payoff(searches_[leaf.search].leaf(), options_.playouts_per_leaf, random_.generator());
+      playouts_.mean_payoff(searches_[leaf.search].leaf(), options_.playouts, random_.generator());
   leaf.playouts_ready = true;
 }
 
@@ -204,7 +204,7 @@ void MoveSearch::evaluate_with_playouts(bool root, Search* search) {
   // The root's value is never backed up; only a first-play reduction reads it.
   playout_only_values_.fill(1.0F / kPlayers);
   if (!root || options_.first_play_reduction) {
-    playout_only_values_ = playouts_.mean_payoff(position, options_.playouts_per_leaf, random_.generator());
+    playout_only_values_ = playouts_.mean_payoff(position, options_.playouts, random_.generator());
   }
   const LeafValues evaluation{uniform_priors_, playout_only_values_};
   if (root) {

@@ -56,7 +56,7 @@ struct SelfPlayOptions {
   LeafEvaluation leaf_evaluation = LeafEvaluation::kNetwork;
   // Playouts per leaf, and the weight of their mean against the network's
   // value (kMixed only).
-  std::uint32_t playouts_per_leaf = 1;
+  std::uint32_t playouts = 1;
   // Leaves a search gathers before asking for their evaluations together
   // (under a virtual loss): a lone game's network call answers several
   // simulations. 1 evaluates every leaf before the next descent.
@@ -72,7 +72,7 @@ struct SelfPlayOptions {
   std::uint32_t opening_sample_actions = 0;
   // Each searched action keeps the whole placements its search went through
   // (SelfPlayGame::placements), for advice by pieces.
-  bool record_placements = false;
+  bool placement_shares = false;
   // Share of an action's searched value (the mean value per player of its
   // simulations) in its position's value target, beside the game's outcome.
   float searched_value_weight = 0.0F;
@@ -80,7 +80,7 @@ struct SelfPlayOptions {
   // training positions (SelfPlayGame::take_examples).
   bool record_examples = false;
   // Answers kept by the batched pool for positions reached again (0: none).
-  std::uint64_t evaluation_cache_entries = 0;
+  std::uint64_t evaluation_cache = 0;
 };
 
 // Everything that steers the searches of a batch of self-play games.

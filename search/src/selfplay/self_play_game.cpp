@@ -99,7 +99,7 @@ bool SelfPlayGame::in_opening() const {
 }
 
 void SelfPlayGame::keep_placements(bool searched) {
-  if (!options_.record_placements) return;
+  if (!options_.placement_shares) return;
   placements_.push_back(searched ? placement_visits(root(), game()) : std::vector<PlacementVisits>{});
 }
 

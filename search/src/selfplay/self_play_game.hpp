@@ -60,7 +60,7 @@ class SelfPlayGame {
   // Per action, parallel to the history: the root visit shares, or empty
   // when the action was not searched in full.
   const std::vector<PolicyTarget>& policies() const { return policies_; }
-  // With `options.record_placements`, per searched action (parallel to
+  // With `options.placement_shares`, per searched action (parallel to
   // `policies`, empty for an action played without search) the whole
   // placements its search went through.
   const std::vector<std::vector<PlacementVisits>>& placements() const { return placements_; }

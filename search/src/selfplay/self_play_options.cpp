@@ -27,7 +27,7 @@ std::optional<std::string> find_settings_problem(const SearchSettings& settings,
   if (options.first_play_reduction && !std::isfinite(*options.first_play_reduction)) {
     return output::kFirstPlayReductionNotFinite;
   }
-  if (options.playouts_per_leaf < 1 || options.playouts_per_leaf > kMaxPlayoutsPerLeaf) {
+  if (options.playouts < 1 || options.playouts > kMaxPlayoutsPerLeaf) {
     return output::kPlayoutsPerLeafOutOfRange;
   }
   if (!(options.playout_weight >= 0 && options.playout_weight <= 1)) return output::kPlayoutWeightOutOfRange;

@@ -84,6 +84,14 @@ inline std::string setting_of_wrong_type(std::string_view name, std::string_view
   return "settings." + std::string(name) + " must be " + std::string(wanted) + ", got " + std::string(given);
 }
 
+inline std::string setting_negative(std::string_view name, std::int64_t given) {
+  return "settings." + std::string(name) + " must not be negative, got " + std::to_string(given);
+}
+inline std::string unknown_setting(std::string_view name) {
+  return "SearchSettings has no setting named '" + std::string(name) + "'";
+}
+inline constexpr const char* kSettingsWithoutDim = "SearchSettings needs dim, the board side";
+
 inline constexpr const char* kRolloutGameOver = "rollout_search: the game is over";
 inline constexpr const char* kRolloutWithoutSimulations = "rollout_search: at least one simulation is needed";
 inline constexpr const char* kRolloutAskedNetwork = "rollout_search: a search by playouts asked for the network";

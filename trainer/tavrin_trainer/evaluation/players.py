@@ -24,7 +24,6 @@ import tavrin_engine as te
 from tavrin_trainer.core.run_folder.run_directory import PRETRAINED_NAME, resolve_checkpoint
 from tavrin_trainer.core.settings.player_names import check_move_time, rollout_milliseconds, rollout_simulations
 from tavrin_trainer.core.settings.search_record import SearchWay, recorded_search
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.learning.inference import load_network, make_player_inference, player_backend
 
 # torch and the network module (which loads it) are imported by the network
@@ -349,15 +348,13 @@ class NetworkPlayer(Player):
         logits, values = self._answers(np.ascontiguousarray(board), np.ascontiguousarray(hands))
         return logits, values, torch.from_numpy(planes[:, 4].reshape(len(games), -1))
 
-    def search_settings(self, dim: int) -> SearchSettings:
+    def search_settings(self, dim: int) -> te.SearchSettings:
         """The settings of this player's searches on a board of side ``dim``."""
-        return SearchSettings(dim=dim, sims_per_move=max(self.simulations, 1), c_puct=self.c_puct,
-                              extended_planes=self.extended_planes,
-                              first_play_reduction=self.first_play_reduction,
-                              gumbel_candidates=self.gumbel_candidates,
-                              leaf_evaluation="mixed" if self.playouts else "network",
-                              playouts=max(self.playouts, 1), playout_weight=self.playout_weight,
-                              playout_policy=self.playout_policy, leaf_batch=self.leaf_batch)
+        way = SearchWay(self.gumbel_candidates, self.playouts, self.playout_weight)
+        return way.search_settings(dim=dim, sims_per_move=max(self.simulations, 1), c_puct=self.c_puct,
+                                   extended_planes=self.extended_planes,
+                                   first_play_reduction=self.first_play_reduction,
+                                   playout_policy=self.playout_policy, leaf_batch=self.leaf_batch)
 
     def _search(self, games: Sequence[te.Game], streams: Sequence[np.random.Generator] | None,
                 stop: threading.Event | None, budget: float | None) -> list[int]:

@@ -102,7 +102,7 @@ def examples_from_record(record: Any, dim: int) -> Examples:
 
 
 def examples_from_pool_record(record: dict, dim: int, extended: bool = False) -> Examples:
-    """Examples of a ``tavrin_engine.SelfPlayPool`` record. Actions without a
+    """Examples of a ``tavrin_engine.SearchPool`` record. Actions without a
     policy target (played without search, or with a reduced one) are replayed
     and checked but give no example. ``extended``: the positions carry the
     engine's extended planes, as the pool sent them."""
@@ -114,7 +114,7 @@ POOL_EXAMPLE_KEYS = ("example_planes", "example_value", "example_owners", "examp
 
 
 def examples_from_pool(record: dict, dim: int, extended: bool = False) -> Examples:
-    """The training positions a ``tavrin_engine.SelfPlayPool`` record carries
+    """The training positions a ``tavrin_engine.SearchPool`` record carries
     (its ``example_*`` arrays, built by the engine as the game was played,
     and the policy targets of its actions), checked without replaying the
     game: one per action with a policy target, the shapes of board side

@@ -18,10 +18,10 @@ from dataclasses import dataclass
 from typing import Any
 
 import ray
+import tavrin_engine as te
 import torch
 
 from tavrin_trainer.ray_backend.weights import load_published
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare
 from tavrin_trainer.learning.inference import load_inference
 from tavrin_trainer.selfplay.pool_loop import play_pool
@@ -65,7 +65,7 @@ class _CancellableModel:
 
 
 class _Job:
-    def __init__(self, job_id: str, model: Any, options: PoolWorkerOptions, search: SearchSettings,
+    def __init__(self, job_id: str, model: Any, options: PoolWorkerOptions, search: te.SearchSettings,
                  share: GameShare) -> None:
         self.id = job_id
         self.outbox: queue.Queue = queue.Queue(BUFFERED_RECORDS)
@@ -82,7 +82,7 @@ class _Job:
                 pass
         raise _Cancelled
 
-    def _run(self, model: Any, options: PoolWorkerOptions, search: SearchSettings, share: GameShare) -> None:
+    def _run(self, model: Any, options: PoolWorkerOptions, search: te.SearchSettings, share: GameShare) -> None:
         try:
             stats = play_pool(_CancellableModel(model, self.cancelled), search, share.games, share.first_game,
                               options.concurrent_games, self._put)
@@ -134,7 +134,7 @@ class SelfPlayActor:
     def ready(self) -> str:
         return self.incarnation
 
-    def next_chunk(self, job_id: str, weights_key: str, weights: list, search: SearchSettings,
+    def next_chunk(self, job_id: str, weights_key: str, weights: list, search: te.SearchSettings,
                    share: GameShare) -> tuple[str, tuple[list[dict], dict[str, float] | None]]:
         """The next records of job ``job_id``, started here if it is new (a
         new job replaces an unfinished one); the counters come with the last."""

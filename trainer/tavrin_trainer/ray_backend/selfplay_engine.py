@@ -14,10 +14,11 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Iterator
 
+import tavrin_engine as te
+
 from tavrin_trainer.ray_backend.actor_group import ActorGroup
 from tavrin_trainer.ray_backend.progress_bars import actor_progress_bar
 from tavrin_trainer.ray_backend.weights import WeightsPublisher
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 
 
@@ -48,7 +49,7 @@ class RaySelfPlayWorkers:
     def __exit__(self, *exc_info: Any) -> None:
         self.group.call_all("cancel", timeout_s=30)
 
-    def play(self, checkpoint: str | Path, search: SearchSettings, games: int) -> Iterator[dict]:
+    def play(self, checkpoint: str | Path, search: te.SearchSettings, games: int) -> Iterator[dict]:
         self.stats = SelfPlayStats()
         replaced_before = self.group.replaced
         weights_key, weights = self.publisher.publish(checkpoint)

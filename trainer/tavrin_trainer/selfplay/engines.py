@@ -16,10 +16,11 @@ from __future__ import annotations
 from pathlib import Path
 from typing import Any, Iterator
 
+import tavrin_engine as te
+
 from tavrin_trainer.learning.examples import Examples, examples_from_pool, examples_from_record
 from tavrin_trainer.core.cpus import usable_cpu_count
 from tavrin_trainer.learning.inference import resolve_backend
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.core.settings.train_settings import TrainSettings
 from tavrin_trainer.selfplay.interface import SelfPlayWorkers
 from tavrin_trainer.selfplay.pool_processes import PoolWorkerOptions, PoolWorkers
@@ -76,7 +77,7 @@ class PoolSelfPlay:
     def __exit__(self, *exc_info: Any) -> None:
         self.workers.__exit__(*exc_info)
 
-    def play(self, checkpoint: Path, search: SearchSettings, games: int) -> Iterator[Any]:
+    def play(self, checkpoint: Path, search: te.SearchSettings, games: int) -> Iterator[Any]:
         return self.workers.play(checkpoint, search, games)
 
     def examples(self, record: Any, dim: int) -> Examples:
@@ -115,7 +116,7 @@ class ModuleSelfPlay:
     def __exit__(self, *exc_info: Any) -> None:
         self.cluster.__exit__(*exc_info)
 
-    def play(self, checkpoint: Path, search: SearchSettings, games: int) -> Iterator[Any]:
+    def play(self, checkpoint: Path, search: te.SearchSettings, games: int) -> Iterator[Any]:
         """The module reads the first seven fields of ``search``; it draws its own random numbers."""
         server = self.cluster.servers["model"]
         if checkpoint != self.loaded:

@@ -14,8 +14,9 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Iterator, Protocol
 
+import tavrin_engine as te
+
 from tavrin_trainer.learning.examples import Examples
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 
 
 @dataclass
@@ -81,7 +82,7 @@ class SelfPlayWorkers(Protocol):
 
     def __exit__(self, *exc_info: Any) -> None: ...
 
-    def play(self, checkpoint: str | Path, search: SearchSettings, games: int) -> Iterator[dict]:
+    def play(self, checkpoint: str | Path, search: te.SearchSettings, games: int) -> Iterator[dict]:
         """Games 0 to ``games`` - 1 with the weights of ``checkpoint``; yields
         each pool record as its game ends, then ``stats`` holds the counters."""
         ...
@@ -94,7 +95,7 @@ class SelfPlayEngine(Protocol):
 
     def __exit__(self, *exc_info: Any) -> None: ...
 
-    def play(self, checkpoint: Path, search: SearchSettings, games: int) -> Iterator[Any]: ...
+    def play(self, checkpoint: Path, search: te.SearchSettings, games: int) -> Iterator[Any]: ...
 
     def examples(self, record: Any, dim: int) -> Examples: ...
 

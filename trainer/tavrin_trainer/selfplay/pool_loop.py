@@ -11,12 +11,11 @@ from typing import Callable
 import numpy as np
 import tavrin_engine as te
 
-from tavrin_trainer.core.settings.search_settings import SearchSettings
 from tavrin_trainer.learning.inference import Inference
 from tavrin_trainer.selfplay.interface import share_games
 
 
-def play_pool(infer: Inference, search: SearchSettings, games: int, first_game: int, concurrent_games: int,
+def play_pool(infer: Inference, search: te.SearchSettings, games: int, first_game: int, concurrent_games: int,
               send: Callable[[dict], None], search_threads: int = 1) -> dict[str, float]:
     """Plays games ``first_game`` to ``first_game + games - 1``,
     ``concurrent_games`` at a time, one network batch per round; hands every
@@ -29,7 +28,7 @@ def play_pool(infer: Inference, search: SearchSettings, games: int, first_game: 
     Each game keeps its number, so a seeded search plays the same games."""
     shares = share_games(games, max(1, min(search_threads, games)), first_game)
     concurrent = max(1, concurrent_games // len(shares))
-    pools = [te.SelfPlayPool(search, games=min(concurrent, share.games), total_games=share.games,
+    pools = [te.SearchPool(search, games=min(concurrent, share.games), total_games=share.games,
                              first_game=share.first_game) for share in shares]
     started = time.perf_counter()
     stats = {"evaluations": 0, "batches": 0, "network_s": 0.0}

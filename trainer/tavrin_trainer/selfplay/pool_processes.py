@@ -1,6 +1,6 @@
 """Self-play processes that each host a batched pool and their own network.
 
-Every process holds a ``tavrin_engine.SelfPlayPool`` and a copy of the
+Every process holds a ``tavrin_engine.SearchPool`` and a copy of the
 network (on the CPU with one torch thread, or on a GPU) and plays the games
 it is handed, one network batch per round. New weights arrive as the path of
 the generation's checkpoint; the ``SearchSettings`` and the numbered games to
@@ -22,7 +22,8 @@ from multiprocessing.connection import Connection, wait
 from pathlib import Path
 from typing import Any, Iterator
 
-from tavrin_trainer.core.settings.search_settings import SearchSettings
+import tavrin_engine as te
+
 from tavrin_trainer.selfplay.interface import GameShare, LeftoverNumbers, SelfPlayStats, share_games
 from tavrin_trainer.learning.inference import load_inference
 from tavrin_trainer.selfplay.pool_loop import play_pool
@@ -132,13 +133,13 @@ class PoolWorkers:
                 process.kill()
                 process.join()
 
-    def _send(self, index: int, checkpoint: str, search: SearchSettings, share: GameShare) -> _Assignment:
+    def _send(self, index: int, checkpoint: str, search: te.SearchSettings, share: GameShare) -> _Assignment:
         assignment = _Assignment(self._next_task, share)
         self._next_task += 1
         self.connections[index].send((assignment.task_id, checkpoint, search, share))
         return assignment
 
-    def play(self, checkpoint: str | Path, search: SearchSettings, games: int) -> Iterator[dict]:
+    def play(self, checkpoint: str | Path, search: te.SearchSettings, games: int) -> Iterator[dict]:
         """Plays ``games`` games with the weights of ``checkpoint`` and yields
         their records as they finish; ``self.stats`` then holds the counts."""
         self.stats = SelfPlayStats()
@@ -170,7 +171,7 @@ class PoolWorkers:
             self._replace_dead(assignments, restarts, checkpoint, search, leftovers)
 
     def _replace_dead(self, assignments: dict[int, _Assignment], restarts: dict[int, int], checkpoint: str,
-                      search: SearchSettings, leftovers: LeftoverNumbers) -> None:
+                      search: te.SearchSettings, leftovers: LeftoverNumbers) -> None:
         for index, assignment in assignments.items():
             process = self.processes[index]
             if assignment.finished or process.is_alive():

@@ -28,10 +28,19 @@ class SearchWay:
     playouts: int = 0  # random playouts a leaf, mixed into the network's value; 0: none
     playout_weight: float = 0.5
 
+    @property
+    def leaf_evaluation(self) -> str:
+        return "mixed" if self.playouts else "network"
+
     def record(self) -> dict[str, Any]:
         return {"root": "gumbel" if self.gumbel_candidates else "puct", "gumbel_candidates": self.gumbel_candidates,
-                "leaf_evaluation": "mixed" if self.playouts else "network", "playouts": self.playouts,
+                "leaf_evaluation": self.leaf_evaluation, "playouts": self.playouts,
                 "playout_weight": self.playout_weight}
+
+    def search_settings(self, **others: Any) -> te.SearchSettings:
+        """The engine's settings of a search this way, with ``others`` beside."""
+        return te.SearchSettings(gumbel_candidates=self.gumbel_candidates, leaf_evaluation=self.leaf_evaluation,
+                                 playouts=max(self.playouts, 1), playout_weight=self.playout_weight, **others)
 
     def describe(self) -> str:
         root = f"a Gumbel root over {self.gumbel_candidates}" if self.gumbel_candidates else "a PUCT root"

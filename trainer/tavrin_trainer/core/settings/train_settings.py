@@ -23,7 +23,7 @@ from tavrin_trainer.core.cpus import usable_cpu_count
 from tavrin_trainer.core.run_folder.run_directory import RunDirectoryError, load_network_checkpoint, resolve_checkpoint
 from tavrin_trainer.core.settings.limits import INFERENCE_BACKENDS, MIN_SIDE
 from tavrin_trainer.core.settings.player_names import rollout_simulations
-from tavrin_trainer.core.settings.search_settings import SearchSettings
+from tavrin_trainer.core.settings.search_record import SearchWay
 
 
 def teacher_simulations(teacher: str) -> int:
@@ -234,22 +234,23 @@ class TrainSettings:
                 return side
         return self.dim
 
-    def search_settings(self, dim: int | None = None, generation: int | None = None) -> SearchSettings:
+    def search_settings(self, dim: int | None = None, generation: int | None = None) -> te.SearchSettings:
         """The self-play search on side ``dim`` (default --dim); with
         ``generation``, seeded from --seed and that generation."""
         seed = None
         if generation is not None:
             seed = int(np.random.SeedSequence([self.seed, generation]).generate_state(1, np.uint64)[0])
-        return SearchSettings(
+        return self.search_way().search_settings(
             dim=self.dim if dim is None else dim, rep=self.rep, sims_per_move=self.sims_per_move,
             sample_moves=self.sample_moves, c_puct=self.c_puct, dirichlet_alpha=self.dirichlet_alpha,
             exploration_fraction=self.exploration_fraction, skip_single_tile=self.skip_single_tile,
             full_search_fraction=self.full_search_fraction, reduced_sims=self.reduced_sims,
-            extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache,
-            gumbel_candidates=self.gumbel_candidates, seed=seed,
-            leaf_evaluation="mixed" if self.playouts else "network", playouts=max(self.playouts, 1),
-            playout_weight=self.playout_weight, searched_value_weight=self.searched_value_weight,
-            opening_sample_actions=self.opening_sample_actions)
+            extended_planes=self.extended_planes, evaluation_cache=self.evaluation_cache, seed=seed,
+            searched_value_weight=self.searched_value_weight, opening_sample_actions=self.opening_sample_actions)
+
+    def search_way(self) -> SearchWay:
+        """How this run's self-play searches: its root and its leaves."""
+        return SearchWay(self.gumbel_candidates, self.playouts, self.playout_weight)
 
     @property
     def effective_batch_size(self) -> int:

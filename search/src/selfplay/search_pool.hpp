@@ -20,12 +20,12 @@ namespace tavrin {
 // A game the pool finished: the module's record (moves, policy targets,
 // payoffs) and its training positions.
 struct FinishedGame {
-  std::uint64_t index = 0;  // the game number (see SelfPlayPool)
+  std::uint64_t index = 0;  // the game number (see SearchPool)
   std::vector<HistoryEntry> moves;
   std::vector<PolicyTarget> policies;  // empty where an action carries no target
   std::array<float, kPlayers> payoffs{};
   TrainingExamples examples;         // none for a game from a given position
-  std::vector<std::vector<PlacementVisits>> placements;  // with options.record_placements
+  std::vector<std::vector<PlacementVisits>> placements;  // with options.placement_shares
 };
 
 // Many self-play games in one thread, evaluated in batches: each round every
@@ -36,27 +36,27 @@ struct FinishedGame {
 // settings, each game draws from the stream of its game number, so the same
 // numbered games come out the same however they are shared among pools.
 //
-// With `options.evaluation_cache_entries`, a position reached again (in this
+// With `options.evaluation_cache`, a position reached again (in this
 // pool, by any game) is answered from the cache, and the games of one batch
 // that wait on the same position share one row: the network sees each
 // position once. The answers are the network's own, so the games play as
 // they would without the cache, given a network whose answer to a position
 // does not depend on the rest of its batch.
-class SelfPlayPool {
+class SearchPool {
  public:
   // `concurrent` games at a time until `total_games` have been played,
   // numbered from `first_game` in the order they start.
-  SelfPlayPool(const SearchSettings& settings, std::size_t concurrent, std::size_t total_games,
+  SearchPool(const SearchSettings& settings, std::size_t concurrent, std::size_t total_games,
                std::uint64_t first_game = 0);
   // One game from each start position (its own side), game i from position
   // i, e.g. one searched action per position with `options.action_limit` = 1.
   // `seeds`, when given, one per position: game i draws from a stream seeded
   // from seeds[i] alone (a player handed each game's own stream), whatever
   // `settings.seed` says.
-  SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts, std::vector<std::uint64_t> seeds = {});
-  SelfPlayPool(SelfPlayPool&&) = default;
+  SearchPool(const SearchSettings& settings, std::vector<Game> starts, std::vector<std::uint64_t> seeds = {});
+  SearchPool(SearchPool&&) = default;
   // Waits for the playouts of an open batch.
-  ~SelfPlayPool();
+  ~SearchPool();
 
   bool done() const { return active_ == 0; }
   std::uint64_t dim() const { return dim_; }

@@ -1,4 +1,4 @@
-#include "selfplay/self_play_pool.hpp"
+#include "selfplay/search_pool.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -27,13 +27,13 @@ SearchSettings recording_examples(SearchSettings settings) {
 
 }  // namespace
 
-SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::size_t concurrent, std::size_t total_games,
+SearchPool::SearchPool(const SearchSettings& settings, std::size_t concurrent, std::size_t total_games,
                            std::uint64_t first_game)
     : settings_(recording_examples(settings)),
       first_game_(first_game),
       dim_(settings.config.dim),
       total_games_(total_games),
-      cache_(settings.options.evaluation_cache_entries) {
+      cache_(settings.options.evaluation_cache) {
   if (cache_.enabled()) hasher_.emplace(dim_);
   slots_.resize(std::min(concurrent, total_games));
   for (Slot& slot : slots_) {
@@ -41,10 +41,10 @@ SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::size_t concurren
   }
 }
 
-SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> starts, std::vector<std::uint64_t> seeds)
+SearchPool::SearchPool(const SearchSettings& settings, std::vector<Game> starts, std::vector<std::uint64_t> seeds)
     : settings_(settings),
       total_games_(starts.size()),
-      cache_(settings.options.evaluation_cache_entries),
+      cache_(settings.options.evaluation_cache),
       seeds_(std::move(seeds)) {
   if (!seeds_.empty() && seeds_.size() != starts.size()) throw InternalError(output::kSeedsCountWrong);
   settings_.options.record_examples = false;  // a game from a given position has no whole-game targets
@@ -60,12 +60,12 @@ SelfPlayPool::SelfPlayPool(const SearchSettings& settings, std::vector<Game> sta
   for (Slot& slot : slots_) resume(slot);
 }
 
-void SelfPlayPool::start(Slot& slot, std::optional<Game> start) {
+void SearchPool::start(Slot& slot, std::optional<Game> start) {
   begin(slot, std::move(start));
   resume(slot);
 }
 
-void SelfPlayPool::begin(Slot& slot, std::optional<Game> start) {
+void SearchPool::begin(Slot& slot, std::optional<Game> start) {
   slot.index = first_game_ + started_++;
   auto random = seeds_.empty() ? random::RandomSource::for_game(settings_.seed, slot.index)
                                : random::RandomSource::seeded(seeds_.at(slot.index));
@@ -77,7 +77,7 @@ void SelfPlayPool::begin(Slot& slot, std::optional<Game> start) {
   ++active_;
 }
 
-void SelfPlayPool::resume(Slot& slot) {
+void SearchPool::resume(Slot& slot) {
   // A loop, not a call per game: games valued by playouts alone finish
   // without ever waiting, one after another in this slot.
   while (true) {
@@ -108,21 +108,21 @@ void SelfPlayPool::resume(Slot& slot) {
   }
 }
 
-std::size_t SelfPlayPool::pending() const {
+std::size_t SearchPool::pending() const {
   std::size_t count = 0;
   for (const Slot& slot : slots_) count += slot.waiting.size();
   return count;
 }
 
-SelfPlayPool::~SelfPlayPool() {
+SearchPool::~SearchPool() {
   if (playouts_.valid()) playouts_.wait();
 }
 
-void SelfPlayPool::finish_playouts() {
+void SearchPool::finish_playouts() {
   if (playouts_.valid()) playouts_.get();  // rethrows what the thread threw
 }
 
-std::size_t SelfPlayPool::open_batch() {
+std::size_t SearchPool::open_batch() {
   finish_playouts();
   members_.clear();
   rows_.clear();
@@ -161,7 +161,7 @@ std::size_t SelfPlayPool::open_batch() {
   return rows_.size();
 }
 
-void SelfPlayPool::write_batch(std::span<std::uint8_t> out) const {
+void SearchPool::write_batch(std::span<std::uint8_t> out) const {
   const std::size_t row_size = input_planes() * dim_ * dim_;
   if (out.size() < rows_.size() * row_size) throw InternalError(output::kBatchBufferTooSmall);
   for (std::size_t r = 0; r < rows_.size(); ++r) {
@@ -174,11 +174,11 @@ void SelfPlayPool::write_batch(std::span<std::uint8_t> out) const {
   }
 }
 
-void SelfPlayPool::write_inputs(std::span<std::uint8_t> board_out, std::span<std::uint8_t> hands_out) const {
+void SearchPool::write_inputs(std::span<std::uint8_t> board_out, std::span<std::uint8_t> hands_out) const {
   write_network_inputs(row_positions_, planes_last(), settings_.options.extended_planes, board_out, hands_out);
 }
 
-std::optional<std::string> SelfPlayPool::check_answers(std::span<const float> policy_logits,
+std::optional<std::string> SearchPool::check_answers(std::span<const float> policy_logits,
                                                        std::span<const float> value_logits) const {
   if (!batch_open_) return output::kNoBatchOpen;
   if (rows_.empty()) {
@@ -188,7 +188,7 @@ std::optional<std::string> SelfPlayPool::check_answers(std::span<const float> po
   return find_answer_problem(row_positions_, policy_logits, value_logits);
 }
 
-std::optional<std::string> SelfPlayPool::submit(std::span<const float> policy_logits,
+std::optional<std::string> SearchPool::submit(std::span<const float> policy_logits,
                                                 std::span<const float> value_logits) {
   finish_playouts();
   if (auto problem = check_answers(policy_logits, value_logits)) return problem;
@@ -220,6 +220,6 @@ std::optional<std::string> SelfPlayPool::submit(std::span<const float> policy_lo
   return std::nullopt;
 }
 
-std::vector<FinishedGame> SelfPlayPool::take_finished() { return std::exchange(finished_, {}); }
+std::vector<FinishedGame> SearchPool::take_finished() { return std::exchange(finished_, {}); }
 
 }  // namespace tavrin
