@@ -208,8 +208,8 @@ void check(const SearchSettings& settings, bool whole_games) {
   if (auto problem = find_settings_problem(settings, whole_games)) throw nb::value_error(problem->c_str());
 }
 
-// The settings with `changes` (a keyword per setting) made; the board side is
-// required unless `base` has one.
+// `settings` with `changes` (a keyword per setting) made, all checked
+// together; with `need_dim`, the changes must give the board side.
 SearchSettings changed(SearchSettings settings, const nb::kwargs& changes, bool need_dim) {
   bool dim_given = false;
   for (auto [key, value] : changes) {
